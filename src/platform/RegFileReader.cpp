@@ -1,0 +1,425 @@
+// .reg parser: decodes the file (UTF-16LE or UTF-8) chunk by chunk and hands statements to a sink.
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include <fmt/format.h>
+
+#include "platform/RegFile.h"
+
+namespace brisquell {
+
+std::string RegError::message() const { return fmt::format("{}:{}: {}", file, line, what); }
+
+bool splitRegPath(std::string_view full, HKEY& root, std::string& path) {
+  std::size_t slash = full.find('\\');
+  root = rootFromName(full.substr(0, slash));
+  path = slash == std::string_view::npos ? std::string() : std::string(full.substr(slash + 1));
+  while (!path.empty() && path.back() == '\\') path.pop_back();
+  return root != 0;
+}
+
+namespace {
+
+constexpr std::size_t kChunk = 1 << 22;
+
+// Yields physical lines (without CR LF) as UTF-8, whatever the file's encoding.
+class LineReader {
+ public:
+  explicit LineReader(std::function<std::size_t(char*, std::size_t)> read) : read_(std::move(read)) {}
+
+  bool next(std::string_view& line) {
+    for (;;) {
+      std::size_t nl = buf_.find('\n', pos_);
+      if (nl != std::string::npos) {
+        line = std::string_view(buf_).substr(pos_, nl - pos_);
+        pos_ = nl + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        ++lineNo_;
+        return true;
+      }
+      if (eof_) {
+        if (pos_ >= buf_.size()) return false;
+        line = std::string_view(buf_).substr(pos_);
+        pos_ = buf_.size();
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        ++lineNo_;
+        return true;
+      }
+      fill();
+    }
+  }
+  std::size_t lineNo() const { return lineNo_; }
+
+ private:
+  void fill() {
+    if (pos_ > 0) {
+      buf_.erase(0, pos_);
+      pos_ = 0;
+    }
+    raw_.resize(carry_.size() + kChunk);
+    std::memcpy(raw_.data(), carry_.data(), carry_.size());
+    std::size_t got = read_(raw_.data() + carry_.size(), kChunk);
+    std::size_t n = carry_.size() + got;
+    carry_.clear();
+    if (got == 0) eof_ = true;
+    std::size_t start = 0;
+    if (first_) {
+      first_ = false;
+      if (n >= 2 && static_cast<unsigned char>(raw_[0]) == 0xFF &&
+          static_cast<unsigned char>(raw_[1]) == 0xFE) {
+        utf16_ = true;
+        start = 2;
+      } else if (n >= 3 && std::memcmp(raw_.data(), "\xEF\xBB\xBF", 3) == 0) {
+        start = 3;
+      }
+    }
+    if (!utf16_) {
+      buf_.append(raw_.data() + start, n - start);
+      return;
+    }
+    std::size_t end = n;
+    if (!eof_) {
+      if ((end - start) % 2) --end;  // keep the odd byte for the next chunk
+      if (end - start >= 2) {        // and a high surrogate whose pair is not read yet
+        unsigned hi = static_cast<unsigned char>(raw_[end - 1]);
+        if (hi >= 0xD8 && hi <= 0xDB) end -= 2;
+      }
+      carry_.assign(raw_.data() + end, n - end);
+    }
+    const auto* d = reinterpret_cast<const std::uint8_t*>(raw_.data() + start);
+    std::size_t units = (end - start) / 2;
+    std::size_t k = 0;
+    buf_.reserve(buf_.size() + units + 16);
+    while (k < units) {  // ASCII fast path, the rest through the general converter
+      std::size_t run = k;
+      while (run < units && d[2 * run + 1] == 0 && d[2 * run] < 0x80) ++run;
+      for (std::size_t i = k; i < run; ++i) buf_.push_back(static_cast<char>(d[2 * i]));
+      k = run;
+      if (k == units) break;
+      std::size_t stop = k;
+      while (stop < units && !(d[2 * stop + 1] == 0 && d[2 * stop] < 0x80)) ++stop;
+      buf_ += fromUtf16le(d + 2 * k, 2 * (stop - k));
+      k = stop;
+    }
+  }
+
+  std::function<std::size_t(char*, std::size_t)> read_;
+  std::string buf_, raw_, carry_;
+  std::size_t pos_ = 0, lineNo_ = 0;
+  bool eof_ = false, first_ = true, utf16_ = false;
+};
+
+inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && (isBlank(s.front()) || s.front() == '\r')) s.remove_prefix(1);
+  while (!s.empty() && (isBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+inline int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+class Parser {
+ public:
+  Parser(LineReader& lines, const std::string& label, RegSink& sink, RegError& error)
+      : lines_(lines), label_(label), sink_(sink), error_(error) {}
+
+  bool run() {
+    std::string_view line;
+    bool header = false;
+    while (lines_.next(line)) {
+      std::string_view t = trim(line);
+      if (!header) {
+        if (t.empty()) continue;
+        if (t == "REGEDIT4") {
+          format_ = RegFormat::Regedit4;
+        } else if (t == "Windows Registry Editor Version 5.00") {
+          format_ = RegFormat::Version5;
+        } else {
+          return fail(lines_.lineNo(),
+                      "bad header: expected \"Windows Registry Editor Version 5.00\" or "
+                      "\"REGEDIT4\"");
+        }
+        header = true;
+        continue;
+      }
+      if (t.empty() || t.front() == ';') continue;
+      if (t.front() == '[') {
+        if (!keyLine(t)) return false;
+      } else if (t.front() == '"' || t.front() == '@') {
+        if (!valueLine(t)) return false;
+      } else {
+        return fail(lines_.lineNo(), fmt::format("unexpected text \"{}\"", shorten(t)));
+      }
+    }
+    if (!header) return fail(lines_.lineNo() ? lines_.lineNo() : 1, "bad header: the file is empty");
+    return true;
+  }
+
+ private:
+  static std::string shorten(std::string_view t) {
+    return t.size() > 40 ? std::string(t.substr(0, 40)) + "..." : std::string(t);
+  }
+
+  bool fail(std::size_t line, std::string what) {
+    error_.file = label_;
+    error_.line = line;
+    error_.what = std::move(what);
+    return false;
+  }
+
+  bool keyLine(std::string_view t) {
+    std::size_t close = t.rfind(']');
+    if (close == std::string_view::npos || close == 1)
+      return fail(lines_.lineNo(), "key line without closing \"]\"");
+    if (!trim(t.substr(close + 1)).empty() && trim(t.substr(close + 1)).front() != ';')
+      return fail(lines_.lineNo(), "text after the key's closing \"]\"");
+    std::string_view name = t.substr(1, close - 1);
+    bool del = !name.empty() && name.front() == '-';
+    if (del) name.remove_prefix(1);
+    HKEY root;
+    std::string path;
+    if (!splitRegPath(name, root, path))
+      return fail(lines_.lineNo(), fmt::format("unknown root key \"{}\"",
+                                               shorten(name.substr(0, name.find('\\')))));
+    if (del) {
+      sink_.deleteKey(root, path);
+      inKey_ = false;
+    } else {
+      sink_.key(root, path);
+      inKey_ = true;
+    }
+    return true;
+  }
+
+  // Reads a quoted string starting at s[i] == '"'; i ends past the closing quote.
+  bool quoted(std::string_view s, std::size_t& i, std::string& out, const char* what) {
+    ++i;
+    out.clear();
+    while (i < s.size()) {
+      char c = s[i];
+      if (c == '"') {
+        ++i;
+        return true;
+      }
+      if (c == '\\' && i + 1 < s.size() && (s[i + 1] == '\\' || s[i + 1] == '"')) {
+        out.push_back(s[i + 1]);
+        i += 2;
+        continue;
+      }
+      out.push_back(c);
+      ++i;
+    }
+    return fail(lines_.lineNo(), fmt::format("unterminated {}", what));
+  }
+
+  bool valueLine(std::string_view t) {
+    std::size_t startLine = lines_.lineNo();
+    if (!inKey_) return fail(startLine, "value line outside a key");
+    std::size_t i = 0;
+    std::string name;
+    if (t.front() == '@') {
+      i = 1;
+    } else if (!quoted(t, i, name, "value name")) {
+      return false;
+    }
+    while (i < t.size() && isBlank(t[i])) ++i;
+    if (i >= t.size() || t[i] != '=') return fail(startLine, "expected \"=\" after the value name");
+    ++i;
+    while (i < t.size() && isBlank(t[i])) ++i;
+    std::string_view data = t.substr(i);
+    if (data == "-") {
+      sink_.deleteValue(name);
+      return true;
+    }
+    if (!data.empty() && data.front() == '"') {
+      std::string text;
+      std::size_t k = 0;
+      if (!quoted(data, k, text, "string")) return false;
+      std::string_view rest = trim(data.substr(k));
+      if (!rest.empty() && rest.front() != ';')
+        return fail(startLine, "text after the closing quote of a string");
+      Bytes raw;
+      appendUtf16le(text, raw);
+      raw.push_back(0);
+      raw.push_back(0);
+      sink_.value(name, REG_SZ, std::move(raw));
+      return true;
+    }
+    if (data.substr(0, 6) == "dword:") {
+      std::string_view digits = trim(data.substr(6));
+      if (digits.empty() || digits.size() > 8)
+        return fail(startLine, "bad dword: expected 1 to 8 hex digits");
+      std::uint32_t v = 0;
+      for (char c : digits) {
+        int h = hexDigit(c);
+        if (h < 0) return fail(startLine, "bad dword: expected 1 to 8 hex digits");
+        v = v << 4 | static_cast<std::uint32_t>(h);
+      }
+      sink_.value(name, REG_DWORD,
+                  Bytes{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                        static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)});
+      return true;
+    }
+    std::uint32_t type = REG_BINARY;
+    std::string_view rest;
+    if (data.substr(0, 4) == "hex:") {
+      rest = data.substr(4);
+    } else if (data.substr(0, 4) == "hex(") {
+      std::size_t close = data.find(')');
+      if (close == std::string_view::npos || close == 4 || close > 12 ||
+          close + 1 >= data.size() || data[close + 1] != ':')
+        return fail(startLine, "bad hex type: expected hex(N):");
+      std::uint64_t v = 0;
+      for (char c : data.substr(4, close - 4)) {
+        int h = hexDigit(c);
+        if (h < 0) return fail(startLine, "bad hex type: expected hex(N):");
+        v = v << 4 | static_cast<unsigned>(h);
+      }
+      if (v > 0xFFFFFFFFull) return fail(startLine, "bad hex type: the type code is too large");
+      type = static_cast<std::uint32_t>(v);
+      rest = data.substr(close + 2);
+    } else {
+      return fail(startLine, fmt::format("unknown value data \"{}\"", shorten(data)));
+    }
+    Bytes bytes;
+    if (!hexBytes(rest, bytes)) return false;
+    if (format_ == RegFormat::Regedit4 && isTextType(type)) {
+      bytes = toUtf16le(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    }
+    sink_.value(name, type, std::move(bytes));
+    return true;
+  }
+
+  // Comma-separated byte list; a trailing "\" continues it on the next line.
+  bool hexBytes(std::string_view s, Bytes& out) {
+    std::string_view line;
+    for (;;) {
+      s = trim(s);
+      bool more = !s.empty() && s.back() == '\\';
+      if (more) s = trim(s.substr(0, s.size() - 1));
+      std::size_t i = 0;
+      while (i < s.size()) {
+        int a = hexDigit(s[i]);
+        int b = i + 1 < s.size() ? hexDigit(s[i + 1]) : -1;
+        if (a < 0) return fail(lines_.lineNo(), fmt::format("bad hex byte \"{}\"", shorten(s.substr(i))));
+        if (b >= 0) {
+          out.push_back(static_cast<std::uint8_t>(a << 4 | b));
+          i += 2;
+        } else {
+          out.push_back(static_cast<std::uint8_t>(a));
+          i += 1;
+        }
+        while (i < s.size() && isBlank(s[i])) ++i;
+        if (i < s.size()) {
+          if (s[i] != ',') return fail(lines_.lineNo(), fmt::format("bad hex byte \"{}\"", shorten(s.substr(i))));
+          ++i;
+          while (i < s.size() && isBlank(s[i])) ++i;
+          if (i == s.size() && !more) return fail(lines_.lineNo(), "bad hex data: ends with a comma");
+        }
+      }
+      if (!more) return true;
+      if (!lines_.next(line))
+        return fail(lines_.lineNo(), "broken continuation: the file ends after \"\\\"");
+      s = trim(line);
+      if (s.empty() || hexDigit(s.front()) < 0)
+        return fail(lines_.lineNo(), "broken continuation: expected more hex bytes");
+    }
+  }
+
+  LineReader& lines_;
+  const std::string& label_;
+  RegSink& sink_;
+  RegError& error_;
+  RegFormat format_ = RegFormat::Version5;
+  bool inKey_ = false;
+};
+
+}  // namespace
+
+bool parseRegFile(const std::string& path, RegSink& sink, RegError& error) {
+  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!f) {
+    error = RegError{path, 0, fmt::format("cannot open: {}", std::strerror(errno))};
+    return false;
+  }
+  bool readError = false;
+  LineReader lines([&](char* dst, std::size_t n) {
+    std::size_t got = std::fread(dst, 1, n, f.get());
+    if (got < n && std::ferror(f.get())) readError = true;
+    return got;
+  });
+  Parser parser(lines, path, sink, error);
+  bool ok = parser.run();
+  if (ok && readError) {
+    error = RegError{path, lines.lineNo(), "read error"};
+    return false;
+  }
+  return ok;
+}
+
+bool parseRegBytes(std::string_view bytes, const std::string& label, RegSink& sink,
+                   RegError& error) {
+  std::size_t pos = 0;
+  LineReader lines([&](char* dst, std::size_t n) {
+    std::size_t k = std::min(n, bytes.size() - pos);
+    std::memcpy(dst, bytes.data() + pos, k);
+    pos += k;
+    return k;
+  });
+  Parser parser(lines, label, sink, error);
+  return parser.run();
+}
+
+// ---- RegRecorder ----
+
+void RegRecorder::key(HKEY root, std::string_view path) {
+  ops_.push_back({Op::Key, root, std::string(path), 0, {}});
+}
+void RegRecorder::deleteKey(HKEY root, std::string_view path) {
+  ops_.push_back({Op::DeleteKey, root, std::string(path), 0, {}});
+}
+void RegRecorder::value(std::string_view name, std::uint32_t type, Bytes data) {
+  ops_.push_back({Op::Value, 0, std::string(name), type, std::move(data)});
+}
+void RegRecorder::deleteValue(std::string_view name) {
+  ops_.push_back({Op::DeleteValue, 0, std::string(name), 0, {}});
+}
+
+std::int32_t RegRecorder::applyTo(RegistryStore& store) const {
+  ScopedKey current;
+  for (const Op& op : ops_) {
+    switch (op.kind) {
+      case Op::Key: {
+        HKEY h = 0;
+        std::int32_t st = store.createKey(op.root, op.text, h);
+        if (st != ERROR_SUCCESS) return st;
+        current.reset(&store, h);
+        break;
+      }
+      case Op::DeleteKey: {
+        current.reset();
+        std::int32_t st = store.deleteTree(op.root, op.text);
+        if (st != ERROR_SUCCESS && st != ERROR_FILE_NOT_FOUND) return st;
+        break;
+      }
+      case Op::Value: {
+        std::int32_t st = store.setValueRaw(current.get(), op.text, op.type, op.data);
+        if (st != ERROR_SUCCESS) return st;
+        break;
+      }
+      case Op::DeleteValue:
+        store.deleteValue(current.get(), op.text);
+        break;
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace brisquell

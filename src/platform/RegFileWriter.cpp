@@ -1,0 +1,200 @@
+// .reg writer: regedit's layout (CR LF, hex lines wrapped at 80 columns), chosen so that every
+// value survives a round trip byte for byte.
+#include <fmt/format.h>
+
+#include "platform/RegFile.h"
+
+namespace brisquell {
+
+namespace {
+
+constexpr std::size_t kFlushAt = 1 << 20;
+constexpr std::size_t kHexWrap = 77;
+
+class Emitter {
+ public:
+  Emitter(RegFormat format, const std::function<bool(const char*, std::size_t)>& out)
+      : format_(format), out_(out) {
+    if (format_ == RegFormat::Version5) bytes_.assign("\xFF\xFE", 2);
+  }
+
+  std::string& text() { return text_; }
+
+  bool flush(bool force) {
+    if (!force && text_.size() < kFlushAt) return true;
+    if (format_ == RegFormat::Version5) {
+      bytes_.reserve(bytes_.size() + text_.size() * 2);
+      std::size_t i = 0;
+      while (i < text_.size()) {
+        std::size_t j = i;
+        while (j < text_.size() && static_cast<unsigned char>(text_[j]) < 0x80) ++j;
+        for (std::size_t k = i; k < j; ++k) {
+          bytes_.push_back(text_[k]);
+          bytes_.push_back('\0');
+        }
+        if (j == text_.size()) break;
+        std::size_t e = j;
+        while (e < text_.size() && static_cast<unsigned char>(text_[e]) >= 0x80) ++e;
+        Bytes u = toUtf16le(std::string_view(text_).substr(j, e - j));
+        bytes_.append(reinterpret_cast<const char*>(u.data()), u.size());
+        i = e;
+      }
+    } else {
+      bytes_ += text_;
+    }
+    text_.clear();
+    bool ok = bytes_.empty() || out_(bytes_.data(), bytes_.size());
+    bytes_.clear();
+    return ok;
+  }
+
+ private:
+  RegFormat format_;
+  const std::function<bool(const char*, std::size_t)>& out_;
+  std::string text_, bytes_;
+};
+
+void appendEscaped(std::string& out, std::string_view s) {
+  for (char c : s) {
+    if (c == '\\' || c == '"') out.push_back('\\');
+    out.push_back(c);
+  }
+}
+
+// A REG_SZ prints as "text" only when reading it back gives the very same bytes.
+bool printableString(const Bytes& d, std::string& text) {
+  if (d.size() < 2 || d.size() % 2 || d[d.size() - 1] || d[d.size() - 2]) return false;
+  for (std::size_t i = 0; i + 2 < d.size(); i += 2) {
+    std::uint16_t u = d[i] | d[i + 1] << 8;
+    if (u == 0 || u == '\r' || u == '\n') return false;
+  }
+  if (!isLosslessUtf16le(d.data(), d.size())) return false;
+  text = fromUtf16le(d.data(), d.size() - 2);
+  return true;
+}
+
+void appendHex(std::string& out, std::size_t column, const std::uint8_t* d, std::size_t n) {
+  static const char digits[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < n; ++i) {
+    out.push_back(digits[d[i] >> 4]);
+    out.push_back(digits[d[i] & 15]);
+    if (i + 1 == n) break;
+    out.push_back(',');
+    column += 3;
+    if (column >= kHexWrap) {
+      out += "\\\r\n  ";
+      column = 2;
+    }
+  }
+}
+
+void appendValue(std::string& out, RegFormat format, std::string_view name, std::uint32_t type,
+                 const Bytes& data) {
+  std::size_t lineStart = out.size();
+  if (name.empty()) {
+    out += "@=";
+  } else {
+    out.push_back('"');
+    appendEscaped(out, name);
+    out += "\"=";
+  }
+  std::string text;
+  if (type == REG_SZ && printableString(data, text)) {
+    out.push_back('"');
+    appendEscaped(out, text);
+    out += "\"\r\n";
+    return;
+  }
+  if (type == REG_DWORD && data.size() == 4) {
+    std::uint32_t v = data[0] | data[1] << 8 | data[2] << 16 | static_cast<std::uint32_t>(data[3]) << 24;
+    fmt::format_to(std::back_inserter(out), "dword:{:08x}\r\n", v);
+    return;
+  }
+  if (type == REG_BINARY)
+    out += "hex:";
+  else
+    fmt::format_to(std::back_inserter(out), "hex({:x}):", type);
+  // The column counts characters, as regedit does; the name may hold multi-byte UTF-8.
+  std::size_t column = 0;
+  for (std::size_t i = lineStart; i < out.size(); ++i)
+    if ((static_cast<unsigned char>(out[i]) & 0xC0) != 0x80) ++column;
+  if (format == RegFormat::Regedit4 && isTextType(type)) {
+    std::string ansi = fromUtf16le(data);
+    appendHex(out, column, reinterpret_cast<const std::uint8_t*>(ansi.data()), ansi.size());
+  } else {
+    appendHex(out, column, data.data(), data.size());
+  }
+  out += "\r\n";
+}
+
+bool writeKey(RegistryStore& store, HKEY key, std::string& path, Emitter& em, RegFormat format) {
+  std::string& out = em.text();
+  out.push_back('[');
+  out += path;
+  out += "]\r\n";
+  std::string name;
+  std::uint32_t type;
+  Bytes data;
+  for (std::uint32_t i = 0; store.enumValueRaw(key, i, name, type, data) == ERROR_SUCCESS; ++i)
+    appendValue(out, format, name, type, data);
+  out += "\r\n";
+  if (!em.flush(false)) return false;
+  std::size_t len = path.size();
+  for (std::uint32_t i = 0; store.enumKey(key, i, name) == ERROR_SUCCESS; ++i) {
+    HKEY child = 0;
+    if (store.openKey(key, name, KEY_ALL_ACCESS, child) != ERROR_SUCCESS) continue;
+    ScopedKey guard(store, child);
+    path.push_back('\\');
+    path += name;
+    bool ok = writeKey(store, child, path, em, format);
+    path.resize(len);
+    if (!ok) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::int32_t writeReg(RegistryStore& store, HKEY root, std::string_view path, RegFormat format,
+                      const std::function<bool(const char*, std::size_t)>& out) {
+  Emitter em(format, out);
+  em.text() = format == RegFormat::Version5 ? "Windows Registry Editor Version 5.00\r\n\r\n"
+                                            : "REGEDIT4\r\n\r\n";
+  auto one = [&](HKEY r, std::string_view p, bool skipEmpty) -> std::int32_t {
+    HKEY h = 0;
+    std::int32_t st = store.openKey(r, p, KEY_ALL_ACCESS, h);
+    if (st != ERROR_SUCCESS) return skipEmpty ? ERROR_SUCCESS : st;
+    ScopedKey guard(store, h);
+    if (skipEmpty) {
+      std::uint32_t keys = 0, values = 0;
+      store.queryInfo(h, keys, values);
+      if (keys == 0 && values == 0) return ERROR_SUCCESS;
+    }
+    std::string full(rootName(r));
+    if (!p.empty()) {
+      full.push_back('\\');
+      full += p;
+    }
+    return writeKey(store, h, full, em, format) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+  };
+  std::int32_t st = ERROR_SUCCESS;
+  if (root == 0) {
+    for (HKEY r : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_USERS, HKEY_CURRENT_CONFIG})
+      if ((st = one(r, "", true)) != ERROR_SUCCESS) break;
+  } else {
+    st = one(root, path, false);
+  }
+  if (st != ERROR_SUCCESS) return st;
+  return em.flush(true) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+std::string exportReg(RegistryStore& store, HKEY root, std::string_view path, RegFormat format) {
+  std::string all;
+  writeReg(store, root, path, format, [&](const char* d, std::size_t n) {
+    all.append(d, n);
+    return true;
+  });
+  return all;
+}
+
+}  // namespace brisquell

@@ -1,0 +1,43 @@
+// A target: one Windows machine's registry and drives, whatever holds them.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/FileSystem.h"
+#include "platform/RegistryStore.h"
+
+namespace brisquell {
+
+/// Facts about the machine that the logic asks the operating system for on Windows.
+struct MachineInfo {
+  int platformId = 2;
+  std::string windowsDirectory = "C:\\WINDOWS";
+  std::string systemDirectory = "C:\\WINDOWS\\system32";
+  std::string installFolder = "C:\\Program Files\\Brisquell";
+  std::string tempFolder = "C:\\WINDOWS\\Temp";
+  std::string userName = "user";
+};
+
+class Target {
+ public:
+  virtual ~Target() = default;
+  /// "machine folder", "Wine prefix", ...
+  virtual std::string kind() const = 0;
+  virtual std::string location() const = 0;
+  virtual RegistryStore& registry() = 0;
+  virtual FileSystem& files() = 0;
+  virtual const MachineInfo& machine() const = 0;
+  /// Writes registry changes back in one atomic step; true when nothing needed saving.
+  virtual bool save(std::string& error) = 0;
+};
+
+/// Why a target could not be opened; exit code 2 on the command line.
+struct TargetError {
+  std::string message;
+};
+
+/// Recognises the target kind of a folder and opens it; null with the error otherwise.
+std::unique_ptr<Target> openTarget(const std::string& folder, TargetError& error);
+
+}  // namespace brisquell

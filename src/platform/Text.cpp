@@ -1,0 +1,259 @@
+// Text helpers: conversions and case folding written for speed on large registries.
+#include "platform/Text.h"
+
+namespace brisquell {
+
+namespace {
+
+// Decodes one code point from UTF-8 at s[i]; returns U+FFFD and advances one byte on bad input.
+char32_t decodeUtf8(std::string_view s, std::size_t& i) {
+  auto c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) {
+    ++i;
+    return c;
+  }
+  int len = 0;
+  char32_t cp = 0;
+  if ((c & 0xE0) == 0xC0) {
+    len = 2;
+    cp = c & 0x1F;
+  } else if ((c & 0xF0) == 0xE0) {
+    len = 3;
+    cp = c & 0x0F;
+  } else if ((c & 0xF8) == 0xF0) {
+    len = 4;
+    cp = c & 0x07;
+  } else {
+    ++i;
+    return 0xFFFD;
+  }
+  if (i + len > s.size()) {
+    ++i;
+    return 0xFFFD;
+  }
+  for (int k = 1; k < len; ++k) {
+    auto cc = static_cast<unsigned char>(s[i + k]);
+    if ((cc & 0xC0) != 0x80) {
+      ++i;
+      return 0xFFFD;
+    }
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  static const char32_t minimum[5] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < minimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    ++i;
+    return 0xFFFD;
+  }
+  i += len;
+  return cp;
+}
+
+void appendUtf8(char32_t cp, std::string& out) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+inline void push16(Bytes& out, char32_t u) {
+  out.push_back(static_cast<std::uint8_t>(u & 0xFF));
+  out.push_back(static_cast<std::uint8_t>(u >> 8));
+}
+
+}  // namespace
+
+void appendUtf16le(std::string_view s, Bytes& out) {
+  out.reserve(out.size() + s.size() * 2);
+  std::size_t i = 0;
+  while (i < s.size()) {
+    auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      out.push_back(c);
+      out.push_back(0);
+      ++i;
+      continue;
+    }
+    char32_t cp = decodeUtf8(s, i);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      push16(out, 0xD800 + (cp >> 10));
+      push16(out, 0xDC00 + (cp & 0x3FF));
+    } else {
+      push16(out, cp);
+    }
+  }
+}
+
+Bytes toUtf16le(std::string_view utf8) {
+  Bytes out;
+  appendUtf16le(utf8, out);
+  return out;
+}
+
+std::string fromUtf16le(const std::uint8_t* d, std::size_t size) {
+  std::string out;
+  std::size_t n = size / 2;
+  out.reserve(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    char32_t u = d[2 * k] | (d[2 * k + 1] << 8);
+    if (u < 0x80) {
+      out.push_back(static_cast<char>(u));
+      continue;
+    }
+    if (u >= 0xD800 && u <= 0xDBFF && k + 1 < n) {
+      char32_t lo = d[2 * k + 2] | (d[2 * k + 3] << 8);
+      if (lo >= 0xDC00 && lo <= 0xDFFF) {
+        appendUtf8(0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00), out);
+        ++k;
+        continue;
+      }
+    }
+    if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;
+    appendUtf8(u, out);
+  }
+  return out;
+}
+
+bool isLosslessUtf16le(const std::uint8_t* d, std::size_t size) {
+  if (size % 2) return false;
+  std::size_t n = size / 2;
+  for (std::size_t k = 0; k < n; ++k) {
+    char32_t u = d[2 * k] | (d[2 * k + 1] << 8);
+    if (u < 0xD800 || u > 0xDFFF) continue;
+    if (u > 0xDBFF || k + 1 >= n) return false;
+    char32_t lo = d[2 * k + 2] | (d[2 * k + 3] << 8);
+    if (lo < 0xDC00 || lo > 0xDFFF) return false;
+    ++k;
+  }
+  return true;
+}
+
+char32_t foldCodePoint(char32_t c) {
+  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+  if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;        // Latin-1
+  if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 &&
+      c != 0x17F) {                                                 // Latin Extended-A pairs
+    bool oddLower = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    return oddLower ? ((c & 1) ? c + 1 : c) : (c | 1);
+  }
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;          // Greek
+  if (c >= 0x410 && c <= 0x42F) return c + 32;                         // Cyrillic
+  if (c >= 0x400 && c <= 0x40F) return c + 80;
+  return c;
+}
+
+std::string foldCase(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  std::size_t i = 0;
+  while (i < s.size()) {
+    auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      out.push_back(static_cast<char>((c >= 'A' && c <= 'Z') ? c + 32 : c));
+      ++i;
+    } else {
+      appendUtf8(foldCodePoint(decodeUtf8(s, i)), out);
+    }
+  }
+  return out;
+}
+
+std::uint64_t foldedHash(std::string_view s) {
+  std::uint64_t h = 1469598103934665603ull;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    auto c = static_cast<unsigned char>(s[i]);
+    char32_t cp;
+    if (c < 0x80) {
+      cp = (c >= 'A' && c <= 'Z') ? c + 32 : c;
+      ++i;
+    } else {
+      cp = foldCodePoint(decodeUtf8(s, i));
+    }
+    h = (h ^ cp) * 1099511628211ull;
+  }
+  return h;
+}
+
+bool iequals(std::string_view a, std::string_view b) {
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    auto ca = static_cast<unsigned char>(a[i]);
+    auto cb = static_cast<unsigned char>(b[j]);
+    if (ca < 0x80 && cb < 0x80) {
+      if (ca != cb) {
+        if ((ca | 32) != (cb | 32) || (ca | 32) < 'a' || (ca | 32) > 'z') return false;
+      }
+      ++i;
+      ++j;
+      continue;
+    }
+    if (foldCodePoint(decodeUtf8(a, i)) != foldCodePoint(decodeUtf8(b, j))) return false;
+  }
+  return i == a.size() && j == b.size();
+}
+
+std::size_t ifind(std::string_view hay, std::string_view needle, std::size_t from) {
+  if (needle.empty()) return from <= hay.size() ? from : std::string_view::npos;
+  if (needle.size() > hay.size()) return std::string_view::npos;
+  auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; };
+  const unsigned char first = lower(static_cast<unsigned char>(needle[0]));
+  for (std::size_t i = from; i + needle.size() <= hay.size(); ++i) {
+    if (lower(static_cast<unsigned char>(hay[i])) != first) continue;
+    std::size_t k = 1;
+    while (k < needle.size() && lower(static_cast<unsigned char>(hay[i + k])) ==
+                                    lower(static_cast<unsigned char>(needle[k])))
+      ++k;
+    if (k == needle.size()) return i;
+  }
+  return std::string_view::npos;
+}
+
+bool wildcardMatch(std::string_view pattern, std::string_view name) {
+  std::string p = foldCase(pattern), n = foldCase(name);
+  std::size_t pi = 0, ni = 0, star = std::string::npos, mark = 0;
+  auto step = [](const std::string& s, std::size_t i) {  // length of the UTF-8 sequence at i
+    auto c = static_cast<unsigned char>(s[i]);
+    return c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 4;
+  };
+  while (ni < n.size()) {
+    if (pi < p.size() && p[pi] == '*') {
+      star = pi++;
+      mark = ni;
+    } else if (pi < p.size() && p[pi] == '?') {
+      ++pi;
+      ni += step(n, ni);
+    } else if (pi < p.size() && p.compare(pi, step(p, pi), n, ni, step(n, ni)) == 0) {
+      ni += step(n, ni);
+      pi += step(p, pi);
+    } else if (star != std::string::npos) {
+      pi = star + 1;
+      mark += step(n, mark);
+      ni = mark;
+    } else {
+      return false;
+    }
+  }
+  while (pi < p.size() && p[pi] == '*') ++pi;
+  return pi == p.size();
+}
+
+std::string trimBlanks(std::string_view s) {
+  std::size_t a = 0, b = s.size();
+  while (a < b && s[a] == ' ') ++a;
+  while (b > a && s[b - 1] == ' ') --b;
+  return std::string(s.substr(a, b - a));
+}
+
+}  // namespace brisquell

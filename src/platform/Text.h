@@ -1,0 +1,43 @@
+// Text helpers shared by every layer: UTF-8 <-> UTF-16LE, Windows-style case folding, wildcards.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brisquell {
+
+using Bytes = std::vector<std::uint8_t>;
+
+/// Appends the UTF-16LE bytes of a UTF-8 text; ill-formed input becomes U+FFFD.
+void appendUtf16le(std::string_view utf8, Bytes& out);
+Bytes toUtf16le(std::string_view utf8);
+
+/// UTF-16LE bytes to UTF-8; an odd last byte is dropped, unpaired surrogates become U+FFFD.
+std::string fromUtf16le(const std::uint8_t* data, std::size_t size);
+inline std::string fromUtf16le(const Bytes& b) { return fromUtf16le(b.data(), b.size()); }
+
+/// True when the bytes are UTF-16LE that converts to UTF-8 and back unchanged.
+bool isLosslessUtf16le(const std::uint8_t* data, std::size_t size);
+
+/// Folds one code point the way Windows compares names (simple upper-case mapping, as lower case here).
+char32_t foldCodePoint(char32_t c);
+
+/// Case-folded copy of a UTF-8 text (ASCII fast path).
+std::string foldCase(std::string_view s);
+/// Case-insensitive hash, equal for names that iequals() calls equal.
+std::uint64_t foldedHash(std::string_view s);
+bool iequals(std::string_view a, std::string_view b);
+/// Position of needle in hay ignoring case (ASCII letters), or npos.
+std::size_t ifind(std::string_view hay, std::string_view needle, std::size_t from = 0);
+inline bool icontains(std::string_view hay, std::string_view needle) {
+  return ifind(hay, needle) != std::string_view::npos;
+}
+
+/// Windows-style wildcard match ('*' any run, '?' one character), ignoring case.
+bool wildcardMatch(std::string_view pattern, std::string_view name);
+
+std::string trimBlanks(std::string_view s);
+
+}  // namespace brisquell

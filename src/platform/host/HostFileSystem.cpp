@@ -1,0 +1,293 @@
+// Host-folder drives: case-insensitive resolution with an optional per-scan listing cache.
+#include "platform/host/HostFileSystem.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/AtomicFile.h"
+
+namespace brisquell {
+
+namespace {
+
+bool hasWildcard(std::string_view s) { return s.find_first_of("*?") != std::string_view::npos; }
+
+std::uint32_t attributesOf(const std::string& host, bool followLinks) {
+  struct stat st;
+  if (::lstat(host.c_str(), &st) != 0) return 0;
+  std::uint32_t a = 0;
+  if (S_ISLNK(st.st_mode)) {
+    a |= FILE_ATTRIBUTE_REPARSE_POINT;
+    if (!followLinks || ::stat(host.c_str(), &st) != 0) return a | FILE_ATTRIBUTE_ARCHIVE;
+  }
+  if (S_ISDIR(st.st_mode)) return a | FILE_ATTRIBUTE_DIRECTORY;
+  a |= FILE_ATTRIBUTE_ARCHIVE;
+  if (!(st.st_mode & S_IWUSR)) a |= FILE_ATTRIBUTE_READONLY;
+  return a;
+}
+
+}  // namespace
+
+HostFileSystem::HostFileSystem(std::vector<HostDrive> drives, std::string currentDirectory)
+    : drives_(std::move(drives)), currentDirectory_(std::move(currentDirectory)) {
+  std::sort(drives_.begin(), drives_.end(),
+            [](const HostDrive& a, const HostDrive& b) { return a.info.letter < b.info.letter; });
+}
+
+std::vector<DriveInfo> HostFileSystem::drives() {
+  std::vector<DriveInfo> out;
+  for (const auto& d : drives_) out.push_back(d.info);
+  return out;
+}
+
+std::int32_t HostFileSystem::parse(std::string_view path, Parsed& out) const {
+  std::string p(path);
+  std::replace(p.begin(), p.end(), '/', '\\');
+  if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') return FS_NOT_READY;  // UNC: no network here
+  std::string full;
+  if (p.size() >= 2 && p[1] == ':') {
+    full = p;
+    if (full.size() == 2) full += '\\';
+    else if (full[2] != '\\') full = full.substr(0, 2) + "\\" + full.substr(2);  // "C:x" is relative to the drive's root here
+  } else if (!p.empty() && p[0] == '\\') {
+    full = currentDirectory_.substr(0, 2) + p;
+  } else {
+    full = currentDirectory_;
+    if (!full.empty() && full.back() != '\\') full += '\\';
+    full += p;
+  }
+  char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(full[0])));
+  if (letter < 'A' || letter > 'Z') return FS_INVALID_NAME;
+  out.drive = nullptr;
+  for (const auto& d : drives_)
+    if (d.info.letter == letter) out.drive = &d;
+  if (!out.drive) return FS_INVALID_DRIVE;
+  if (!out.drive->info.ready) return FS_NOT_READY;
+  std::string_view rest = std::string_view(full).substr(3);
+  out.components.clear();
+  out.trailingSlash = !rest.empty() && rest.back() == '\\';
+  std::size_t i = 0;
+  while (i <= rest.size()) {
+    std::size_t j = rest.find('\\', i);
+    if (j == std::string_view::npos) j = rest.size();
+    std::string c(rest.substr(i, j - i));
+    bool last = j == rest.size();
+    i = j + 1;
+    for (unsigned char ch : c)
+      if (ch < 32 || ch == '<' || ch == '>' || ch == '"' || ch == '|' || ch == ':')
+        return FS_INVALID_NAME;
+    if (!last && hasWildcard(c)) return FS_INVALID_NAME;
+    if (c == "." || c.empty()) continue;
+    if (c == "..") {
+      if (!out.components.empty()) out.components.pop_back();
+      continue;
+    }
+    while (!c.empty() && (c.back() == '.' || c.back() == ' ')) c.pop_back();
+    if (c.empty()) continue;
+    out.components.push_back(std::move(c));
+  }
+  return FS_OK;
+}
+
+std::shared_ptr<const HostFileSystem::Listing> HostFileSystem::listing(const std::string& hostDir) {
+  if (caching_) {
+    auto it = cache_.find(hostDir);
+    if (it != cache_.end()) return it->second;
+  }
+  auto l = std::make_shared<Listing>();
+  DIR* d = ::opendir(hostDir.c_str());
+  if (!d) {
+    if (caching_) cache_[hostDir] = nullptr;
+    return nullptr;
+  }
+  while (dirent* e = ::readdir(d)) {
+    std::string_view n = e->d_name;
+    if (n == "." || n == "..") continue;
+    std::uint32_t a;
+    if (e->d_type == DT_DIR) a = FILE_ATTRIBUTE_DIRECTORY;
+    else if (e->d_type == DT_REG) a = FILE_ATTRIBUTE_ARCHIVE;
+    else a = attributesOf(hostDir + "/" + e->d_name, true);
+    l->push_back(Entry{std::string(n), foldCase(n), a});
+  }
+  ::closedir(d);
+  std::sort(l->begin(), l->end(), [](const Entry& a, const Entry& b) {
+    return a.folded != b.folded ? a.folded < b.folded : a.name < b.name;
+  });
+  if (caching_) cache_[hostDir] = l;
+  return l;
+}
+
+const HostFileSystem::Entry* HostFileSystem::lookup(const Listing& l, std::string_view name) const {
+  std::string f = foldCase(name);
+  auto it = std::lower_bound(l.begin(), l.end(), f,
+                             [](const Entry& e, const std::string& k) { return e.folded < k; });
+  const Entry* found = nullptr;
+  for (; it != l.end() && it->folded == f; ++it) {
+    if (it->name == name) return &*it;  // an exact match wins where the host has both cases
+    if (!found) found = &*it;
+  }
+  return found;
+}
+
+std::int32_t HostFileSystem::resolveDir(const Parsed& p, std::size_t n, std::string& hostDir) {
+  hostDir = p.drive->hostRoot;
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::string& c = p.components[k];
+    if (!caching_) {  // exact name first: no listing needed in the common case
+      std::string direct = hostDir + "/" + c;
+      struct stat st;
+      if (::stat(direct.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        hostDir = std::move(direct);
+        continue;
+      }
+    }
+    auto l = listing(hostDir);
+    const Entry* e = l ? lookup(*l, c) : nullptr;
+    if (!e || !(e->attributes & FILE_ATTRIBUTE_DIRECTORY)) return FS_PATH_NOT_FOUND;
+    hostDir += "/" + e->name;
+  }
+  return FS_OK;
+}
+
+bool HostFileSystem::volumeInformation(std::string_view root) {
+  Parsed p;
+  if (parse(root, p) != FS_OK || !p.components.empty()) return false;
+  struct stat st;
+  return ::stat(p.drive->hostRoot.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+         ::access(p.drive->hostRoot.c_str(), R_OK | X_OK) == 0;
+}
+
+std::int32_t HostFileSystem::find(std::string_view pattern, std::vector<DirEntry>& out) {
+  out.clear();
+  Parsed p;
+  if (std::int32_t st = parse(pattern, p)) return st;
+  if (p.components.empty()) {  // the root itself
+    struct stat s;
+    return ::stat(p.drive->hostRoot.c_str(), &s) == 0 ? FS_OK : FS_PATH_NOT_FOUND;
+  }
+  std::string dir;
+  if (std::int32_t st = resolveDir(p, p.components.size() - 1, dir)) return st;
+  const std::string& last = p.components.back();
+  auto l = listing(dir);
+  if (!l) return FS_PATH_NOT_FOUND;
+  if (!hasWildcard(last)) {
+    const Entry* e = lookup(*l, last);
+    if (!e || (p.trailingSlash && !(e->attributes & FILE_ATTRIBUTE_DIRECTORY)))
+      return FS_FILE_NOT_FOUND;
+    out.push_back(DirEntry{e->name, e->attributes});
+    return FS_OK;
+  }
+  for (const Entry& e : *l)
+    if (wildcardMatch(last, e.name)) out.push_back(DirEntry{e.name, e.attributes});
+  return out.empty() ? FS_FILE_NOT_FOUND : FS_OK;
+}
+
+std::int32_t HostFileSystem::attributes(std::string_view path, std::uint32_t& attrs) {
+  attrs = 0;
+  std::vector<DirEntry> found;
+  Parsed p;
+  if (std::int32_t st = parse(path, p)) return st;
+  if (p.components.empty()) {
+    attrs = FILE_ATTRIBUTE_DIRECTORY;
+    return FS_OK;
+  }
+  if (hasWildcard(p.components.back())) return FS_INVALID_NAME;
+  auto host = hostPath(path);
+  if (!host) return FS_FILE_NOT_FOUND;
+  attrs = attributesOf(*host, true);
+  return attrs ? FS_OK : FS_FILE_NOT_FOUND;
+}
+
+std::optional<std::string> HostFileSystem::hostPath(std::string_view path) {
+  Parsed p;
+  if (parse(path, p) != FS_OK) return std::nullopt;
+  std::string dir;
+  if (p.components.empty()) return p.drive->hostRoot;
+  if (resolveDir(p, p.components.size() - 1, dir) != FS_OK) return std::nullopt;
+  const std::string& last = p.components.back();
+  std::string direct = dir + "/" + last;
+  struct stat st;
+  if (!caching_ && ::lstat(direct.c_str(), &st) == 0) return direct;
+  auto l = listing(dir);
+  const Entry* e = l ? lookup(*l, last) : nullptr;
+  if (!e) return std::nullopt;
+  return dir + "/" + e->name;
+}
+
+std::optional<std::string> HostFileSystem::hostPathForNew(std::string_view path) {
+  if (auto existing = hostPath(path)) return existing;
+  Parsed p;
+  if (parse(path, p) != FS_OK || p.components.empty() || hasWildcard(p.components.back()))
+    return std::nullopt;
+  std::string dir;
+  if (resolveDir(p, p.components.size() - 1, dir) != FS_OK) return std::nullopt;
+  return dir + "/" + p.components.back();
+}
+
+std::int32_t HostFileSystem::readFile(std::string_view path, Bytes& data) {
+  auto host = hostPath(path);
+  if (!host) return FS_FILE_NOT_FOUND;
+  std::ifstream in(*host, std::ios::binary);
+  if (!in) return FS_ACCESS_DENIED;
+  data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return in.bad() ? FS_READ_FAULT : FS_OK;
+}
+
+void HostFileSystem::forget(const std::string& hostDir) { cache_.erase(hostDir); }
+
+std::int32_t HostFileSystem::writeFile(std::string_view path, const Bytes& data) {
+  Parsed p;
+  if (std::int32_t st = parse(path, p)) return st;
+  auto host = hostPathForNew(path);
+  if (!host) return FS_PATH_NOT_FOUND;
+  AtomicFile f(*host);
+  std::string err;
+  if (!f.open(err) || !f.write(reinterpret_cast<const char*>(data.data()), data.size()) ||
+      !f.commit(err))
+    return FS_WRITE_FAULT;
+  forget(host->substr(0, host->rfind('/')));
+  return FS_OK;
+}
+
+std::int32_t HostFileSystem::deleteFile(std::string_view path) {
+  Parsed p;
+  if (std::int32_t st = parse(path, p)) return st;
+  auto host = hostPath(path);
+  if (!host) return FS_FILE_NOT_FOUND;
+  struct stat st;
+  if (::lstat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return FS_ACCESS_DENIED;
+  if (::unlink(host->c_str()) != 0) return errno == ENOENT ? FS_FILE_NOT_FOUND : FS_ACCESS_DENIED;
+  forget(host->substr(0, host->rfind('/')));
+  return FS_OK;
+}
+
+std::int32_t HostFileSystem::createDirectory(std::string_view path) {
+  Parsed p;
+  if (std::int32_t st = parse(path, p)) return st;
+  std::string dir = p.drive->hostRoot;
+  for (const std::string& c : p.components) {
+    auto l = listing(dir);
+    const Entry* e = l ? lookup(*l, c) : nullptr;
+    if (e) {
+      if (!(e->attributes & FILE_ATTRIBUTE_DIRECTORY)) return FS_FILE_EXISTS;
+      dir += "/" + e->name;
+      continue;
+    }
+    std::string next = dir + "/" + c;
+    if (::mkdir(next.c_str(), 0755) != 0 && errno != EEXIST) return FS_ACCESS_DENIED;
+    forget(dir);
+    dir = std::move(next);
+  }
+  return FS_OK;
+}
+
+void HostFileSystem::setListingCache(bool enabled) {
+  caching_ = enabled;
+  if (!enabled) cache_.clear();
+}
+
+}  // namespace brisquell

@@ -1,0 +1,59 @@
+// Drives kept as host folders: Windows paths resolve through the drive map, each component
+// matched without regard to case, as Windows does.
+#pragma once
+
+#include <memory>
+#include <unordered_map>
+
+#include "platform/FileSystem.h"
+
+namespace brisquell {
+
+struct HostDrive {
+  DriveInfo info;
+  std::string hostRoot;  // absolute host folder holding the drive's contents
+};
+
+class HostFileSystem final : public FileSystem {
+ public:
+  /// currentDirectory: the Windows folder that relative paths start from.
+  HostFileSystem(std::vector<HostDrive> drives, std::string currentDirectory);
+
+  std::vector<DriveInfo> drives() override;
+  bool volumeInformation(std::string_view root) override;
+  std::int32_t find(std::string_view pattern, std::vector<DirEntry>& out) override;
+  std::int32_t attributes(std::string_view path, std::uint32_t& attributes) override;
+  std::int32_t readFile(std::string_view path, Bytes& data) override;
+  std::int32_t writeFile(std::string_view path, const Bytes& data) override;
+  std::int32_t deleteFile(std::string_view path) override;
+  std::int32_t createDirectory(std::string_view path) override;
+  std::optional<std::string> hostPath(std::string_view path) override;
+  std::optional<std::string> hostPathForNew(std::string_view path) override;
+  void setListingCache(bool enabled) override;
+
+ private:
+  struct Entry {
+    std::string name, folded;
+    std::uint32_t attributes;
+  };
+  using Listing = std::vector<Entry>;  // sorted by folded name
+
+  struct Parsed {
+    const HostDrive* drive = nullptr;
+    std::vector<std::string> components;
+    bool trailingSlash = false;
+  };
+  std::int32_t parse(std::string_view path, Parsed& out) const;
+  /// Host folder of the first n components; FS_PATH_NOT_FOUND when one is missing.
+  std::int32_t resolveDir(const Parsed& p, std::size_t n, std::string& hostDir);
+  std::shared_ptr<const Listing> listing(const std::string& hostDir);
+  const Entry* lookup(const Listing& l, std::string_view name) const;
+  void forget(const std::string& hostDir);
+
+  std::vector<HostDrive> drives_;
+  std::string currentDirectory_;
+  bool caching_ = false;
+  std::unordered_map<std::string, std::shared_ptr<const Listing>> cache_;
+};
+
+}  // namespace brisquell

@@ -1,0 +1,186 @@
+// Machine folder target: reads machine.ini strictly, loads registry.reg, saves it atomically.
+#include "platform/machine/MachineFolder.h"
+
+#include <cstdint>
+#include <fstream>
+#include <sys/stat.h>
+
+#include <fmt/format.h>
+
+#include "platform/AtomicFile.h"
+#include "platform/RegFile.h"
+#include "platform/memory/MemoryLoader.h"
+
+namespace brisquell {
+
+namespace {
+
+bool isDir(const std::string& p) {
+  struct stat st;
+  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isFile(const std::string& p) {
+  struct stat st;
+  return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string trimSpace(std::string_view s) {
+  std::size_t a = 0, b = s.size();
+  while (a < b && (s[a] == ' ' || s[a] == '\t' || s[a] == '\r')) ++a;
+  while (b > a && (s[b - 1] == ' ' || s[b - 1] == '\t' || s[b - 1] == '\r')) --b;
+  return std::string(s.substr(a, b - a));
+}
+
+// Drops a trailing "; comment" outside of any value text.
+std::string stripComment(const std::string& s) {
+  std::size_t c = s.find(" ;");
+  if (c == std::string::npos) c = s.find("\t;");
+  return c == std::string::npos ? s : trimSpace(s.substr(0, c));
+}
+
+int driveTypeFromName(std::string_view n) {
+  if (iequals(n, "removable")) return DriveRemovable;
+  if (iequals(n, "fixed")) return DriveFixed;
+  if (iequals(n, "network")) return DriveNetwork;
+  if (iequals(n, "cdrom")) return DriveCdRom;
+  if (iequals(n, "ramdisk")) return DriveRamDisk;
+  return -1;
+}
+
+}  // namespace
+
+bool MachineFolder::looksLikeOne(const std::string& folder) { return isFile(folder + "/machine.ini"); }
+
+std::unique_ptr<MachineFolder> MachineFolder::open(const std::string& folderIn, TargetError& error) {
+  std::string folder = folderIn;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  auto m = std::unique_ptr<MachineFolder>(new MachineFolder());
+  m->folder_ = folder;
+  const std::string ini = folder + "/machine.ini";
+  std::ifstream in(ini);
+  if (!in) {
+    error.message = fmt::format("{}: cannot be read", ini);
+    return nullptr;
+  }
+  std::vector<HostDrive> drives;
+  std::string line, section;
+  std::size_t lineNo = 0;
+  auto bad = [&](std::string what) {
+    error.message = fmt::format("{}:{}: {}", ini, lineNo, what);
+    return nullptr;
+  };
+  while (std::getline(in, line)) {
+    ++lineNo;
+    std::string t = trimSpace(line);
+    if (lineNo == 1 && t.rfind("\xEF\xBB\xBF", 0) == 0) t = t.substr(3);
+    if (t.empty() || t[0] == ';' || t[0] == '#') continue;
+    if (t[0] == '[') {
+      if (t.back() != ']') return bad("section line without closing \"]\"");
+      section = t.substr(1, t.size() - 2);
+      if (!iequals(section, "Machine") && !iequals(section, "Drives"))
+        return bad(fmt::format("unknown section [{}]", section));
+      continue;
+    }
+    std::size_t eq = t.find('=');
+    if (eq == std::string::npos) return bad("expected NAME=VALUE");
+    std::string name = trimSpace(t.substr(0, eq));
+    std::string value = stripComment(trimSpace(t.substr(eq + 1)));
+    if (iequals(section, "Machine")) {
+      MachineInfo& i = m->info_;
+      if (iequals(name, "Platform")) {
+        if (value != "1" && value != "2") return bad("Platform must be 1 or 2");
+        i.platformId = value[0] - '0';
+      } else if (iequals(name, "WindowsDirectory")) i.windowsDirectory = value;
+      else if (iequals(name, "SystemDirectory")) i.systemDirectory = value;
+      else if (iequals(name, "InstallFolder")) i.installFolder = value;
+      else if (iequals(name, "TempFolder")) i.tempFolder = value;
+      else if (iequals(name, "UserName")) i.userName = value;
+      else return bad(fmt::format("unknown entry \"{}\" in [Machine]", name));
+    } else if (iequals(section, "Drives")) {
+      if (name.size() != 1 || !std::isalpha(static_cast<unsigned char>(name[0])))
+        return bad(fmt::format("bad drive letter \"{}\"", name));
+      HostDrive d;
+      d.info.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+      for (const auto& other : drives)
+        if (other.info.letter == d.info.letter)
+          return bad(fmt::format("drive {}: is named twice", d.info.letter));
+      std::vector<std::string> parts;
+      std::size_t s = 0;
+      for (;;) {
+        std::size_t c = value.find(',', s);
+        parts.push_back(trimSpace(value.substr(s, c == std::string::npos ? std::string::npos : c - s)));
+        if (c == std::string::npos) break;
+        s = c + 1;
+      }
+      if (parts.size() < 2 || parts.size() > 3 || parts[1].empty())
+        return bad("expected TYPE,FOLDER[,notready]");
+      d.info.type = driveTypeFromName(parts[0]);
+      if (d.info.type < 0)
+        return bad(fmt::format("unknown drive type \"{}\" (removable, fixed, network, cdrom, ramdisk)",
+                               parts[0]));
+      if (parts.size() == 3) {
+        if (!iequals(parts[2], "notready")) return bad(fmt::format("unknown drive flag \"{}\"", parts[2]));
+        d.info.ready = false;
+      }
+      d.hostRoot = parts[1][0] == '/' ? parts[1] : folder + "/" + parts[1];
+      if (d.info.ready && !isDir(d.hostRoot))
+        return bad(fmt::format("the folder of drive {}: is missing: {}", d.info.letter, d.hostRoot));
+      drives.push_back(std::move(d));
+    } else {
+      return bad("entry outside a section");
+    }
+  }
+  const std::string reg = folder + "/registry.reg";
+  if (!isFile(reg)) {
+    error.message = fmt::format("{}: missing (a machine folder keeps its registry there)", reg);
+    return nullptr;
+  }
+  RegError rerr;
+  if (!loadRegFile(reg, m->registry_, rerr)) {
+    error.message = rerr.message();
+    return nullptr;
+  }
+  std::string cwd = m->info_.installFolder;
+  m->files_ = std::make_unique<HostFileSystem>(std::move(drives), cwd);
+  return m;
+}
+
+bool saveRegistryFile(RegistryStore& store, const std::string& path, std::string& error,
+                      std::size_t failAfterBytes) {
+  AtomicFile file(path);
+  if (!file.open(error)) return false;
+  std::size_t written = 0;
+  std::int32_t st = writeReg(store, 0, "", RegFormat::Version5, [&](const char* d, std::size_t n) {
+    if (written + n > failAfterBytes) return false;
+    written += n;
+    return file.write(d, n);
+  });
+  if (st != ERROR_SUCCESS) {
+    error = fmt::format("{}: could not be saved (write failed); the previous file is unchanged", path);
+    return false;
+  }
+  return file.commit(error);
+}
+
+bool MachineFolder::save(std::string& error) {
+  if (!registry_.modified()) return true;
+  if (!saveRegistryFile(registry_, folder_ + "/registry.reg", error, failAfter_)) return false;
+  registry_.markSaved();
+  return true;
+}
+
+std::unique_ptr<Target> openTarget(const std::string& folder, TargetError& error) {
+  if (!isDir(folder)) {
+    error.message = fmt::format("{}: no such folder", folder);
+    return nullptr;
+  }
+  if (MachineFolder::looksLikeOne(folder)) return MachineFolder::open(folder, error);
+  error.message = fmt::format(
+      "{}: not a known target (a machine folder holds machine.ini and registry.reg; a Wine "
+      "prefix holds system.reg, user.reg and drive_c)",
+      folder);
+  return nullptr;
+}
+
+}  // namespace brisquell

@@ -1,0 +1,40 @@
+// The machine folder: machine.ini, registry.reg and one host folder per drive.
+#pragma once
+
+#include <functional>
+
+#include "platform/Target.h"
+#include "platform/host/HostFileSystem.h"
+#include "platform/memory/MemoryRegistry.h"
+
+namespace brisquell {
+
+class MachineFolder final : public Target {
+ public:
+  /// Opens the folder; null with the error (naming file and line) when it is no valid machine.
+  static std::unique_ptr<MachineFolder> open(const std::string& folder, TargetError& error);
+  static bool looksLikeOne(const std::string& folder);
+
+  std::string kind() const override { return "machine folder"; }
+  std::string location() const override { return folder_; }
+  RegistryStore& registry() override { return registry_; }
+  FileSystem& files() override { return *files_; }
+  const MachineInfo& machine() const override { return info_; }
+  bool save(std::string& error) override;
+
+  /// Test hook: the save's writer fails once this many bytes are written.
+  void failSaveAfterBytes(std::size_t bytes) { failAfter_ = bytes; }
+
+ private:
+  std::string folder_;
+  MachineInfo info_;
+  MemoryRegistry registry_;
+  std::unique_ptr<HostFileSystem> files_;
+  std::size_t failAfter_ = SIZE_MAX;
+};
+
+/// Saves a whole registry as a .reg file (version 5) by one atomic replacement.
+bool saveRegistryFile(RegistryStore& store, const std::string& path, std::string& error,
+                      std::size_t failAfterBytes = SIZE_MAX);
+
+}  // namespace brisquell

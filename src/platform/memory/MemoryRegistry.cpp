@@ -1,0 +1,327 @@
+// In-memory registry: insertion-ordered keys and values, names matched without regard to case.
+#include "platform/memory/MemoryRegistry.h"
+
+#include <algorithm>
+
+namespace brisquell {
+
+namespace {
+constexpr std::string_view kClassesPath = "SOFTWARE\\Classes";
+
+// Splits "a\b\c" lazily; empty components (doubled or edge backslashes) are skipped.
+template <class F>
+bool forEachComponent(std::string_view path, F f) {
+  std::size_t i = 0;
+  while (i <= path.size()) {
+    std::size_t j = path.find('\\', i);
+    if (j == std::string_view::npos) j = path.size();
+    if (j > i && !f(path.substr(i, j - i))) return false;
+    i = j + 1;
+  }
+  return true;
+}
+}  // namespace
+
+// ---- NameIndex ----
+
+void NameIndex::insert(std::uint32_t position, std::uint64_t hash) const {
+  std::size_t mask = slots_.size() - 1;
+  std::size_t i = hash & mask;
+  while (slots_[i]) i = (i + 1) & mask;
+  slots_[i] = position + 1;
+}
+
+template <class Getter>
+void NameIndex::rebuild(std::size_t count, Getter nameAt) const {
+  std::size_t cap = 16;
+  while (cap < count * 2) cap *= 2;
+  slots_.assign(cap, 0);
+  for (std::size_t p = 0; p < count; ++p) insert(static_cast<std::uint32_t>(p), foldedHash(nameAt(p)));
+}
+
+template <class Getter>
+std::int64_t NameIndex::find(std::string_view name, std::size_t count, Getter nameAt) const {
+  if (count <= kLinearLimit) {
+    for (std::size_t p = 0; p < count; ++p)
+      if (iequals(nameAt(p), name)) return static_cast<std::int64_t>(p);
+    return -1;
+  }
+  if (slots_.empty()) rebuild(count, nameAt);
+  std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = foldedHash(name) & mask; slots_[i]; i = (i + 1) & mask) {
+    std::size_t p = slots_[i] - 1;
+    if (iequals(nameAt(p), name)) return static_cast<std::int64_t>(p);
+  }
+  return -1;
+}
+
+void NameIndex::added(std::uint32_t position, std::string_view name, std::size_t count) {
+  if (slots_.empty()) return;  // built on the next lookup
+  if (count * 2 > slots_.size()) {
+    slots_.clear();
+    return;
+  }
+  insert(position, foldedHash(name));
+}
+
+// ---- Key ----
+
+MemoryRegistry::Key* MemoryRegistry::Key::child(std::string_view n) const {
+  auto p = childIndex.find(n, children.size(),
+                           [this](std::size_t i) -> std::string_view { return children[i]->name; });
+  return p < 0 ? nullptr : children[p].get();
+}
+
+MemoryRegistry::Value* MemoryRegistry::Key::value(std::string_view n) {
+  auto p = valueIndex.find(n, values.size(),
+                           [this](std::size_t i) -> std::string_view { return values[i].name; });
+  return p < 0 ? nullptr : &values[p];
+}
+
+// ---- MemoryRegistry ----
+
+MemoryRegistry::MemoryRegistry()
+    : hklm_(std::make_unique<Key>()),
+      hkcu_(std::make_unique<Key>()),
+      hku_(std::make_unique<Key>()),
+      hkcc_(std::make_unique<Key>()) {
+  hklm_->name = "HKEY_LOCAL_MACHINE";
+  hkcu_->name = "HKEY_CURRENT_USER";
+  hku_->name = "HKEY_USERS";
+  hkcc_->name = "HKEY_CURRENT_CONFIG";
+}
+
+MemoryRegistry::~MemoryRegistry() = default;
+
+MemoryRegistry::Key* MemoryRegistry::root(HKEY predefined) {
+  switch (predefined) {
+    case HKEY_LOCAL_MACHINE: return hklm_.get();
+    case HKEY_CURRENT_USER: return hkcu_.get();
+    case HKEY_USERS: return hku_.get();
+    case HKEY_CURRENT_CONFIG: return hkcc_.get();
+    case HKEY_CLASSES_ROOT: return classesRoot(false);
+    default: return nullptr;
+  }
+}
+
+MemoryRegistry::Key* MemoryRegistry::classesRoot(bool create) {
+  return create ? ensure(hklm_.get(), kClassesPath) : find(hklm_.get(), kClassesPath);
+}
+
+MemoryRegistry::Key* MemoryRegistry::resolve(HKEY key) {
+  if (key & 0x80000000u) return root(key);
+  if (key == 0 || key > handles_.size()) return nullptr;
+  return handles_[key - 1];
+}
+
+MemoryRegistry::Key* MemoryRegistry::find(Key* from, std::string_view path) const {
+  Key* k = from;
+  forEachComponent(path, [&](std::string_view c) {
+    k = k->child(c);
+    return k != nullptr;
+  });
+  return k;
+}
+
+MemoryRegistry::Key* MemoryRegistry::ensure(Key* from, std::string_view path) {
+  Key* k = from;
+  forEachComponent(path, [&](std::string_view c) {
+    Key* next = k->child(c);
+    if (!next) {
+      auto created = std::make_unique<Key>();
+      created->name = std::string(c);
+      created->parent = k;
+      next = created.get();
+      k->children.push_back(std::move(created));
+      k->childIndex.added(static_cast<std::uint32_t>(k->children.size() - 1), c,
+                          k->children.size());
+      modified_ = true;
+    }
+    k = next;
+    return true;
+  });
+  return k;
+}
+
+void MemoryRegistry::setRaw(Key* key, std::string_view name, std::uint32_t type, Bytes data) {
+  modified_ = true;
+  if (Value* v = key->value(name)) {
+    v->type = type;
+    v->data = std::move(data);
+    return;
+  }
+  key->values.push_back(Value{std::string(name), type, std::move(data)});
+  key->valueIndex.added(static_cast<std::uint32_t>(key->values.size() - 1), name,
+                        key->values.size());
+}
+
+void MemoryRegistry::forgetHandlesBelow(const Key* key) {
+  for (auto& h : handles_) {
+    for (const Key* k = h; k; k = k->parent)
+      if (k == key) {
+        h = nullptr;
+        break;
+      }
+  }
+}
+
+void MemoryRegistry::removeTree(Key* key) {
+  Key* parent = key->parent;
+  if (!parent) {  // a root cannot go; it is emptied instead
+    forgetHandlesBelow(key);
+    key->children.clear();
+    key->values.clear();
+    key->childIndex.invalidate();
+    key->valueIndex.invalidate();
+    modified_ = true;
+    return;
+  }
+  forgetHandlesBelow(key);
+  auto it = std::find_if(parent->children.begin(), parent->children.end(),
+                         [key](const auto& c) { return c.get() == key; });
+  parent->children.erase(it);
+  parent->childIndex.invalidate();
+  modified_ = true;
+}
+
+HKEY MemoryRegistry::addHandle(Key* key) {
+  if (!freeHandles_.empty()) {
+    std::uint32_t h = freeHandles_.back();
+    freeHandles_.pop_back();
+    handles_[h - 1] = key;
+    return h;
+  }
+  handles_.push_back(key);
+  return static_cast<HKEY>(handles_.size());
+}
+
+std::int32_t MemoryRegistry::openKey(HKEY key, std::string_view subKey, std::uint32_t,
+                                     HKEY& result) {
+  result = 0;
+  if (!(key & 0x80000000u) && (key == 0 || key > handles_.size())) return ERROR_INVALID_HANDLE;
+  Key* base = resolve(key);
+  if (!base) return key & 0x80000000u ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+  Key* k = find(base, subKey);
+  if (!k) return ERROR_FILE_NOT_FOUND;
+  result = addHandle(k);
+  return ERROR_SUCCESS;
+}
+
+std::int32_t MemoryRegistry::createKey(HKEY key, std::string_view subKey, HKEY& result) {
+  result = 0;
+  Key* base = key == HKEY_CLASSES_ROOT ? classesRoot(true) : resolve(key);
+  if (!base) return (key & 0x80000000u) ? ERROR_INVALID_HANDLE : ERROR_KEY_DELETED;
+  result = addHandle(ensure(base, subKey));
+  return ERROR_SUCCESS;
+}
+
+std::int32_t MemoryRegistry::closeKey(HKEY key) {
+  if (key & 0x80000000u) return ERROR_SUCCESS;
+  if (key == 0 || key > handles_.size()) return ERROR_INVALID_HANDLE;
+  handles_[key - 1] = nullptr;
+  freeHandles_.push_back(key);
+  return ERROR_SUCCESS;
+}
+
+#define BRISQUELL_KEY_OR_FAIL(k, h)                                          \
+  Key* k = resolve(h);                                                       \
+  if (!k) return ((h) & 0x80000000u) ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_HANDLE
+
+std::int32_t MemoryRegistry::enumKey(HKEY key, std::uint32_t index, std::string& name) {
+  BRISQUELL_KEY_OR_FAIL(k, key);
+  if (index >= k->children.size()) return ERROR_NO_MORE_ITEMS;
+  name = k->children[index]->name;
+  return ERROR_SUCCESS;
+}
+
+std::int32_t MemoryRegistry::enumValueRaw(HKEY key, std::uint32_t index, std::string& name,
+                                          std::uint32_t& type, Bytes& data) {
+  BRISQUELL_KEY_OR_FAIL(k, key);
+  if (index >= k->values.size()) return ERROR_NO_MORE_ITEMS;
+  const Value& v = k->values[index];
+  name = v.name;
+  type = v.type;
+  data = v.data;
+  return ERROR_SUCCESS;
+}
+
+std::int32_t MemoryRegistry::enumValue(HKEY key, std::uint32_t index, std::string& name,
+                                       std::uint32_t& type, Bytes& data) {
+  BRISQUELL_KEY_OR_FAIL(k, key);
+  if (index >= k->values.size()) return ERROR_NO_MORE_ITEMS;
+  const Value& v = k->values[index];
+  name = v.name;
+  type = v.type;
+  data = rawToText(v.type, v.data);
+  return ERROR_SUCCESS;
+}
+
+std::int32_t MemoryRegistry::queryValueRaw(HKEY key, std::string_view name, std::uint32_t& type,
+                                           Bytes& data) {
+  BRISQUELL_KEY_OR_FAIL(k, key);
+  Value* v = k->value(name);
+  if (!v) return ERROR_FILE_NOT_FOUND;
+  type = v->type;
+  data = v->data;
+  return ERROR_SUCCESS;
+}
+
+std::int32_t MemoryRegistry::queryValue(HKEY key, std::string_view name, std::uint32_t& type,
+                                        Bytes& data) {
+  BRISQUELL_KEY_OR_FAIL(k, key);
+  Value* v = k->value(name);
+  if (!v) return ERROR_FILE_NOT_FOUND;
+  type = v->type;
+  data = rawToText(v->type, v->data);
+  return ERROR_SUCCESS;
+}
+
+std::int32_t MemoryRegistry::setValueRaw(HKEY key, std::string_view name, std::uint32_t type,
+                                         const Bytes& data) {
+  Key* k = key == HKEY_CLASSES_ROOT ? classesRoot(true) : resolve(key);
+  if (!k) return ERROR_INVALID_HANDLE;
+  setRaw(k, name, type, data);
+  return ERROR_SUCCESS;
+}
+
+std::int32_t MemoryRegistry::setValue(HKEY key, std::string_view name, std::uint32_t type,
+                                      const Bytes& data) {
+  return setValueRaw(key, name, type, textToRaw(type, data));
+}
+
+std::int32_t MemoryRegistry::deleteValue(HKEY key, std::string_view name) {
+  BRISQUELL_KEY_OR_FAIL(k, key);
+  auto it = std::find_if(k->values.begin(), k->values.end(),
+                         [&](const Value& v) { return iequals(v.name, name); });
+  if (it == k->values.end()) return ERROR_FILE_NOT_FOUND;
+  k->values.erase(it);
+  k->valueIndex.invalidate();
+  modified_ = true;
+  return ERROR_SUCCESS;
+}
+
+std::int32_t MemoryRegistry::deleteKey(HKEY key, std::string_view subKey) {
+  BRISQUELL_KEY_OR_FAIL(base, key);
+  Key* k = find(base, subKey);
+  if (!k || k == base) return k ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+  if (!k->children.empty()) return ERROR_ACCESS_DENIED;
+  removeTree(k);
+  return ERROR_SUCCESS;
+}
+
+std::int32_t MemoryRegistry::deleteTree(HKEY key, std::string_view subKey) {
+  BRISQUELL_KEY_OR_FAIL(base, key);
+  Key* k = find(base, subKey);
+  if (!k) return ERROR_FILE_NOT_FOUND;
+  removeTree(k);
+  return ERROR_SUCCESS;
+}
+
+std::int32_t MemoryRegistry::queryInfo(HKEY key, std::uint32_t& subKeys, std::uint32_t& values) {
+  BRISQUELL_KEY_OR_FAIL(k, key);
+  subKeys = static_cast<std::uint32_t>(k->children.size());
+  values = static_cast<std::uint32_t>(k->values.size());
+  return ERROR_SUCCESS;
+}
+
+}  // namespace brisquell
