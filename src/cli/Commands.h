@@ -24,5 +24,6 @@ bool saveTarget(Target& target);
 
 /// Each registers its subcommand; the callback stores the exit code in `result`.
 void addRegCommand(CLI::App& app, Global& g, int& result);
+void addScanCommand(CLI::App& app, Global& g, int& result);
 
 }  // namespace brisquell::cli

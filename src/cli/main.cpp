@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
   Global g;
   app.add_option("--target", g.target, "the machine to work on (default: $BRISQUELL_TARGET)");
   int result = kOk;
+  addScanCommand(app, g, result);
   addRegCommand(app, g, result);
   try {
     app.parse(argc, argv);

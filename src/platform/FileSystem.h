@@ -81,6 +81,8 @@ class FileSystem {
   virtual std::int32_t readFile(std::string_view path, Bytes& data) = 0;
   /// Replaces the file's contents (through a temporary file and a rename).
   virtual std::int32_t writeFile(std::string_view path, const Bytes& data) = 0;
+  /// Appends to the file, creating it when missing (its folder must exist).
+  virtual std::int32_t appendFile(std::string_view path, const Bytes& data) = 0;
   virtual std::int32_t deleteFile(std::string_view path) = 0;
   /// Creates the folder and every missing folder above it.
   virtual std::int32_t createDirectory(std::string_view path) = 0;

@@ -2,6 +2,7 @@
 #include "platform/host/HostFileSystem.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cerrno>
 #include <dirent.h>
 #include <fstream>
@@ -251,6 +252,19 @@ std::int32_t HostFileSystem::writeFile(std::string_view path, const Bytes& data)
     return FS_WRITE_FAULT;
   forget(host->substr(0, host->rfind('/')));
   return FS_OK;
+}
+
+std::int32_t HostFileSystem::appendFile(std::string_view path, const Bytes& data) {
+  Parsed p;
+  if (std::int32_t st = parse(path, p)) return st;
+  auto host = hostPathForNew(path);
+  if (!host) return FS_PATH_NOT_FOUND;
+  std::FILE* f = std::fopen(host->c_str(), "ab");
+  if (!f) return FS_ACCESS_DENIED;
+  bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
+  ok = std::fclose(f) == 0 && ok;
+  forget(host->substr(0, host->rfind('/')));
+  return ok ? FS_OK : FS_WRITE_FAULT;
 }
 
 std::int32_t HostFileSystem::deleteFile(std::string_view path) {

@@ -25,6 +25,7 @@ class HostFileSystem final : public FileSystem {
   std::int32_t attributes(std::string_view path, std::uint32_t& attributes) override;
   std::int32_t readFile(std::string_view path, Bytes& data) override;
   std::int32_t writeFile(std::string_view path, const Bytes& data) override;
+  std::int32_t appendFile(std::string_view path, const Bytes& data) override;
   std::int32_t deleteFile(std::string_view path) override;
   std::int32_t createDirectory(std::string_view path) override;
   std::optional<std::string> hostPath(std::string_view path) override;

@@ -1,0 +1,81 @@
+// The dispatcher and the checks of COM registrations, registry integrity and file extensions.
+#include "scan/Checks.h"
+
+namespace brisquell {
+
+namespace {
+bool equalsUpper(std::string_view a, std::string_view upper) {
+  if (a.size() != upper.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char c = a[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    if (c != upper[i]) return false;
+  }
+  return true;
+}
+}  // namespace
+
+void CheckPathExistinDirectory(ScanContext& ctx, std::string_view valueText,
+                               std::string_view section, std::string_view valueName,
+                               std::int32_t rootKey, std::string_view rootName,
+                               std::string_view keyPath) {
+  if (ctx.bCancelScan) return;
+  CheckArgs a{rootKey, std::string(rootName), std::string(valueName), std::string(valueText),
+              std::string(section), std::string(keyPath)};
+  if (section == "Registry Integrity") return CheckRegistryIntegrity(ctx, std::move(a));
+  if (section == "ActiveX \\ COM" || section == "ActiveX \\ COM Subsections")
+    return CheckRegistryActiveXComponent(ctx, std::move(a));
+  if (section == "File Extensions") return CheckFileExtensionList(ctx, std::move(a));
+  if (section == "Application Paths") {
+    if (equalsUpper(keyPath, "SOFTWARE\\MICROSOFT\\WINDOWS\\SHELLNOROAM\\MUICACHE")) {
+      if (!valueName.empty() && valueName.front() == '@') return;
+      a.valueText = std::string(valueName);
+      // The name serves as both name and text, so the check's cleaning shows in the record.
+      a.valueName = RemoveEnter(valueName);
+    }
+    return CheckApplicationPath(ctx, std::move(a));
+  }
+  if (section == "Windows Fonts") return CheckWindowsFontpath(ctx, std::move(a));
+  if (section == "Help Files") return CheckHelpFilesPath(ctx, std::move(a));
+  if (section == "Microsoft Shared") {
+    if (equalsUpper(keyPath, "SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\SHAREDDLLS"))
+      a.valueText = std::string(valueName);
+    return CheckMicrosoftSharedPath(ctx, std::move(a));
+  }
+  if (section == "Windows Startup") return CheckUninstallString(ctx, std::move(a));
+  if (section == "Uninstall Section") return CheckUninstallFilePath(ctx, std::move(a));
+  if (section == "VxD Section") return CheckVirtualDeviceSection(ctx, std::move(a));
+}
+
+void CheckRegistryActiveXComponent(ScanContext& ctx, CheckArgs a) {
+  try {
+    if (a.valueText.empty()) return;
+    a.valueText = RemoveEnter(a.valueText);
+    if (a.valueText.find('.') == std::string::npos) return;
+    std::string ext = GetFileExtension(a.valueText);
+    if (ext != "dll" && ext != "ax" && ext != "ocx") return;
+    const std::string& v = a.valueText;
+    if (icontains(v, "%Sysroot%") || icontains(v, "%Systemroot%") || icontains(v, "%ProgramFiles%") ||
+        icontains(v, "%commonprogramfiles%")) {
+      ctx.CheckAllSystemdirectory(a);
+      return;
+    }
+    std::string path = v.find('\\') != std::string::npos
+                           ? v
+                           : GetPathWithSlash(ctx.GetSystemDirectory()) + v;
+    if (!ctx.FileOrFolderExists(path))
+      ctx.AddProblem(a.rootKey, a.valueName, path, a.section, a.keyPath, a.rootName);
+  } catch (const TrappedError& e) {
+    ctx.log().write("CheckRegistryActiveXComponent", e);
+  }
+}
+
+void CheckRegistryIntegrity(ScanContext& ctx, CheckArgs a) {
+  ctx.AddProblem(a.rootKey, "(Default)", "(value not set)", a.section, a.keyPath, a.rootName);
+}
+
+void CheckFileExtensionList(ScanContext& ctx, CheckArgs a) {
+  ctx.AddProblem(a.rootKey, "(Default)", a.keyPath, a.section, a.keyPath, a.rootName);
+}
+
+}  // namespace brisquell

@@ -1,0 +1,44 @@
+// The error log: five lines per trapped error, appended to ErrBrisq.txt in the Windows folder.
+#pragma once
+
+#include <ctime>
+#include <functional>
+#include <string>
+
+namespace brisquell {
+
+class FileSystem;
+
+/// An error trapped by a procedure: the number and description its log entry carries.
+struct TrappedError {
+  int number;
+  std::string description;
+};
+
+/// Error numbers with their fixed descriptions.
+TrappedError invalidProcedureCall();  // 5
+TrappedError badFileName();           // 52
+TrappedError deviceUnavailable();     // 68
+TrappedError pathNotFound();          // 76
+
+class ErrorLog {
+ public:
+  /// windowsDirectory is asked anew for every entry, as the folder may change with settings.
+  ErrorLog(FileSystem& files, std::function<std::string()> windowsDirectory,
+           std::function<std::time_t()> clock = nullptr);
+  /// Appends one entry; a log that cannot be written is silently left alone.
+  void write(std::string_view procedure, const TrappedError& error);
+  void write(std::string_view procedure, int number, std::string_view description) {
+    write(procedure, TrappedError{number, std::string(description)});
+  }
+  /// Number of entries written (or attempted) by this object.
+  std::size_t entries() const { return entries_; }
+
+ private:
+  FileSystem& files_;
+  std::function<std::string()> windowsDirectory_;
+  std::function<std::time_t()> clock_;
+  std::size_t entries_ = 0;
+};
+
+}  // namespace brisquell

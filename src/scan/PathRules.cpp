@@ -1,0 +1,126 @@
+// Path cleaning, directory lookups, the existence test and problem recording.
+#include "scan/ScanContext.h"
+
+namespace brisquell {
+
+namespace {
+constexpr std::string_view kCurrentVersion = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+}
+
+ScanContext::ScanContext(Target& target)
+    : target_(target),
+      log_(target.files(), [this] { return GetWindowsDirectory(); }),
+      registry_(target.registry(), log_, target.machine().platformId) {}
+
+std::string ScanContext::GetWindowsDirectory() {
+  std::string d = target_.machine().windowsDirectory;
+  while (d.size() > 3 && d.back() == '\\') d.pop_back();
+  return d;
+}
+
+std::string ScanContext::GetSystemDirectory() {
+  std::string d = target_.machine().systemDirectory;
+  while (d.size() > 3 && d.back() == '\\') d.pop_back();
+  return d;
+}
+
+std::string ScanContext::GetProgramFilesPath() {
+  std::string s;
+  if (!registry_.QueryValue(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramFilesDir", s)) return {};
+  return trimBlanks(s);
+}
+
+std::string ScanContext::GetCommonProgramFilesPath() {
+  std::string s;
+  if (!registry_.QueryValue(HKEY_LOCAL_MACHINE, kCurrentVersion, "CommonFilesDir", s)) return {};
+  return trimBlanks(s);
+}
+
+bool ScanContext::FileOrFolderExists(std::string_view path) {
+  std::vector<DirEntry> found;
+  std::int32_t st = target_.files().find(path, found);
+  if (st == FS_OK) return true;
+  if (st == FS_NOT_READY) throw deviceUnavailable();
+  if (isPathError(st)) throw badFileName();
+  return false;
+}
+
+void ScanContext::AddProblem(std::int32_t rootKey, std::string_view valueName,
+                             std::string_view valueText, std::string_view section,
+                             std::string_view keyPath, std::string_view rootName) {
+  ProblemRecord r;
+  r.MainKey = std::to_string(rootKey);
+  r.KeyName = valueName.empty() ? std::string("(Default)") : std::string(valueName);
+  r.KeyValue = valueText;
+  r.Section = section;
+  r.FullKeyPath = keyPath;
+  r.MainKeyName = rootName;
+  problems_.add(std::move(r));
+}
+
+void ScanContext::CheckAllSystemdirectory(const CheckArgs& a) {
+  try {
+    std::string path;
+    if (icontains(a.valueText, "%Systemroot%")) {
+      path = GetWindowsDirectory() + CheckSystemRootDirectory(a.valueText);
+    } else if (icontains(a.valueText, "%ProgramFiles%")) {
+      path = GetProgramFilesPath() + CheckSystemRootDirectory(a.valueText);
+    } else {
+      path = GetCommonProgramFilesPath() + CheckCommonProgramFilesPath(a.valueText);
+    }
+    if (!FileOrFolderExists(path))
+      AddProblem(a.rootKey, a.valueName, path, a.section, a.keyPath, a.rootName);
+  } catch (const TrappedError& e) {
+    log_.write("CheckAllSystemdirectory", e);
+  }
+}
+
+std::string GetPathWithSlash(std::string_view s) {
+  if (trimBlanks(s).empty()) return {};
+  if (s.back() == '\\') return std::string(s);
+  return std::string(s) + "\\";
+}
+
+std::string GetFileExtension(std::string_view s) {
+  for (std::size_t i = s.size(); i-- > 0;) {
+    char c = s[i];
+    if (c == '.') {
+      std::string ext(s.substr(i + 1));
+      for (char& ch : ext)
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch + 32);
+      return ext;
+    }
+    if (c == ':' || c == '\\') return {};
+  }
+  return {};
+}
+
+std::string RemoveEnter(std::string_view s) {
+  while (!s.empty() && (s.front() == '"' || s.front() == '\r' || s.front() == ' ')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == '"' || s.back() == '\n' || s.back() == ' ')) s.remove_suffix(1);
+  return std::string(s);
+}
+
+std::string RemoveBackSlashandComma(std::string_view s) {
+  std::size_t a = s.find('/');
+  std::size_t b = s.find(',');
+  std::string r;
+  if (a != std::string_view::npos) r = RemoveEnter(s.substr(0, a));
+  if (b != std::string_view::npos) r = RemoveEnter(s.substr(0, b));  // a comma wins wherever it stands
+  return r.empty() ? std::string(s) : r;
+}
+
+std::string CheckSystemRootDirectory(std::string_view s) {
+  std::size_t a = ifind(s, "%Systemroot%");
+  if (a != std::string_view::npos) return std::string(s.substr(a + 12));
+  a = ifind(s, "%ProgramFiles%");
+  if (a != std::string_view::npos) return std::string(s.substr(a + 14));
+  return {};
+}
+
+std::string CheckCommonProgramFilesPath(std::string_view s) {
+  std::size_t a = ifind(s, "%commonprogramfiles%");
+  return a == std::string_view::npos ? std::string() : std::string(s.substr(a + 20));
+}
+
+}  // namespace brisquell

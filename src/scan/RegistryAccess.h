@@ -1,0 +1,57 @@
+// Single-value registry operations used by settings, repair, restore and the optimizers, and
+// the value reader behind the scan's walks. Names and data are read whole.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+
+#include "platform/RegistryStore.h"
+
+namespace brisquell {
+
+class ErrorLog;
+
+/// Root handles travel as signed 32-bit numbers in records.
+inline std::int32_t signedHandle(HKEY root) { return static_cast<std::int32_t>(root); }
+inline HKEY handleFromSigned(std::int32_t v) { return static_cast<HKEY>(v); }
+
+class RegistryAccess {
+ public:
+  RegistryAccess(RegistryStore& store, ErrorLog& log, int platformId)
+      : store_(store), log_(log), platformId_(platformId) {}
+
+  RegistryStore& store() { return store_; }
+
+  /// Text of a value as the walks see it: strings up to the first NUL, numbers as signed
+  /// decimal, every other type the empty text.
+  std::string GetSubKeyValue(HKEY key, std::string_view name);
+  /// status 0 read, -1 type not supported or value missing, other: the failing call's status.
+  std::int32_t QueryValueEx(HKEY key, std::string_view name, std::string& value);
+  std::string QueryValueOrDefault(HKEY root, std::string_view keyPath, std::string_view name,
+                                  std::string_view defaultValue);
+  bool QueryValue(HKEY root, std::string_view keyPath, std::string_view name, std::string& text);
+  /// type 1 (REG_SZ) or 4 (REG_DWORD); creates the key path when missing.
+  void SetKeyValue(HKEY root, std::string_view keyPath, std::string_view name,
+                   std::string_view value, std::uint32_t type);
+  void SetKeyValue(HKEY root, std::string_view keyPath, std::string_view name, bool value,
+                   std::uint32_t type);
+  std::int32_t SetValueEx(HKEY key, std::string_view name, std::uint32_t type,
+                          std::string_view value);
+  /// Numeric data as REG_DWORD, other text trimmed as REG_SZ without a NUL. False when the
+  /// key could not be opened or the write failed.
+  bool WriteRegistryValue(HKEY root, std::string_view keyPath, std::string_view name,
+                          std::string_view data);
+  void DeleteValue(HKEY root, std::string_view keyPath, std::string_view name);
+  std::int32_t GetVersion() const { return platformId_; }
+
+ private:
+  RegistryStore& store_;
+  ErrorLog& log_;
+  int platformId_;
+};
+
+/// VB-style numeric test: optional blanks and sign, digits, optional fraction.
+bool isNumericText(std::string_view s);
+
+}  // namespace brisquell

@@ -1,0 +1,195 @@
+// Scan driver: runs the ticked sections in order with the cancel tests between walks.
+#include "scan/ScanDriver.h"
+
+#include <cstdlib>
+
+#include "scan/ShortcutScan.h"
+#include "scan/Walkers.h"
+
+namespace brisquell {
+
+const FixedSection kFixedSections[13] = {
+    {"Registry Integrity", "Medium"}, {"ActiveX \\ COM", "High"},
+    {"ActiveX \\ COM Subsections", "High"}, {"File Extensions", "Medium"},
+    {"Application Paths", "Medium"}, {"Device Drivers", "Medium"},
+    {"Windows Fonts", "Medium"}, {"Help Files", "Low"},
+    {"Microsoft Shared", "Medium"}, {"Windows Startup", "Medium"},
+    {"Uninstall Section", "Medium"}, {"VxD Section", "Medium"},
+    {"MS-Dos Shortcuts", "Medium"},
+};
+
+namespace {
+
+enum class WalkKind { Keys, Values, Names };
+struct Walk {
+  WalkKind kind;
+  HKEY root;
+  std::string_view path;
+  bool testBefore = true;
+};
+struct SectionWalks {
+  std::vector<Walk> walks;
+  bool testedAfter;
+};
+
+constexpr std::string_view kRun = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+SectionWalks walksOf(ScanContext& ctx, int position) {
+  using enum WalkKind;
+  switch (position) {
+    case 1: return {{{Names, HKEY_CLASSES_ROOT, "CLSID"}, {Keys, HKEY_CLASSES_ROOT, "TypeLib"}}, false};
+    case 2: return {{{Keys, HKEY_CLASSES_ROOT, "CLSID"}}, true};
+    case 3: return {{{Keys, HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\CLSID"},
+                     {Keys, HKEY_CLASSES_ROOT, "Applications"}}, false};
+    case 4: return {{{Keys, HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts"}}, false};
+    case 5: return {{{Keys, HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths"},
+                     {Values, HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\ShellNoRoam\\MUICache", false}}, false};
+    case 7:
+      return {{{Values, HKEY_LOCAL_MACHINE,
+                ctx.registry().GetVersion() == 2 ? "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"
+                                                 : "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Fonts"}}, true};
+    case 8: return {{{Values, HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\Help"},
+                     {Values, HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\HTML Help"}}, false};
+    case 9: return {{{Keys, HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Shared Tools"},
+                     {Values, HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"}}, false};
+    case 10: return {{{Keys, HKEY_LOCAL_MACHINE, kRun}, {Values, HKEY_LOCAL_MACHINE, kRun},
+                      {Keys, HKEY_CURRENT_USER, kRun}, {Values, HKEY_CURRENT_USER, kRun},
+                      {Keys, HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\Programs"}}, false};
+    case 11: return {{{Keys, HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"}}, true};
+    case 12: return {{{Values, HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\VirtualDeviceDrivers"}}, true};
+    default: return {{}, false};  // "Device Drivers" and "MS-Dos Shortcuts" walk nothing
+  }
+}
+
+// Text to Boolean as the stored switches are read: "True"/"False" or a number (0 is false).
+bool toBoolean(const std::string& s, bool& ok) {
+  ok = true;
+  std::string t = trimBlanks(s);
+  if (iequals(t, "True")) return true;
+  if (iequals(t, "False")) return false;
+  if (isNumericText(t)) return std::strtod(t.c_str(), nullptr) != 0;
+  ok = false;
+  return true;
+}
+
+// Steps 6 to 9 of a section: count, "Finished", copy to the progress row, colour.
+void finishSection(ScanContext& ctx, SectionRow& row, std::size_t progressIndex) {
+  std::size_t n = GetProblemsinActiveEx(ctx, row.name);
+  row.problems = std::to_string(n) + " Registry Problems";
+  row.status = "Finished";
+  ProgressRow& p = ctx.progress()[progressIndex];
+  p.status = row.status;
+  p.problems = row.problems;
+  p.darkRed = p.problems != "0 Registry Problems";
+  ctx.observer().progressRowChanged(progressIndex);
+}
+
+}  // namespace
+
+void LoadRegistryValues(ScanContext& ctx, ScanMode mode) {
+  auto& rows = ctx.sections();
+  rows.clear();
+  std::size_t count = mode == ScanMode::Quick ? 12 : 13;
+  for (std::size_t i = 0; i < count; ++i)
+    rows.push_back(SectionRow{std::string(kFixedSections[i].name), true, {}, {},
+                              std::string(kFixedSections[i].threatLevel)});
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    std::string v = ctx.registry().QueryValueOrDefault(HKEY_LOCAL_MACHINE, kSettingsKey,
+                                                       "Menu" + std::to_string(i), "True");
+    bool ok;
+    bool ticked = toBoolean(v, ok);
+    if (!ok) {
+      ctx.log().write("LoadRegistryValues", 13, "Type mismatch");
+      return;
+    }
+    rows[i].ticked = ticked;
+  }
+  if (mode == ScanMode::Deep) GetFixedDrives(ctx);
+}
+
+void GetFixedDrives(ScanContext& ctx) {
+  for (const DriveInfo& d : ctx.files().drives()) {
+    if (d.type == DriveFixed)
+      ctx.sections().push_back(SectionRow{std::string("Windows Shortcuts(Drive ") + d.letter + ":)",
+                                          true, {}, {}, "High"});
+    ctx.doEvents();
+  }
+}
+
+std::size_t GetProblemsinActiveEx(ScanContext& ctx, std::string_view section) {
+  std::size_t n = 0;
+  const std::size_t count = ctx.problems().size();
+  for (std::size_t i = 0; i < count && i < ctx.problems().size(); ++i) {
+    const ProblemRecord& r = ctx.problems()[i];
+    if (r.Section == section && !r.MainKey.empty()) ++n;
+    ctx.doEvents();
+  }
+  return n;
+}
+
+void ScanRegistryAndHardDisk(ScanContext& ctx) {
+  auto& rows = ctx.sections();
+  for (auto& r : rows) {
+    r.status.clear();
+    r.problems.clear();
+    ctx.doEvents();
+  }
+  const std::size_t count = rows.size();
+  for (std::size_t i = 1; i <= count; ++i) {
+    if (rows[i - 1].ticked) {
+      if (ctx.bCancelScan) return;
+      SectionRow& row = rows[i - 1];
+      row.status = "Scanning";
+      ctx.progress().push_back(ProgressRow{row.name, row.status, {}, false});
+      const std::size_t p = ctx.progress().size() - 1;
+      ctx.observer().progressRowAdded(p);
+      if (i <= 13) {
+        SectionWalks s = walksOf(ctx, static_cast<int>(i));
+        const std::string section = row.name;
+        for (const Walk& w : s.walks) {
+          if (w.testBefore && ctx.bCancelScan) return;
+          const std::string path(w.path);
+          const std::string_view rootName = brisquell::rootName(w.root);
+          switch (w.kind) {
+            case WalkKind::Keys: EnumerateRegKeys(ctx, w.root, path, section, rootName); break;
+            case WalkKind::Values: EnumerateRegKeyValues(ctx, w.root, path, section, rootName); break;
+            case WalkKind::Names: EnumerateRegKeyNames(ctx, w.root, path); break;
+          }
+        }
+        if ((s.walks.empty() || s.testedAfter) && ctx.bCancelScan) return;
+        finishSection(ctx, rows[i - 1], p);
+      } else if (i <= 18) {
+        ctx.observer().keyLabel("Scanning...");
+        for (char letter = 'C'; letter <= 'G'; ++letter) {
+          if (ctx.bCancelScan) return;
+          std::string name = std::string("Windows Shortcuts(Drive ") + letter + ":)";
+          if (rows[i - 1].name == name) {
+            GetAllHardDrives(ctx, name);
+            finishSection(ctx, rows[i - 1], p);
+          }
+        }
+        if (ctx.bCancelScan) return;
+      }
+    }
+    if (ctx.bCancelScan) return;
+    ctx.observer().totalProblems(ctx.problems().size());
+    ctx.doEvents();
+  }
+}
+
+ScanOutcome runScan(ScanContext& ctx, ScanMode mode, UserInterface* ui) {
+  if (ctx.scanning) return ScanOutcome::Refused;
+  ctx.scanning = true;
+  ListingCacheScope cache(ctx.files());
+  LoadRegistryValues(ctx, mode);
+  ctx.bCancelScan = false;
+  ctx.problems().clear();
+  ctx.progress().clear();
+  ScanRegistryAndHardDisk(ctx);
+  ctx.scanning = false;
+  if (ctx.problems().empty() && !ctx.bCancelScan && ui)
+    ui->inform(kProductName, kNoProblemsMessage);
+  return ctx.bCancelScan ? ScanOutcome::Cancelled : ScanOutcome::Finished;
+}
+
+}  // namespace brisquell

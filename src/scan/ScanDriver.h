@@ -1,0 +1,33 @@
+// The scan driver: the section list for a mode, the walks of each ticked section, the counts.
+#pragma once
+
+#include "platform/UserInterface.h"
+#include "scan/ScanContext.h"
+
+namespace brisquell {
+
+inline constexpr std::string_view kProductKey = "SOFTWARE\\Quandrel Technology\\Brisquell";
+inline constexpr std::string_view kSettingsKey = "SOFTWARE\\Quandrel Technology\\Brisquell\\Settings";
+inline constexpr std::string_view kNoProblemsMessage = "Congratulations!!! No problem found.";
+inline constexpr std::string_view kProductName = "Brisquell";
+
+struct FixedSection {
+  std::string_view name;
+  std::string_view threatLevel;
+};
+/// The thirteen fixed sections in list order; the last is in the deep scan only.
+extern const FixedSection kFixedSections[13];
+
+void LoadRegistryValues(ScanContext& ctx, ScanMode mode);
+void GetFixedDrives(ScanContext& ctx);
+void ScanRegistryAndHardDisk(ScanContext& ctx);
+std::size_t GetProblemsinActiveEx(ScanContext& ctx, std::string_view section);
+
+enum class ScanOutcome { Finished, Cancelled, Refused };
+
+/// A whole scan as the scan commands run it: rebuild the section list, clear the flag and the
+/// lists, scan, end. Refused while another scan runs. With no problems and no cancel, tells
+/// the user so through ui (when given).
+ScanOutcome runScan(ScanContext& ctx, ScanMode mode, UserInterface* ui = nullptr);
+
+}  // namespace brisquell

@@ -1,0 +1,89 @@
+// Registry walks. Names and data are read whole, so a long value is examined like any other
+// and a key that holds values is never taken for an empty one.
+#include "scan/Walkers.h"
+
+#include <algorithm>
+
+#include "scan/Checks.h"
+
+namespace brisquell {
+
+std::string valueTextOf(std::uint32_t type, const Bytes& data) {
+  switch (type) {
+    case REG_SZ:
+    case REG_MULTI_SZ:
+      return std::string(data.begin(), std::find(data.begin(), data.end(), 0));
+    case REG_DWORD: {
+      if (data.size() < 4) return {};
+      std::uint32_t v = data[0] | data[1] << 8 | data[2] << 16 | static_cast<std::uint32_t>(data[3]) << 24;
+      return std::to_string(static_cast<std::int32_t>(v));
+    }
+    default:
+      return {};
+  }
+}
+
+void EnumerateRegKeys(ScanContext& ctx, HKEY root, const std::string& keyPath,
+                      std::string_view section, std::string_view rootName) {
+  RegistryStore& store = ctx.registry().store();
+  HKEY h = 0;
+  if (store.openKey(root, keyPath, KEY_ENUMERATE_SUB_KEYS, h) != ERROR_SUCCESS) return;
+  ScopedKey key(store, h);
+  std::string name;
+  for (std::uint32_t i = 0; store.enumKey(h, i, name) == ERROR_SUCCESS; ++i) {
+    std::string subPath = keyPath.empty() ? name : keyPath + "\\" + name;
+    ctx.observer().keyLabel(name);
+    EnumerateRegKeyValues(ctx, root, subPath, section, rootName);
+    EnumerateRegKeys(ctx, root, subPath, section, rootName);
+    if (ctx.bCancelScan) return;
+    ctx.doEvents();
+  }
+}
+
+void EnumerateRegKeyValues(ScanContext& ctx, HKEY root, const std::string& keyPath,
+                           std::string_view section, std::string_view rootName) {
+  RegistryStore& store = ctx.registry().store();
+  HKEY h = 0;
+  if (store.openKey(root, keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return;
+  ScopedKey key(store, h);
+  const bool examined = section != "Registry Integrity" && section != "File Extensions";
+  const std::int32_t rootKey = signedHandle(root);
+  std::string name;
+  std::uint32_t type = 0;
+  Bytes data;
+  for (std::uint32_t i = 0;; ++i) {
+    if (ctx.bCancelScan) return;
+    bool ok = store.enumValue(h, i, name, type, data) == ERROR_SUCCESS;
+    if (!ok && i == 0) {
+      // An empty help folder key or open-with list is itself the problem.
+      if ((icontains(keyPath, "TypeLib\\") && icontains(keyPath, "\\HELPDIR")) ||
+          (icontains(keyPath, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\") &&
+           icontains(keyPath, "\\OpenWithList")))
+        CheckPathExistinDirectory(ctx, "", section, "", rootKey, rootName, keyPath);
+    }
+    if (ok) {
+      std::string text = valueTextOf(type, data);
+      ctx.observer().valueLabel(text);
+      if (ctx.bCancelScan) return;
+      if (examined) CheckPathExistinDirectory(ctx, text, section, name, rootKey, rootName, keyPath);
+    }
+    if (ctx.bCancelScan) return;
+    ctx.doEvents();
+    if (!ok) return;
+  }
+}
+
+void EnumerateRegKeyNames(ScanContext& ctx, HKEY root, const std::string& keyPath) {
+  RegistryStore& store = ctx.registry().store();
+  HKEY h = 0;
+  if (store.openKey(root, keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return;
+  ScopedKey key(store, h);
+  std::string name;
+  for (std::uint32_t i = 0; store.enumKey(h, i, name) == ERROR_SUCCESS; ++i) {
+    ctx.observer().keyLabel(name);
+    ctx.doEvents();
+    if (ctx.bCancelScan) return;
+  }
+}
+
+}  // namespace brisquell

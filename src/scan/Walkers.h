@@ -1,0 +1,18 @@
+// The scan's registry walks: every subkey at every depth, every value of one key, and the
+// display walk over the first level of a key.
+#pragma once
+
+#include "scan/ScanContext.h"
+
+namespace brisquell {
+
+void EnumerateRegKeys(ScanContext& ctx, HKEY root, const std::string& keyPath,
+                      std::string_view section, std::string_view rootName);
+void EnumerateRegKeyValues(ScanContext& ctx, HKEY root, const std::string& keyPath,
+                           std::string_view section, std::string_view rootName);
+void EnumerateRegKeyNames(ScanContext& ctx, HKEY root, const std::string& keyPath);
+
+/// The text the walks hand to the checks for a value of the given type and (text-view) data.
+std::string valueTextOf(std::uint32_t type, const Bytes& data);
+
+}  // namespace brisquell
