@@ -32,7 +32,7 @@ Bytes makeShortcut(const LnkSpec& s) {
   put32(b, 0x4C);
   static const std::uint8_t clsid[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
                                          0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
-  b.insert(b.end(), clsid, clsid + 16);
+  for (std::uint8_t c : clsid) b.push_back(c);
   put32(b, flags);
   put32(b, s.directory ? 0x10 : 0x20);  // file attributes
   for (int i = 0; i < 6; ++i) put32(b, 0);  // creation, access, write times
@@ -69,7 +69,7 @@ Bytes makeShortcut(const LnkSpec& s) {
   if (hasRelative) {
     Bytes u = toUtf16le(s.relativePath);
     put16(b, static_cast<std::uint16_t>(u.size() / 2));
-    b.insert(b.end(), u.begin(), u.end());
+    for (std::uint8_t c : u) b.push_back(c);
   }
   if (hasEnv) {
     put32(b, 0x314);
@@ -78,8 +78,8 @@ Bytes makeShortcut(const LnkSpec& s) {
     std::memcpy(ansi.data(), s.environmentPath.data(), std::min<std::size_t>(259, s.environmentPath.size()));
     Bytes u = toUtf16le(s.environmentPath);
     std::memcpy(wide.data(), u.data(), std::min<std::size_t>(518, u.size()));
-    b.insert(b.end(), ansi.begin(), ansi.end());
-    b.insert(b.end(), wide.begin(), wide.end());
+    for (std::uint8_t c : ansi) b.push_back(c);
+    for (std::uint8_t c : wide) b.push_back(c);
   }
   put32(b, 0);  // terminal block
   return b;
