@@ -1,0 +1,38 @@
+// The demo machine's scans, record for record, against the kept golden files.
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "ScanTestSupport.h"
+
+namespace brisquell::test {
+
+namespace {
+
+std::string scanAsTsv(ScanMode mode) {
+  TempDir d;
+  std::filesystem::copy(std::string(BRISQUELL_SOURCE_DIR) + "/examples/demo-machine", d / "demo",
+                        std::filesystem::copy_options::recursive);
+  TargetError err;
+  auto machine = MachineFolder::open(d / "demo", err);
+  if (!machine) {
+    ADD_FAILURE() << err.message;
+    return {};
+  }
+  ScanContext ctx(*machine);
+  runScan(ctx, mode);
+  std::string out;
+  for (const auto& r : ctx.problems().rows())
+    out += r.MainKey + "\t" + r.KeyName + "\t" + r.KeyValue + "\t" + r.Section + "\t" + r.FullKeyPath +
+           "\t" + r.MainKeyName + "\n";
+  return out;
+}
+
+}  // namespace
+
+TEST(DemoGolden, QuickAndDeepScansMatch) {
+  EXPECT_EQ(scanAsTsv(ScanMode::Quick), readText(std::string(BRISQUELL_TEST_DATA) + "/demo-quick.tsv"));
+  EXPECT_EQ(scanAsTsv(ScanMode::Deep), readText(std::string(BRISQUELL_TEST_DATA) + "/demo-deep.tsv"));
+}
+
+}  // namespace brisquell::test
