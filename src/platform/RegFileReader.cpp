@@ -1,4 +1,5 @@
 // .reg parser: decodes the file (UTF-16LE or UTF-8) chunk by chunk and hands statements to a sink.
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -89,19 +90,35 @@ class LineReader {
     }
     const auto* d = reinterpret_cast<const std::uint8_t*>(raw_.data() + start);
     std::size_t units = (end - start) / 2;
+    // Writes straight into the buffer, sized for the worst case: a non-ASCII unit gives at
+    // most three UTF-8 bytes (a surrogate pair four for two units).
+    std::size_t wide = 0;
+    for (std::size_t i = 0; i < units; ++i) wide += (d[2 * i + 1] | (d[2 * i] & 0x80)) != 0;
+    std::size_t base = buf_.size();
+    buf_.resize(base + units + 2 * wide);
+    char* o = buf_.data() + base;
     std::size_t k = 0;
-    buf_.reserve(buf_.size() + units + 16);
     while (k < units) {  // ASCII fast path, the rest through the general converter
-      std::size_t run = k;
-      while (run < units && d[2 * run + 1] == 0 && d[2 * run] < 0x80) ++run;
-      for (std::size_t i = k; i < run; ++i) buf_.push_back(static_cast<char>(d[2 * i]));
-      k = run;
+      if constexpr (std::endian::native == std::endian::little) {
+        for (std::uint64_t w; k + 4 <= units; k += 4, o += 4) {  // four units at a time
+          std::memcpy(&w, d + 2 * k, 8);
+          if (w & 0xFF80FF80FF80FF80ull) break;
+          o[0] = static_cast<char>(w);
+          o[1] = static_cast<char>(w >> 16);
+          o[2] = static_cast<char>(w >> 32);
+          o[3] = static_cast<char>(w >> 48);
+        }
+      }
+      while (k < units && d[2 * k + 1] == 0 && d[2 * k] < 0x80) *o++ = static_cast<char>(d[2 * k++]);
       if (k == units) break;
       std::size_t stop = k;
       while (stop < units && !(d[2 * stop + 1] == 0 && d[2 * stop] < 0x80)) ++stop;
-      buf_ += fromUtf16le(d + 2 * k, 2 * (stop - k));
+      std::string converted = fromUtf16le(d + 2 * k, 2 * (stop - k));
+      std::memcpy(o, converted.data(), converted.size());
+      o += converted.size();
       k = stop;
     }
+    buf_.resize(static_cast<std::size_t>(o - buf_.data()));
   }
 
   std::function<std::size_t(char*, std::size_t)> read_;
@@ -189,6 +206,7 @@ class Parser {
       return fail(lines_.lineNo(), fmt::format("unknown root key \"{}\"",
                                                shorten(name.substr(0, name.find('\\')))));
     if (del) {
+      if (path.empty()) return fail(lines_.lineNo(), "a root key cannot be deleted");
       sink_.deleteKey(root, path);
       inKey_ = false;
     } else {
@@ -203,12 +221,17 @@ class Parser {
     ++i;
     out.clear();
     while (i < s.size()) {
+      std::size_t plain = i;  // copy runs without quote or backslash in one go
+      while (plain < s.size() && s[plain] != '"' && s[plain] != '\\') ++plain;
+      out.append(s.data() + i, plain - i);
+      i = plain;
+      if (i == s.size()) break;
       char c = s[i];
       if (c == '"') {
         ++i;
         return true;
       }
-      if (c == '\\' && i + 1 < s.size() && (s[i + 1] == '\\' || s[i + 1] == '"')) {
+      if (i + 1 < s.size() && (s[i + 1] == '\\' || s[i + 1] == '"')) {
         out.push_back(s[i + 1]);
         i += 2;
         continue;
@@ -246,6 +269,7 @@ class Parser {
       if (!rest.empty() && rest.front() != ';')
         return fail(startLine, "text after the closing quote of a string");
       Bytes raw;
+      raw.reserve(2 * text.size() + 2);  // exact for ASCII: the store keeps this capacity
       appendUtf16le(text, raw);
       raw.push_back(0);
       raw.push_back(0);
@@ -288,8 +312,10 @@ class Parser {
     } else {
       return fail(startLine, fmt::format("unknown value data \"{}\"", shorten(data)));
     }
-    Bytes bytes;
-    if (!hexBytes(rest, bytes)) return false;
+    // Collected in a reused buffer, then copied at its exact size: the store keeps the vector.
+    hex_.clear();
+    if (!hexBytes(rest, hex_)) return false;
+    Bytes bytes(hex_.begin(), hex_.end());
     if (format_ == RegFormat::Regedit4 && isTextType(type)) {
       bytes = toUtf16le(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     }
@@ -339,6 +365,7 @@ class Parser {
   RegError& error_;
   RegFormat format_ = RegFormat::Version5;
   bool inKey_ = false;
+  Bytes hex_;
 };
 
 }  // namespace

@@ -1,5 +1,8 @@
 // .reg writer: regedit's layout (CR LF, hex lines wrapped at 80 columns), chosen so that every
 // value survives a round trip byte for byte.
+#include <algorithm>
+#include <cstring>
+
 #include <fmt/format.h>
 
 #include "platform/RegFile.h"
@@ -23,22 +26,26 @@ class Emitter {
   bool flush(bool force) {
     if (!force && text_.size() < kFlushAt) return true;
     if (format_ == RegFormat::Version5) {
-      bytes_.reserve(bytes_.size() + text_.size() * 2);
+      // Written in place: UTF-16 never takes more than two bytes per UTF-8 byte.
+      std::size_t base = bytes_.size();
+      bytes_.resize(base + 2 * text_.size());
+      char* o = bytes_.data() + base;
+      const std::size_t n = text_.size();
       std::size_t i = 0;
-      while (i < text_.size()) {
-        std::size_t j = i;
-        while (j < text_.size() && static_cast<unsigned char>(text_[j]) < 0x80) ++j;
-        for (std::size_t k = i; k < j; ++k) {
-          bytes_.push_back(text_[k]);
-          bytes_.push_back('\0');
+      while (i < n) {
+        for (; i < n && static_cast<unsigned char>(text_[i]) < 0x80; ++i, o += 2) {
+          o[0] = text_[i];
+          o[1] = '\0';
         }
-        if (j == text_.size()) break;
-        std::size_t e = j;
-        while (e < text_.size() && static_cast<unsigned char>(text_[e]) >= 0x80) ++e;
-        Bytes u = toUtf16le(std::string_view(text_).substr(j, e - j));
-        bytes_.append(reinterpret_cast<const char*>(u.data()), u.size());
+        if (i == n) break;
+        std::size_t e = i;
+        while (e < n && static_cast<unsigned char>(text_[e]) >= 0x80) ++e;
+        Bytes u = toUtf16le(std::string_view(text_).substr(i, e - i));
+        std::memcpy(o, u.data(), u.size());
+        o += u.size();
         i = e;
       }
+      bytes_.resize(static_cast<std::size_t>(o - bytes_.data()));
     } else {
       bytes_ += text_;
     }
@@ -55,9 +62,15 @@ class Emitter {
 };
 
 void appendEscaped(std::string& out, std::string_view s) {
-  for (char c : s) {
-    if (c == '\\' || c == '"') out.push_back('\\');
-    out.push_back(c);
+  std::size_t i = 0;
+  while (i < s.size()) {  // runs without anything to escape go in one piece
+    std::size_t j = i;
+    while (j < s.size() && s[j] != '\\' && s[j] != '"') ++j;
+    out.append(s.data() + i, j - i);
+    if (j == s.size()) break;
+    out.push_back('\\');
+    out.push_back(s[j]);
+    i = j + 1;
   }
 }
 
@@ -153,6 +166,33 @@ bool writeKey(RegistryStore& store, HKEY key, std::string& path, Emitter& em, Re
   return true;
 }
 
+// The path of an existing key as the store spells it, whatever case the caller used.
+std::string storedPath(RegistryStore& store, HKEY root, std::string_view path) {
+  std::string out;
+  ScopedKey current;
+  HKEY parent = root;
+  std::size_t i = 0;
+  while (i < path.size()) {
+    std::size_t j = std::min(path.find('\\', i), path.size());
+    std::string_view component = path.substr(i, j - i);
+    i = j + 1;
+    if (component.empty()) continue;
+    std::string name, stored(component);
+    for (std::uint32_t k = 0; store.enumKey(parent, k, name) == ERROR_SUCCESS; ++k)
+      if (iequals(name, component)) {
+        stored = name;
+        break;
+      }
+    HKEY child = 0;
+    if (store.openKey(parent, stored, 0, child) != ERROR_SUCCESS) return std::string(path);
+    current.reset(&store, child);
+    parent = child;
+    out += out.empty() ? "" : "\\";
+    out += stored;
+  }
+  return out;
+}
+
 }  // namespace
 
 std::int32_t writeReg(RegistryStore& store, HKEY root, std::string_view path, RegFormat format,
@@ -171,9 +211,9 @@ std::int32_t writeReg(RegistryStore& store, HKEY root, std::string_view path, Re
       if (keys == 0 && values == 0) return ERROR_SUCCESS;
     }
     std::string full(rootName(r));
-    if (!p.empty()) {
+    if (std::string stored = storedPath(store, r, p); !stored.empty()) {
       full.push_back('\\');
-      full += p;
+      full += stored;
     }
     return writeKey(store, h, full, em, format) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
   };

@@ -74,8 +74,19 @@ inline void push16(Bytes& out, char32_t u) {
 }  // namespace
 
 void appendUtf16le(std::string_view s, Bytes& out) {
-  out.reserve(out.size() + s.size() * 2);
   std::size_t i = 0;
+  while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+  if (i > 0) {  // ASCII prefix: written in place, no growth checks per byte
+    std::size_t base = out.size();
+    out.resize(base + 2 * i);
+    std::uint8_t* o = out.data() + base;
+    for (std::size_t k = 0; k < i; ++k) {
+      o[2 * k] = static_cast<std::uint8_t>(s[k]);
+      o[2 * k + 1] = 0;
+    }
+    if (i == s.size()) return;
+  }
+  out.reserve(out.size() + (s.size() - i) * 2);
   while (i < s.size()) {
     auto c = static_cast<unsigned char>(s[i]);
     if (c < 0x80) {
@@ -102,10 +113,14 @@ Bytes toUtf16le(std::string_view utf8) {
 }
 
 std::string fromUtf16le(const std::uint8_t* d, std::size_t size) {
-  std::string out;
   std::size_t n = size / 2;
-  out.reserve(n);
-  for (std::size_t k = 0; k < n; ++k) {
+  std::size_t k = 0;
+  while (k < n && d[2 * k + 1] == 0 && d[2 * k] < 0x80) ++k;
+  std::string out(k, '\0');  // ASCII prefix: written in place
+  for (std::size_t i = 0; i < k; ++i) out[i] = static_cast<char>(d[2 * i]);
+  if (k == n) return out;
+  out.reserve(n + 2 * (n - k));
+  for (; k < n; ++k) {
     char32_t u = d[2 * k] | (d[2 * k + 1] << 8);
     if (u < 0x80) {
       out.push_back(static_cast<char>(u));
@@ -142,6 +157,7 @@ bool isLosslessUtf16le(const std::uint8_t* d, std::size_t size) {
 char32_t foldCodePoint(char32_t c) {
   if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
   if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;        // Latin-1
+  if (c == 0x178) return 0xFF;                                     // Y with diaeresis
   if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 &&
       c != 0x17F) {                                                 // Latin Extended-A pairs
     bool oddLower = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);

@@ -230,11 +230,19 @@ std::optional<std::string> HostFileSystem::hostPathForNew(std::string_view path)
 }
 
 std::int32_t HostFileSystem::readFile(std::string_view path, Bytes& data) {
+  Parsed p;
+  if (std::int32_t st = parse(path, p)) return st;
   auto host = hostPath(path);
   if (!host) return FS_FILE_NOT_FOUND;
+  struct stat st;
+  if (::stat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return FS_ACCESS_DENIED;
   std::ifstream in(*host, std::ios::binary);
   if (!in) return FS_ACCESS_DENIED;
-  data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  try {  // the stream library reports read errors by throwing
+    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (const std::ios_base::failure&) {
+    return FS_READ_FAULT;
+  }
   return in.bad() ? FS_READ_FAULT : FS_OK;
 }
 

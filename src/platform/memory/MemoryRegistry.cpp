@@ -131,6 +131,8 @@ MemoryRegistry::Key* MemoryRegistry::ensure(Key* from, std::string_view path) {
       auto created = std::make_unique<Key>();
       created->name = std::string(c);
       created->parent = k;
+      created->changed = true;
+      k->changed = true;
       next = created.get();
       k->children.push_back(std::move(created));
       k->childIndex.added(static_cast<std::uint32_t>(k->children.size() - 1), c,
@@ -145,6 +147,7 @@ MemoryRegistry::Key* MemoryRegistry::ensure(Key* from, std::string_view path) {
 
 void MemoryRegistry::setRaw(Key* key, std::string_view name, std::uint32_t type, Bytes data) {
   modified_ = true;
+  key->changed = true;
   if (Value* v = key->value(name)) {
     v->type = type;
     v->data = std::move(data);
@@ -173,10 +176,12 @@ void MemoryRegistry::removeTree(Key* key) {
     key->values.clear();
     key->childIndex.invalidate();
     key->valueIndex.invalidate();
+    key->changed = true;
     modified_ = true;
     return;
   }
   forgetHandlesBelow(key);
+  parent->changed = true;
   auto it = std::find_if(parent->children.begin(), parent->children.end(),
                          [key](const auto& c) { return c.get() == key; });
   parent->children.erase(it);
@@ -217,7 +222,9 @@ std::int32_t MemoryRegistry::createKey(HKEY key, std::string_view subKey, HKEY& 
 
 std::int32_t MemoryRegistry::closeKey(HKEY key) {
   if (key & 0x80000000u) return ERROR_SUCCESS;
-  if (key == 0 || key > handles_.size()) return ERROR_INVALID_HANDLE;
+  if (key == 0 || key > handles_.size() ||
+      std::find(freeHandles_.begin(), freeHandles_.end(), key) != freeHandles_.end())
+    return ERROR_INVALID_HANDLE;  // closing twice must not hand one handle out twice
   handles_[key - 1] = nullptr;
   freeHandles_.push_back(key);
   return ERROR_SUCCESS;
@@ -296,6 +303,7 @@ std::int32_t MemoryRegistry::deleteValue(HKEY key, std::string_view name) {
   if (it == k->values.end()) return ERROR_FILE_NOT_FOUND;
   k->values.erase(it);
   k->valueIndex.invalidate();
+  k->changed = true;
   modified_ = true;
   return ERROR_SUCCESS;
 }

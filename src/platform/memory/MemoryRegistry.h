@@ -38,6 +38,11 @@ class MemoryRegistry final : public RegistryStore {
     std::vector<std::unique_ptr<Key>> children;
     std::vector<Value> values;
     NameIndex childIndex, valueIndex;
+    /// Set by every write to the key (value set or deleted, key created, subkey deleted);
+    /// back ends that keep per-key metadata clear it when they have saved the key.
+    bool changed = false;
+    /// Free for the back end that loaded the key (e.g. an index into its own table); 0 = none.
+    std::uint32_t tag = 0;
     Key* child(std::string_view n) const;
     Value* value(std::string_view n);
   };

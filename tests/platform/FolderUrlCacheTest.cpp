@@ -1,0 +1,129 @@
+// The folder URL cache: the size protocol of the enumeration, deletion, and index checks.
+#include "platform/cache/FolderUrlCache.h"
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "platform/machine/MachineFolder.h"
+#include "support/TempDir.h"
+
+namespace brisquell::test {
+
+namespace {
+
+const std::string kDir = "drive_c/Documents and Settings/user/Local Settings/Temporary Internet Files";
+
+struct Folder {
+  TempDir d;
+  std::unique_ptr<MachineFolder> m;
+  explicit Folder(const std::string& index = "") {
+    makeMachine(d.path(), "");
+    if (!index.empty()) writeText(d / (kDir + "/cache-index.txt"), index);
+    TargetError err;
+    m = MachineFolder::open(d.path(), err);
+    if (!m) ADD_FAILURE() << err.message;
+  }
+  UrlCache& cache() { return m->urlCache(); }
+  std::string error(const std::string& index) {
+    writeText(d / (kDir + "/cache-index.txt"), index);
+    std::uint32_t size = 0;
+    UrlCache::Handle h = 0;
+    EXPECT_EQ(cache().findFirstEntry(nullptr, size, h), CACHE_FILE_CORRUPT) << index;
+    EXPECT_EQ(cache().deleteEntry("http://a/"), CACHE_FILE_CORRUPT);
+    return cache().errorText();
+  }
+};
+
+std::string urlOf(const Bytes& record) {
+  std::uint32_t at = urlCacheRecordField(record, kUrlCacheSourceUrlField);
+  return std::string(reinterpret_cast<const char*>(record.data()) + at);
+}
+
+}  // namespace
+
+TEST(FolderUrlCache, LivesInTheUsersProfile) {
+  MachineInfo nt;
+  nt.userName = "ann";
+  EXPECT_EQ(FolderUrlCache::folderFor(nt),
+            "C:\\Documents and Settings\\ann\\Local Settings\\Temporary Internet Files");
+  MachineInfo old;
+  old.platformId = 1;
+  old.windowsDirectory = "D:\\WIN98\\";
+  EXPECT_EQ(FolderUrlCache::folderFor(old), "D:\\WIN98\\Temporary Internet Files");
+}
+
+TEST(FolderUrlCache, EnumerationAsksForTheSizeFirst) {
+  Folder f("BRISQUELL URL CACHE 1\r\n; two entries\r\nhttp://a/\tA\\a.htm\r\nCookie:u@b.example/\tCookies\\u@b[1].txt\r\n");
+  std::uint32_t size = 0;
+  UrlCache::Handle h = 0;
+  ASSERT_EQ(f.cache().findFirstEntry(nullptr, size, h), CACHE_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(h, 0u);
+  Bytes expected = makeUrlCacheRecord(
+      "http://a/", "C:\\Documents and Settings\\user\\Local Settings\\Temporary Internet Files\\A\\a.htm");
+  EXPECT_EQ(size, expected.size());
+  Bytes buffer(size);
+  ASSERT_EQ(f.cache().findFirstEntry(&buffer, size, h), CACHE_OK);
+  EXPECT_NE(h, 0u);
+  EXPECT_EQ(buffer, expected);
+
+  size = 0;
+  ASSERT_EQ(f.cache().findNextEntry(h, nullptr, size), CACHE_INSUFFICIENT_BUFFER);
+  Bytes small(size - 1);
+  std::uint32_t smallSize = size - 1;
+  EXPECT_EQ(f.cache().findNextEntry(h, &small, smallSize), CACHE_INSUFFICIENT_BUFFER);
+  buffer.assign(size, 0);
+  ASSERT_EQ(f.cache().findNextEntry(h, &buffer, size), CACHE_OK);
+  EXPECT_EQ(urlOf(buffer), "Cookie:u@b.example/");
+  size = 0;
+  EXPECT_EQ(f.cache().findNextEntry(h, nullptr, size), CACHE_NO_MORE_ITEMS);
+  EXPECT_EQ(f.cache().findClose(h), CACHE_OK);
+  EXPECT_EQ(f.cache().findNextEntry(h, nullptr, size), CACHE_INVALID_HANDLE);
+}
+
+TEST(FolderUrlCache, MissingIndexIsAnEmptyCache) {
+  Folder f;
+  std::uint32_t size = 0;
+  UrlCache::Handle h = 0;
+  EXPECT_EQ(f.cache().findFirstEntry(nullptr, size, h), CACHE_NO_MORE_ITEMS);
+  EXPECT_EQ(f.cache().deleteEntry("http://a/"), CACHE_FILE_NOT_FOUND);
+}
+
+TEST(FolderUrlCache, DeletingAnEntryDeletesItsFileAndKeepsTheOtherLines) {
+  Folder f;
+  auto& cache = static_cast<FolderUrlCache&>(f.cache());
+  ASSERT_TRUE(cache.addEntry("http://a/", "Content.IE5/X/a[1].htm", Bytes{'a'})) << cache.errorText();
+  ASSERT_TRUE(cache.addEntry("http://b/", "Content.IE5\\X\\b[1].htm", Bytes{'b'}));
+  EXPECT_FALSE(cache.addEntry("http://b/", "Content.IE5\\X\\c.htm", Bytes{}));
+  EXPECT_FALSE(cache.addEntry("http://c/", "..\\..\\escape.txt", Bytes{}));
+  std::string host = f.d / (kDir + "/Content.IE5/X/a[1].htm");
+  ASSERT_TRUE(std::filesystem::exists(host));
+  EXPECT_EQ(cache.deleteEntry("http://a/"), CACHE_OK);
+  EXPECT_FALSE(std::filesystem::exists(host));
+  EXPECT_EQ(readText(f.d / (kDir + "/cache-index.txt")),
+            "BRISQUELL URL CACHE 1\nhttp://b/\tContent.IE5\\X\\b[1].htm\n");
+  EXPECT_EQ(cache.deleteEntry("http://a/"), CACHE_FILE_NOT_FOUND);
+}
+
+TEST(FolderUrlCache, DamagedIndexNamesFileAndLine) {
+  Folder f;
+  const std::string h = "BRISQUELL URL CACHE 1\n";
+  EXPECT_NE(f.error("http://a/\ta.htm\n").find("cache-index.txt:1: not a URL cache index"), std::string::npos);
+  EXPECT_NE(f.error(h + "\nhttp://a/ a.htm\n").find("cache-index.txt:3: expected the URL, a tab"), std::string::npos);
+  EXPECT_NE(f.error(h + "http://a/\ta\tb\n").find(":2: more than one tab"), std::string::npos);
+  EXPECT_NE(f.error(h + "\ta.htm\n").find(":2: the URL is empty"), std::string::npos);
+  EXPECT_NE(f.error(h + "http://a/\t..\\..\\WINDOWS\\x.dll\n").find(":2: the local file"), std::string::npos);
+  EXPECT_NE(f.error(h + "http://a/\tC:\\x.txt\n").find(":2: the local file"), std::string::npos);
+  EXPECT_NE(f.error(h + "http://a/\t\\x.txt\n").find(":2: the local file"), std::string::npos);
+  EXPECT_NE(f.error(h + "http://a/\ta\nhttp://a/\tb\n").find(":3: the URL is listed twice (first on line 2)"),
+            std::string::npos);
+}
+
+TEST(FolderUrlCache, TargetWithoutCacheRefusesWithAReason) {
+  std::uint32_t size = 0;
+  UrlCache::Handle h = 0;
+  EXPECT_EQ(noUrlCache().findFirstEntry(nullptr, size, h), CACHE_FILE_NOT_FOUND);
+  EXPECT_FALSE(noUrlCache().errorText().empty());
+}
+
+}  // namespace brisquell::test

@@ -1,0 +1,141 @@
+// Drives kept as host folders: path resolution, wildcards, drive states and file operations.
+#include "platform/host/HostFileSystem.h"
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "support/TempDir.h"
+
+namespace brisquell {
+namespace {
+
+using test::TempDir;
+
+class HostFileSystemTest : public ::testing::Test {
+ protected:
+  HostFileSystemTest() {
+    test::writeText(dir / "c/WINDOWS/System32/Kernel32.DLL", "k");
+    test::writeText(dir / "c/WINDOWS/System32/user32.dll", "u");
+    test::writeText(dir / "c/WINDOWS/System32/readme", "r");
+    test::writeText(dir / "c/WINDOWS/win.ini", "[windows]");
+    test::writeText(dir / "outside.txt", "not on any drive");
+    std::filesystem::create_directories(dir / "e");
+    fs = std::make_unique<HostFileSystem>(
+        std::vector<HostDrive>{{{'E', DriveRemovable, true}, dir / "e"},
+                               {{'C', DriveFixed, true}, dir / "c"},
+                               {{'D', DriveCdRom, false}, dir / "no-disc"}},
+        "C:\\WINDOWS");
+  }
+  std::vector<std::string> names(std::string_view pattern, std::int32_t expected = FS_OK) {
+    std::vector<DirEntry> found;
+    EXPECT_EQ(fs->find(pattern, found), expected) << pattern;
+    std::vector<std::string> out;
+    for (const auto& e : found) out.push_back(e.name);
+    return out;
+  }
+  TempDir dir;
+  std::unique_ptr<HostFileSystem> fs;
+};
+
+TEST_F(HostFileSystemTest, ResolvesWindowsPathsWithoutRegardToCase) {
+  std::uint32_t a = 0;
+  EXPECT_EQ(fs->attributes("c:\\windows\\SYSTEM32\\kernel32.dll", a), FS_OK);
+  EXPECT_FALSE(a & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(fs->attributes("C:/Windows/System32/", a), FS_OK);
+  EXPECT_TRUE(a & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(fs->attributes("System32\\USER32.DLL", a), FS_OK) << "relative to C:\\WINDOWS";
+  EXPECT_EQ(fs->attributes("\\windows\\win.ini", a), FS_OK);
+  EXPECT_EQ(fs->attributes("C:\\WINDOWS\\.\\System32\\..\\win.ini", a), FS_OK);
+  EXPECT_EQ(names("C:\\WINDOWS\\System32\\Kernel32.dll"), std::vector<std::string>{"Kernel32.DLL"});
+  EXPECT_EQ(*fs->hostPath("C:\\windows\\system32\\KERNEL32.dll"),
+            dir / "c/WINDOWS/System32/Kernel32.DLL");
+
+  // Missing things are "not found"; they are not path errors.
+  EXPECT_EQ(fs->attributes("C:\\WINDOWS\\gone.dll", a), FS_FILE_NOT_FOUND);
+  std::vector<DirEntry> found;
+  std::int32_t st = fs->find("C:\\NoSuchDir\\x.dll", found);
+  EXPECT_TRUE(st == FS_PATH_NOT_FOUND || st == FS_FILE_NOT_FOUND) << st;
+  EXPECT_FALSE(isPathError(st));
+  EXPECT_EQ(fs->find("C:\\WINDOWS\\win.ini\\", found), FS_FILE_NOT_FOUND);
+  // ".." stops at the drive's root: nothing beside the drive folder is reachable.
+  EXPECT_EQ(fs->attributes("C:\\..\\..\\outside.txt", a), FS_FILE_NOT_FOUND);
+  EXPECT_FALSE(fs->hostPath("C:\\..\\outside.txt"));
+}
+
+TEST_F(HostFileSystemTest, WildcardsInTheLastComponent) {
+  EXPECT_EQ(names("C:\\WINDOWS\\SYSTEM32\\*.DLL"),
+            (std::vector<std::string>{"Kernel32.DLL", "user32.dll"}));
+  EXPECT_EQ(names("C:\\WINDOWS\\System32\\?ERNEL32.*"), std::vector<std::string>{"Kernel32.DLL"});
+  EXPECT_EQ(names("C:\\WINDOWS\\System32\\*"),
+            (std::vector<std::string>{"Kernel32.DLL", "readme", "user32.dll"}));
+  EXPECT_EQ(names("C:\\WINDOWS\\*"), (std::vector<std::string>{"System32", "win.ini"}));
+  names("C:\\WINDOWS\\System32\\*.exe", FS_FILE_NOT_FOUND);
+  names("C:\\WIN*\\win.ini", FS_INVALID_NAME);
+}
+
+TEST_F(HostFileSystemTest, DrivesAndTheirStates) {
+  auto drives = fs->drives();
+  ASSERT_EQ(drives.size(), 3u);
+  EXPECT_EQ(drives[0].letter, 'C');
+  EXPECT_EQ(drives[1].letter, 'D');
+  EXPECT_EQ(drives[1].type, DriveCdRom);
+  EXPECT_FALSE(drives[1].ready);
+  EXPECT_EQ(drives[2].type, DriveRemovable);
+  EXPECT_TRUE(fs->volumeInformation("C:\\"));
+  EXPECT_TRUE(fs->volumeInformation("e:"));
+  EXPECT_FALSE(fs->volumeInformation("D:\\"));
+  EXPECT_FALSE(fs->volumeInformation("Q:\\"));
+
+  // A drive that is not ready, or not there, cannot be tested: every call says so.
+  for (const char* path : {"D:\\setup.exe", "Q:\\x\\y.dll", "\\\\server\\share\\a.txt"}) {
+    SCOPED_TRACE(path);
+    std::uint32_t a;
+    std::vector<DirEntry> found;
+    Bytes data;
+    EXPECT_TRUE(isPathError(fs->attributes(path, a)));
+    EXPECT_TRUE(isPathError(fs->find(path, found)));
+    EXPECT_TRUE(isPathError(fs->readFile(path, data)));
+    EXPECT_TRUE(isPathError(fs->deleteFile(path)));
+    EXPECT_TRUE(isPathError(fs->writeFile(path, data)));
+  }
+}
+
+TEST_F(HostFileSystemTest, ReadWriteAppendDelete) {
+  Bytes data;
+  ASSERT_EQ(fs->readFile("c:\\windows\\WIN.INI", data), FS_OK);
+  EXPECT_EQ(std::string(data.begin(), data.end()), "[windows]");
+  EXPECT_NE(fs->readFile("C:\\WINDOWS\\System32", data), FS_OK) << "a folder is no file";
+
+  // A new file lands in the existing folder, whatever case the path uses.
+  const Bytes payload{'a', 0, 'b'};
+  ASSERT_EQ(fs->writeFile("C:\\windows\\system32\\New.txt", payload), FS_OK);
+  EXPECT_EQ(test::readText(dir / "c/WINDOWS/System32/New.txt"), std::string("a\0b", 3));
+  ASSERT_EQ(fs->appendFile("C:\\WINDOWS\\SYSTEM32\\new.TXT", Bytes{'!'}), FS_OK);
+  EXPECT_EQ(test::readText(dir / "c/WINDOWS/System32/New.txt"), std::string("a\0b!", 4));
+  EXPECT_EQ(fs->writeFile("C:\\Missing\\x.txt", payload), FS_PATH_NOT_FOUND);
+  ASSERT_EQ(fs->createDirectory("C:\\windows\\Backup\\2024"), FS_OK);
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "c/WINDOWS/Backup/2024"));
+  ASSERT_EQ(fs->writeFile("C:\\WINDOWS\\BACKUP\\2024\\a.reg", payload), FS_OK);
+
+  ASSERT_EQ(fs->deleteFile("c:\\windows\\system32\\NEW.TXT"), FS_OK);
+  EXPECT_FALSE(std::filesystem::exists(dir / "c/WINDOWS/System32/New.txt"));
+  EXPECT_EQ(fs->deleteFile("C:\\WINDOWS\\System32\\New.txt"), FS_FILE_NOT_FOUND);
+  EXPECT_NE(fs->deleteFile("C:\\WINDOWS\\System32"), FS_OK) << "folders are not deleted";
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "c/WINDOWS/System32"));
+}
+
+TEST_F(HostFileSystemTest, ListingCacheSeesTheProgramsOwnChanges) {
+  ListingCacheScope cache(*fs);
+  EXPECT_EQ(names("C:\\WINDOWS\\*.txt", FS_FILE_NOT_FOUND), std::vector<std::string>{});
+  ASSERT_EQ(fs->writeFile("C:\\WINDOWS\\log.txt", Bytes{'x'}), FS_OK);
+  EXPECT_EQ(names("C:\\WINDOWS\\*.txt"), std::vector<std::string>{"log.txt"});
+  ASSERT_EQ(fs->deleteFile("C:\\WINDOWS\\LOG.TXT"), FS_OK);
+  names("C:\\WINDOWS\\log.txt", FS_FILE_NOT_FOUND);
+  ASSERT_EQ(fs->createDirectory("C:\\WINDOWS\\Fresh"), FS_OK);
+  ASSERT_EQ(fs->writeFile("C:\\WINDOWS\\Fresh\\f.txt", Bytes{'y'}), FS_OK);
+  EXPECT_EQ(names("C:\\windows\\fresh\\*"), std::vector<std::string>{"f.txt"});
+}
+
+}  // namespace
+}  // namespace brisquell

@@ -1,0 +1,138 @@
+// Machine folders: machine.ini, the drive map, and the registry's atomic save.
+#include "platform/machine/MachineFolder.h"
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "support/TempDir.h"
+
+namespace brisquell {
+namespace {
+
+using test::TempDir;
+
+const std::string kBody = "[HKEY_CURRENT_USER\\Software\\App]\r\n\"Path\"=\"C:\\\\App\\\\app.exe\"\r\n\r\n";
+
+std::size_t filesIn(const std::string& folder) {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder)) ++n;
+  return n;
+}
+
+TEST(MachineFolder, ReadsMachineIniAndDrives) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "abs-ram");
+  test::makeMachine(dir.path(), kBody,
+                    "; test machine\n[Machine]\nPlatform=1\nUserName=alice ; who\n"
+                    "WindowsDirectory=C:\\WIN98\n\n[Drives]\n"
+                    "e=network,drive_c\nD=cdrom,no-disc,notready\n"
+                    "C=fixed,drive_c\nA=removable,drive_c\nR=ramdisk," + dir / "abs-ram" + "\n");
+  TargetError err;
+  auto m = MachineFolder::open(dir.path(), err);
+  ASSERT_TRUE(m) << err.message;
+  EXPECT_EQ(m->machine().platformId, 1);
+  EXPECT_EQ(m->machine().userName, "alice");
+  EXPECT_EQ(m->machine().windowsDirectory, "C:\\WIN98");
+  EXPECT_EQ(m->machine().systemDirectory, "C:\\WINDOWS\\system32") << "missing entries default";
+  std::string letters;
+  std::vector<int> types;
+  for (const auto& d : m->files().drives()) {
+    letters += d.letter;
+    types.push_back(d.type);
+  }
+  EXPECT_EQ(letters, "ACDER");
+  EXPECT_EQ(types, (std::vector<int>{1, 2, 4, 3, 5}));
+  std::uint32_t a;
+  EXPECT_TRUE(isPathError(m->files().attributes("D:\\autorun.inf", a)));
+  EXPECT_EQ(m->files().attributes("C:\\nothing.txt", a), FS_FILE_NOT_FOUND);
+
+  HKEY h = 0;
+  ASSERT_EQ(m->registry().openKey(HKEY_CURRENT_USER, "software\\app", 0, h), ERROR_SUCCESS);
+  std::uint32_t type;
+  Bytes data;
+  ASSERT_EQ(m->registry().queryValue(h, "path", type, data), ERROR_SUCCESS);
+  EXPECT_EQ(std::string(data.begin(), data.end()), std::string("C:\\App\\app.exe", 15))
+      << "the text view keeps the terminating NUL, as RegQueryValueExA does";
+}
+
+TEST(MachineFolder, RefusesABadMachineIniNamingTheLine) {
+  struct Case {
+    std::string ini, where, what;
+  } cases[] = {
+      {"[Machine]\n[Drives]\nC=floppy,drive_c\n", "machine.ini:3:", "removable, fixed, network, cdrom, ramdisk"},
+      {"[Drives]\nCD=fixed,drive_c\n", "machine.ini:2:", "drive letter"},
+      {"[Drives]\n1=fixed,drive_c\n", "machine.ini:2:", "drive letter"},
+      {"[Drives]\nC=fixed,drive_c\nD=fixed,drive_d\n", "machine.ini:3:", "missing"},
+      {"[Drives]\nC=fixed\n", "machine.ini:2:", "TYPE,FOLDER"},
+      {"[Drives]\nC=fixed,drive_c,sleepy\n", "machine.ini:2:", "sleepy"},
+      {"[Drives]\nC=fixed,drive_c\nc=fixed,drive_c\n", "machine.ini:3:", "twice"},
+      {"[Machine]\nPlatform=3\n", "machine.ini:2:", "Platform"},
+      {"[Machine]\nColour=blue\n", "machine.ini:2:", "Colour"},
+      {"[Hardware]\n", "machine.ini:1:", "Hardware"},
+      {"Platform=2\n", "machine.ini:1:", "outside a section"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ini);
+    TempDir dir;
+    test::makeMachine(dir.path(), kBody, c.ini);
+    TargetError err;
+    EXPECT_FALSE(MachineFolder::open(dir.path(), err));
+    EXPECT_NE(err.message.find(c.where), std::string::npos) << err.message;
+    EXPECT_NE(err.message.find(c.what), std::string::npos) << err.message;
+  }
+
+  TempDir dir;
+  test::makeMachine(dir.path(), "[HKEY_CURRENT_USER\\X]\r\n\"v\"=hex:zz\r\n");
+  TargetError err;
+  EXPECT_FALSE(openTarget(dir.path(), err));
+  EXPECT_NE(err.message.find("registry.reg:4:"), std::string::npos) << err.message;
+  std::filesystem::remove(dir / "registry.reg");
+  EXPECT_FALSE(openTarget(dir.path(), err));
+  EXPECT_NE(err.message.find("registry.reg"), std::string::npos) << err.message;
+
+  TempDir empty;
+  EXPECT_FALSE(openTarget(empty.path(), err));
+  EXPECT_NE(err.message.find("machine folder"), std::string::npos) << err.message;
+  EXPECT_NE(err.message.find("Wine prefix"), std::string::npos) << err.message;
+}
+
+TEST(MachineFolder, SavesTheRegistryAtomically) {
+  TempDir dir;
+  test::makeMachine(dir.path(), kBody);
+  const std::string reg = dir / "registry.reg";
+  const std::string before = test::readText(reg);
+  TargetError terr;
+  auto m = MachineFolder::open(dir.path(), terr);
+  ASSERT_TRUE(m) << terr.message;
+  std::string err;
+  ASSERT_TRUE(m->save(err));
+  EXPECT_EQ(test::readText(reg), before) << "nothing changed, nothing written";
+
+  HKEY h = 0;
+  m->registry().createKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", h);
+  m->registry().setValue(h, "v", REG_SZ, Bytes{'1'});
+  const std::size_t entries = filesIn(dir.path());
+  for (std::size_t failAt : {std::size_t{0}, std::size_t{10}, std::size_t{100}}) {
+    m->failSaveAfterBytes(failAt);
+    err.clear();
+    EXPECT_FALSE(m->save(err));
+    EXPECT_FALSE(err.empty());
+    EXPECT_EQ(test::readText(reg), before);
+    EXPECT_EQ(filesIn(dir.path()), entries) << "no temporary file is left behind";
+  }
+  m->failSaveAfterBytes(SIZE_MAX);
+  ASSERT_TRUE(m->save(err)) << err;
+  EXPECT_EQ(test::readText(reg).substr(0, 2), "\xFF\xFE");
+
+  auto again = MachineFolder::open(dir.path(), terr);
+  ASSERT_TRUE(again) << terr.message;
+  std::uint32_t type;
+  Bytes data;
+  ASSERT_EQ(again->registry().openKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", 0, h), ERROR_SUCCESS);
+  EXPECT_EQ(again->registry().queryValue(h, "v", type, data), ERROR_SUCCESS);
+  EXPECT_EQ(again->registry().openKey(HKEY_CURRENT_USER, "Software\\App", 0, h), ERROR_SUCCESS);
+}
+
+}  // namespace
+}  // namespace brisquell

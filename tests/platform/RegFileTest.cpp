@@ -1,0 +1,261 @@
+// .reg files: every value form in both versions, lossless round trips, and refused input.
+#include "platform/RegFile.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/memory/MemoryLoader.h"
+#include "support/TempDir.h"
+
+namespace brisquell {
+namespace {
+
+using test::TempDir;
+
+Bytes raw(MemoryRegistry& r, HKEY root, std::string_view key, std::string_view name,
+          std::uint32_t expectedType) {
+  HKEY h = 0;
+  std::uint32_t type = 0;
+  Bytes data;
+  EXPECT_EQ(r.openKey(root, key, 0, h), ERROR_SUCCESS) << key;
+  EXPECT_EQ(r.queryValueRaw(h, name, type, data), ERROR_SUCCESS) << key << " " << name;
+  EXPECT_EQ(type, expectedType) << name;
+  r.closeKey(h);
+  return data;
+}
+
+bool load(std::string_view text, MemoryRegistry& r, RegError& err) {
+  MemoryLoader loader(r);
+  return parseRegBytes(text, "in.reg", loader, err);
+}
+
+Bytes utf16z(std::string_view s) {
+  Bytes b = toUtf16le(s);
+  b.insert(b.end(), {0, 0});
+  return b;
+}
+
+TEST(RegFile, ReadsEveryFormInBothVersions) {
+  const std::string body =
+      "; a comment line\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test]\r\n"
+      "@=\"default\"\r\n"
+      "\"str\"=\"say \\\"hi\\\" in C:\\\\dir\\\\\"\r\n"
+      "\"na\\\"me\\\\\"=\"Grüße 😀\"\r\n"
+      "\"@\"=dword:0000002A\r\n"
+      "\"bin\"=hex:00,ff,10\r\n"
+      "\"none\"=hex(0):\r\n"
+      "\"qword\"=hex(b):01,02,03,04,05,06,07,08\r\n"
+      "\"odd type\"=hex(20000):aa\r\n"
+      "\"cont\"=hex:01,02,\\\r\n"
+      "  03,\\\r\n"
+      "  04\r\n"
+      "\"gone\"=\"x\"\r\n"
+      "\"gone\"=-\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test\\Sub]\r\n"
+      "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Test\\Sub]\r\n"
+      "[HKCR\\.txt]\r\n"
+      "@=\"txtfile\"\r\n";
+  const std::string v5text =
+      "\"exp\"=hex(2):25,00,41,00,25,00,00,00\r\n"
+      "\"multi\"=hex(7):61,00,00,00,e9,00,00,00,00,00\r\n";
+  const std::string r4text =
+      "\"exp\"=hex(2):25,41,25,00\r\n"
+      "\"multi\"=hex(7):61,00,c3,a9,00,00\r\n";
+  TempDir dir;
+  test::writeUtf16(dir / "v5-utf16.reg", "Windows Registry Editor Version 5.00\r\n\r\n" + body +
+                                              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test]\r\n" + v5text);
+  test::writeText(dir / "v5-utf8.reg", "\xEF\xBB\xBFWindows Registry Editor Version 5.00\n\n" + body +
+                                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test]\n" + v5text);
+  test::writeText(dir / "regedit4.reg",
+                  "REGEDIT4\r\n\r\n" + body + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test]\r\n" + r4text);
+  for (const char* file : {"v5-utf16.reg", "v5-utf8.reg", "regedit4.reg"}) {
+    SCOPED_TRACE(file);
+    MemoryRegistry r;
+    RegError err;
+    ASSERT_TRUE(loadRegFile(dir / file, r, err)) << err.message();
+    EXPECT_FALSE(r.modified()) << "a freshly loaded registry has nothing to save";
+    const char* k = "SOFTWARE\\Test";
+    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "", REG_SZ), utf16z("default"));
+    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "str", REG_SZ), utf16z("say \"hi\" in C:\\dir\\"));
+    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "na\"me\\", REG_SZ), utf16z("Grüße 😀"));
+    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "@", REG_DWORD), (Bytes{0x2a, 0, 0, 0}));
+    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "bin", REG_BINARY), (Bytes{0, 0xff, 0x10}));
+    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "none", REG_NONE), Bytes{});
+    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "qword", REG_QWORD), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "odd type", 0x20000), Bytes{0xaa});
+    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "cont", REG_BINARY), (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "exp", REG_EXPAND_SZ), utf16z("%A%"));
+    Bytes multi = toUtf16le(std::string("a\0é\0\0", 6));
+    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "multi", REG_MULTI_SZ), multi);
+    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.txt", "", REG_SZ), utf16z("txtfile"));
+    HKEY h = 0;
+    std::uint32_t type;
+    Bytes data;
+    r.openKey(HKEY_LOCAL_MACHINE, k, 0, h);
+    EXPECT_EQ(r.queryValueRaw(h, "gone", type, data), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(r.openKey(h, "Sub", 0, h), ERROR_FILE_NOT_FOUND);
+  }
+}
+
+// A registry holding every kind of value that is easy to get wrong.
+void fill(MemoryRegistry& r, bool utf16Only) {
+  HKEY h = 0, e = 0;
+  r.createKey(HKEY_CURRENT_USER, "Software\\Zebra\\Grüße", h);
+  r.createKey(HKEY_CURRENT_USER, "Software\\Empty", e);
+  r.createKey(HKEY_CLASSES_ROOT, "CLSID\\{00000000-1111}", e);
+  r.setValue(e, "", REG_SZ, Bytes{'x'});
+  r.setValueRaw(h, "", REG_SZ, utf16z("default"));
+  r.setValueRaw(h, "@", REG_SZ, utf16z("not the default"));
+  r.setValueRaw(h, "q\"uo\\te", REG_SZ, utf16z("C:\\Program Files\\\"x\"\\"));
+  r.setValueRaw(h, "lines", REG_SZ, utf16z("one\r\ntwo"));
+  r.setValueRaw(h, "no terminator", REG_SZ, toUtf16le("abc"));
+  r.setValueRaw(h, "inner nul", REG_SZ, toUtf16le(std::string("a\0b\0", 4)));
+  r.setValueRaw(h, "empty sz", REG_SZ, Bytes{});
+  r.setValueRaw(h, "blank sz", REG_SZ, utf16z(""));
+  r.setValueRaw(h, "emoji 😀", REG_SZ, utf16z("Ünïcödé 😀 ж"));
+  r.setValueRaw(h, "expand", REG_EXPAND_SZ, utf16z("%SystemRoot%\\x.dll"));
+  r.setValueRaw(h, "multi", REG_MULTI_SZ, toUtf16le(std::string("a\0bé\0\0", 7)));
+  r.setValueRaw(h, "dword", REG_DWORD, Bytes{0xef, 0xbe, 0xad, 0xde});
+  r.setValueRaw(h, "short dword", REG_DWORD, Bytes{1, 2, 3});
+  r.setValueRaw(h, "big endian", REG_DWORD_BIG_ENDIAN, Bytes{0, 0, 0, 1});
+  r.setValueRaw(h, "qword", REG_QWORD, Bytes{1, 2, 3, 4, 5, 6, 7, 8});
+  r.setValueRaw(h, "none", REG_NONE, Bytes{});
+  r.setValueRaw(h, "custom", 0xFFFF0000u, Bytes{1});
+  Bytes big(10 * 1024);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
+  r.setValueRaw(h, std::string(300, 'L'), REG_BINARY, big);
+  if (utf16Only) {  // text data that only UTF-16 can carry
+    r.setValueRaw(h, "odd length", REG_SZ, Bytes{'a', 0, 'b'});
+    r.setValueRaw(h, "lone surrogate", REG_EXPAND_SZ, Bytes{0x00, 0xD8, 'a', 0, 0, 0});
+  }
+}
+
+TEST(RegFile, ExportImportExportIsByteIdentical) {
+  for (RegFormat format : {RegFormat::Version5, RegFormat::Regedit4}) {
+    bool v5 = format == RegFormat::Version5;
+    SCOPED_TRACE(v5 ? "version 5" : "REGEDIT4");
+    MemoryRegistry original;
+    fill(original, v5);
+    const std::string first = exportReg(original, 0, "", format);
+    if (v5) {
+      ASSERT_EQ(first.substr(0, 6), std::string("\xFF\xFEW\0i\0", 6));
+      EXPECT_NE(first.find(std::string("\r\0\n\0", 4)), std::string::npos);
+    } else {
+      ASSERT_EQ(first.substr(0, 10), "REGEDIT4\r\n");
+    }
+    EXPECT_EQ(first.find("HKEY_CLASSES_ROOT"), std::string::npos) << "classes are written once";
+
+    MemoryRegistry copy;
+    RegError err;
+    ASSERT_TRUE(load(first, copy, err)) << err.message();
+    EXPECT_EQ(exportReg(copy, 0, "", format), first);
+
+    // Every value came back with its type and bytes.
+    HKEY h = 0;
+    ASSERT_EQ(original.openKey(HKEY_CURRENT_USER, "Software\\Zebra\\Grüße", 0, h), ERROR_SUCCESS);
+    std::string name;
+    std::uint32_t type;
+    Bytes data;
+    for (std::uint32_t i = 0; original.enumValueRaw(h, i, name, type, data) == ERROR_SUCCESS; ++i)
+      EXPECT_EQ(raw(copy, HKEY_CURRENT_USER, "Software\\Zebra\\Grüße", name, type), data) << name;
+    HKEY e = 0;
+    EXPECT_EQ(copy.openKey(HKEY_CURRENT_USER, "Software\\Empty", 0, e), ERROR_SUCCESS);
+    EXPECT_EQ(raw(copy, HKEY_CLASSES_ROOT, "CLSID\\{00000000-1111}", "", REG_SZ), toUtf16le("x"));
+
+    // One key, asked for in any case, is written under its own name.
+    const std::string part = exportReg(original, HKEY_CURRENT_USER, "software\\ZEBRA", format);
+    std::string header = "[HKEY_CURRENT_USER\\Software\\Zebra]";
+    EXPECT_NE(v5 ? fromUtf16le(reinterpret_cast<const std::uint8_t*>(part.data()) + 2,
+                               part.size() - 2)
+                       .find(header)
+                 : part.find(header),
+              std::string::npos);
+  }
+}
+
+TEST(RegFile, LargeUtf16FileKeepsCharactersAcrossReadChunks) {
+  // The reader takes the file in 4 MiB pieces; put a surrogate pair right across a boundary.
+  const std::size_t chunk = 1 << 22;
+  std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Big]\r\n;";
+  const std::string valueStart = "\r\n\"v\"=\"";
+  const std::size_t prefixChars = (chunk - 2 - 400 - 2) / 2;  // BOM, then 100 emoji before the cut
+  text += std::string(prefixChars - text.size() - valueStart.size(), 'p') + valueStart;
+  std::string emoji;
+  for (int i = 0; i < 1000; ++i) emoji += "😀";
+  text += emoji + "\"\r\n";
+  TempDir dir;
+  test::writeUtf16(dir / "big.reg", text);
+  MemoryRegistry r;
+  RegError err;
+  ASSERT_TRUE(loadRegFile(dir / "big.reg", r, err)) << err.message();
+  EXPECT_EQ(raw(r, HKEY_CURRENT_USER, "Big", "v", REG_SZ), utf16z(emoji));
+}
+
+TEST(RegFile, MalformedInputNamesFileAndLine) {
+  const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n";
+  struct Case {
+    std::string text;
+    std::size_t line;
+    std::string what;
+  } cases[] = {
+      {"", 1, "header"},
+      {"Windows Registry Editor Version 4.00\r\n", 1, "header"},
+      {"\r\nREGEDIT5\r\n", 2, "header"},
+      {v5 + "\"a\"=\"no end\r\n", 4, "unterminated"},
+      {v5 + "\"a=\"x\"\r\n", 4, "="},
+      {v5 + "\"a\"=hex:0g\r\n", 4, "hex"},
+      {v5 + "\"a\"=hex:01,,02\r\n", 4, "hex"},
+      {v5 + "\"a\"=hex:01,\r\n", 4, "hex"},
+      {v5 + "\"a\"=hex(7x):00\r\n", 4, "hex"},
+      {v5 + "\"a\"=dword:123456789\r\n", 4, "dword"},
+      {v5 + "\"a\"=dword:xyz\r\n", 4, "dword"},
+      {v5 + "\"a\"=word:1\r\n", 4, "unknown value data"},
+      {v5 + "[HKEY_NOWHERE\\X]\r\n", 4, "unknown root"},
+      {v5 + "[HKEY_CURRENT_USER\\X\r\n", 4, "]"},
+      {v5 + "\"a\"=hex:01,02,\\\r\n", 4, "continuation"},
+      {v5 + "\"a\"=hex:01,02,\\\r\n\r\n\"b\"=dword:1\r\n", 5, "continuation"},
+      {v5 + "\"a\"=hex:01,\\\r\n  02,\\\r\n  zz\r\n", 6, "hex"},
+      {"REGEDIT4\r\n\r\n\"a\"=\"outside\"\r\n", 3, "outside a key"},
+      {v5 + "just text\r\n", 4, "unexpected"},
+      {v5 + "[-HKEY_LOCAL_MACHINE]\r\n", 4, "root"},
+      {v5 + "[-HKCR\\]\r\n", 4, "root"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    RegRecorder rec;
+    RegError err;
+    ASSERT_FALSE(parseRegBytes(c.text, "bad.reg", rec, err));
+    EXPECT_EQ(err.line, c.line);
+    EXPECT_NE(err.what.find(c.what), std::string::npos) << err.what;
+    EXPECT_EQ(err.message().rfind("bad.reg:" + std::to_string(c.line) + ": ", 0), 0u)
+        << err.message();
+  }
+  RegError err;
+  RegRecorder rec;
+  EXPECT_FALSE(parseRegFile("/nonexistent/x.reg", rec, err));
+  EXPECT_NE(err.message().find("/nonexistent/x.reg"), std::string::npos);
+}
+
+TEST(RegFile, RecorderAppliesStatementsInOrder) {
+  MemoryRegistry r;
+  HKEY h = 0;
+  r.createKey(HKEY_CURRENT_USER, "Old\\Child", h);
+  r.setValueRaw(HKEY_CURRENT_USER, "keep", REG_DWORD, Bytes{1, 0, 0, 0});
+  RegRecorder rec;
+  RegError err;
+  ASSERT_TRUE(parseRegBytes("REGEDIT4\n[-HKEY_CURRENT_USER\\Old]\n[HKEY_CURRENT_USER\\New]\n"
+                            "\"a\"=\"1\"\n\"a\"=-\n\"b\"=\"2\"\n[-HKEY_CURRENT_USER\\Absent]\n",
+                            "ok.reg", rec, err))
+      << err.message();
+  ASSERT_EQ(rec.applyTo(r), ERROR_SUCCESS);
+  EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, "Old", 0, h), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(raw(r, HKEY_CURRENT_USER, "New", "b", REG_SZ), utf16z("2"));
+  std::uint32_t type;
+  Bytes data;
+  r.openKey(HKEY_CURRENT_USER, "New", 0, h);
+  EXPECT_EQ(r.queryValueRaw(h, "a", type, data), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(r.queryValueRaw(HKEY_CURRENT_USER, "keep", type, data), ERROR_SUCCESS);
+}
+
+}  // namespace
+}  // namespace brisquell
