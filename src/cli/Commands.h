@@ -8,6 +8,10 @@
 
 #include "platform/Target.h"
 
+namespace brisquell {
+class ResultsTree;
+}
+
 namespace brisquell::cli {
 
 enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2, kCancelled = 130 };
@@ -17,13 +21,31 @@ struct Global {
   std::string target;
 };
 
+/// What a command will do with the target's registry.
+enum class Access { Read, Write };
+
 /// Opens the target named by --target or $BRISQUELL_TARGET; prints why not and sets the code.
-std::unique_ptr<Target> openNamedTarget(const Global& g, int& exitCode);
+/// With Access::Write it also refuses (exit 1, before anything is changed) a target whose
+/// registry must not be written now (Target::writeBlocker); with Access::Read it goes on and
+/// prints a note that what it reads may be stale.
+std::unique_ptr<Target> openNamedTarget(const Global& g, int& exitCode,
+                                        Access access = Access::Read);
 /// Saves the target's registry if a command changed it; prints the failure.
 bool saveTarget(Target& target);
 
 /// Each registers its subcommand; the callback stores the exit code in `result`.
 void addRegCommand(CLI::App& app, Global& g, int& result);
 void addScanCommand(CLI::App& app, Global& g, int& result);
+void addFixCommand(CLI::App& app, Global& g, int& result);
+void addBackupsCommand(CLI::App& app, Global& g, int& result);
+void addRestoreCommand(CLI::App& app, Global& g, int& result);
+void addReportCommand(CLI::App& app, Global& g, int& result);
+void addStartupCommand(CLI::App& app, Global& g, int& result);
+void addTuneCommand(CLI::App& app, Global& g, int& result);
+void addCacheCommand(CLI::App& app, Global& g, int& result);
+void addSettingsCommand(CLI::App& app, Global& g, int& result);
+
+/// The results tree as text: each section with its count and threat level, its problems below.
+std::string resultsTreeText(const ResultsTree& tree);
 
 }  // namespace brisquell::cli

@@ -56,7 +56,7 @@ int exportCommand(const Global& g, const std::string& key, const std::string& ou
 
 int importCommand(const Global& g, const std::string& file) {
   int code = kOk;
-  auto target = openNamedTarget(g, code);
+  auto target = openNamedTarget(g, code, Access::Write);
   if (!target) return code;
   RegRecorder recorded;
   RegError err;

@@ -8,7 +8,7 @@
 
 namespace brisquell::cli {
 
-std::unique_ptr<Target> openNamedTarget(const Global& g, int& exitCode) {
+std::unique_ptr<Target> openNamedTarget(const Global& g, int& exitCode, Access access) {
   std::string folder = g.target;
   if (folder.empty()) {
     if (const char* env = std::getenv("BRISQUELL_TARGET")) folder = env;
@@ -24,6 +24,16 @@ std::unique_ptr<Target> openNamedTarget(const Global& g, int& exitCode) {
   if (!t) {
     std::cerr << "brisquell: " << err.message << "\n";
     exitCode = kUsage;
+    return t;
+  }
+  if (auto blocker = t->writeBlocker()) {
+    if (access == Access::Write) {
+      std::cerr << "brisquell: the registry cannot be changed now: " << *blocker
+                << ". Nothing was changed.\n";
+      exitCode = kFailed;
+      return nullptr;
+    }
+    std::cerr << "brisquell: note: what is read may be stale: " << *blocker << ".\n";
   }
   return t;
 }
@@ -47,6 +57,14 @@ int main(int argc, char** argv) {
   int result = kOk;
   addScanCommand(app, g, result);
   addRegCommand(app, g, result);
+  addFixCommand(app, g, result);
+  addBackupsCommand(app, g, result);
+  addRestoreCommand(app, g, result);
+  addReportCommand(app, g, result);
+  addStartupCommand(app, g, result);
+  addTuneCommand(app, g, result);
+  addCacheCommand(app, g, result);
+  addSettingsCommand(app, g, result);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

@@ -2,10 +2,13 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/FileSystem.h"
 #include "platform/RegistryStore.h"
+#include "platform/ShortcutReader.h"
+#include "platform/UrlCache.h"
 
 namespace brisquell {
 
@@ -27,9 +30,18 @@ class Target {
   virtual std::string location() const = 0;
   virtual RegistryStore& registry() = 0;
   virtual FileSystem& files() = 0;
+  /// Reads the targets of shortcut files on the target's drives.
+  virtual ShortcutReader& shortcuts() = 0;
+  /// The browser's URL cache of the machine's user; a target that keeps none refuses every call.
+  virtual UrlCache& urlCache() { return noUrlCache(); }
   virtual const MachineInfo& machine() const = 0;
   /// Writes registry changes back in one atomic step; true when nothing needed saving.
+  /// Refuses, without writing anything, while writeBlocker() is set.
   virtual bool save(std::string& error) = 0;
+  /// Why the registry must not be written now (another program holds it), or nothing.
+  /// Commands that change the registry ask before they change anything, and refuse while it
+  /// is set; commands that only read may go on, noting that what they read may be stale.
+  virtual std::optional<std::string> writeBlocker() const { return std::nullopt; }
 };
 
 /// Why a target could not be opened; exit code 2 on the command line.

@@ -13,6 +13,24 @@ bool equalsUpper(std::string_view a, std::string_view upper) {
   }
   return true;
 }
+
+std::string_view lastComponent(std::string_view path) {
+  std::size_t b = path.rfind('\\');
+  return b == std::string_view::npos ? path : path.substr(b + 1);
+}
+
+// A ProgID key names a class ("WMPlayer.OCX"), not a file: removing it would break a working
+// registration.
+bool namesAClass(std::string_view keyPath) {
+  std::string_view k = lastComponent(keyPath);
+  return iequals(k, "ProgID") || iequals(k, "VersionIndependentProgID");
+}
+
+// 16-bit servers cannot run on 64-bit Windows, which keeps their registrations without files.
+bool sixteenBitServer(std::string_view keyPath) {
+  std::string_view k = lastComponent(keyPath);
+  return iequals(k, "InprocServer") || iequals(k, "LocalServer") || iequals(k, "InprocHandler");
+}
 }  // namespace
 
 void CheckPathExistinDirectory(ScanContext& ctx, std::string_view valueText,
@@ -49,7 +67,10 @@ void CheckPathExistinDirectory(ScanContext& ctx, std::string_view valueText,
 
 void CheckRegistryActiveXComponent(ScanContext& ctx, CheckArgs a) {
   try {
-    if (a.valueText.empty()) return;
+    if (a.valueText.empty() || namesAClass(a.keyPath)) return;
+    if (sixteenBitServer(a.keyPath) &&
+        ctx.FileOrFolderExists(GetPathWithSlash(ctx.GetWindowsDirectory()) + "SysWOW64"))
+      return;
     a.valueText = RemoveEnter(a.valueText);
     if (a.valueText.find('.') == std::string::npos) return;
     std::string ext = GetFileExtension(a.valueText);

@@ -1,9 +1,143 @@
-// Shortcut scan over the target's drives. Reading shortcut targets comes with the shortcut
-// reader; until then the drive sections are walked for nothing.
+// Shortcut scan over the target's drives: walks each fixed drive and records every shortcut
+// whose target is gone.
 #include "scan/ShortcutScan.h"
 
 namespace brisquell {
 
-void GetAllHardDrives(ScanContext&, std::string_view) {}
+namespace {
+
+constexpr std::uint32_t kFileAttributes = 0x1A7;  // read-only, hidden, system, archive, normal, temporary
+
+std::string driveText(char letter) { return std::string("Drive ") + letter + ": "; }
+
+// The text between the first "(" and the first ")"; false when the name lacks either.
+bool textInParentheses(std::string_view s, std::string& out) {
+  std::size_t a = s.find('(');
+  std::size_t b = s.find(')');
+  if (a == std::string_view::npos || b == std::string_view::npos) return false;
+  out = b > a ? std::string(s.substr(a + 1, b - a - 1)) : std::string();
+  return true;
+}
+
+TrappedError listingError(std::int32_t status) {
+  if (status == FS_NOT_READY) return deviceUnavailable();
+  if (isPathError(status)) return badFileName();
+  if (status == FS_ACCESS_DENIED) return TrappedError{75, "Path/File access error"};
+  return pathNotFound();
+}
+
+}  // namespace
+
+std::string GetAllHardDrives(ScanContext& ctx, std::string_view sectionName) {
+  try {
+    for (const DriveInfo& d : ctx.files().drives()) {
+      const std::string text = driveText(d.letter);
+      if (d.type == DriveFixed) {
+        for (const SectionRow& row : ctx.sections()) {
+          if (ctx.bCancelScan) return {};
+          std::string inner;
+          if (!row.ticked || !textInParentheses(row.name, inner)) continue;
+          if (trimBlanks(inner) != trimBlanks(text)) continue;
+          if (d.ready && sectionName == std::string("Windows Shortcuts(Drive ") + d.letter + ":)") {
+            ScanDrive(ctx, std::string(1, d.letter) + ":\\", sectionName);
+            return {};
+          }
+        }
+      }
+      ctx.doEvents();
+    }
+  } catch (const TrappedError& e) {
+    ctx.log().write("GetAllHardDrives", e);
+  }
+  return {};
+}
+
+void ScanDrive(ScanContext& ctx, std::string_view root, std::string_view sectionName) {
+  if (ctx.bCancelScan) return;
+  try {
+    if (ctx.files().volumeInformation(root)) FindFilesAPI(ctx, root, sectionName);
+  } catch (const TrappedError& e) {
+    ctx.log().write("ScanDrive", e);
+  }
+}
+
+void FindFilesAPI(ScanContext& ctx, std::string_view folderIn, std::string_view sectionName) {
+  std::string folder(folderIn);
+  if (folder.empty() || folder.back() != '\\') folder += '\\';
+  std::vector<std::string> subFolders;
+  try {
+    std::vector<DirEntry> entries;
+    const std::int32_t st = ctx.files().find(folder + "*", entries);
+    if (st == FS_FILE_NOT_FOUND) return;  // an empty folder
+    if (st != FS_OK) throw listingError(st);
+    for (const DirEntry& e : entries) {
+      ctx.doEvents();
+      if (ctx.bCancelScan) return;
+      const std::string name = StripNulls(e.name);
+      if (name == "." || name == "..") continue;
+      // The listing carries each entry's attributes: no second query per entry.
+      if (e.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        // A link to a folder may lead back up the tree; the walk stays on real folders.
+        if (!(e.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) subFolders.push_back(name);
+        continue;
+      }
+      if (!(e.attributes & kFileAttributes)) continue;
+      const std::string full = folder + name;
+      ctx.observer().valueLabel(full);
+      std::size_t dot = name.rfind('.');
+      if (GetFileExtension(name) != "lnk" || name.size() - dot - 1 != 3) continue;
+      if (icontains(full, "Temporary Internet Files") || icontains(full, "Recycled")) continue;
+      const std::string target = GetTarget(ctx, full);
+      const std::string cdRom = GetCdRom(ctx);
+      if (!cdRom.empty() && icontains(target, cdRom + "\\")) continue;
+      if (icontains(target, "NODE") || target.find('.') == std::string::npos) continue;
+      if (!ctx.FileOrFolderExists(target)) FileTargetPath(ctx, full, target, sectionName);
+    }
+  } catch (const TrappedError& e) {
+    ctx.log().write("FindFilesAPI", e);
+    return;
+  }
+  for (const std::string& sub : subFolders) {
+    if (ctx.bCancelScan) return;
+    FindFilesAPI(ctx, folder + sub + "\\", sectionName);
+    ctx.doEvents();
+  }
+}
+
+std::string GetCdRom(ScanContext& ctx) {
+  std::string result;
+  try {
+    for (const DriveInfo& d : ctx.files().drives()) {
+      if (d.type == DriveCdRom) {
+        const std::string text = driveText(d.letter);
+        result = trimBlanks(text.substr(text.find(' ')));
+      }
+      ctx.doEvents();
+    }
+  } catch (const TrappedError& e) {
+    ctx.log().write("GetCdRom", e);
+  }
+  return result;
+}
+
+std::string GetTarget(ScanContext& ctx, std::string_view shortcutPath) {
+  // A damaged or unreadable file gives the empty text, which the walk skips.
+  return ctx.target().shortcuts().targetPath(shortcutPath);
+}
+
+void FileTargetPath(ScanContext& ctx, std::string_view shortcutPath, std::string_view target,
+                    std::string_view sectionName) {
+  ProblemRecord r;
+  r.MainKey = sectionName;
+  r.KeyValue = std::string(target) + " -> " + std::string(shortcutPath);
+  r.Section = sectionName;
+  r.FullKeyPath = shortcutPath;
+  ctx.problems().add(std::move(r));
+}
+
+std::string StripNulls(std::string_view s) {
+  std::size_t n = s.find('\0');
+  return std::string(n == std::string_view::npos ? s : s.substr(0, n));
+}
 
 }  // namespace brisquell

@@ -143,6 +143,8 @@ std::unique_ptr<MachineFolder> MachineFolder::open(const std::string& folderIn, 
   }
   std::string cwd = m->info_.installFolder;
   m->files_ = std::make_unique<HostFileSystem>(std::move(drives), cwd);
+  m->shortcuts_ = std::make_unique<LnkShortcutReader>(*m->files_, machineEnvironment(m->info_));
+  m->urlCache_ = std::make_unique<FolderUrlCache>(*m->files_, FolderUrlCache::folderFor(m->info_));
   return m;
 }
 
@@ -168,19 +170,6 @@ bool MachineFolder::save(std::string& error) {
   if (!saveRegistryFile(registry_, folder_ + "/registry.reg", error, failAfter_)) return false;
   registry_.markSaved();
   return true;
-}
-
-std::unique_ptr<Target> openTarget(const std::string& folder, TargetError& error) {
-  if (!isDir(folder)) {
-    error.message = fmt::format("{}: no such folder", folder);
-    return nullptr;
-  }
-  if (MachineFolder::looksLikeOne(folder)) return MachineFolder::open(folder, error);
-  error.message = fmt::format(
-      "{}: not a known target (a machine folder holds machine.ini and registry.reg; a Wine "
-      "prefix holds system.reg, user.reg and drive_c)",
-      folder);
-  return nullptr;
 }
 
 }  // namespace brisquell

@@ -4,7 +4,9 @@
 #include <functional>
 
 #include "platform/Target.h"
+#include "platform/cache/FolderUrlCache.h"
 #include "platform/host/HostFileSystem.h"
+#include "platform/lnk/LnkShortcutReader.h"
 #include "platform/memory/MemoryRegistry.h"
 
 namespace brisquell {
@@ -19,6 +21,8 @@ class MachineFolder final : public Target {
   std::string location() const override { return folder_; }
   RegistryStore& registry() override { return registry_; }
   FileSystem& files() override { return *files_; }
+  ShortcutReader& shortcuts() override { return *shortcuts_; }
+  UrlCache& urlCache() override { return *urlCache_; }
   const MachineInfo& machine() const override { return info_; }
   bool save(std::string& error) override;
 
@@ -30,6 +34,8 @@ class MachineFolder final : public Target {
   MachineInfo info_;
   MemoryRegistry registry_;
   std::unique_ptr<HostFileSystem> files_;
+  std::unique_ptr<LnkShortcutReader> shortcuts_;
+  std::unique_ptr<FolderUrlCache> urlCache_;
   std::size_t failAfter_ = SIZE_MAX;
 };
 

@@ -1,0 +1,92 @@
+// brisquell backups [list | delete NAME]: the backup sets in the install folder's Backup folder.
+#include <iostream>
+
+#include <fmt/format.h>
+
+#include "cli/CliInterface.h"
+#include "cli/Commands.h"
+#include "repair/Restore.h"
+
+namespace brisquell::cli {
+
+/// The set named NAME (its file name, with or without ".bkp"), or null.
+const BackupListing* findBackupSet(const std::vector<BackupListing>& sets, const std::string& name) {
+  for (const BackupListing& s : sets)
+    if (iequals(s.name, name) || iequals(s.name, name + ".bkp")) return &s;
+  return nullptr;
+}
+
+namespace {
+
+struct BackupsOptions {
+  std::string name;
+  bool yes = false;
+};
+
+int listCommand(const Global& g) {
+  int code = kOk;
+  auto target = openNamedTarget(g, code);
+  if (!target) return code;
+  ScanContext ctx(*target);
+  CliInterface ui(false);
+  Restore restore(ctx, ui);
+  auto sets = restore.Form_Load();
+  if (sets.empty()) {
+    std::cout << Restore::kNotFound << "\n";
+    return kOk;
+  }
+  std::size_t w = 11;
+  for (const auto& s : sets) w = std::max(w, s.name.size());
+  std::cout << fmt::format("{:<{}}  {:<30}  {}\n", "Backup Name", w, "Date & Time", "Backup Path");
+  for (const auto& s : sets)
+    std::cout << fmt::format("{:<{}}  {:<30}  {}\n", s.name, w, s.dateText.empty() ? "-" : s.dateText, s.path);
+  return kOk;
+}
+
+int deleteCommand(const Global& g, const BackupsOptions& o) {
+  int code = kOk;
+  auto target = openNamedTarget(g, code, Access::Write);
+  if (!target) return code;
+  ScanContext ctx(*target);
+  CliInterface ui(o.yes);
+  Restore restore(ctx, ui);
+  auto sets = restore.Form_Load();
+  if (sets.empty()) {
+    std::cerr << "brisquell: " << Restore::kNotFound << "\n";
+    return kFailed;
+  }
+  const BackupListing* set = findBackupSet(sets, o.name);
+  if (!set) {
+    std::cerr << fmt::format("brisquell: there is no backup set named \"{}\" (see brisquell backups list)\n", o.name);
+    return kFailed;
+  }
+  if (!restore.cmdDeleteBackup_Click(*set)) {
+    if (ui.refused()) {
+      std::cerr << "brisquell: deleting a backup set asks first, and standard input is no terminal: "
+                   "pass --yes to answer yes\n";
+      return kFailed;
+    }
+    std::cout << "Nothing was deleted.\n";
+    return kOk;
+  }
+  std::cout << fmt::format("Deleted the backup set {}.\n", set->name);
+  return kOk;
+}
+
+}  // namespace
+
+void addBackupsCommand(CLI::App& app, Global& g, int& result) {
+  auto o = std::make_shared<BackupsOptions>();
+  auto* backups = app.add_subcommand("backups", "list the backup sets, or delete one");
+  auto* list = backups->add_subcommand("list", "the backup sets, newest first (the default)");
+  list->callback([&g, &result] { result = listCommand(g); });
+  auto* del = backups->add_subcommand("delete", "delete a backup set: its backup file and archive");
+  del->add_option("NAME", o->name, "the backup file's name, as the list shows it")->required();
+  del->add_flag("--yes,-y", o->yes, "answer yes to the question");
+  del->callback([&g, &result, o] { result = deleteCommand(g, *o); });
+  backups->callback([&g, &result, backups] {
+    if (backups->get_subcommands().empty()) result = listCommand(g);
+  });
+}
+
+}  // namespace brisquell::cli

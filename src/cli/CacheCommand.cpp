@@ -1,0 +1,52 @@
+// brisquell cache clear: deletes the URL cache's entries that the keep-list does not spare.
+#include <iostream>
+
+#include <fmt/format.h>
+
+#include "cli/Commands.h"
+#include "optimize/CacheClearing.h"
+
+namespace brisquell::cli {
+
+namespace {
+
+int cacheCommand(const Global& g) {
+  int code = kOk;
+  auto target = openNamedTarget(g, code);
+  if (!target) return code;
+  ScanContext ctx(*target);
+  CacheClearing clearing(ctx);
+  CacheClearResult r = clearing.ClearCache();
+  for (const auto& item : r.unusableItems)
+    std::cerr << fmt::format("brisquell: DoNotDeleteCookie: \"{}\" names no cookie file; it spares nothing\n", item);
+  for (const auto& f : r.failures) std::cerr << "brisquell: not deleted: " << f << "\n";
+  using Outcome = CacheClearResult::Outcome;
+  if (r.outcome == Outcome::Skipped) {
+    std::cerr << "brisquell: the cache is cleared on Windows machines only (platform 1 or 2)\n";
+    return kFailed;
+  }
+  if (r.outcome != Outcome::SwitchedOff)
+    std::cout << fmt::format("{} entr{} deleted, {} spared.\n", r.deleted, r.deleted == 1 ? "y" : "ies", r.spared);
+  std::string message = r.message();
+  if (r.outcome == Outcome::Cleared && r.failures.empty()) {
+    std::cout << message << "\n";
+    return kOk;
+  }
+  if (r.outcome == Outcome::SwitchedOff) {
+    std::cout << message << "\n";
+    return kOk;
+  }
+  std::cerr << "brisquell: " << message << "\n";
+  return kFailed;
+}
+
+}  // namespace
+
+void addCacheCommand(CLI::App& app, Global& g, int& result) {
+  auto* cmd = app.add_subcommand("cache", "the browser's URL cache");
+  auto* clear = cmd->add_subcommand("clear", "delete the cache's entries, sparing the cookies of DoNotDeleteCookie");
+  cmd->require_subcommand(1);
+  clear->callback([&g, &result] { result = cacheCommand(g); });
+}
+
+}  // namespace brisquell::cli

@@ -1,0 +1,47 @@
+// brisquell report FILE: scans, then appends the problem report to FILE.
+#include <iostream>
+
+#include "cli/CliInterface.h"
+#include "cli/Commands.h"
+#include "cli/InterruptPump.h"
+#include "repair/Report.h"
+#include "scan/ScanDriver.h"
+
+namespace brisquell::cli {
+
+namespace {
+
+struct ReportOptions {
+  std::string file;
+  bool quick = false, deep = false;
+};
+
+int reportCommand(const Global& g, const ReportOptions& o) {
+  int code = kOk;
+  auto target = openNamedTarget(g, code);
+  if (!target) return code;
+  ScanContext ctx(*target);
+  CliInterface ui(false);
+  {
+    InterruptPump pump(ctx);
+    if (runScan(ctx, o.deep ? ScanMode::Deep : ScanMode::Quick, &ui) == ScanOutcome::Cancelled) {
+      std::cerr << "brisquell: the scan was cancelled; no report was written\n";
+      return kCancelled;
+    }
+  }
+  Report report(ctx, ui);
+  return report.mnuFilePrintListofErrors_Click(o.file) ? kOk : kFailed;
+}
+
+}  // namespace
+
+void addReportCommand(CLI::App& app, Global& g, int& result) {
+  auto o = std::make_shared<ReportOptions>();
+  auto* report = app.add_subcommand("report", "scan, then append the problem report to FILE");
+  report->add_option("FILE", o->file, "the text file to append to (created when missing)")->required();
+  auto* quick = report->add_flag("--quick", o->quick, "the registry sections only (default)");
+  report->add_flag("--deep", o->deep, "also the shortcut files on the fixed drives")->excludes(quick);
+  report->callback([&g, &result, o] { result = reportCommand(g, *o); });
+}
+
+}  // namespace brisquell::cli

@@ -1,0 +1,83 @@
+// brisquell settings [get NAME | set NAME VALUE]: the stored options and section switches,
+// through the same settings module as the desktop program's options window and menus.
+#include <iostream>
+
+#include <fmt/format.h>
+
+#include "cli/Commands.h"
+#include "shell/ShellStart.h"
+#include "shell/StoredOptions.h"
+
+namespace brisquell::cli {
+
+namespace {
+
+struct SettingsOptions {
+  std::string action = "list";
+  std::string name, value;
+};
+
+// What the command line may show and change: the three options and the section switches.
+bool editable(std::string_view name) {
+  if (iequals(name, "chkTakeBackup") || iequals(name, "chkRunAtStartup") ||
+      iequals(name, "chkMinimizeToSysTray"))
+    return true;
+  for (int k = 0; k <= 12; ++k)
+    if (iequals(name, "Menu" + std::to_string(k))) return true;
+  return false;
+}
+
+int settingsCommand(const Global& g, const SettingsOptions& o) {
+  int code = kOk;
+  auto target = openNamedTarget(g, code, o.action == "set" ? Access::Write : Access::Read);
+  if (!target) return code;
+  ScanContext ctx(*target);
+  Settings settings(ctx.registry());
+  if (o.action == "list") {
+    for (const auto& e : Settings::entries())
+      if (editable(e.name)) std::cout << fmt::format("{}={}\n", e.name, settings.get(e));
+    return kOk;
+  }
+  const Settings::Entry* entry = Settings::find(o.name);
+  if (o.name.empty() || !entry || !editable(o.name)) {
+    std::cerr << fmt::format("brisquell: settings {} needs one of chkTakeBackup, chkRunAtStartup, "
+                             "chkMinimizeToSysTray, Menu0 ... Menu12\n", o.action);
+    return kUsage;
+  }
+  if (o.action == "get") {
+    std::cout << settings.get(*entry) << "\n";
+    return kOk;
+  }
+  auto truth = Settings::truthValue(o.value);
+  if (!truth) {
+    std::cerr << fmt::format("brisquell: {} takes True or False, not \"{}\"\n", entry->name, o.value);
+    return kUsage;
+  }
+  settings.setOption(entry->name, *truth);
+  if (entry->name == std::string_view("chkRunAtStartup"))
+    setRunAtStartup(ctx.registry(), *truth, desktopProgramPath());
+  if (!saveTarget(*target)) return kFailed;
+  std::cout << fmt::format("{}={}\n", entry->name, *truth ? "True" : "False");
+  return kOk;
+}
+
+}  // namespace
+
+void addSettingsCommand(CLI::App& app, Global& g, int& result) {
+  auto o = std::make_shared<SettingsOptions>();
+  auto* cmd = app.add_subcommand("settings", "show or change the stored options and scan sections");
+  cmd->add_option("ACTION", o->action, "list (default), get or set")
+      ->check(CLI::IsMember({"list", "get", "set"}));
+  cmd->add_option("NAME", o->name, "chkTakeBackup, chkRunAtStartup, chkMinimizeToSysTray, Menu0 ... Menu12");
+  cmd->add_option("VALUE", o->value, "True or False (set only)");
+  cmd->callback([&g, &result, o] {
+    if (o->action == "set" && o->value.empty()) {
+      std::cerr << "brisquell: settings set needs NAME and VALUE\n";
+      result = kUsage;
+      return;
+    }
+    result = settingsCommand(g, *o);
+  });
+}
+
+}  // namespace brisquell::cli

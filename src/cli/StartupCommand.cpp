@@ -1,0 +1,86 @@
+// brisquell startup [list | disable NAME | enable NAME]: the log-on programs manager.
+#include <iostream>
+
+#include <fmt/format.h>
+
+#include "cli/Commands.h"
+#include "optimize/StartupPrograms.h"
+
+namespace brisquell::cli {
+
+namespace {
+
+struct StartupOptions {
+  std::string action = "list";
+  std::string name;
+};
+
+std::string listing(const std::vector<StartupRow>& rows) {
+  std::size_t width = 4;
+  for (const auto& r : rows) width = std::max(width, r.tag.size());
+  std::string out = fmt::format("{:<4}  {:<{}}  {}\n", "Runs", "Name", width, "Command");
+  for (const auto& r : rows)
+    out += fmt::format("{:<4}  {:<{}}  {}\n", r.runs ? "yes" : "no", r.tag, width, r.command);
+  return out;
+}
+
+int startupCommand(const Global& g, const StartupOptions& o) {
+  int code = kOk;
+  auto target = openNamedTarget(g, code, o.action == "list" ? Access::Read : Access::Write);
+  if (!target) return code;
+  ScanContext ctx(*target);
+  StartupPrograms startup(ctx);
+  startup.Form_Load();
+  if (o.action == "list") {
+    if (startup.rows().empty())
+      std::cout << "No startup programs with a drive path are listed.\n";
+    else
+      std::cout << listing(startup.rows());
+    return kOk;
+  }
+  if (o.name.empty()) {
+    std::cerr << fmt::format("brisquell: startup {} needs the entry's NAME (see brisquell startup list)\n", o.action);
+    return kUsage;
+  }
+  const bool enable = o.action == "enable";
+  std::size_t matches = 0, toChange = 0;
+  for (std::size_t i = 0; i < startup.rows().size(); ++i) {
+    const StartupRow& r = startup.rows()[i];
+    if (!iequals(r.tag, o.name)) continue;
+    ++matches;
+    if (r.runs != enable) {
+      startup.setChecked(i, enable);
+      ++toChange;
+    }
+  }
+  if (matches == 0) {
+    std::cerr << fmt::format("brisquell: no startup program is named \"{}\" (see brisquell startup list)\n", o.name);
+    return kFailed;
+  }
+  if (toChange == 0) {
+    std::cout << fmt::format("{} is already switched {}; nothing was changed.\n", o.name, enable ? "on" : "off");
+    return kOk;
+  }
+  StartupDoneResult r = startup.cmdDone_Click();
+  for (const auto& f : r.failures) std::cerr << "brisquell: " << f << "\n";
+  if (!saveTarget(*target)) {
+    std::cerr << "brisquell: nothing was changed\n";
+    return kFailed;
+  }
+  std::size_t moved = enable ? r.switchedOn : r.switchedOff;
+  if (moved) std::cout << fmt::format("{} is switched {}.\n", o.name, enable ? "on" : "off");
+  return r.failures.empty() ? kOk : kFailed;
+}
+
+}  // namespace
+
+void addStartupCommand(CLI::App& app, Global& g, int& result) {
+  auto o = std::make_shared<StartupOptions>();
+  auto* cmd = app.add_subcommand("startup", "list the programs Windows starts at log-on, switch one off or on");
+  cmd->add_option("ACTION", o->action, "list (default), disable or enable")
+      ->check(CLI::IsMember({"list", "disable", "enable"}));
+  cmd->add_option("NAME", o->name, "the entry's name, as startup list shows it");
+  cmd->callback([&g, &result, o] { result = startupCommand(g, *o); });
+}
+
+}  // namespace brisquell::cli

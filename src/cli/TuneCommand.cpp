@@ -1,0 +1,56 @@
+// brisquell tune dialup|cable|dsl|default: the TCP/IP values for the connection kind.
+#include <iostream>
+
+#include <fmt/format.h>
+
+#include "cli/Commands.h"
+#include "optimize/ConnectionTuning.h"
+
+namespace brisquell::cli {
+
+namespace {
+
+int tuneCommand(const Global& g, const std::string& kind) {
+  int code = kOk;
+  auto target = openNamedTarget(g, code, Access::Write);
+  if (!target) return code;
+  ScanContext ctx(*target);
+  ConnectionTuning tuning(ctx);
+  TuningResult r;
+  if (kind == "default") {
+    r = tuning.cmdSetToDefault_Click();
+  } else {
+    ConnectionKind k = kind == "dialup" ? ConnectionKind::DialUp
+                       : kind == "cable" ? ConnectionKind::Cable
+                                         : ConnectionKind::Dsl;
+    if (k == ConnectionKind::DialUp) tuning.optDialUpInternetAccess_Click();
+    if (k == ConnectionKind::Cable) tuning.optCableInternetAccess_Click();
+    if (k == ConnectionKind::Dsl) tuning.optDSL_Click();
+    r = tuning.cmdOptimize_Click(k);
+  }
+  for (const auto& f : r.failed) std::cerr << "brisquell: not done: " << f << "\n";
+  if (!saveTarget(*target)) {
+    std::cerr << "brisquell: nothing was changed\n";
+    return kFailed;
+  }
+  for (const auto& d : r.done) std::cout << d << "\n";
+  if (kind == "default" && r.done.empty() && r.failed.empty())
+    std::cout << "No tuning values were set; the network stack uses its own defaults.\n";
+  if (!r.failed.empty()) return kFailed;
+  std::cout << (kind == "default" ? ConnectionTuning::kDefaultsMessage : ConnectionTuning::kRestartMessage)
+            << "\n";
+  return kOk;
+}
+
+}  // namespace
+
+void addTuneCommand(CLI::App& app, Global& g, int& result) {
+  auto kind = std::make_shared<std::string>();
+  auto* cmd = app.add_subcommand("tune", "write the TCP/IP values for the internet connection");
+  cmd->add_option("KIND", *kind, "dialup, cable, dsl, or default (remove the tuning values)")
+      ->required()
+      ->check(CLI::IsMember({"dialup", "cable", "dsl", "default"}));
+  cmd->callback([&g, &result, kind] { result = tuneCommand(g, *kind); });
+}
+
+}  // namespace brisquell::cli

@@ -1,0 +1,49 @@
+// The entry procedure.
+#include "gui/DesktopProgram.h"
+
+#include <QApplication>
+
+#include "gui/GuiSupport.h"
+#include "gui/frmMain.h"
+#include "gui/frmSplash.h"
+#include "scan/ScanDriver.h"
+#include "shell/ShellStart.h"
+#include "shell/SingleInstance.h"
+
+namespace brisquell::gui {
+
+EntryResult runDesktopProgram(Target& target, UserInterface& ui, const std::vector<std::string>& arguments,
+                              const EntryOptions& options) {
+  EntryResult result;
+  std::string version;
+  {
+    ScanContext ctx(target);
+    version = readVersionText(ctx);
+  }
+  SingleInstance instance(options.lockFolder);
+  std::string lockError;
+  if (instance.acquire(lockError) == SingleInstance::State::AlreadyRunning) {
+    ui.inform(kApplicationTitle, alreadyRunningMessage(version));
+    result.refusedAsSecond = true;
+    return result;
+  }
+  if (options.showSplash) {
+    frmSplash splash(options.splashMs);
+    result.splashShown = true;
+    splash.exec();
+  }
+  {
+    ScanContext ctx(target);
+    if (ResetRegistrySettings(ctx)) saveChanges(target, ui);
+  }
+  auto window = std::make_unique<frmMain>(target, ui, arguments, version);
+  window->showAtStart();
+  if (!options.runEventLoop) {
+    result.window = std::move(window);
+    return result;
+  }
+  result.exitCode = QApplication::exec();
+  return result;
+}
+
+}  // namespace brisquell::gui

@@ -1,0 +1,128 @@
+// Drawn pictures (no image files to lose) and the save step after a change.
+#include "gui/GuiSupport.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+
+#include "scan/ScanDriver.h"
+
+namespace brisquell::gui {
+
+namespace {
+
+QPixmap blank(int size) {
+  QPixmap p(size, size);
+  p.fill(Qt::transparent);
+  return p;
+}
+
+}  // namespace
+
+QIcon threatIcon(int number) {
+  QPixmap p = blank(16);
+  QPainter g(&p);
+  g.setRenderHint(QPainter::Antialiasing);
+  QFont f = g.font();
+  f.setPixelSize(11);
+  f.setBold(true);
+  g.setFont(f);
+  switch (number) {
+    case 100:  // High: red disc with "!"
+      g.setBrush(QColor(200, 30, 30));
+      g.setPen(QColor(120, 0, 0));
+      g.drawEllipse(QRectF(1, 1, 14, 14));
+      g.setPen(Qt::white);
+      g.drawText(QRect(0, 0, 16, 16), Qt::AlignCenter, "!");
+      break;
+    case 101: {  // Medium: orange triangle
+      QPainterPath t;
+      t.moveTo(8, 1);
+      t.lineTo(15, 14.5);
+      t.lineTo(1, 14.5);
+      t.closeSubpath();
+      g.setBrush(QColor(245, 150, 20));
+      g.setPen(QColor(150, 80, 0));
+      g.drawPath(t);
+      g.setPen(Qt::black);
+      g.drawText(QRect(0, 3, 16, 13), Qt::AlignCenter, "!");
+      break;
+    }
+    case 102:  // Low: blue square with "i"
+      g.setBrush(QColor(40, 110, 200));
+      g.setPen(QColor(10, 50, 120));
+      g.drawRoundedRect(QRectF(1.5, 1.5, 13, 13), 3, 3);
+      g.setPen(Qt::white);
+      g.drawText(QRect(0, 0, 16, 16), Qt::AlignCenter, "i");
+      break;
+    default: {  // a problem: a page with a red cross
+      g.setBrush(Qt::white);
+      g.setPen(QColor(90, 90, 90));
+      g.drawRect(QRectF(3.5, 1.5, 9, 13));
+      g.setPen(QPen(QColor(200, 0, 0), 2));
+      g.drawLine(QPointF(6, 5), QPointF(11, 11));
+      g.drawLine(QPointF(11, 5), QPointF(6, 11));
+      break;
+    }
+  }
+  return QIcon(p);
+}
+
+QIcon programIcon() {
+  QIcon icon;
+  for (int size : {16, 32, 64}) {
+    QPixmap p = blank(size);
+    QPainter g(&p);
+    g.setRenderHint(QPainter::Antialiasing);
+    const qreal s = size;
+    QLinearGradient grad(0, 0, s, s);
+    grad.setColorAt(0, QColor(40, 120, 210));
+    grad.setColorAt(1, QColor(10, 50, 130));
+    g.setBrush(grad);
+    g.setPen(Qt::NoPen);
+    g.drawRoundedRect(QRectF(0.5, 0.5, s - 1, s - 1), s / 5, s / 5);
+    // A broom's sweep: three white strokes.
+    g.setPen(QPen(Qt::white, s / 10, Qt::SolidLine, Qt::RoundCap));
+    g.drawLine(QPointF(s * 0.25, s * 0.75), QPointF(s * 0.75, s * 0.25));
+    g.drawLine(QPointF(s * 0.25, s * 0.75), QPointF(s * 0.55, s * 0.8));
+    g.drawLine(QPointF(s * 0.25, s * 0.75), QPointF(s * 0.2, s * 0.45));
+    icon.addPixmap(p);
+  }
+  return icon;
+}
+
+QPixmap headerPicture(int width, int height, const QString& title, const QString& subtitle) {
+  QPixmap p(width, height);
+  QPainter g(&p);
+  g.setRenderHint(QPainter::Antialiasing);
+  QLinearGradient grad(0, 0, width, 0);
+  grad.setColorAt(0, QColor(16, 60, 140));
+  grad.setColorAt(1, QColor(70, 150, 230));
+  g.fillRect(p.rect(), grad);
+  g.drawPixmap(12, (height - 32) / 2, programIcon().pixmap(32, 32));
+  QFont f = g.font();
+  f.setPixelSize(height / 3 > 20 ? 20 : height / 3);
+  f.setBold(true);
+  g.setFont(f);
+  g.setPen(Qt::white);
+  const int x = 56;
+  if (subtitle.isEmpty()) {
+    g.drawText(QRect(x, 0, width - x, height), Qt::AlignVCenter | Qt::AlignLeft, title);
+  } else {
+    g.drawText(QRect(x, 4, width - x, height / 2), Qt::AlignBottom | Qt::AlignLeft, title);
+    f.setBold(false);
+    f.setPixelSize(12);
+    g.setFont(f);
+    g.drawText(QRect(x, height / 2 + 2, width - x, height / 2 - 4), Qt::AlignTop | Qt::AlignLeft, subtitle);
+  }
+  return p;
+}
+
+bool saveChanges(Target& target, UserInterface& ui) {
+  std::string error;
+  if (target.save(error)) return true;
+  ui.warn(kProductName, "The change could not be saved: " + error);
+  return false;
+}
+
+}  // namespace brisquell::gui

@@ -1,0 +1,168 @@
+// The cache walk: size query, exact buffer, keep-list test, delete; one handle at a time.
+#include "optimize/CacheClearing.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include <fmt/format.h>
+
+#include "optimize/CookieKeepList.h"
+#include "shell/Settings.h"
+
+namespace brisquell {
+
+namespace {
+
+constexpr std::string_view kClickName = "cmdClearCache_Click of frmSpeedIntenetConnection";
+constexpr std::string_view kEraseName = "EraseIEFiles of frmSpeedIntenetConnection";
+constexpr std::string_view kWalkName = "GetCacheURLList";
+constexpr std::string_view kTextName = "GetStrFromPtrA";
+
+// Runs body, logging what it throws under the procedure's name; true when it threw.
+template <typename F>
+bool trapped(ErrorLog& log, std::string_view procedure, F&& body) {
+  try {
+    body();
+    return false;
+  } catch (const TrappedError& e) {
+    log.write(procedure, e);
+  } catch (const std::exception& e) {
+    log.write(procedure, 5, e.what());
+  }
+  return true;
+}
+
+// The switch as a 16-bit integer, rounding as the settings have always been read.
+int integer16(std::string_view text) {
+  std::string t = trimBlanks(text);
+  if (!isNumericText(t)) throw TrappedError{13, "Type mismatch"};
+  double d = std::nearbyint(std::strtod(t.c_str(), nullptr));
+  if (d < -32768.0 || d > 32767.0) throw TrappedError{6, "Overflow"};
+  return static_cast<int>(d);
+}
+
+Bytes sizedBuffer(std::uint32_t size) {
+  Bytes b(std::max<std::uint32_t>(size, 4), 0);
+  for (int i = 0; i < 4; ++i) b[i] = static_cast<std::uint8_t>(size >> (8 * i));
+  return b;
+}
+
+}  // namespace
+
+std::string CacheClearResult::message() const {
+  switch (outcome) {
+    case Outcome::Cleared:
+      if (failures.empty()) return std::string(CacheClearing::kClearedMessage);
+      return fmt::format("{} cache entr{} could not be deleted.", failures.size(),
+                         failures.size() == 1 ? "y" : "ies");
+    case Outcome::SwitchedOff:
+      return fmt::format("The cache was not cleared: clearing is switched off (the setting \"Cache\" is \"{}\").",
+                         switchText);
+    case Outcome::Unreadable:
+      return "The cache was not cleared: " + error;
+    case Outcome::Skipped:
+      break;
+  }
+  return {};
+}
+
+CacheClearResult CacheClearing::ClearCache() {
+  CacheClearResult result;
+  trapped(ctx_.log(), kClickName, [&] {
+    std::int32_t platform = ctx_.registry().GetVersion();
+    if (platform != 1 && platform != 2) return;
+    EraseIEFiles(result);
+  });
+  return result;
+}
+
+void CacheClearing::EraseIEFiles(CacheClearResult& result) {
+  result.outcome = CacheClearResult::Outcome::SwitchedOff;
+  trapped(ctx_.log(), kEraseName, [&] {
+    result.switchText = Settings(ctx_.registry()).IECache();
+    if (integer16(result.switchText) != 1) return;
+    result.outcome = CacheClearResult::Outcome::Cleared;
+    GetCacheURLList(result);
+  });
+}
+
+std::string CacheClearing::GetStrFromPtrA(const Bytes& record, std::uint32_t offset) {
+  std::string text;
+  trapped(ctx_.log(), kTextName, [&] {
+    if (offset == 0 || offset >= record.size()) throw TrappedError{5, "Invalid procedure call or argument"};
+    auto begin = record.begin() + offset;
+    auto nul = std::find(begin, record.end(), 0);
+    if (nul == record.end()) throw TrappedError{5, "Invalid procedure call or argument"};
+    text.assign(begin, nul);
+  });
+  return text;
+}
+
+void CacheClearing::GetCacheURLList(CacheClearResult& result) {
+  UrlCache& cache = ctx_.target().urlCache();
+  UrlCache::Handle handle = 0;
+  auto unreadable = [&](std::int32_t status) {
+    result.outcome = CacheClearResult::Outcome::Unreadable;
+    result.error = cache.errorText();
+    if (result.error.empty()) result.error = fmt::format("the cache could not be read (error {})", status);
+    ctx_.log().write(kWalkName, status, result.error);
+  };
+  bool failed = trapped(ctx_.log(), kWalkName, [&] {
+    std::uint32_t size = 0;
+    std::int32_t st = cache.findFirstEntry(nullptr, size, handle);
+    if (st == CACHE_NO_MORE_ITEMS) return;
+    if (st != CACHE_INSUFFICIENT_BUFFER || handle != 0) {
+      unreadable(st);
+      return;
+    }
+    // Read before the first delete: a keep-list that cannot be read must not let its cookies go.
+    CookieKeepList keep;
+    std::string keepError;
+    if (!keep.load(ctx_.files(), ctx_.target().machine().installFolder, keepError)) {
+      result.outcome = CacheClearResult::Outcome::Unreadable;
+      result.error = keepError;
+      ctx_.log().write(kWalkName, 75, keepError);
+      return;
+    }
+    result.unusableItems = keep.unusable();
+    Bytes buffer = sizedBuffer(size);
+    st = cache.findFirstEntry(&buffer, size, handle);
+    if (st != CACHE_OK) {
+      unreadable(st);
+      return;
+    }
+    for (;;) {
+      std::string url = GetStrFromPtrA(buffer, urlCacheRecordField(buffer, kUrlCacheSourceUrlField));
+      if (url.empty()) {
+        result.failures.push_back("(an entry without a URL): it could not be read");
+      } else if (keep.spares(CookieKeepList::cookieName(url))) {
+        ++result.spared;
+      } else if (cache.deleteEntry(url) == CACHE_OK) {
+        ++result.deleted;
+      } else {
+        result.failures.push_back(fmt::format("{}: {}", url, cache.errorText()));
+      }
+      size = 0;
+      st = cache.findNextEntry(handle, nullptr, size);
+      if (st != CACHE_INSUFFICIENT_BUFFER) {
+        if (st != CACHE_NO_MORE_ITEMS) unreadable(st);
+        break;
+      }
+      buffer = sizedBuffer(size);
+      ctx_.doEvents();
+      st = cache.findNextEntry(handle, &buffer, size);
+      if (st != CACHE_OK) {
+        unreadable(st);
+        break;
+      }
+    }
+  });
+  if (failed) {
+    result.outcome = CacheClearResult::Outcome::Unreadable;
+    result.error = "the clearing stopped on an error (see the error log)";
+  }
+  if (handle != 0) cache.findClose(handle);
+}
+
+}  // namespace brisquell

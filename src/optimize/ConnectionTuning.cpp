@@ -1,0 +1,135 @@
+// Connection tuning: the value table, the stored kind and the checked writes.
+#include "optimize/ConnectionTuning.h"
+
+#include <fmt/format.h>
+
+#include "scan/ScanDriver.h"
+#include "shell/Settings.h"
+
+namespace brisquell {
+
+namespace {
+
+constexpr std::string_view kLoadName = "Form_Load of frmSpeedIntenetConnection";
+constexpr std::string_view kOptimizeName = "cmdOptimize_Click of frmSpeedIntenetConnection";
+constexpr std::string_view kDefaultName = "cmdSetToDefault_Click  of frmSpeedIntenetConnection";
+
+template <typename F>
+void trapped(ErrorLog& log, std::string_view procedure, F&& body) {
+  try {
+    body();
+  } catch (const TrappedError& e) {
+    log.write(procedure, e);
+  } catch (const std::exception& e) {
+    log.write(procedure, 5, e.what());
+  }
+}
+
+// An unreadable flag counts as its default.
+bool flag(Settings& s, std::string_view name) {
+  const Settings::Entry* e = Settings::find(name);
+  auto v = Settings::truthValue(s.get(*e));
+  if (!v) v = Settings::truthValue(e->defaultValue);
+  return v.value_or(false);
+}
+
+}  // namespace
+
+ConnectionTuning::ConnectionTuning(ScanContext& ctx)
+    : ctx_(ctx), clock_([] { return std::time(nullptr); }) {}
+
+std::vector<TuningValue> ConnectionTuning::values(ConnectionKind kind) {
+  switch (kind) {
+    case ConnectionKind::DialUp:
+      return {{kStackKey, "DefaultRcvWindow", "8192"},
+              {kStackKey, "DefaultTTL", "128"},
+              {kTransportKey, "MaxMSS", "536"},
+              {kTransportKey, "MaxMTU", "576"}};
+    case ConnectionKind::Cable:
+    case ConnectionKind::Dsl:
+      return {{kStackKey, "DefaultRcvWindow", "372300"},
+              {kStackKey, "DefaultTTL", "128"},
+              {kTransportKey, "MaxMSS", "1460"},
+              {kTransportKey, "MaxMTU", "1500"}};
+    case ConnectionKind::None:
+      break;
+  }
+  return {};
+}
+
+ConnectionKind ConnectionTuning::Form_Load() {
+  ConnectionKind kind = ConnectionKind::None;
+  trapped(ctx_.log(), kLoadName, [&] {
+    Settings s(ctx_.registry());
+    if (flag(s, "DialUpInternetAccess")) kind = ConnectionKind::DialUp;
+    if (flag(s, "CableInternetAccess")) kind = ConnectionKind::Cable;
+    if (flag(s, "DSL")) kind = ConnectionKind::Dsl;
+  });
+  return kind;
+}
+
+void ConnectionTuning::storeKind(ConnectionKind kind, std::string_view procedure) {
+  trapped(ctx_.log(), procedure, [&] {
+    Settings s(ctx_.registry());
+    s.setOption("DialUpInternetAccess", kind == ConnectionKind::DialUp);
+    s.setOption("CableInternetAccess", kind == ConnectionKind::Cable);
+    s.setOption("DSL", kind == ConnectionKind::Dsl);
+  });
+}
+
+void ConnectionTuning::optDialUpInternetAccess_Click() {
+  storeKind(ConnectionKind::DialUp, "optDialUpInternetAccess_Click of frmSpeedIntenetConnection");
+}
+
+void ConnectionTuning::optCableInternetAccess_Click() {
+  storeKind(ConnectionKind::Cable, "optCableInternetAccess_Click of frmSpeedIntenetConnection");
+}
+
+void ConnectionTuning::optDSL_Click() {
+  storeKind(ConnectionKind::Dsl, "optDSL_Click of frmSpeedIntenetConnection");
+}
+
+bool ConnectionTuning::write(std::string_view key, std::string_view name, std::string_view data,
+                             TuningResult& r) {
+  ctx_.registry().SetKeyValue(HKEY_LOCAL_MACHINE, key, name, data, REG_SZ);
+  std::string back;
+  std::string line = fmt::format("HKEY_LOCAL_MACHINE\\{}\\{} = {}", key, name, data);
+  // The registry layer reports no refusal: reading the value back is how one shows.
+  bool ok = ctx_.registry().QueryValue(HKEY_LOCAL_MACHINE, key, name, back) && back == data;
+  (ok ? r.done : r.failed).push_back(std::move(line));
+  return ok;
+}
+
+TuningResult ConnectionTuning::cmdOptimize_Click(ConnectionKind kind) {
+  TuningResult r;
+  trapped(ctx_.log(), kOptimizeName, [&] {
+    for (const TuningValue& v : values(kind)) write(v.key, v.name, v.data, r);
+    write(std::string(kProductKey) + "\\Optimization", "LastTime", generalDate(clock_()), r);
+  });
+  return r;
+}
+
+TuningResult ConnectionTuning::cmdSetToDefault_Click() {
+  TuningResult r;
+  trapped(ctx_.log(), kDefaultName, [&] {
+    for (const TuningValue& v : values(ConnectionKind::DialUp)) {
+      std::string text;
+      if (!ctx_.registry().QueryValue(HKEY_LOCAL_MACHINE, v.key, v.name, text)) continue;
+      ctx_.registry().DeleteValue(HKEY_LOCAL_MACHINE, v.key, v.name);
+      std::string line = fmt::format("HKEY_LOCAL_MACHINE\\{}\\{} removed", v.key, v.name);
+      bool gone = !ctx_.registry().QueryValue(HKEY_LOCAL_MACHINE, v.key, v.name, text);
+      (gone ? r.done : r.failed).push_back(std::move(line));
+    }
+  });
+  return r;
+}
+
+std::string ConnectionTuning::generalDate(std::time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  int hour = tm.tm_hour % 12 == 0 ? 12 : tm.tm_hour % 12;
+  return fmt::format("{}/{}/{} {}:{:02}:{:02} {}", tm.tm_mon + 1, tm.tm_mday, tm.tm_year + 1900, hour,
+                     tm.tm_min, tm.tm_sec, tm.tm_hour < 12 ? "AM" : "PM");
+}
+
+}  // namespace brisquell

@@ -1,0 +1,238 @@
+// Listing of log-on programs and the moves between the run key and the disabled-startup store.
+#include "optimize/StartupPrograms.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include <fmt/format.h>
+
+namespace brisquell {
+
+namespace {
+
+constexpr std::string_view kLoadName = "Form_Load  of frmBootingSpeed";
+constexpr std::string_view kWalkName = "RegWindowsStartup of  frmBootingSpeed";
+constexpr std::string_view kValuesName = "RegWindowsStartupKeyValues of frmBootingSpeed";
+constexpr std::string_view kCreateName = "RegCreateKeyValue of frmBootingSpeed";
+constexpr std::string_view kDoneName = "cmdDone_Click of frmBootingSpeed";
+
+template <typename F>
+void trapped(ErrorLog& log, std::string_view procedure, F&& body) {
+  try {
+    body();
+  } catch (const TrappedError& e) {
+    log.write(procedure, e);
+  } catch (const std::exception& e) {
+    log.write(procedure, 5, e.what());
+  }
+}
+
+std::string where(HKEY root, std::string_view keyPath) {
+  return fmt::format("{}\\{}", rootName(root), keyPath);
+}
+
+bool readRaw(RegistryStore& store, HKEY root, std::string_view keyPath, std::string_view name,
+             std::uint32_t& type, Bytes& data) {
+  HKEY h = 0;
+  if (store.openKey(root, keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return false;
+  ScopedKey key(store, h);
+  return store.queryValueRaw(h, name, type, data) == ERROR_SUCCESS;
+}
+
+// True when RegCreateKeyValue would store exactly this value: a NUL-terminated string that
+// trimming leaves alone and that is not numeric text.
+bool survivesTextWrite(std::uint32_t type, const Bytes& raw, std::string& text) {
+  if (type != REG_SZ) return false;
+  Bytes t = rawToText(REG_SZ, raw);
+  if (t.empty() || t.back() != 0) return false;
+  text.assign(t.begin(), t.end() - 1);
+  if (text.find('\0') != std::string::npos || trimBlanks(text) != text || isNumericText(text))
+    return false;
+  Bytes again(text.begin(), text.end());
+  again.push_back(0);
+  return textToRaw(REG_SZ, again) == raw;
+}
+
+}  // namespace
+
+void StartupPrograms::Form_Load() {
+  trapped(ctx_.log(), kLoadName, [&] {
+    firstListing_ = false;
+    rows_.clear();
+    listingRunSide_ = true;
+    RegWindowsStartup(HKEY_LOCAL_MACHINE, kRunKey);
+    for (StartupRow& r : rows_) r.checked = true;
+    listingRunSide_ = false;
+    RegWindowsStartup(HKEY_CURRENT_USER, kStoreParent);
+  });
+  listingRunSide_ = false;
+}
+
+void StartupPrograms::RegWindowsStartupKeyValues(HKEY root, std::string_view keyPath) {
+  trapped(ctx_.log(), kValuesName, [&] {
+    RegistryStore& store = ctx_.registry().store();
+    HKEY h = 0;
+    if (store.openKey(root, keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return;
+    ScopedKey key(store, h);
+    std::string name;
+    std::uint32_t type = 0;
+    Bytes data;
+    // Names and data are read whole: a long value neither ends the listing nor is cut.
+    for (std::uint32_t i = 0; store.enumValue(h, i, name, type, data) == ERROR_SUCCESS; ++i) {
+      std::string command = ctx_.registry().GetSubKeyValue(h, name);
+      std::string shortened = RemoveBackSlashandComma(command);
+      if (shortened.find(":\\") != std::string::npos) {
+        StartupRow row;
+        row.text = shortened;
+        row.tag = name;
+        row.command = command;
+        row.root = root;
+        row.keyPath = keyPath;
+        row.runs = listingRunSide_;
+        rows_.push_back(std::move(row));
+      }
+      ctx_.doEvents();
+    }
+  });
+}
+
+void StartupPrograms::RegWindowsStartup(HKEY root, std::string_view keyPath) {
+  trapped(ctx_.log(), kWalkName, [&] {
+    RegistryStore& store = ctx_.registry().store();
+    HKEY h = 0;
+    if (store.openKey(root, keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return;
+    ScopedKey key(store, h);
+    if (!firstListing_) {
+      RegWindowsStartupKeyValues(root, keyPath);
+      firstListing_ = true;
+    }
+    std::string sub;
+    for (std::uint32_t i = 0; store.enumKey(h, i, sub) == ERROR_SUCCESS; ++i) {
+      std::string path = std::string(keyPath) + "\\" + sub;
+      RegWindowsStartupKeyValues(root, path);
+      RegWindowsStartup(root, path);
+      ctx_.doEvents();
+      if (ctx_.bCancelScan) break;
+    }
+  });
+}
+
+bool StartupPrograms::RegCreateKeyValue(HKEY root, std::string_view keyPath,
+                                        std::string_view name, std::string_view value) {
+  bool ok = false;
+  trapped(ctx_.log(), kCreateName, [&] {
+    RegistryStore& store = ctx_.registry().store();
+    HKEY h = 0;
+    if (store.createKey(root, keyPath, h) != ERROR_SUCCESS) return;
+    ScopedKey key(store, h);
+    std::int32_t st;
+    if (isNumericText(value)) {
+      double d = std::strtod(trimBlanks(value).c_str(), nullptr);
+      if (d < -2147483648.0 || d > 2147483647.0) throw TrappedError{6, "Overflow"};
+      auto v = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::nearbyint(d)));
+      st = store.setValue(h, name, REG_DWORD,
+                          Bytes{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                                static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)});
+    } else {
+      std::string text = trimBlanks(value);
+      Bytes data(text.begin(), text.end());
+      data.push_back(0);
+      st = store.setValue(h, name, REG_SZ, data);
+    }
+    ok = st == ERROR_SUCCESS;
+  });
+  return ok;
+}
+
+bool StartupPrograms::moveEntry(StartupRow& row, HKEY toRoot, std::string_view toKey,
+                                std::string& why) {
+  RegistryStore& store = ctx_.registry().store();
+  const std::string from = where(row.root, row.keyPath);
+  const std::string to = where(toRoot, toKey);
+  std::uint32_t type = 0;
+  Bytes raw;
+  if (!readRaw(store, row.root, row.keyPath, row.tag, type, raw)) {
+    why = fmt::format("it is no longer in {}", from);
+    return false;
+  }
+  std::uint32_t oldType = 0;
+  Bytes old;
+  const bool present = readRaw(store, toRoot, toKey, row.tag, oldType, old);
+  if (present && (oldType != type || old != raw)) {
+    why = fmt::format("{} already holds a different entry of that name", to);
+    return false;
+  }
+  if (!present) {
+    // The entry moves as stored; RegCreateKeyValue serves where its text rules keep it intact.
+    std::string text;
+    bool written = false;
+    if (toRoot == HKEY_LOCAL_MACHINE && toKey == kRunKey && survivesTextWrite(type, raw, text)) {
+      written = RegCreateKeyValue(toRoot, toKey, row.tag, text);
+    } else {
+      HKEY h = 0;
+      if (store.createKey(toRoot, toKey, h) == ERROR_SUCCESS) {
+        ScopedKey key(store, h);
+        written = store.setValueRaw(h, row.tag, type, raw) == ERROR_SUCCESS;
+      }
+    }
+    std::uint32_t backType = 0;
+    Bytes back;
+    if (!written || !readRaw(store, toRoot, toKey, row.tag, backType, back) || backType != type ||
+        back != raw) {
+      if (readRaw(store, toRoot, toKey, row.tag, backType, back)) {
+        HKEY h = 0;
+        if (store.openKey(toRoot, toKey, KEY_ALL_ACCESS, h) == ERROR_SUCCESS) {
+          ScopedKey key(store, h);
+          store.deleteValue(h, row.tag);  // take back a copy that did not come out right
+        }
+      }
+      why = fmt::format("it could not be written to {}", to);
+      return false;
+    }
+  }
+  HKEY h = 0;
+  if (store.openKey(row.root, row.keyPath, KEY_ALL_ACCESS, h) == ERROR_SUCCESS) {
+    ScopedKey key(store, h);
+    store.deleteValue(h, row.tag);
+  }
+  if (readRaw(store, row.root, row.keyPath, row.tag, type, raw)) {
+    why = fmt::format("it is now in {} and could not be removed from {}", to, from);
+    return false;
+  }
+  row.root = toRoot;
+  row.keyPath = toKey;
+  return true;
+}
+
+StartupDoneResult StartupPrograms::cmdDone_Click() {
+  StartupDoneResult result;
+  trapped(ctx_.log(), kDoneName, [&] {
+    // Rows carry their own place, so no row can be matched to another entry's text and no
+    // pass over the store can miss a value.
+    for (StartupRow& row : rows_) {
+      if (row.checked || !row.runs) continue;
+      std::string why;
+      if (moveEntry(row, HKEY_CURRENT_USER, kStoreKey, why)) {
+        row.runs = false;
+        ++result.switchedOff;
+      } else {
+        result.failures.push_back(fmt::format("{} stays switched on: {}", row.tag, why));
+      }
+      ctx_.doEvents();
+    }
+    for (StartupRow& row : rows_) {
+      if (!row.checked || row.runs) continue;
+      std::string why;
+      if (moveEntry(row, HKEY_LOCAL_MACHINE, kRunKey, why)) {
+        row.runs = true;
+        ++result.switchedOn;
+      } else {
+        result.failures.push_back(fmt::format("{} stays switched off: {}", row.tag, why));
+      }
+      ctx_.doEvents();
+    }
+  });
+  return result;
+}
+
+}  // namespace brisquell

@@ -1,0 +1,230 @@
+// Folder cache: strict index parsing, snapshot enumeration, file-then-index deletion.
+#include "platform/cache/FolderUrlCache.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include <fmt/format.h>
+
+namespace brisquell {
+
+namespace {
+
+std::string joinPath(std::string_view folder, std::string_view rel) {
+  std::string p(folder);
+  if (!p.empty() && p.back() != '\\') p += '\\';
+  return p + std::string(rel);
+}
+
+bool hasControl(std::string_view s) {
+  return std::any_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 32; });
+}
+
+// A path inside the cache folder, normalised to "\"; empty with `why` set when it is none.
+std::string checkLocalFile(std::string_view file, std::string& why) {
+  if (file.empty()) {
+    why = "the local file is missing";
+    return {};
+  }
+  std::string out;
+  std::size_t i = 0;
+  while (i <= file.size()) {
+    std::size_t j = file.find_first_of("\\/", i);
+    if (j == std::string_view::npos) j = file.size();
+    std::string_view c = file.substr(i, j - i);
+    if (c.empty() || c == "." || c == "..") {
+      why = fmt::format("the local file \"{}\" is not a path inside the cache folder", file);
+      return {};
+    }
+    if (hasControl(c) || c.find_first_of(":*?\"<>|") != std::string_view::npos) {
+      why = fmt::format("the local file \"{}\" holds a character a file name cannot have", file);
+      return {};
+    }
+    if (!out.empty()) out += '\\';
+    out += c;
+    i = j + 1;
+  }
+  if (iequals(out, FolderUrlCache::kIndexName)) {
+    why = "the local file is the index itself";
+    return {};
+  }
+  return out;
+}
+
+}  // namespace
+
+FolderUrlCache::FolderUrlCache(FileSystem& files, std::string folder)
+    : files_(files), folder_(std::move(folder)) {}
+
+std::string FolderUrlCache::folderFor(const MachineInfo& m) {
+  std::string windows = m.windowsDirectory;
+  while (windows.size() > 3 && windows.back() == '\\') windows.pop_back();
+  if (m.platformId == 1) return joinPath(windows, "Temporary Internet Files");
+  std::string drive = windows.size() >= 2 && windows[1] == ':' ? windows.substr(0, 2) : "C:";
+  return drive + "\\Documents and Settings\\" + m.userName + "\\Local Settings\\Temporary Internet Files";
+}
+
+std::string FolderUrlCache::indexPath() const { return joinPath(folder_, kIndexName); }
+
+std::string FolderUrlCache::indexName() const {
+  auto host = files_.hostPath(indexPath());
+  return host ? *host : indexPath();
+}
+
+bool FolderUrlCache::load(Index& index) {
+  index = Index{};
+  error_.clear();
+  Bytes data;
+  std::int32_t st = files_.readFile(indexPath(), data);
+  if (st == FS_FILE_NOT_FOUND || st == FS_PATH_NOT_FOUND) return true;  // no index: empty cache
+  if (st != FS_OK) {
+    error_ = fmt::format("{}: cannot be read (error {})", indexName(), st);
+    return false;
+  }
+  std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  index.crlf = text.find("\r\n") != std::string_view::npos;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t nl = text.find('\n', at);
+    std::string_view line = text.substr(at, nl == std::string_view::npos ? std::string_view::npos : nl - at);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    index.lines.emplace_back(line);
+    if (nl == std::string_view::npos) break;
+    at = nl + 1;
+  }
+  bool headerSeen = false;
+  std::unordered_map<std::string, std::size_t> seen;
+  for (std::size_t n = 0; n < index.lines.size(); ++n) {
+    const std::string& line = index.lines[n];
+    auto bad = [&](const std::string& what) {
+      error_ = fmt::format("{}:{}: {}", indexName(), n + 1, what);
+      index.entries.clear();
+      return false;
+    };
+    if (trimBlanks(line).empty() || line[0] == ';') continue;
+    if (!headerSeen) {
+      if (line != kHeader)
+        return bad(fmt::format("not a URL cache index (its first line must be \"{}\")", kHeader));
+      headerSeen = index.hasHeader = true;
+      continue;
+    }
+    std::size_t tab = line.find('\t');
+    if (tab == std::string::npos) return bad("expected the URL, a tab and the local file");
+    if (line.find('\t', tab + 1) != std::string::npos) return bad("more than one tab");
+    std::string url = line.substr(0, tab);
+    if (url.empty()) return bad("the URL is empty");
+    if (hasControl(url)) return bad("the URL holds a control character");
+    std::string why;
+    std::string file = checkLocalFile(std::string_view(line).substr(tab + 1), why);
+    if (file.empty()) return bad(why);
+    auto [it, added] = seen.emplace(url, n + 1);
+    if (!added) return bad(fmt::format("the URL is listed twice (first on line {})", it->second));
+    index.entries.push_back(Entry{std::move(url), std::move(file), n});
+  }
+  return true;
+}
+
+bool FolderUrlCache::store(const Index& index) {
+  const char* eol = index.crlf ? "\r\n" : "\n";
+  std::string text;
+  for (const std::string& line : index.lines) text += line + eol;
+  std::int32_t st = files_.writeFile(indexPath(), Bytes(text.begin(), text.end()));
+  if (st != FS_OK) {
+    error_ = fmt::format("{}: could not be written (error {}); the index is unchanged", indexName(), st);
+    return false;
+  }
+  return true;
+}
+
+bool FolderUrlCache::readIndex(std::vector<Entry>& entries) {
+  Index index;
+  if (!load(index)) return false;
+  entries = std::move(index.entries);
+  return true;
+}
+
+std::int32_t FolderUrlCache::fill(const Entry& e, Bytes* buffer, std::uint32_t& size) {
+  Bytes record = makeUrlCacheRecord(e.url, joinPath(folder_, e.file));
+  const auto need = static_cast<std::uint32_t>(record.size());
+  if (!buffer || size < need || buffer->size() < need) {
+    size = need;
+    return CACHE_INSUFFICIENT_BUFFER;
+  }
+  std::copy(record.begin(), record.end(), buffer->begin());
+  size = need;
+  return CACHE_OK;
+}
+
+std::int32_t FolderUrlCache::findFirstEntry(Bytes* buffer, std::uint32_t& size, Handle& handle) {
+  handle = 0;
+  Index index;
+  if (!load(index)) return CACHE_FILE_CORRUPT;
+  if (index.entries.empty()) return CACHE_NO_MORE_ITEMS;
+  if (std::int32_t st = fill(index.entries.front(), buffer, size)) return st;
+  handle = nextHandle_++;
+  open_[handle] = {std::move(index.entries), 1};
+  return CACHE_OK;
+}
+
+std::int32_t FolderUrlCache::findNextEntry(Handle handle, Bytes* buffer, std::uint32_t& size) {
+  auto it = open_.find(handle);
+  if (it == open_.end()) return CACHE_INVALID_HANDLE;
+  auto& [entries, next] = it->second;
+  if (next >= entries.size()) return CACHE_NO_MORE_ITEMS;
+  if (std::int32_t st = fill(entries[next], buffer, size)) return st;
+  ++next;
+  return CACHE_OK;
+}
+
+std::int32_t FolderUrlCache::findClose(Handle handle) {
+  return open_.erase(handle) ? CACHE_OK : CACHE_INVALID_HANDLE;
+}
+
+std::int32_t FolderUrlCache::deleteEntry(std::string_view url) {
+  Index index;
+  if (!load(index)) return CACHE_FILE_CORRUPT;
+  auto e = std::find_if(index.entries.begin(), index.entries.end(),
+                        [&](const Entry& x) { return x.url == url; });
+  if (e == index.entries.end()) {
+    error_ = fmt::format("no entry for \"{}\" in {}", url, indexName());
+    return CACHE_FILE_NOT_FOUND;
+  }
+  // The file goes first: an entry whose file is gone is harmless, a file nobody lists is litter.
+  std::string file = joinPath(folder_, e->file);
+  std::int32_t st = files_.deleteFile(file);
+  if (st != FS_OK && st != FS_FILE_NOT_FOUND && st != FS_PATH_NOT_FOUND) {
+    error_ = fmt::format("{}: could not be deleted (error {}); the entry stays", file, st);
+    return CACHE_ACCESS_DENIED;
+  }
+  index.lines.erase(index.lines.begin() + static_cast<std::ptrdiff_t>(e->line));
+  return store(index) ? CACHE_OK : CACHE_WRITE_FAULT;
+}
+
+bool FolderUrlCache::addEntry(std::string_view url, std::string_view file, const Bytes& contents) {
+  Index index;
+  if (!load(index)) return false;
+  std::string why;
+  std::string rel = checkLocalFile(file, why);
+  if (url.empty() || hasControl(url) || url.find('\t') != std::string_view::npos || rel.empty()) {
+    error_ = rel.empty() ? why : "the URL cannot be listed in the index";
+    return false;
+  }
+  for (const Entry& e : index.entries)
+    if (e.url == url) {
+      error_ = fmt::format("\"{}\" is already in the cache", url);
+      return false;
+    }
+  std::string path = joinPath(folder_, rel);
+  std::int32_t st = files_.createDirectory(path.substr(0, path.rfind('\\')));
+  if (st == FS_OK) st = files_.writeFile(path, contents);
+  if (st != FS_OK) {
+    error_ = fmt::format("{}: could not be written (error {})", path, st);
+    return false;
+  }
+  if (!index.hasHeader) index.lines.emplace_back(kHeader);
+  index.lines.push_back(std::string(url) + "\t" + rel);
+  return store(index);
+}
+
+}  // namespace brisquell

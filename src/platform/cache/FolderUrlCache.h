@@ -1,0 +1,77 @@
+// A URL cache kept as a folder on the target's drives: the cached files and a text index.
+//
+// The index is the file "cache-index.txt" in the cache folder, UTF-8 text:
+//
+//   BRISQUELL URL CACHE 1
+//   ; comment lines start with ";"; blank lines are ignored
+//   http://www.example.com/<TAB>Content.IE5\K3J9ZQ2L\index[1].htm
+//   Cookie:user@example.com/<TAB>Cookies\user@example[1].txt
+//
+// Each entry line is the entry's URL, one tab, and its local file as a path inside the cache
+// folder ("\" or "/" between components; no drive, no leading "\", no "." or ".."). A URL is
+// listed once. A missing index is an empty cache. A damaged index is reported as
+// "FILE:LINE: what is wrong" and nothing is changed. Deleting an entry deletes its file (a file
+// that is already gone is no error), then rewrites the index without the entry's line in one
+// atomic step; comments and the other lines stay as they were.
+#pragma once
+
+#include <map>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "platform/Target.h"
+#include "platform/UrlCache.h"
+
+namespace brisquell {
+
+class FolderUrlCache final : public UrlCache {
+ public:
+  static constexpr std::string_view kIndexName = "cache-index.txt";
+  static constexpr std::string_view kHeader = "BRISQUELL URL CACHE 1";
+
+  /// folder: the cache folder's Windows path.
+  FolderUrlCache(FileSystem& files, std::string folder);
+
+  /// The cache folder of the machine's user: "Local Settings\Temporary Internet Files" in the
+  /// profile (on the Windows directory's drive, "Documents and Settings\<user>"), or
+  /// "Temporary Internet Files" in the Windows directory on platform 1, which has no profiles.
+  static std::string folderFor(const MachineInfo& machine);
+
+  std::int32_t findFirstEntry(Bytes* buffer, std::uint32_t& size, Handle& handle) override;
+  std::int32_t findNextEntry(Handle handle, Bytes* buffer, std::uint32_t& size) override;
+  std::int32_t deleteEntry(std::string_view url) override;
+  std::int32_t findClose(Handle handle) override;
+  std::string errorText() const override { return error_; }
+  std::string location() const override { return folder_; }
+
+  struct Entry {
+    std::string url;
+    std::string file;  // relative to the cache folder, components joined with "\"
+    std::size_t line = 0;  // 0-based index into the index file's lines
+  };
+  /// Reads the index; false (errorText() set) when it cannot be read or is damaged.
+  bool readIndex(std::vector<Entry>& entries);
+  /// Appends an entry to the index (creating it when missing) and writes the file's contents.
+  bool addEntry(std::string_view url, std::string_view file, const Bytes& contents);
+
+ private:
+  struct Index {
+    std::vector<std::string> lines;
+    std::vector<Entry> entries;
+    bool crlf = false;
+    bool hasHeader = false;
+  };
+  bool load(Index& index);
+  bool store(const Index& index);
+  std::int32_t fill(const Entry& e, Bytes* buffer, std::uint32_t& size);
+  std::string indexPath() const;
+  std::string indexName() const;  // the host path when there is one, for messages
+
+  FileSystem& files_;
+  std::string folder_;
+  std::string error_;
+  std::map<Handle, std::pair<std::vector<Entry>, std::size_t>> open_;  // snapshot and next position
+  Handle nextHandle_ = 1;
+};
+
+}  // namespace brisquell

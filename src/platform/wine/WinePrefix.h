@@ -1,0 +1,58 @@
+// A Wine prefix as a target: system.reg and user.reg as the registry, dosdevices/ as the drives.
+#pragma once
+
+#include <sys/types.h>
+
+#include "platform/Target.h"
+#include "platform/host/HostFileSystem.h"
+#include "platform/lnk/LnkShortcutReader.h"
+#include "platform/memory/MemoryRegistry.h"
+#include "platform/wine/WineRegistryFile.h"
+
+namespace brisquell {
+
+class WinePrefix final : public Target {
+ public:
+  /// system.reg, user.reg and drive_c/ in the folder.
+  static bool looksLikeOne(const std::string& folder);
+  /// Loads both registry files; null with "FILE:LINE: what is wrong" when one is damaged.
+  static std::unique_ptr<WinePrefix> open(const std::string& folder, TargetError& error);
+
+  std::string kind() const override { return "Wine prefix"; }
+  std::string location() const override { return folder_; }
+  RegistryStore& registry() override { return registry_; }
+  FileSystem& files() override { return *files_; }
+  ShortcutReader& shortcuts() override { return *shortcuts_; }
+  const MachineInfo& machine() const override { return info_; }
+  /// Set while a wineserver runs for the prefix.
+  std::optional<std::string> writeBlocker() const override;
+  /// Writes system.reg and/or user.reg, each only when one of its keys changed.
+  bool save(std::string& error) override;
+
+  /// The drives as found in dosdevices/, for diagnostics and tests.
+  const std::vector<HostDrive>& driveMap() const { return drives_; }
+
+ private:
+  struct FileStamp {
+    ino_t inode = 0;
+    off_t size = 0;
+    long long mtimeNs = 0;
+    bool operator==(const FileStamp&) const = default;
+  };
+  static FileStamp stampOf(const std::string& path);
+  bool saveFile(WineRegistryFile& file, const std::string& name, FileStamp& stamp,
+                std::string& error);
+  void findDrives();
+  void describeMachine();
+
+  std::string folder_;
+  MachineInfo info_;
+  MemoryRegistry registry_;
+  std::unique_ptr<WineRegistryFile> system_, user_;
+  FileStamp systemStamp_, userStamp_;
+  std::vector<HostDrive> drives_;
+  std::unique_ptr<HostFileSystem> files_;
+  std::unique_ptr<LnkShortcutReader> shortcuts_;
+};
+
+}  // namespace brisquell

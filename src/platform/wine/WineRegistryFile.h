@@ -1,0 +1,72 @@
+// One of Wine's registry files (system.reg, user.reg) loaded into a branch of a MemoryRegistry,
+// keeping what it takes to write the file back byte for byte.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/memory/MemoryRegistry.h"
+
+namespace brisquell {
+
+/// Wine's text format ("WINE REGISTRY Version 2"): keys relative to the file's root, each with
+/// its modification time, values as strings, dwords or hex. Keys nothing wrote to are written
+/// back exactly as read; a key that changed is written as Wine writes it, with the save's time.
+class WineRegistryFile {
+ public:
+  /// root: the branch the file holds (HKEY_LOCAL_MACHINE for system.reg, HKEY_CURRENT_USER
+  /// for user.reg). The store must outlive this object.
+  WineRegistryFile(MemoryRegistry& store, HKEY root);
+
+  /// Reads the file into the branch; false with "FILE:LINE: what is wrong" on any fault (the
+  /// branch may then hold part of the file and must not be saved).
+  bool load(const std::string& path, std::string& error);
+  /// The same from text; name stands for the file in messages.
+  bool parse(std::string text, const std::string& name, std::string& error);
+
+  /// "win32", "win64" or empty, from the header's #arch line.
+  const std::string& arch() const { return arch_; }
+  /// True when a key of the branch was written to since the load or the last save.
+  bool changed() const;
+  /// The file as it would be saved now; changed keys get the time `now` (FILETIME ticks).
+  std::string render(std::uint64_t now) const;
+  /// Writes the file atomically if a key changed (written tells whether it did); afterwards
+  /// the written keys count as unchanged, with their new text.
+  bool save(const std::string& path, std::string& error, bool* written = nullptr);
+
+  /// The current time as FILETIME ticks (100 ns since 1601).
+  static std::uint64_t currentTime();
+
+ private:
+  struct Block {
+    std::size_t begin = 0, end = 0;  // leading blank lines + key text, in source_
+    std::string text;                // replaces the source range once we have written the key
+    bool own = false;                // text holds the block
+    std::string classLine;           // "#class=..." line as read, kept when the key is rewritten
+    bool link = false;               // "#link": a symbolic link key
+  };
+  struct Pending {
+    MemoryRegistry::Key* key;
+    std::string text;  // empty: the key is now implicit
+  };
+
+  std::string_view blockText(const Block& b) const;
+  void renderKey(MemoryRegistry::Key* key, std::uint64_t now, std::string& out,
+                 std::vector<Pending>* pending) const;
+
+  MemoryRegistry& store_;
+  HKEY root_;
+  std::string source_;
+  std::size_t headerEnd_ = 0, trailerBegin_ = 0;
+  std::string arch_;
+  std::vector<Block> blocks_;
+};
+
+/// Text escaping as Wine writes it: "\\", the two given characters, \xNNNN above 127 and
+/// control characters; a final NUL is left out. Appends to out and returns the count written.
+std::size_t wineEscape(const char16_t* units, std::size_t count, char e1, char e2,
+                       std::string& out);
+
+}  // namespace brisquell

@@ -1,0 +1,236 @@
+// Repair with a lossless backup: everything the run will delete is on disk in the backup set
+// before the first deletion, and each deletion is checked afterwards.
+#include "repair/Repair.h"
+
+#include <fmt/format.h>
+
+#include "repair/BackupArchive.h"
+#include "repair/cInifile.h"
+#include "scan/ScanDriver.h"
+#include "shell/Settings.h"
+
+namespace brisquell {
+
+namespace {
+
+constexpr std::string_view kTitle = "Brisquell";
+
+std::string describe(const ProblemRecord& r) {
+  if (r.isFileProblem()) return r.FullKeyPath;
+  return fmt::format("{}\\{} - {}", r.MainKeyName, r.FullKeyPath, r.KeyName);
+}
+
+bool blank(const Bytes& data) {
+  for (std::uint8_t b : data)
+    if (b) return false;
+  return true;
+}
+
+}  // namespace
+
+Repair::Repair(ScanContext& ctx, UserInterface& ui)
+    : ctx_(ctx), ui_(ui), clock_([] { return BackupSet::Clock::now(); }) {}
+
+std::string Repair::question() {
+  return std::string(kProductName) +
+         " will now fix your Windows Registry problems. Do you want to proceed? ";
+}
+
+std::string Repair::endMessage(std::size_t found, std::size_t fixed) {
+  return fmt::format("Windows Registry has been cleaned.\r\n\r\nProblems found: {}\r\nProblems fixed: {}",
+                     found, fixed);
+}
+
+void Repair::captureOriginal(RowState& row, const ProblemRecord& r) {
+  BackupSet::Original& o = row.original;
+  o.known = true;
+  o.name = row.name;
+  o.keyPath = r.FullKeyPath;
+  RegistryStore& store = ctx_.registry().store();
+  HKEY h = 0;
+  if (store.openKey(*row.root, r.FullKeyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return;
+  ScopedKey key(store, h);
+  o.existed = store.queryValueRaw(h, row.name, o.type, o.data) == ERROR_SUCCESS;
+  if (!o.existed) return;
+  auto [it, added] = positions_.try_emplace(BackupSet::keyIdentity(*row.root, r.FullKeyPath));
+  if (added) {
+    std::string name;
+    std::uint32_t type;
+    Bytes data;
+    for (std::uint32_t i = 0; store.enumValueRaw(h, i, name, type, data) == ERROR_SUCCESS; ++i)
+      it->second.try_emplace(foldCase(name), i);
+  }
+  auto pos = it->second.find(foldCase(row.name));
+  o.index = pos == it->second.end() ? -1 : pos->second;
+}
+
+bool Repair::backUp(std::vector<RowState>& rows, RepairResult& result, bool takeBackup) {
+  ProblemList& problems = ctx_.problems();
+  BackupArchive archive(ctx_.files());
+  for (std::size_t n = 0; n < problems.size(); ++n) {
+    const ProblemRecord& r = problems[n];
+    if (!r.checked) continue;
+    RowState& row = rows[n];
+    if (!r.isFileProblem()) {
+      row.root = BackupSet::rootOf(r.MainKey);
+      row.name = r.KeyName == "(Default)" ? std::string() : r.KeyName;
+      if (takeBackup && row.root) captureOriginal(row, r);
+      continue;
+    }
+    if (!takeBackup) continue;
+    std::uint32_t attrs = 0;
+    std::int32_t st = ctx_.files().attributes(r.FullKeyPath, attrs);
+    if (st == FS_FILE_NOT_FOUND || st == FS_PATH_NOT_FOUND) {
+      row.missing = true;
+    } else if (st != FS_OK || (attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+      row.backupError = st != FS_OK ? fmt::format("the file cannot be reached (error {})", st)
+                                    : std::string("a folder, not a file");
+    } else if (std::string why; archive.add(r.FullKeyPath, why)) {
+      row.archived = true;
+    } else {
+      row.backupError = why;
+    }
+  }
+  if (!takeBackup) return true;
+
+  const std::string folder = BackupSet::folderOf(ctx_.target().machine().installFolder);
+  std::string dir = folder.substr(0, folder.size() - 1);
+  if (std::int32_t st = ctx_.files().createDirectory(dir); st != FS_OK) {
+    result.error = fmt::format("the backup folder {} could not be created (error {})", dir, st);
+    return false;
+  }
+  std::string base = BackupSet::baseName(folder, clock_());
+  std::uint32_t attrs;
+  for (int k = 2; ctx_.files().attributes(base + ".bkp", attrs) == FS_OK ||
+                  ctx_.files().attributes(base + ".zip", attrs) == FS_OK;
+       ++k)
+    base = BackupSet::baseName(folder, clock_()) + "-" + std::to_string(k);
+
+  if (archive.size() > 0) {
+    result.archiveFile = base + ".zip";
+    if (!archive.write(result.archiveFile, result.error)) {
+      ctx_.files().deleteFile(result.archiveFile);
+      result.archiveFile.clear();
+      return false;
+    }
+  }
+  cInifile ini(ctx_.files());
+  ini.setPath(base + ".bkp");
+  ini.setSection(BackupSet::kInfoSection);
+  ini.setKey(BackupSet::kTimeKey);
+  ini.setValue(BackupSet::generalDate(clock_()));
+  for (std::size_t n = 0; n < problems.size(); ++n)
+    if (problems[n].checked)
+      BackupSet::writeRecord(ini, n + 1, problems[n], rows[n].original.known ? &rows[n].original : nullptr);
+  if (!ini.Flush()) {
+    result.error = fmt::format("the backup file {} could not be written", base + ".bkp");
+    if (!result.archiveFile.empty()) ctx_.files().deleteFile(result.archiveFile);
+    result.archiveFile.clear();
+    return false;
+  }
+  result.backupFile = base + ".bkp";
+  return true;
+}
+
+bool Repair::fixValue(const ProblemRecord& r, RowState& row, std::string& why) {
+  if (!row.root) {
+    why = fmt::format("its root key \"{}\" is not a number", r.MainKey);
+    return false;
+  }
+  RegistryAccess& reg = ctx_.registry();
+  if (r.KeyName == "(Default)")
+    reg.WriteRegistryValue(*row.root, r.FullKeyPath, "", "");
+  else
+    reg.DeleteValue(*row.root, r.FullKeyPath, row.name);
+  // Gone (or blank, for the unnamed value) is fixed, also when an earlier row already did it.
+  RegistryStore& store = reg.store();
+  HKEY h = 0;
+  if (store.openKey(*row.root, r.FullKeyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return true;
+  ScopedKey key(store, h);
+  std::uint32_t type = 0;
+  Bytes data;
+  if (store.queryValueRaw(h, row.name, type, data) != ERROR_SUCCESS) return true;
+  if (row.name.empty() && blank(data)) return true;
+  why = "the registry refused the change";
+  return false;
+}
+
+bool Repair::fixFile(const ProblemRecord& r, RowState& row, bool takeBackup, std::string& why) {
+  FileSystem& files = ctx_.files();
+  if (takeBackup && !row.backupError.empty()) {
+    why = "not deleted: the backup could not take it: " + row.backupError;
+    return false;
+  }
+  if (!takeBackup || row.archived) files.deleteFile(r.FullKeyPath);
+  std::uint32_t attrs = 0;
+  std::int32_t st = files.attributes(r.FullKeyPath, attrs);
+  if (st == FS_FILE_NOT_FOUND || st == FS_PATH_NOT_FOUND) return true;
+  why = st == FS_OK ? std::string("the file could not be deleted")
+                    : fmt::format("the file cannot be reached (error {})", st);
+  return false;
+}
+
+RepairResult Repair::cmdRepairCorruptFiles_Click() {
+  RepairResult result;
+  ProblemList& problems = ctx_.problems();
+  result.found = problems.size();
+  if (problems.empty()) {
+    ui_.inform(kTitle, kNothingMessage);
+    result.outcome = RepairResult::Outcome::NothingToRepair;
+    return result;
+  }
+  if (!ui_.askYesNo(kTitle, question())) {
+    result.outcome = RepairResult::Outcome::Declined;
+    return result;
+  }
+  Settings settings(ctx_.registry());
+  const bool takeBackup = takeBackup_.value_or(settings.chkTakeBackup());
+  positions_.clear();
+
+  std::vector<RowState> rows(problems.size());
+  if (!backUp(rows, result, takeBackup)) {
+    result.outcome = RepairResult::Outcome::BackupFailed;
+    ui_.warn(kTitle, "The backup could not be written: " + result.error +
+                         ".\r\nNothing has been deleted.");
+    return result;
+  }
+
+  std::vector<std::size_t> fixedValueRows;
+  for (std::size_t n = 0; n < problems.size(); ++n) {
+    const ProblemRecord& r = problems[n];
+    if (!r.checked) continue;
+    std::string why;
+    bool ok = r.isFileProblem() ? fixFile(r, rows[n], takeBackup, why) : fixValue(r, rows[n], why);
+    if (ok) {
+      ++result.fixed;
+      if (!r.isFileProblem()) fixedValueRows.push_back(n);
+    } else {
+      result.failures.push_back(fmt::format("{}: {}", describe(r), why));
+    }
+    ctx_.doEvents();
+  }
+  for (SectionRow& s : ctx_.sections()) {
+    s.status.clear();
+    ctx_.doEvents();
+  }
+
+  std::string saveError;
+  if (!ctx_.target().save(saveError)) {
+    // The registry on disk is as it was: its rows were not fixed after all.
+    result.outcome = RepairResult::Outcome::SaveFailed;
+    result.error = saveError;
+    result.fixed -= fixedValueRows.size();
+    for (std::size_t n : fixedValueRows)
+      result.failures.push_back(fmt::format("{}: the registry could not be saved", describe(problems[n])));
+  }
+  if (!result.failures.empty()) {
+    std::string text = "These problems could not be fixed:";
+    for (const std::string& f : result.failures) text += "\r\n" + f;
+    if (!saveError.empty()) text += "\r\n" + saveError;
+    ui_.warn(kTitle, text);
+  }
+  ui_.inform(kTitle, endMessage(result.found, result.fixed));
+  return result;
+}
+
+}  // namespace brisquell

@@ -1,0 +1,67 @@
+// The repair: after the user confirms, backs up every checked problem (records with the exact
+// original values, and the shortcut files in the archive), then deletes them and saves the
+// target once. A problem counts as fixed only when it is gone afterwards.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/UserInterface.h"
+#include "repair/BackupSet.h"
+#include "scan/ScanContext.h"
+
+namespace brisquell {
+
+struct RepairResult {
+  enum class Outcome { NothingToRepair, Declined, BackupFailed, SaveFailed, Done };
+  Outcome outcome = Outcome::Done;
+  std::size_t found = 0;  // rows in the problem list
+  std::size_t fixed = 0;  // checked rows whose value or file is gone afterwards
+  std::vector<std::string> failures;  // one line per checked row that was not fixed
+  std::string backupFile, archiveFile;  // Windows paths of what was written, else empty
+  std::string error;                    // why the backup or the save failed
+};
+
+class Repair {
+ public:
+  Repair(ScanContext& ctx, UserInterface& ui);
+
+  void setClock(std::function<BackupSet::Clock::time_point()> clock) { clock_ = std::move(clock); }
+  /// Overrides the stored backup option for this run (the command line's --no-backup).
+  void setTakeBackup(std::optional<bool> on) { takeBackup_ = on; }
+
+  /// The command: asks, backs up, deletes, saves, reports. Fixes exactly the checked rows.
+  RepairResult cmdRepairCorruptFiles_Click();
+
+  static constexpr std::string_view kNothingMessage =
+      "There are no corrupted Windows Registry entries to be repaired on your PC.";
+  static std::string question();
+  static std::string endMessage(std::size_t found, std::size_t fixed);
+
+ private:
+  struct RowState {
+    std::optional<HKEY> root;
+    std::string name;  // the value's registry name ("" for "(Default)")
+    BackupSet::Original original;
+    bool archived = false;   // the shortcut file is in the archive
+    bool missing = false;    // the shortcut file was already gone
+    std::string backupError; // the backup could not take the file
+  };
+
+  bool backUp(std::vector<RowState>& rows, RepairResult& result, bool takeBackup);
+  void captureOriginal(RowState& row, const ProblemRecord& r);
+  bool fixValue(const ProblemRecord& r, RowState& row, std::string& why);
+  bool fixFile(const ProblemRecord& r, RowState& row, bool takeBackup, std::string& why);
+
+  ScanContext& ctx_;
+  UserInterface& ui_;
+  std::function<BackupSet::Clock::time_point()> clock_;
+  std::optional<bool> takeBackup_;
+  // Position of every value of the keys seen so far: folded value name -> index.
+  std::unordered_map<std::string, std::unordered_map<std::string, std::int64_t>> positions_;
+};
+
+}  // namespace brisquell

@@ -1,0 +1,42 @@
+// Loading and applying the options.
+#include "shell/StoredOptions.h"
+
+namespace brisquell {
+
+namespace {
+
+bool truthOr(Settings& settings, std::string_view name, bool fallback) {
+  return Settings::truthValue(settings.get(name).value_or("")).value_or(fallback);
+}
+
+}  // namespace
+
+StoredOptions StoredOptions::load(Settings& settings) {
+  StoredOptions o;
+  o.chkTakeBackup = truthOr(settings, "chkTakeBackup", true);
+  o.chkMinimizeToSysTray = truthOr(settings, "chkMinimizeToSysTray", false);
+  o.chkRunAtStartup = truthOr(settings, "chkRunAtStartup", true);
+  return o;
+}
+
+void StoredOptions::apply(Settings& settings, RegistryAccess& registry,
+                          std::string_view programPath) const {
+  settings.setOption("chkTakeBackup", chkTakeBackup);
+  settings.setOption("chkRunAtStartup", chkRunAtStartup);
+  setRunAtStartup(registry, chkRunAtStartup, programPath);
+  settings.setOption("chkMinimizeToSysTray", chkMinimizeToSysTray);
+}
+
+std::string runAtStartupCommand(std::string_view programPath) {
+  return "\"" + std::string(programPath) + "\" -Quick";
+}
+
+void setRunAtStartup(RegistryAccess& registry, bool on, std::string_view programPath) {
+  if (on)
+    registry.SetKeyValue(HKEY_LOCAL_MACHINE, Settings::kRunKey, Settings::kRunValue,
+                         runAtStartupCommand(programPath), REG_SZ);
+  else
+    registry.DeleteValue(HKEY_LOCAL_MACHINE, Settings::kRunKey, Settings::kRunValue);
+}
+
+}  // namespace brisquell

@@ -1,0 +1,427 @@
+// The windows over the demo machine, with message boxes answered by a script.
+#include <QCheckBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "gui/DesktopProgram.h"
+#include "gui/frmMain.h"
+#include "gui/frmOptionsAndSettings.h"
+#include "gui/frmRestore.h"
+#include "repair/Repair.h"
+#include "scan/ScanDriver.h"
+#include "shell/Settings.h"
+#include "shell/SingleInstance.h"
+#include "support/ScriptedInterface.h"
+
+using namespace brisquell;
+using brisquell::gui::frmMain;
+using brisquell::test::ScriptedInterface;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A scratch copy of the demo machine, with a Backup folder for the repair's backup sets.
+struct Machine {
+  QTemporaryDir dir;
+  std::string folder;
+  std::unique_ptr<Target> target;
+  Machine() {
+    folder = dir.path().toStdString() + "/machine";
+    fs::copy(BRISQUELL_SOURCE_DIR "/examples/demo-machine", folder, fs::copy_options::recursive);
+    fs::create_directories(folder + "/drive_c/Program Files/Brisquell/Backup");
+    reopen();
+  }
+  void reopen() {
+    TargetError error;
+    target = openTarget(folder, error);
+    if (!target) qFatal("cannot open the demo machine: %s", error.message.c_str());
+  }
+};
+
+// Problems per section of the demo machine's quick scan, from the golden file.
+std::map<std::string, int> expectedQuickCounts() {
+  std::map<std::string, int> counts;
+  std::ifstream in(BRISQUELL_TEST_DATA "/demo-quick.tsv");
+  std::string line;
+  while (std::getline(in, line)) {
+    std::stringstream fields(line);
+    std::string f[4];
+    for (auto& x : f) std::getline(fields, x, '\t');
+    ++counts[f[3]];
+  }
+  return counts;
+}
+
+std::unique_ptr<frmMain> window(Machine& m, UserInterface& ui, std::vector<std::string> args = {}) {
+  auto w = std::make_unique<frmMain>(*m.target, ui, std::move(args), "1.25");
+  w->endProcess = [] {};
+  w->show();
+  return w;
+}
+
+bool contains(const std::vector<std::string>& v, std::string_view s) {
+  for (const auto& x : v)
+    if (x == s) return true;
+  return false;
+}
+
+}  // namespace
+
+class WindowsTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void scanOfDemoEndsInResultsTree();
+  void uncheckingSectionUnchecksRows();
+  void fixAsksRepairsAndReturnsToStartPage();
+  void restoreLoadsAndWritesBack();
+  void optionsWriteValuesAndRunEntry();
+  void closeQuestionYesAndNo();
+  void closeDuringScanRefuses();
+  void secondInstanceIsRefused();
+  void quickSwitchScansOnce();
+  void sectionItemsWriteSwitches();
+  void minimizeWithoutTrayKeepsWindow();
+  void hiddenFileMenuAndCaptions();
+};
+
+void WindowsTest::scanOfDemoEndsInResultsTree() {
+  Machine m;
+  ScriptedInterface ui;
+  auto w = window(m, ui);
+  QVERIFY(w->picMain->isVisible());
+  w->cmdQuickScan_Click();
+  QVERIFY(w->PicResults->isVisible());
+  QVERIFY(!w->picScanning->isVisible());
+  QVERIFY(w->cmdRepairCorruptFiles->isEnabled());
+  QVERIFY(ui.informed.empty());
+  QCOMPARE(w->vbatvwResults->columnCount(), 2);
+  QCOMPARE(w->vbatvwResults->headerItem()->text(0), QString("Problems"));
+  QCOMPARE(w->vbatvwResults->headerItem()->text(1), QString("Threat Level"));
+  auto expected = expectedQuickCounts();
+  QCOMPARE(w->vbatvwResults->topLevelItemCount(), static_cast<int>(expected.size()));
+  int total = 0;
+  for (int i = 0; i < w->vbatvwResults->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* s = w->vbatvwResults->topLevelItem(i);
+    QString text = s->text(0);
+    std::string name = text.left(text.indexOf(" (")).toStdString();
+    QVERIFY2(expected.count(name), name.c_str());
+    QCOMPARE(text, QString::fromStdString(name + " (" + std::to_string(expected[name]) + " Registry Problems)"));
+    QCOMPARE(s->childCount(), expected[name]);
+    QVERIFY(!s->text(1).isEmpty());
+    QCOMPARE(s->checkState(0), Qt::Checked);
+    total += s->childCount();
+  }
+  QCOMPARE(w->lblTotalErrors->text(), QString::number(total));
+  // The progress list: one row per ticked section, those with problems in dark red.
+  QCOMPARE(w->lvwResultProgress->topLevelItemCount(), 12);
+  for (int i = 0; i < 12; ++i) {
+    QTreeWidgetItem* row = w->lvwResultProgress->topLevelItem(i);
+    QCOMPARE(row->text(1), QString("Finished"));
+    const bool red = row->foreground(0).color() == QColor(192, 0, 0);
+    QCOMPARE(red, row->text(2) != "0 Registry Problems");
+  }
+}
+
+void WindowsTest::uncheckingSectionUnchecksRows() {
+  Machine m;
+  ScriptedInterface ui;
+  auto w = window(m, ui);
+  w->cmdQuickScan_Click();
+  QTreeWidgetItem* section = w->vbatvwResults->topLevelItem(1);
+  const std::string name = section->text(0).left(section->text(0).indexOf(" (")).toStdString();
+  section->setCheckState(0, Qt::Unchecked);
+  for (int i = 0; i < section->childCount(); ++i) QCOMPARE(section->child(i)->checkState(0), Qt::Unchecked);
+  for (const auto& r : w->context().problems().rows()) QCOMPARE(r.checked, r.Section != name);
+  // One problem checked again checks only its row.
+  section->child(0)->setCheckState(0, Qt::Checked);
+  int checked = 0;
+  for (const auto& r : w->context().problems().rows())
+    if (r.Section == name && r.checked) ++checked;
+  QCOMPARE(checked, 1);
+  QCOMPARE(section->checkState(0), Qt::Unchecked);
+}
+
+void WindowsTest::fixAsksRepairsAndReturnsToStartPage() {
+  Machine m;
+  ScriptedInterface ui({false, true});
+  auto w = window(m, ui);
+  w->cmdQuickScan_Click();
+  const std::size_t found = w->context().problems().size();
+  // No: nothing changes.
+  w->cmdRepairCorruptFiles_Click();
+  QCOMPARE(ui.questions.size(), std::size_t(1));
+  QCOMPARE(ui.questions[0], Repair::question());
+  QVERIFY(w->PicResults->isVisible());
+  QVERIFY(w->cmdRepairCorruptFiles->isEnabled());
+  // Yes: repairs, tells, back to the start page.
+  w->cmdRepairCorruptFiles_Click();
+  QCOMPARE(ui.questions.size(), std::size_t(2));
+  QVERIFY(w->picMain->isVisible());
+  QVERIFY(!w->PicResults->isVisible());
+  QVERIFY(!w->cmdRepairCorruptFiles->isEnabled());
+  QVERIFY(!ui.informed.empty());
+  QCOMPARE(ui.informed.back(), Repair::endMessage(found, found));
+  // What was repaired is gone from the machine on disk.
+  m.reopen();
+  ScanContext ctx(*m.target);
+  runScan(ctx, ScanMode::Quick);
+  QCOMPARE(ctx.problems().size(), std::size_t(0));
+}
+
+void WindowsTest::restoreLoadsAndWritesBack() {
+  Machine m;
+  ScriptedInterface ui;
+  auto w = window(m, ui);
+  w->cmdQuickScan_Click();
+  const std::size_t found = w->context().problems().size();
+  w->cmdRepairCorruptFiles_Click();
+  int shown = 0;
+  w->runModal = [&shown](QDialog& d) {
+    auto& restore = dynamic_cast<gui::frmRestore&>(d);
+    ++shown;
+    if (restore.lvwBackups->topLevelItemCount() != 1) return 0;
+    restore.cmdOK_Click();
+    return d.result();
+  };
+  w->cmdRestore_Click();
+  QCOMPARE(shown, 1);
+  QVERIFY(w->PicResults->isVisible());
+  QVERIFY(w->imgListOfItemsInBackupFile->isVisible());
+  QVERIFY(!w->imgListOfProblems->isVisible());
+  QVERIFY(w->cmdRestoreNow->isVisible());
+  QVERIFY(w->cmdRestoreNow->isEnabled());
+  QVERIFY(!w->cmdRepairCorruptFiles->isVisible());
+  QCOMPARE(w->context().problems().size(), found);
+  QVERIFY(w->vbatvwResults->topLevelItemCount() > 0);
+  QCOMPARE(w->vbatvwResults->topLevelItem(0)->checkState(0), Qt::Unchecked);
+  w->cmdRestoreNow_Click();
+  QVERIFY(contains(ui.informed, Restore::kCompleted));
+  QVERIFY(w->picMain->isVisible());
+  QVERIFY(!w->cmdRestoreNow->isEnabled());
+  m.reopen();
+  ScanContext ctx(*m.target);
+  runScan(ctx, ScanMode::Quick);
+  QCOMPARE(ctx.problems().size(), found);
+  // Cancelling the restore window leaves the window as it was.
+  w->runModal = [](QDialog& d) {
+    dynamic_cast<gui::frmRestore&>(d).cmdCancel_Click();
+    return 0;
+  };
+  w->cmdRestore_Click();
+  QVERIFY(w->picMain->isVisible());
+}
+
+void WindowsTest::optionsWriteValuesAndRunEntry() {
+  Machine m;
+  ScriptedInterface ui;
+  ScanContext ctx(*m.target);
+  const std::string program = "/opt/brisquell tools/brisquell-gui";
+  {
+    gui::frmOptionsAndSettings d(ctx, ui, program);
+    QVERIFY(d.chkTakeBackup->isChecked());
+    QVERIFY(d.chkRunAtStartup->isChecked());
+    QVERIFY(!d.chkMinimizeToSysTray->isChecked());
+    QVERIFY(!d.cmdApply->isEnabled());
+    d.chkTakeBackup->setChecked(false);
+    d.chkMinimizeToSysTray->setChecked(true);
+    QVERIFY(d.cmdApply->isEnabled());
+    d.cmdApply_Click();
+    QVERIFY(!d.cmdApply->isEnabled());
+  }
+  m.reopen();
+  {
+    ScanContext c(*m.target);
+    Settings s(c.registry());
+    QCOMPARE(s.chkTakeBackupText(), std::string("False"));
+    QCOMPARE(s.chkRunAtStartup(), std::string("True"));
+    QCOMPARE(s.chkMinimizeToSysTray(), std::string("True"));
+    std::string run;
+    QVERIFY(c.registry().QueryValue(HKEY_LOCAL_MACHINE, Settings::kRunKey, Settings::kRunValue, run));
+    QCOMPARE(run, "\"" + program + "\" -Quick");
+    gui::frmOptionsAndSettings d(c, ui, program);
+    QVERIFY(!d.chkTakeBackup->isChecked());
+    d.chkRunAtStartup->setChecked(false);
+    d.cmdApply_Click();
+    // Close after a change stores nothing.
+    d.chkTakeBackup->setChecked(true);
+    d.cmdCancel_Click();
+  }
+  m.reopen();
+  ScanContext c(*m.target);
+  Settings s(c.registry());
+  QCOMPARE(s.chkRunAtStartup(), std::string("False"));
+  QCOMPARE(s.chkTakeBackupText(), std::string("False"));
+  std::string run;
+  QVERIFY(!c.registry().QueryValue(HKEY_LOCAL_MACHINE, Settings::kRunKey, Settings::kRunValue, run));
+}
+
+void WindowsTest::closeQuestionYesAndNo() {
+  Machine m;
+  ScriptedInterface ui({false, true});
+  auto w = window(m, ui);
+  int ended = 0;
+  w->endProcess = [&ended] { ++ended; };
+  QVERIFY(!w->close());
+  QCOMPARE(ui.questions.size(), std::size_t(1));
+  QCOMPARE(ui.questions[0], std::string("Are you sure want to close this application?"));
+  QVERIFY(!w->tmrUnload->isActive());
+  QTest::qWait(150);
+  QCOMPARE(ended, 0);
+  QVERIFY(w->isVisible());
+  QVERIFY(!w->close());
+  QVERIFY(w->tmrUnload->isActive());
+  QCOMPARE(ended, 0);
+  QTRY_COMPARE_WITH_TIMEOUT(ended, 1, 1000);
+  QVERIFY(!w->tmrUnload->isActive());
+  QVERIFY(w->context().bCancelScan);
+  QVERIFY(!w->tray->bRunningInTray());
+}
+
+void WindowsTest::closeDuringScanRefuses() {
+  Machine m;
+  ScriptedInterface ui;
+  auto w = window(m, ui);
+  // Close clicked while the scan yields to the event loop.
+  bool asked = false;
+  w->pump().setInterval(0);
+  w->pump().afterEvents = [&] {
+    if (asked || !w->scanRunning()) return;
+    asked = true;
+    w->close();
+    w->ExitApplication();
+  };
+  w->cmdQuickScan_Click();
+  QVERIFY(asked);
+  QVERIFY(ui.questions.empty());
+  QCOMPARE(ui.informed.size(), std::size_t(2));
+  QCOMPARE(ui.informed[0], std::string("Stop scanning and then exit."));
+  QCOMPARE(ui.informed[1], std::string("Stop scanning and then exit."));
+  QVERIFY(w->PicResults->isVisible());
+}
+
+void WindowsTest::secondInstanceIsRefused() {
+  Machine m;
+  QTemporaryDir lockDir;
+  SingleInstance first(lockDir.path().toStdString());
+  std::string error;
+  QCOMPARE(first.acquire(error), SingleInstance::State::Acquired);
+  ScriptedInterface ui;
+  gui::EntryOptions options;
+  options.lockFolder = lockDir.path().toStdString();
+  options.runEventLoop = false;
+  auto result = gui::runDesktopProgram(*m.target, ui, {}, options);
+  QVERIFY(result.refusedAsSecond);
+  QVERIFY(!result.splashShown);
+  QVERIFY(!result.window);
+  QCOMPARE(ui.informed.size(), std::size_t(1));
+  QCOMPARE(ui.informed[0], std::string("Brisquell v1.25 is already running."));
+  // Once the first has gone, a start goes through (short splash).
+  first.release();
+  options.splashMs = 10;
+  auto second = gui::runDesktopProgram(*m.target, ui, {}, options);
+  QVERIFY(!second.refusedAsSecond);
+  QVERIFY(second.splashShown);
+  QVERIFY(second.window);
+}
+
+void WindowsTest::quickSwitchScansOnce() {
+  Machine m;
+  ScriptedInterface ui;
+  auto w = window(m, ui, {"--target", m.folder, "-QUICK"});
+  w->Form_Activate();
+  QCOMPARE(w->scansStarted(), 1);
+  QVERIFY(w->PicResults->isVisible());
+  w->Form_Activate();
+  w->activateWindow();
+  QTest::qWait(50);
+  QCOMPARE(w->scansStarted(), 1);
+  auto plain = window(m, ui, {"--target", m.folder});
+  plain->Form_Activate();
+  QCOMPARE(plain->scansStarted(), 0);
+}
+
+void WindowsTest::sectionItemsWriteSwitches() {
+  Machine m;
+  ScriptedInterface ui;
+  auto w = window(m, ui);
+  QAction* item = w->mnuOptions[3];
+  QCOMPARE(item->text(), QString("File Extensions"));
+  QCOMPARE(w->mnuOptions[5]->text(), QString("Device Driver"));
+  QVERIFY(item->isChecked());
+  item->trigger();
+  QVERIFY(!item->isChecked());
+  m.reopen();
+  {
+    ScanContext c(*m.target);
+    QCOMPARE(Settings(c.registry()).Menu(3), std::string("False"));
+  }
+  auto again = window(m, ui);
+  QVERIFY(!again->mnuOptions[3]->isChecked());
+  again->cmdQuickScan_Click();
+  for (int i = 0; i < again->vbatvwResults->topLevelItemCount(); ++i)
+    QVERIFY(!again->vbatvwResults->topLevelItem(i)->text(0).startsWith("File Extensions"));
+  again->mnuOptions[3]->trigger();
+  m.reopen();
+  ScanContext c(*m.target);
+  QCOMPARE(Settings(c.registry()).Menu(3), std::string("True"));
+}
+
+void WindowsTest::minimizeWithoutTrayKeepsWindow() {
+  Machine m;
+  ScriptedInterface ui;
+  auto w = window(m, ui);
+  QVERIFY(w->tray->bRunningInTray());
+  QCOMPARE(w->tray->tip(), QString("Brisquell v1.25"));
+  w->showMinimized();
+  QTest::qWait(20);
+  if (!gui::clsTray::trayAvailable()) QVERIFY(!w->isHidden());
+  QCOMPARE(w->mnuShowOrvane->text(), QString("Brisquell v1.25"));
+  w->mnuShowOrvane_Click();
+  QVERIFY(w->isVisible());
+  QVERIFY(!(w->windowState() & Qt::WindowMinimized));
+  // The tip field keeps 63 characters.
+  w->tray->ChangeToolTip(w.get(), QString(70, 'x'));
+  QCOMPARE(w->tray->tip().size(), 63);
+}
+
+void WindowsTest::hiddenFileMenuAndCaptions() {
+  Machine m;
+  ScriptedInterface ui;
+  auto w = window(m, ui);
+  QStringList shown;
+  for (QAction* a : w->menuBar()->actions())
+    if (a->isVisible()) shown << a->text();
+  QCOMPARE(shown, QStringList({"Action", "&Settings", "Help"}));
+  QVERIFY(!w->mnuAInternetSystemCleaner->isVisible());
+  QCOMPARE(w->mnuHOnlineHelp->text(), QString("Brisquell Online Help..."));
+  QCOMPARE(w->mnuHelpAboutThisProgram->text(), QString("About Brisquell"));
+  QCOMPARE(w->lblStatus->text(), QString("Ready"));
+  QVERIFY(!w->mnuFixTheProblems->isEnabled());
+  QVERIFY(!w->cmdCancel->isVisible());
+  QCOMPARE(w->cmdCancel->toolTip(), QString("Click this button if you are sure you want to cancel the scan."));
+  // Help goes to OpenWith with the help page beside the program and "html".
+  std::string document, extension;
+  w->openDocument = [&](const std::string& d, const std::string& e) {
+    document = d;
+    extension = e;
+  };
+  w->mnuHOnlineHelp_Click();
+  QVERIFY(document.ends_with("/BrisquellHelp.htm"));
+  QVERIFY(fs::exists(document));
+  QCOMPARE(extension, std::string("html"));
+}
+
+QTEST_MAIN(WindowsTest)
+#include "WindowsTest.moc"
