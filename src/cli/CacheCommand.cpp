@@ -1,7 +1,7 @@
 // brisquell cache clear: deletes the URL cache's entries that the keep-list does not spare.
-#include <iostream>
-
 #include <fmt/format.h>
+
+#include <iostream>
 
 #include "cli/Commands.h"
 #include "optimize/CacheClearing.h"
@@ -18,7 +18,8 @@ int cacheCommand(const Global& g) {
   CacheClearing clearing(ctx);
   CacheClearResult r = clearing.ClearCache();
   for (const auto& item : r.unusableItems)
-    std::cerr << fmt::format("brisquell: DoNotDeleteCookie: \"{}\" names no cookie file; it spares nothing\n", item);
+    std::cerr << fmt::format(
+        "brisquell: DoNotDeleteCookie: \"{}\" names no cookie file; it spares nothing\n", item);
   for (const auto& f : r.failures) std::cerr << "brisquell: not deleted: " << f << "\n";
   using Outcome = CacheClearResult::Outcome;
   if (r.outcome == Outcome::Skipped) {
@@ -26,7 +27,8 @@ int cacheCommand(const Global& g) {
     return kFailed;
   }
   if (r.outcome != Outcome::SwitchedOff)
-    std::cout << fmt::format("{} entr{} deleted, {} spared.\n", r.deleted, r.deleted == 1 ? "y" : "ies", r.spared);
+    std::cout << fmt::format("{} entr{} deleted, {} spared.\n", r.deleted,
+                             r.deleted == 1 ? "y" : "ies", r.spared);
   std::string message = r.message();
   if (r.outcome == Outcome::Cleared && r.failures.empty()) {
     std::cout << message << "\n";
@@ -44,7 +46,8 @@ int cacheCommand(const Global& g) {
 
 void addCacheCommand(CLI::App& app, Global& g, int& result) {
   auto* cmd = app.add_subcommand("cache", "the browser's URL cache");
-  auto* clear = cmd->add_subcommand("clear", "delete the cache's entries, sparing the cookies of DoNotDeleteCookie");
+  auto* clear = cmd->add_subcommand(
+      "clear", "delete the cache's entries, sparing the cookies of DoNotDeleteCookie");
   cmd->require_subcommand(1);
   clear->callback([&g, &result] { result = cacheCommand(g); });
 }

@@ -1,7 +1,7 @@
 // brisquell startup [list | disable NAME | enable NAME]: the log-on programs manager.
-#include <iostream>
-
 #include <fmt/format.h>
+
+#include <iostream>
 
 #include "cli/Commands.h"
 #include "optimize/StartupPrograms.h"
@@ -39,26 +39,30 @@ int startupCommand(const Global& g, const StartupOptions& o) {
     return kOk;
   }
   if (o.name.empty()) {
-    std::cerr << fmt::format("brisquell: startup {} needs the entry's NAME (see brisquell startup list)\n", o.action);
+    std::cerr << fmt::format(
+        "brisquell: startup {} needs the entry's NAME (see brisquell startup list)\n", o.action);
     return kUsage;
   }
   const bool enable = o.action == "enable";
   std::size_t matches = 0, toChange = 0;
+  std::string shown = o.name;  // the entry's own spelling once found
   for (std::size_t i = 0; i < startup.rows().size(); ++i) {
     const StartupRow& r = startup.rows()[i];
     if (!iequals(r.tag, o.name)) continue;
-    ++matches;
+    if (matches++ == 0) shown = r.tag;
     if (r.runs != enable) {
       startup.setChecked(i, enable);
       ++toChange;
     }
   }
   if (matches == 0) {
-    std::cerr << fmt::format("brisquell: no startup program is named \"{}\" (see brisquell startup list)\n", o.name);
+    std::cerr << fmt::format(
+        "brisquell: no startup program is named \"{}\" (see brisquell startup list)\n", o.name);
     return kFailed;
   }
   if (toChange == 0) {
-    std::cout << fmt::format("{} is already switched {}; nothing was changed.\n", o.name, enable ? "on" : "off");
+    std::cout << fmt::format("{} is already switched {}; nothing was changed.\n", shown,
+                             enable ? "on" : "off");
     return kOk;
   }
   StartupDoneResult r = startup.cmdDone_Click();
@@ -68,7 +72,7 @@ int startupCommand(const Global& g, const StartupOptions& o) {
     return kFailed;
   }
   std::size_t moved = enable ? r.switchedOn : r.switchedOff;
-  if (moved) std::cout << fmt::format("{} is switched {}.\n", o.name, enable ? "on" : "off");
+  if (moved) std::cout << fmt::format("{} is switched {}.\n", shown, enable ? "on" : "off");
   return r.failures.empty() ? kOk : kFailed;
 }
 
@@ -76,7 +80,8 @@ int startupCommand(const Global& g, const StartupOptions& o) {
 
 void addStartupCommand(CLI::App& app, Global& g, int& result) {
   auto o = std::make_shared<StartupOptions>();
-  auto* cmd = app.add_subcommand("startup", "list the programs Windows starts at log-on, switch one off or on");
+  auto* cmd = app.add_subcommand(
+      "startup", "list the programs Windows starts at log-on, switch one off or on");
   cmd->add_option("ACTION", o->action, "list (default), disable or enable")
       ->check(CLI::IsMember({"list", "disable", "enable"}));
   cmd->add_option("NAME", o->name, "the entry's name, as startup list shows it");

@@ -1,7 +1,7 @@
 // brisquell tune dialup|cable|dsl|default: the TCP/IP values for the connection kind.
-#include <iostream>
-
 #include <fmt/format.h>
+
+#include <iostream>
 
 #include "cli/Commands.h"
 #include "optimize/ConnectionTuning.h"
@@ -20,7 +20,7 @@ int tuneCommand(const Global& g, const std::string& kind) {
   if (kind == "default") {
     r = tuning.cmdSetToDefault_Click();
   } else {
-    ConnectionKind k = kind == "dialup" ? ConnectionKind::DialUp
+    ConnectionKind k = kind == "dialup"  ? ConnectionKind::DialUp
                        : kind == "cable" ? ConnectionKind::Cable
                                          : ConnectionKind::Dsl;
     if (k == ConnectionKind::DialUp) tuning.optDialUpInternetAccess_Click();
@@ -37,7 +37,8 @@ int tuneCommand(const Global& g, const std::string& kind) {
   if (kind == "default" && r.done.empty() && r.failed.empty())
     std::cout << "No tuning values were set; the network stack uses its own defaults.\n";
   if (!r.failed.empty()) return kFailed;
-  std::cout << (kind == "default" ? ConnectionTuning::kDefaultsMessage : ConnectionTuning::kRestartMessage)
+  std::cout << (kind == "default" ? ConnectionTuning::kDefaultsMessage
+                                  : ConnectionTuning::kRestartMessage)
             << "\n";
   return kOk;
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/UserInterface.h"
 #include "scan/ScanContext.h"
 
 class QFrame;

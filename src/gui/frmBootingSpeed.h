@@ -3,6 +3,7 @@
 
 #include <QDialog>
 
+#include "platform/UserInterface.h"
 #include "optimize/StartupPrograms.h"
 
 class QLabel;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/UserInterface.h"
 #include "gui/QtEventPump.h"
 #include "repair/ResultsTree.h"
 #include "repair/Restore.h"

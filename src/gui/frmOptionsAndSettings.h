@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/UserInterface.h"
 #include "scan/ScanContext.h"
 
 class QCheckBox;

@@ -3,6 +3,7 @@
 
 #include <QDialog>
 
+#include "platform/UserInterface.h"
 #include "optimize/ConnectionTuning.h"
 
 class QLabel;

@@ -1,11 +1,11 @@
 // The cache walk: size query, exact buffer, keep-list test, delete; one handle at a time.
 #include "optimize/CacheClearing.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-
-#include <fmt/format.h>
 
 #include "optimize/CookieKeepList.h"
 #include "shell/Settings.h"
@@ -57,8 +57,9 @@ std::string CacheClearResult::message() const {
       return fmt::format("{} cache entr{} could not be deleted.", failures.size(),
                          failures.size() == 1 ? "y" : "ies");
     case Outcome::SwitchedOff:
-      return fmt::format("The cache was not cleared: clearing is switched off (the setting \"Cache\" is \"{}\").",
-                         switchText);
+      return fmt::format(
+          "The cache was not cleared: clearing is switched off (the setting \"Cache\" is \"{}\").",
+          switchText);
     case Outcome::Unreadable:
       return "The cache was not cleared: " + error;
     case Outcome::Skipped:
@@ -90,7 +91,8 @@ void CacheClearing::EraseIEFiles(CacheClearResult& result) {
 std::string CacheClearing::GetStrFromPtrA(const Bytes& record, std::uint32_t offset) {
   std::string text;
   trapped(ctx_.log(), kTextName, [&] {
-    if (offset == 0 || offset >= record.size()) throw TrappedError{5, "Invalid procedure call or argument"};
+    if (offset == 0 || offset >= record.size())
+      throw TrappedError{5, "Invalid procedure call or argument"};
     auto begin = record.begin() + offset;
     auto nul = std::find(begin, record.end(), 0);
     if (nul == record.end()) throw TrappedError{5, "Invalid procedure call or argument"};
@@ -105,7 +107,8 @@ void CacheClearing::GetCacheURLList(CacheClearResult& result) {
   auto unreadable = [&](std::int32_t status) {
     result.outcome = CacheClearResult::Outcome::Unreadable;
     result.error = cache.errorText();
-    if (result.error.empty()) result.error = fmt::format("the cache could not be read (error {})", status);
+    if (result.error.empty())
+      result.error = fmt::format("the cache could not be read (error {})", status);
     ctx_.log().write(kWalkName, status, result.error);
   };
   bool failed = trapped(ctx_.log(), kWalkName, [&] {
@@ -133,7 +136,8 @@ void CacheClearing::GetCacheURLList(CacheClearResult& result) {
       return;
     }
     for (;;) {
-      std::string url = GetStrFromPtrA(buffer, urlCacheRecordField(buffer, kUrlCacheSourceUrlField));
+      std::string url =
+          GetStrFromPtrA(buffer, urlCacheRecordField(buffer, kUrlCacheSourceUrlField));
       if (url.empty()) {
         result.failures.push_back("(an entry without a URL): it could not be read");
       } else if (keep.spares(CookieKeepList::cookieName(url))) {

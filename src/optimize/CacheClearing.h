@@ -20,10 +20,10 @@ struct CacheClearResult {
   Outcome outcome = Outcome::Skipped;
   std::size_t deleted = 0;
   std::size_t spared = 0;
-  std::vector<std::string> failures;        // "URL: why" per entry that stays
-  std::vector<std::string> unusableItems;   // keep-list items that spare nothing
-  std::string switchText;                   // the clearing switch as read
-  std::string error;                        // why the cache could not be read
+  std::vector<std::string> failures;       // "URL: why" per entry that stays
+  std::vector<std::string> unusableItems;  // keep-list items that spare nothing
+  std::string switchText;                  // the clearing switch as read
+  std::string error;                       // why the cache could not be read
 
   /// The message of the window; empty for Skipped. Claims a cleared cache only when it is one.
   std::string message() const;
@@ -31,7 +31,8 @@ struct CacheClearResult {
 
 class CacheClearing {
  public:
-  static constexpr std::string_view kClearedMessage = "All Cache Files have been cleared sucessfully.";
+  static constexpr std::string_view kClearedMessage =
+      "All Cache Files have been cleared sucessfully.";
 
   explicit CacheClearing(ScanContext& ctx) : ctx_(ctx) {}
 

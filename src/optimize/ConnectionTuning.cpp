@@ -128,8 +128,8 @@ std::string ConnectionTuning::generalDate(std::time_t t) {
   std::tm tm{};
   localtime_r(&t, &tm);
   int hour = tm.tm_hour % 12 == 0 ? 12 : tm.tm_hour % 12;
-  return fmt::format("{}/{}/{} {}:{:02}:{:02} {}", tm.tm_mon + 1, tm.tm_mday, tm.tm_year + 1900, hour,
-                     tm.tm_min, tm.tm_sec, tm.tm_hour < 12 ? "AM" : "PM");
+  return fmt::format("{}/{}/{} {}:{:02}:{:02} {}", tm.tm_mon + 1, tm.tm_mday, tm.tm_year + 1900,
+                     hour, tm.tm_min, tm.tm_sec, tm.tm_hour < 12 ? "AM" : "PM");
 }
 
 }  // namespace brisquell

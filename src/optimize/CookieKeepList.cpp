@@ -88,7 +88,8 @@ bool CookieKeepList::load(FileSystem& files, std::string_view installFolder, std
     return false;
   }
   exists_ = true;
-  for (std::string& item : items(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()))) {
+  for (std::string& item :
+       items(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()))) {
     auto name = reduce(item);
     if (!name) {
       unusable_.push_back(std::move(item));

@@ -1,10 +1,10 @@
 // Listing of log-on programs and the moves between the run key and the disabled-startup store.
 #include "optimize/StartupPrograms.h"
 
+#include <fmt/format.h>
+
 #include <cmath>
 #include <cstdlib>
-
-#include <fmt/format.h>
 
 namespace brisquell {
 
@@ -117,8 +117,8 @@ void StartupPrograms::RegWindowsStartup(HKEY root, std::string_view keyPath) {
   });
 }
 
-bool StartupPrograms::RegCreateKeyValue(HKEY root, std::string_view keyPath,
-                                        std::string_view name, std::string_view value) {
+bool StartupPrograms::RegCreateKeyValue(HKEY root, std::string_view keyPath, std::string_view name,
+                                        std::string_view value) {
   bool ok = false;
   trapped(ctx_.log(), kCreateName, [&] {
     RegistryStore& store = ctx_.registry().store();
@@ -130,9 +130,10 @@ bool StartupPrograms::RegCreateKeyValue(HKEY root, std::string_view keyPath,
       double d = std::strtod(trimBlanks(value).c_str(), nullptr);
       if (d < -2147483648.0 || d > 2147483647.0) throw TrappedError{6, "Overflow"};
       auto v = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::nearbyint(d)));
-      st = store.setValue(h, name, REG_DWORD,
-                          Bytes{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-                                static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)});
+      st = store.setValue(
+          h, name, REG_DWORD,
+          Bytes{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)});
     } else {
       std::string text = trimBlanks(value);
       Bytes data(text.begin(), text.end());

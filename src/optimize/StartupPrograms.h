@@ -32,8 +32,10 @@ struct StartupDoneResult {
 class StartupPrograms {
  public:
   static constexpr std::string_view kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-  static constexpr std::string_view kStoreParent = "Software\\VB and VBA Program Settings\\Brisquell";
-  static constexpr std::string_view kStoreKey = "Software\\VB and VBA Program Settings\\Brisquell\\Run";
+  static constexpr std::string_view kStoreParent =
+      "Software\\VB and VBA Program Settings\\Brisquell";
+  static constexpr std::string_view kStoreKey =
+      "Software\\VB and VBA Program Settings\\Brisquell\\Run";
 
   static constexpr std::string_view kCaption = "Brisquell - Speed up your computer";
   static constexpr std::string_view kHeading = "Speed Up Your Computer ";

@@ -17,7 +17,9 @@ class NoUrlCache final : public UrlCache {
     handle = 0;
     return CACHE_FILE_NOT_FOUND;
   }
-  std::int32_t findNextEntry(Handle, Bytes*, std::uint32_t&) override { return CACHE_INVALID_HANDLE; }
+  std::int32_t findNextEntry(Handle, Bytes*, std::uint32_t&) override {
+    return CACHE_INVALID_HANDLE;
+  }
   std::int32_t deleteEntry(std::string_view) override { return CACHE_FILE_NOT_FOUND; }
   std::int32_t findClose(Handle) override { return CACHE_INVALID_HANDLE; }
   std::string errorText() const override { return "this kind of target keeps no URL cache"; }

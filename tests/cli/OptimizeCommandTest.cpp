@@ -1,7 +1,7 @@
 // brisquell startup, tune and cache from the outside: output, exit codes, what reaches the target.
-#include <filesystem>
-
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "platform/machine/MachineFolder.h"
 #include "support/TempDir.h"
@@ -19,7 +19,8 @@ const char* kRunMachine = R"(
 "Old"="C:\\Old\\old.exe"
 )";
 
-const std::string kCacheDir = "drive_c/Documents and Settings/user/Local Settings/Temporary Internet Files";
+const std::string kCacheDir =
+    "drive_c/Documents and Settings/user/Local Settings/Temporary Internet Files";
 
 // A value of HKEY_LOCAL_MACHINE as the machine folder holds it on disk.
 std::string savedValue(const std::string& folder, std::string_view key, std::string_view name) {
@@ -27,7 +28,8 @@ std::string savedValue(const std::string& folder, std::string_view key, std::str
   auto m = MachineFolder::open(folder, err);
   if (!m) return err.message;
   HKEY h = 0;
-  if (m->registry().openKey(HKEY_LOCAL_MACHINE, key, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return "(no key)";
+  if (m->registry().openKey(HKEY_LOCAL_MACHINE, key, KEY_ALL_ACCESS, h) != ERROR_SUCCESS)
+    return "(no key)";
   std::uint32_t type = 0;
   Bytes data;
   std::int32_t st = m->registry().queryValue(h, name, type, data);
@@ -36,7 +38,9 @@ std::string savedValue(const std::string& folder, std::string_view key, std::str
   return std::string(data.begin(), data.end() - 1);
 }
 
-bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
+bool contains(const std::string& hay, const std::string& needle) {
+  return hay.find(needle) != std::string::npos;
+}
 
 }  // namespace
 
@@ -45,15 +49,17 @@ TEST(StartupCommand, ListDisableEnable) {
   makeMachine(d / "m", kRunMachine);
   auto list = runCli({"--target", d / "m", "startup"});
   ASSERT_EQ(list.exitCode, 0) << list.err;
-  EXPECT_TRUE(contains(list.out, "yes   Tray  \"C:\\Nimbus\\nmtray.exe\" /background\n")) << list.out;
+  EXPECT_TRUE(contains(list.out, "yes   Tray  \"C:\\Nimbus\\nmtray.exe\" /background\n"))
+      << list.out;
   EXPECT_TRUE(contains(list.out, "no    Old   C:\\Old\\old.exe\n")) << list.out;
   EXPECT_FALSE(contains(list.out, "nmagent"));
 
   auto off = runCli({"--target", d / "m", "startup", "disable", "tray"});
   ASSERT_EQ(off.exitCode, 0) << off.err;
-  EXPECT_EQ(off.out, "tray is switched off.\n");
+  EXPECT_EQ(off.out, "Tray is switched off.\n");
   auto after = runCli({"--target", d / "m", "startup", "list"});
-  EXPECT_TRUE(contains(after.out, "no    Tray  \"C:\\Nimbus\\nmtray.exe\" /background\n")) << after.out;
+  EXPECT_TRUE(contains(after.out, "no    Tray  \"C:\\Nimbus\\nmtray.exe\" /background\n"))
+      << after.out;
 
   auto on = runCli({"--target", d / "m", "startup", "enable", "Old"});
   ASSERT_EQ(on.exitCode, 0) << on.err;
@@ -77,8 +83,10 @@ TEST(TuneCommand, WritesTheValuesOfTheKindAndSaves) {
   ASSERT_EQ(cable.exitCode, 0) << cable.err;
   EXPECT_TRUE(contains(cable.out, "VxD\\MSTCP\\DefaultRcvWindow = 372300"));
   EXPECT_TRUE(contains(cable.out, "NetTrans\\MaxMTU = 1500"));
-  EXPECT_TRUE(contains(cable.out, "For the changes to take effect, you must restart your computer."));
-  EXPECT_EQ(savedValue(d / "m", "SYSTEM\\CurrentControlSet\\Services\\Class\\NetTrans", "MaxMSS"), "1460");
+  EXPECT_TRUE(
+      contains(cable.out, "For the changes to take effect, you must restart your computer."));
+  EXPECT_EQ(savedValue(d / "m", "SYSTEM\\CurrentControlSet\\Services\\Class\\NetTrans", "MaxMSS"),
+            "1460");
   auto dial = runCli({"--target", d / "m", "tune", "dialup"});
   ASSERT_EQ(dial.exitCode, 0) << dial.err;
   EXPECT_TRUE(contains(dial.out, "DefaultRcvWindow = 8192"));
@@ -95,13 +103,17 @@ TEST(CacheCommand, ReportsDeletedAndSparedAndHonoursTheSwitch) {
   TempDir d;
   makeMachine(d / "m", "");
   writeText(d / ("m/" + kCacheDir + "/cache-index.txt"),
-            "BRISQUELL URL CACHE 1\nhttp://a.example/\tX\\a[1].htm\nCookie:user@b.example/\tCookies\\user@b[1].txt\n");
+            "BRISQUELL URL CACHE "
+            "1\nhttp://a.example/\tX\\a[1].htm\nCookie:user@b.example/\tCookies\\user@b[1].txt\n");
   writeText(d / ("m/" + kCacheDir + "/X/a[1].htm"), "a");
   writeText(d / ("m/" + kCacheDir + "/Cookies/user@b[1].txt"), "b");
   writeText(d / "m/drive_c/Program Files/Brisquell/DoNotDeleteCookie", "User@B\nC:\\x\\y\n");
 
-  makeMachine(d / "off", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quandrel Technology\\Brisquell\\IESettings]\n\"Cache\"=\"0\"\n");
-  writeText(d / ("off/" + kCacheDir + "/cache-index.txt"), "BRISQUELL URL CACHE 1\nhttp://a.example/\ta.htm\n");
+  makeMachine(d / "off",
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quandrel "
+              "Technology\\Brisquell\\IESettings]\n\"Cache\"=\"0\"\n");
+  writeText(d / ("off/" + kCacheDir + "/cache-index.txt"),
+            "BRISQUELL URL CACHE 1\nhttp://a.example/\ta.htm\n");
   auto off = runCli({"--target", d / "off", "cache", "clear"});
   EXPECT_EQ(off.exitCode, 0) << off.err;
   EXPECT_FALSE(contains(off.out, "cleared sucessfully"));
@@ -109,7 +121,8 @@ TEST(CacheCommand, ReportsDeletedAndSparedAndHonoursTheSwitch) {
 
   auto clear = runCli({"--target", d / "m", "cache", "clear"});
   ASSERT_EQ(clear.exitCode, 0) << clear.err;
-  EXPECT_EQ(clear.out, "1 entry deleted, 1 spared.\nAll Cache Files have been cleared sucessfully.\n");
+  EXPECT_EQ(clear.out,
+            "1 entry deleted, 1 spared.\nAll Cache Files have been cleared sucessfully.\n");
   EXPECT_TRUE(contains(clear.err, "\"C:\\x\\y\" names no cookie file"));
   EXPECT_FALSE(std::filesystem::exists(d / ("m/" + kCacheDir + "/X/a[1].htm")));
   EXPECT_TRUE(std::filesystem::exists(d / ("m/" + kCacheDir + "/Cookies/user@b[1].txt")));
@@ -117,7 +130,8 @@ TEST(CacheCommand, ReportsDeletedAndSparedAndHonoursTheSwitch) {
   writeText(d / ("m/" + kCacheDir + "/cache-index.txt"), "BRISQUELL URL CACHE 1\nno tab\n");
   auto bad = runCli({"--target", d / "m", "cache", "clear"});
   EXPECT_EQ(bad.exitCode, 1);
-  EXPECT_TRUE(contains(bad.err, "cache-index.txt:2: expected the URL, a tab and the local file")) << bad.err;
+  EXPECT_TRUE(contains(bad.err, "cache-index.txt:2: expected the URL, a tab and the local file"))
+      << bad.err;
   EXPECT_FALSE(contains(bad.out, "sucessfully"));
   EXPECT_EQ(runCli({"--target", d / "m", "cache"}).exitCode, 2);
 }
@@ -128,7 +142,8 @@ TEST(CacheCommand, DemoMachineSparesTwoCookies) {
                         std::filesystem::copy_options::recursive);
   auto r = runCli({"--target", d / "demo", "cache", "clear"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "5 entries deleted, 2 spared.\nAll Cache Files have been cleared sucessfully.\n");
+  EXPECT_EQ(r.out,
+            "5 entries deleted, 2 spared.\nAll Cache Files have been cleared sucessfully.\n");
 }
 
 }  // namespace brisquell::test

@@ -1,11 +1,10 @@
 // Cache clearing: the clearing switch, the keep-list (reduction, matching, bad items), the walk
 // over the folder cache, and a damaged index.
-#include "optimize/CacheClearing.h"
+#include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include <gtest/gtest.h>
-
+#include "optimize/CacheClearing.h"
 #include "optimize/CookieKeepList.h"
 #include "scan/ScanTestSupport.h"
 
@@ -13,10 +12,12 @@ namespace brisquell::test {
 
 namespace {
 
-const std::string kCacheDir = "drive_c/Documents and Settings/user/Local Settings/Temporary Internet Files";
+const std::string kCacheDir =
+    "drive_c/Documents and Settings/user/Local Settings/Temporary Internet Files";
 const std::string kKeepFile = "drive_c/Program Files/Brisquell/DoNotDeleteCookie";
 const std::string kCookiePath =
-    "C:\\Documents and Settings\\user\\Local Settings\\Temporary Internet Files\\Cookies\\user@quillpad[1].txt";
+    "C:\\Documents and Settings\\user\\Local Settings\\Temporary Internet "
+    "Files\\Cookies\\user@quillpad[1].txt";
 
 const std::vector<std::pair<std::string, std::string>> kEntries = {
     {"http://www.quillpad.example/index.htm", "Content.IE5\\K3J9ZQ2L\\index[1].htm"},
@@ -35,7 +36,8 @@ std::string hostFile(const std::string& rel) {
 
 struct Cache {
   ScanMachine m;
-  explicit Cache(const std::string& reg = "", const std::string& keepList = "", bool withKeepList = false)
+  explicit Cache(const std::string& reg = "", const std::string& keepList = "",
+                 bool withKeepList = false)
       : m(reg) {
     std::string index = "BRISQUELL URL CACHE 1\n";
     for (const auto& [url, file] : kEntries) {
@@ -61,7 +63,10 @@ struct Cache {
 
 const char* switchValue(const char* v) {
   static std::string reg;
-  reg = std::string("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quandrel Technology\\Brisquell\\IESettings]\n\"Cache\"=\"") + v + "\"\n";
+  reg = std::string(
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quandrel "
+            "Technology\\Brisquell\\IESettings]\n\"Cache\"=\"") +
+        v + "\"\n";
   return reg.c_str();
 }
 
@@ -111,7 +116,9 @@ TEST(CacheKeepList, CookieSparedByFullPathOthersDeleted) {
   EXPECT_EQ(r.deleted, 4u);
   EXPECT_EQ(r.spared, 1u);
   EXPECT_EQ(c.left(), (std::vector<std::string>{"Cookie:user@quillpad.example/"}));
-  EXPECT_EQ(c.index(), "BRISQUELL URL CACHE 1\nCookie:user@quillpad.example/\tCookies\\user@quillpad[1].txt\n");
+  EXPECT_EQ(
+      c.index(),
+      "BRISQUELL URL CACHE 1\nCookie:user@quillpad.example/\tCookies\\user@quillpad[1].txt\n");
 }
 
 TEST(CacheKeepList, CookieSparedByBareNameInCapitals) {
@@ -129,10 +136,10 @@ TEST(CacheKeepList, EmptyItemsSpareNothing) {
 }
 
 TEST(CacheKeepList, ItemThatCannotBeReducedMatchesNothingAndTheWalkGoesOn) {
-  Cache c("", "C:\\short.txt\nuser@adnetwork\n", true);
+  Cache c("", "C:\\a.txt\nuser@adnetwork\n", true);
   auto r = c.clear();
   EXPECT_EQ(r.outcome, CacheClearResult::Outcome::Cleared);
-  EXPECT_EQ(r.unusableItems, (std::vector<std::string>{"C:\\short.txt"}));
+  EXPECT_EQ(r.unusableItems, (std::vector<std::string>{"C:\\a.txt"}));
   EXPECT_EQ(r.spared, 1u);
   EXPECT_EQ(r.deleted, 4u);
   EXPECT_EQ(c.left(), (std::vector<std::string>{"Cookie:user@adnetwork.example/"}));
@@ -191,11 +198,14 @@ TEST(CacheWalk, TextOfARecordIsReadWithinItsBounds) {
   ScanMachine m("");
   CacheClearing clearing(*m.ctx);
   Bytes record = makeUrlCacheRecord("http://a/", "C:\\x");
-  EXPECT_EQ(clearing.GetStrFromPtrA(record, urlCacheRecordField(record, kUrlCacheSourceUrlField)), "http://a/");
-  EXPECT_EQ(clearing.GetStrFromPtrA(record, urlCacheRecordField(record, kUrlCacheLocalFileField)), "C:\\x");
+  EXPECT_EQ(clearing.GetStrFromPtrA(record, urlCacheRecordField(record, kUrlCacheSourceUrlField)),
+            "http://a/");
+  EXPECT_EQ(clearing.GetStrFromPtrA(record, urlCacheRecordField(record, kUrlCacheLocalFileField)),
+            "C:\\x");
   EXPECT_EQ(clearing.GetStrFromPtrA(record, 999), "");
   record.pop_back();  // no terminating NUL inside the record
-  EXPECT_EQ(clearing.GetStrFromPtrA(record, urlCacheRecordField(record, kUrlCacheLocalFileField)), "");
+  EXPECT_EQ(clearing.GetStrFromPtrA(record, urlCacheRecordField(record, kUrlCacheLocalFileField)),
+            "");
   EXPECT_NE(m.log().find("GetStrFromPtrA"), std::string::npos);
 }
 

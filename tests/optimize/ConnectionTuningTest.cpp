@@ -1,8 +1,7 @@
 // Connection tuning: the values per connection kind, "LastTime", the stored kind, the defaults.
-#include "optimize/ConnectionTuning.h"
-
 #include <gtest/gtest.h>
 
+#include "optimize/ConnectionTuning.h"
 #include "scan/ScanTestSupport.h"
 
 namespace brisquell::test {
@@ -11,7 +10,8 @@ namespace {
 
 constexpr std::string_view kStack = ConnectionTuning::kStackKey;
 constexpr std::string_view kTransport = ConnectionTuning::kTransportKey;
-constexpr std::string_view kKinds = "SOFTWARE\\Quandrel Technology\\Brisquell\\frmSpeedIntenetConnection";
+constexpr std::string_view kKinds =
+    "SOFTWARE\\Quandrel Technology\\Brisquell\\frmSpeedIntenetConnection";
 
 struct Tuning {
   ScanMachine m;
@@ -24,10 +24,12 @@ struct Tuning {
     return m.ctx->registry().QueryValue(HKEY_LOCAL_MACHINE, key, name, text) ? text : "(none)";
   }
   std::vector<std::string> tuning() {
-    return {value(kStack, "DefaultRcvWindow"), value(kStack, "DefaultTTL"), value(kTransport, "MaxMSS"),
-            value(kTransport, "MaxMTU")};
+    return {value(kStack, "DefaultRcvWindow"), value(kStack, "DefaultTTL"),
+            value(kTransport, "MaxMSS"), value(kTransport, "MaxMTU")};
   }
-  std::string lastTime() { return value("SOFTWARE\\Quandrel Technology\\Brisquell\\Optimization", "LastTime"); }
+  std::string lastTime() {
+    return value("SOFTWARE\\Quandrel Technology\\Brisquell\\Optimization", "LastTime");
+  }
 };
 
 }  // namespace

@@ -1,8 +1,7 @@
 // Log-on programs: listing, the first-listing flag, and Done's moves that never lose an entry.
-#include "optimize/StartupPrograms.h"
-
 #include <gtest/gtest.h>
 
+#include "optimize/StartupPrograms.h"
 #include "scan/ScanTestSupport.h"
 
 namespace brisquell::test {
@@ -44,7 +43,8 @@ struct Startup {
   /// "tag|text|checked" per row.
   std::vector<std::string> rows() {
     std::vector<std::string> out;
-    for (const auto& r : s.rows()) out.push_back(r.tag + "|" + r.text + "|" + (r.checked ? "on" : "off"));
+    for (const auto& r : s.rows())
+      out.push_back(r.tag + "|" + r.text + "|" + (r.checked ? "on" : "off"));
     return out;
   }
   void reload() { s.Form_Load(); }
@@ -72,7 +72,9 @@ TEST(StartupListing, EntriesWithoutDrivePathAreNeitherListedNorTouched) {
   EXPECT_TRUE(r.failures.empty());
   EXPECT_EQ(t.run("nmagent"), "nmagent.exe");
   EXPECT_EQ(t.stored("nmagent"), "(none)");
-  EXPECT_EQ(t.value(HKEY_LOCAL_MACHINE, std::string(kRun) + "\\OptionalComponents\\IMAIL", "Installed"), "1");
+  EXPECT_EQ(
+      t.value(HKEY_LOCAL_MACHINE, std::string(kRun) + "\\OptionalComponents\\IMAIL", "Installed"),
+      "1");
 }
 
 TEST(StartupListing, OwnValuesOfStartingKeyListedOnlyOnFirstWalk) {
@@ -109,7 +111,8 @@ TEST(StartupListing, LongCommandIsListedWholeAndLaterValuesStay) {
   std::string escaped = "C:\\\\" + std::string(300, 'x') + ".exe";
   Startup t(R"(
 [HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run]
-"Long"=")" + escaped + R"("
+"Long"=")" + escaped +
+            R"("
 "After"="C:\\after.exe"
 )");
   ASSERT_EQ(t.s.rows().size(), 2u);
@@ -157,8 +160,9 @@ TEST(StartupDone, SeveralEntriesOffAndOnInOneDone) {
   for (const char* n : {"A", "B", "C"}) EXPECT_EQ(t.run(n), "(none)") << n;
   for (const char* n : {"X", "Y", "Z"}) EXPECT_EQ(t.stored(n), "(none)") << n;
   t.reload();
-  EXPECT_EQ(t.rows(), (std::vector<std::string>{"X|C:\\x.exe|on", "Y|C:\\y.exe|on", "Z|C:\\z.exe|on",
-                                                 "A|C:\\a.exe|off", "B|C:\\b.exe|off", "C|C:\\c.exe|off"}));
+  EXPECT_EQ(t.rows(),
+            (std::vector<std::string>{"X|C:\\x.exe|on", "Y|C:\\y.exe|on", "Z|C:\\z.exe|on",
+                                      "A|C:\\a.exe|off", "B|C:\\b.exe|off", "C|C:\\c.exe|off"}));
 }
 
 TEST(StartupDone, UncheckedStoredEntryAndCheckedRunEntryStayPut) {
@@ -215,10 +219,12 @@ TEST(StartupDone, CloseWithoutDoneChangesNothing) {
 TEST(StartupRegCreateKeyValue, NumbersAsDwordTextTrimmedAndKeyCreated) {
   Startup t("");
   EXPECT_TRUE(t.s.RegCreateKeyValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\Key", "n", "42"));
-  EXPECT_TRUE(t.s.RegCreateKeyValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\Key", "s", "  C:\\a.exe  "));
+  EXPECT_TRUE(
+      t.s.RegCreateKeyValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\Key", "s", "  C:\\a.exe  "));
   RegistryStore& store = t.m.machine->registry();
   HKEY h = 0;
-  ASSERT_EQ(store.openKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\Key", KEY_ALL_ACCESS, h), ERROR_SUCCESS);
+  ASSERT_EQ(store.openKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\Key", KEY_ALL_ACCESS, h),
+            ERROR_SUCCESS);
   std::uint32_t type = 0;
   Bytes data;
   ASSERT_EQ(store.queryValue(h, "n", type, data), ERROR_SUCCESS);
@@ -229,7 +235,8 @@ TEST(StartupRegCreateKeyValue, NumbersAsDwordTextTrimmedAndKeyCreated) {
   std::string s = "C:\\a.exe";
   EXPECT_EQ(data, Bytes(s.c_str(), s.c_str() + s.size() + 1));
   store.closeKey(h);
-  EXPECT_FALSE(t.s.RegCreateKeyValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\Key", "big", "99999999999"));
+  EXPECT_FALSE(
+      t.s.RegCreateKeyValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\Key", "big", "99999999999"));
   EXPECT_NE(t.m.log().find("RegCreateKeyValue of frmBootingSpeed"), std::string::npos);
 }
 

@@ -1,10 +1,9 @@
 // The folder URL cache: the size protocol of the enumeration, deletion, and index checks.
-#include "platform/cache/FolderUrlCache.h"
+#include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include <gtest/gtest.h>
-
+#include "platform/cache/FolderUrlCache.h"
 #include "platform/machine/MachineFolder.h"
 #include "support/TempDir.h"
 
@@ -12,7 +11,8 @@ namespace brisquell::test {
 
 namespace {
 
-const std::string kDir = "drive_c/Documents and Settings/user/Local Settings/Temporary Internet Files";
+const std::string kDir =
+    "drive_c/Documents and Settings/user/Local Settings/Temporary Internet Files";
 
 struct Folder {
   TempDir d;
@@ -54,13 +54,16 @@ TEST(FolderUrlCache, LivesInTheUsersProfile) {
 }
 
 TEST(FolderUrlCache, EnumerationAsksForTheSizeFirst) {
-  Folder f("BRISQUELL URL CACHE 1\r\n; two entries\r\nhttp://a/\tA\\a.htm\r\nCookie:u@b.example/\tCookies\\u@b[1].txt\r\n");
+  Folder f(
+      "BRISQUELL URL CACHE 1\r\n; two "
+      "entries\r\nhttp://a/\tA\\a.htm\r\nCookie:u@b.example/\tCookies\\u@b[1].txt\r\n");
   std::uint32_t size = 0;
   UrlCache::Handle h = 0;
   ASSERT_EQ(f.cache().findFirstEntry(nullptr, size, h), CACHE_INSUFFICIENT_BUFFER);
   EXPECT_EQ(h, 0u);
   Bytes expected = makeUrlCacheRecord(
-      "http://a/", "C:\\Documents and Settings\\user\\Local Settings\\Temporary Internet Files\\A\\a.htm");
+      "http://a/",
+      "C:\\Documents and Settings\\user\\Local Settings\\Temporary Internet Files\\A\\a.htm");
   EXPECT_EQ(size, expected.size());
   Bytes buffer(size);
   ASSERT_EQ(f.cache().findFirstEntry(&buffer, size, h), CACHE_OK);
@@ -92,7 +95,8 @@ TEST(FolderUrlCache, MissingIndexIsAnEmptyCache) {
 TEST(FolderUrlCache, DeletingAnEntryDeletesItsFileAndKeepsTheOtherLines) {
   Folder f;
   auto& cache = static_cast<FolderUrlCache&>(f.cache());
-  ASSERT_TRUE(cache.addEntry("http://a/", "Content.IE5/X/a[1].htm", Bytes{'a'})) << cache.errorText();
+  ASSERT_TRUE(cache.addEntry("http://a/", "Content.IE5/X/a[1].htm", Bytes{'a'}))
+      << cache.errorText();
   ASSERT_TRUE(cache.addEntry("http://b/", "Content.IE5\\X\\b[1].htm", Bytes{'b'}));
   EXPECT_FALSE(cache.addEntry("http://b/", "Content.IE5\\X\\c.htm", Bytes{}));
   EXPECT_FALSE(cache.addEntry("http://c/", "..\\..\\escape.txt", Bytes{}));
@@ -108,14 +112,18 @@ TEST(FolderUrlCache, DeletingAnEntryDeletesItsFileAndKeepsTheOtherLines) {
 TEST(FolderUrlCache, DamagedIndexNamesFileAndLine) {
   Folder f;
   const std::string h = "BRISQUELL URL CACHE 1\n";
-  EXPECT_NE(f.error("http://a/\ta.htm\n").find("cache-index.txt:1: not a URL cache index"), std::string::npos);
-  EXPECT_NE(f.error(h + "\nhttp://a/ a.htm\n").find("cache-index.txt:3: expected the URL, a tab"), std::string::npos);
+  EXPECT_NE(f.error("http://a/\ta.htm\n").find("cache-index.txt:1: not a URL cache index"),
+            std::string::npos);
+  EXPECT_NE(f.error(h + "\nhttp://a/ a.htm\n").find("cache-index.txt:3: expected the URL, a tab"),
+            std::string::npos);
   EXPECT_NE(f.error(h + "http://a/\ta\tb\n").find(":2: more than one tab"), std::string::npos);
   EXPECT_NE(f.error(h + "\ta.htm\n").find(":2: the URL is empty"), std::string::npos);
-  EXPECT_NE(f.error(h + "http://a/\t..\\..\\WINDOWS\\x.dll\n").find(":2: the local file"), std::string::npos);
+  EXPECT_NE(f.error(h + "http://a/\t..\\..\\WINDOWS\\x.dll\n").find(":2: the local file"),
+            std::string::npos);
   EXPECT_NE(f.error(h + "http://a/\tC:\\x.txt\n").find(":2: the local file"), std::string::npos);
   EXPECT_NE(f.error(h + "http://a/\t\\x.txt\n").find(":2: the local file"), std::string::npos);
-  EXPECT_NE(f.error(h + "http://a/\ta\nhttp://a/\tb\n").find(":3: the URL is listed twice (first on line 2)"),
+  EXPECT_NE(f.error(h + "http://a/\ta\nhttp://a/\tb\n")
+                .find(":3: the URL is listed twice (first on line 2)"),
             std::string::npos);
 }
 

@@ -94,7 +94,9 @@ TEST(ScanDriver, CountsBeyondSixteenBits) {
   m.scan();
   EXPECT_EQ(m.problems().size(), 33000u);
   for (const auto& s : m.ctx->sections())
-    if (s.name == "Microsoft Shared") EXPECT_EQ(s.problems, "33000 Registry Problems");
+    if (s.name == "Microsoft Shared") {
+      EXPECT_EQ(s.problems, "33000 Registry Problems");
+    }
   EXPECT_TRUE(m.ctx->progress()[8].darkRed);
 }
 

@@ -1,10 +1,10 @@
 // Folder cache: strict index parsing, snapshot enumeration, file-then-index deletion.
 #include "platform/cache/FolderUrlCache.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <unordered_map>
-
-#include <fmt/format.h>
 
 namespace brisquell {
 
@@ -61,7 +61,8 @@ std::string FolderUrlCache::folderFor(const MachineInfo& m) {
   while (windows.size() > 3 && windows.back() == '\\') windows.pop_back();
   if (m.platformId == 1) return joinPath(windows, "Temporary Internet Files");
   std::string drive = windows.size() >= 2 && windows[1] == ':' ? windows.substr(0, 2) : "C:";
-  return drive + "\\Documents and Settings\\" + m.userName + "\\Local Settings\\Temporary Internet Files";
+  return drive + "\\Documents and Settings\\" + m.userName +
+         "\\Local Settings\\Temporary Internet Files";
 }
 
 std::string FolderUrlCache::indexPath() const { return joinPath(folder_, kIndexName); }
@@ -87,7 +88,8 @@ bool FolderUrlCache::load(Index& index) {
   std::size_t at = 0;
   while (at < text.size()) {
     std::size_t nl = text.find('\n', at);
-    std::string_view line = text.substr(at, nl == std::string_view::npos ? std::string_view::npos : nl - at);
+    std::string_view line =
+        text.substr(at, nl == std::string_view::npos ? std::string_view::npos : nl - at);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     index.lines.emplace_back(line);
     if (nl == std::string_view::npos) break;
@@ -131,7 +133,8 @@ bool FolderUrlCache::store(const Index& index) {
   for (const std::string& line : index.lines) text += line + eol;
   std::int32_t st = files_.writeFile(indexPath(), Bytes(text.begin(), text.end()));
   if (st != FS_OK) {
-    error_ = fmt::format("{}: could not be written (error {}); the index is unchanged", indexName(), st);
+    error_ =
+        fmt::format("{}: could not be written (error {}); the index is unchanged", indexName(), st);
     return false;
   }
   return true;

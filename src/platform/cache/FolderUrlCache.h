@@ -46,7 +46,7 @@ class FolderUrlCache final : public UrlCache {
 
   struct Entry {
     std::string url;
-    std::string file;  // relative to the cache folder, components joined with "\"
+    std::string file;      // relative to the cache folder, components joined with "\"
     std::size_t line = 0;  // 0-based index into the index file's lines
   };
   /// Reads the index; false (errorText() set) when it cannot be read or is damaged.

@@ -194,9 +194,11 @@ HKEY MemoryRegistry::addHandle(Key* key) {
     std::uint32_t h = freeHandles_.back();
     freeHandles_.pop_back();
     handles_[h - 1] = key;
+    open_[h - 1] = true;
     return h;
   }
   handles_.push_back(key);
+  open_.push_back(true);
   return static_cast<HKEY>(handles_.size());
 }
 
@@ -222,10 +224,10 @@ std::int32_t MemoryRegistry::createKey(HKEY key, std::string_view subKey, HKEY& 
 
 std::int32_t MemoryRegistry::closeKey(HKEY key) {
   if (key & 0x80000000u) return ERROR_SUCCESS;
-  if (key == 0 || key > handles_.size() ||
-      std::find(freeHandles_.begin(), freeHandles_.end(), key) != freeHandles_.end())
+  if (key == 0 || key > handles_.size() || !open_[key - 1])
     return ERROR_INVALID_HANDLE;  // closing twice must not hand one handle out twice
   handles_[key - 1] = nullptr;
+  open_[key - 1] = false;
   freeHandles_.push_back(key);
   return ERROR_SUCCESS;
 }

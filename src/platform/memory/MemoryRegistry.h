@@ -91,6 +91,7 @@ class MemoryRegistry final : public RegistryStore {
 
   std::unique_ptr<Key> hklm_, hkcu_, hku_, hkcc_;
   std::vector<Key*> handles_;  // handle = position + 1
+  std::vector<bool> open_;  // per handle: not yet closed
   std::vector<std::uint32_t> freeHandles_;
   bool modified_ = false;
 };
