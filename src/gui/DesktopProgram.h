@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "gui/frmMain.h"
 #include "platform/Target.h"
 #include "platform/UserInterface.h"
 
 namespace brisquell::gui {
 
-class frmMain;
+
 
 struct EntryOptions {
   std::string lockFolder;    // empty: the user's runtime folder

@@ -164,7 +164,7 @@ void frmMain::buildWindow() {
   outer->setContentsMargins(0, 0, 0, 0);
   outer->setSpacing(0);
   Image1 = new QLabel(central);
-  Image1->setPixmap(headerPicture(760, 64, qs(kProductName), "Registry cleaner"));
+  Image1->setPixmap(headerPicture(2400, 64, qs(kProductName), "Registry cleaner"));
   Image1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   Image1->setStyleSheet("background: #1a4c9a;");
   outer->addWidget(Image1);

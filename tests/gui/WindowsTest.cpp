@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "gui/DesktopProgram.h"
+#include "gui/clsTray.h"
 #include "gui/frmMain.h"
 #include "gui/frmOptionsAndSettings.h"
 #include "gui/frmRestore.h"
@@ -43,10 +44,13 @@ struct Machine {
     fs::create_directories(folder + "/drive_c/Program Files/Brisquell/Backup");
     reopen();
   }
-  void reopen() {
+  void reopen() { target = fresh(); }
+  // The machine as it is on disk now, beside the one the windows hold.
+  std::unique_ptr<Target> fresh() const {
     TargetError error;
-    target = openTarget(folder, error);
-    if (!target) qFatal("cannot open the demo machine: %s", error.message.c_str());
+    auto t = openTarget(folder, error);
+    if (!t) qFatal("cannot open the demo machine: %s", error.message.c_str());
+    return t;
   }
 };
 
@@ -174,8 +178,8 @@ void WindowsTest::fixAsksRepairsAndReturnsToStartPage() {
   QVERIFY(!ui.informed.empty());
   QCOMPARE(ui.informed.back(), Repair::endMessage(found, found));
   // What was repaired is gone from the machine on disk.
-  m.reopen();
-  ScanContext ctx(*m.target);
+  auto onDisk = m.fresh();
+  ScanContext ctx(*onDisk);
   runScan(ctx, ScanMode::Quick);
   QCOMPARE(ctx.problems().size(), std::size_t(0));
 }
@@ -210,8 +214,8 @@ void WindowsTest::restoreLoadsAndWritesBack() {
   QVERIFY(contains(ui.informed, Restore::kCompleted));
   QVERIFY(w->picMain->isVisible());
   QVERIFY(!w->cmdRestoreNow->isEnabled());
-  m.reopen();
-  ScanContext ctx(*m.target);
+  auto onDisk = m.fresh();
+  ScanContext ctx(*onDisk);
   runScan(ctx, ScanMode::Quick);
   QCOMPARE(ctx.problems().size(), found);
   // Cancelling the restore window leaves the window as it was.
@@ -240,9 +244,9 @@ void WindowsTest::optionsWriteValuesAndRunEntry() {
     d.cmdApply_Click();
     QVERIFY(!d.cmdApply->isEnabled());
   }
-  m.reopen();
+  auto second = m.fresh();
   {
-    ScanContext c(*m.target);
+    ScanContext c(*second);
     Settings s(c.registry());
     QCOMPARE(s.chkTakeBackupText(), std::string("False"));
     QCOMPARE(s.chkRunAtStartup(), std::string("True"));
@@ -258,8 +262,8 @@ void WindowsTest::optionsWriteValuesAndRunEntry() {
     d.chkTakeBackup->setChecked(true);
     d.cmdCancel_Click();
   }
-  m.reopen();
-  ScanContext c(*m.target);
+  auto third = m.fresh();
+  ScanContext c(*third);
   Settings s(c.registry());
   QCOMPARE(s.chkRunAtStartup(), std::string("False"));
   QCOMPARE(s.chkTakeBackupText(), std::string("False"));
@@ -362,6 +366,7 @@ void WindowsTest::sectionItemsWriteSwitches() {
   QVERIFY(item->isChecked());
   item->trigger();
   QVERIFY(!item->isChecked());
+  w.reset();
   m.reopen();
   {
     ScanContext c(*m.target);
@@ -373,8 +378,8 @@ void WindowsTest::sectionItemsWriteSwitches() {
   for (int i = 0; i < again->vbatvwResults->topLevelItemCount(); ++i)
     QVERIFY(!again->vbatvwResults->topLevelItem(i)->text(0).startsWith("File Extensions"));
   again->mnuOptions[3]->trigger();
-  m.reopen();
-  ScanContext c(*m.target);
+  auto onDisk = m.fresh();
+  ScanContext c(*onDisk);
   QCOMPARE(Settings(c.registry()).Menu(3), std::string("True"));
 }
 

@@ -58,8 +58,8 @@ struct LnkMachine {
   void lnk(const std::string& rel, const std::string& target, char drive = 'c') {
     bytes(rel, makeShortcut(target), drive);
   }
-  void lnk(const std::string& rel, const LnkSpec& spec, char drive = 'c') {
-    bytes(rel, makeShortcut(spec), drive);
+  void lnk(const std::string& rel, const LnkSpec& link, char drive = 'c') {
+    bytes(rel, makeShortcut(link), drive);
   }
   void file(const std::string& rel, char drive = 'c') { writeText(host(rel, drive), ""); }
   void folder(const std::string& rel, char drive = 'c') { fs::create_directories(host(rel, drive)); }
@@ -228,12 +228,12 @@ TEST(ShortcutScan, DamagedShortcutFilesAreSkippedWithoutACrash) {
 
 TEST(ShortcutScan, ShortcutCutAtEveryLengthGivesItsTargetOrNothing) {
   LnkMachine m;
-  LnkSpec spec;
-  spec.localBasePath = "C:\\gone\\";
-  spec.commonPathSuffix = "app.exe";
-  spec.relativePath = "..\\gone\\app.exe";
-  spec.environmentPath = "%SystemDrive%\\gone\\app.exe";
-  const Bytes whole = makeShortcut(spec);
+  LnkSpec link;
+  link.localBasePath = "C:\\gone\\";
+  link.commonPathSuffix = "app.exe";
+  link.relativePath = "..\\gone\\app.exe";
+  link.environmentPath = "%SystemDrive%\\gone\\app.exe";
+  const Bytes whole = makeShortcut(link);
   for (std::size_t n = 0; n < whole.size(); n += 3)
     m.bytes("cuts\\" + std::to_string(n) + ".lnk", Bytes(whole.begin(), whole.begin() + n));
   for (const std::string& v : m.deepScan()) EXPECT_THAT(v, testing::StartsWith("C:\\gone\\app.exe -> "));

@@ -113,6 +113,9 @@ std::unique_ptr<WinePrefix> WinePrefix::open(const std::string& folderIn, Target
   set("PUBLIC", "C:\\users\\Public");
   set("ProgramFiles(x86)", "C:\\Program Files (x86)");
   p->shortcuts_ = std::make_unique<LnkShortcutReader>(*p->files_, std::move(env));
+  // The cache lives in the prefix user's own profile, where Wine keeps it.
+  p->urlCache_ = std::make_unique<FolderUrlCache>(
+      *p->files_, "C:\\users\\" + p->info_.userName + "\\AppData\\Local\\Microsoft\\Windows\\INetCache");
   return p;
 }
 

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include "platform/Target.h"
+#include "platform/cache/FolderUrlCache.h"
 #include "platform/host/HostFileSystem.h"
 #include "platform/lnk/LnkShortcutReader.h"
 #include "platform/memory/MemoryRegistry.h"
@@ -23,6 +24,7 @@ class WinePrefix final : public Target {
   RegistryStore& registry() override { return registry_; }
   FileSystem& files() override { return *files_; }
   ShortcutReader& shortcuts() override { return *shortcuts_; }
+  UrlCache& urlCache() override { return *urlCache_; }
   const MachineInfo& machine() const override { return info_; }
   /// Set while a wineserver runs for the prefix.
   std::optional<std::string> writeBlocker() const override;
@@ -53,6 +55,7 @@ class WinePrefix final : public Target {
   std::vector<HostDrive> drives_;
   std::unique_ptr<HostFileSystem> files_;
   std::unique_ptr<LnkShortcutReader> shortcuts_;
+  std::unique_ptr<FolderUrlCache> urlCache_;
 };
 
 }  // namespace brisquell
