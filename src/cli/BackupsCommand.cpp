@@ -9,10 +9,14 @@
 
 namespace brisquell::cli {
 
-/// The set named NAME (its file name, with or without ".bkp"), or null.
 const BackupListing* findBackupSet(const std::vector<BackupListing>& sets, const std::string& name) {
+  if (sets.empty()) {
+    std::cerr << "brisquell: " << Restore::kNotFound << "\n";
+    return nullptr;
+  }
   for (const BackupListing& s : sets)
     if (iequals(s.name, name) || iequals(s.name, name + ".bkp")) return &s;
+  std::cerr << fmt::format("brisquell: there is no backup set named \"{}\" (see brisquell backups list)\n", name);
   return nullptr;
 }
 
@@ -51,15 +55,8 @@ int deleteCommand(const Global& g, const BackupsOptions& o) {
   CliInterface ui(o.yes);
   Restore restore(ctx, ui);
   auto sets = restore.Form_Load();
-  if (sets.empty()) {
-    std::cerr << "brisquell: " << Restore::kNotFound << "\n";
-    return kFailed;
-  }
   const BackupListing* set = findBackupSet(sets, o.name);
-  if (!set) {
-    std::cerr << fmt::format("brisquell: there is no backup set named \"{}\" (see brisquell backups list)\n", o.name);
-    return kFailed;
-  }
+  if (!set) return kFailed;
   if (!restore.cmdDeleteBackup_Click(*set)) {
     if (ui.refused()) {
       std::cerr << "brisquell: deleting a backup set asks first, and standard input is no terminal: "

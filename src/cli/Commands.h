@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -10,6 +11,7 @@
 
 namespace brisquell {
 class ResultsTree;
+struct BackupListing;
 }
 
 namespace brisquell::cli {
@@ -44,6 +46,10 @@ void addStartupCommand(CLI::App& app, Global& g, int& result);
 void addTuneCommand(CLI::App& app, Global& g, int& result);
 void addCacheCommand(CLI::App& app, Global& g, int& result);
 void addSettingsCommand(CLI::App& app, Global& g, int& result);
+
+/// The set named NAME (its file name, with or without ".bkp"); null, having said why, when
+/// there is none.
+const BackupListing* findBackupSet(const std::vector<BackupListing>& sets, const std::string& name);
 
 /// The results tree as text: each section with its count and threat level, its problems below.
 std::string resultsTreeText(const ResultsTree& tree);

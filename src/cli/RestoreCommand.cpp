@@ -9,8 +9,6 @@
 
 namespace brisquell::cli {
 
-const BackupListing* findBackupSet(const std::vector<BackupListing>& sets, const std::string& name);
-
 namespace {
 
 struct RestoreOptions {
@@ -26,15 +24,8 @@ int restoreCommand(const Global& g, const RestoreOptions& o) {
   CliInterface ui(o.yes);
   Restore restore(ctx, ui);
   auto sets = restore.Form_Load();
-  if (sets.empty()) {
-    std::cerr << "brisquell: " << Restore::kNotFound << "\n";
-    return kFailed;
-  }
   const BackupListing* set = findBackupSet(sets, o.name);
-  if (!set) {
-    std::cerr << fmt::format("brisquell: there is no backup set named \"{}\" (see brisquell backups list)\n", o.name);
-    return kFailed;
-  }
+  if (!set) return kFailed;
   ResultsTree tree;
   if (!restore.cmdRestore_Click(set->path, &tree)) return kOk;
   std::cout << resultsTreeText(tree) << "\n" << std::flush;

@@ -8,7 +8,14 @@ namespace brisquell::gui {
 QtEventPump::QtEventPump() { since_.start(); }
 
 void QtEventPump::pump() {
-  if (since_.elapsed() < interval_) return;
+  if (++calls_ < stride_) return;
+  calls_ = 0;
+  const qint64 now = since_.nsecsElapsed();
+  const qint64 strideNs = now - lastCheckNs_;
+  lastCheckNs_ = now;
+  if (strideNs < 100'000 && stride_ < 1024) stride_ *= 2;
+  else if (strideNs > 500'000 && stride_ > 1) stride_ /= 2;
+  if (now < qint64(interval_) * 1'000'000) return;
   flush();
 }
 
@@ -19,6 +26,7 @@ void QtEventPump::flush() {
   QCoreApplication::processEvents();
   if (afterEvents) afterEvents();
   since_.restart();
+  lastCheckNs_ = 0;
 }
 
 }  // namespace brisquell::gui

@@ -111,7 +111,12 @@ class frmMain::Observer final : public ScanObserver {
     item->setText(2, qs(r.problems));
     for (int c = 0; c < 3; ++c) item->setForeground(c, r.darkRed ? QBrush(kDarkRed) : QBrush());
   }
+  /// Labels change at most every 30 ms: enough to read, and each change costs a relayout.
+  void flushIfDue() {
+    if (!shown_.isValid() || shown_.elapsed() >= 30) flush();
+  }
   void flush() {
+    shown_.start();
     if (keyDirty_) w_.lblRegistryScan->setText(qs(key_));
     if (valueDirty_) w_.lblRegistryFilesScan->setText(qs(value_));
     keyDirty_ = valueDirty_ = false;
@@ -121,6 +126,7 @@ class frmMain::Observer final : public ScanObserver {
   frmMain& w_;
   std::string key_, value_;
   bool keyDirty_ = false, valueDirty_ = false;
+  QElapsedTimer shown_;
 };
 
 frmMain::frmMain(Target& target, UserInterface& ui, std::vector<std::string> arguments,
@@ -138,7 +144,7 @@ frmMain::frmMain(Target& target, UserInterface& ui, std::vector<std::string> arg
   endProcess = [] { QCoreApplication::exit(0); };
   ctx_.setPump(&pump_);
   ctx_.setObserver(observer_.get());
-  pump_.beforeEvents = [this] { observer_->flush(); };
+  pump_.beforeEvents = [this] { observer_->flushIfDue(); };
   buildWindow();
   buildMenus();
   Form_Load();

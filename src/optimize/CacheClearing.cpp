@@ -19,20 +19,6 @@ constexpr std::string_view kEraseName = "EraseIEFiles of frmSpeedIntenetConnecti
 constexpr std::string_view kWalkName = "GetCacheURLList";
 constexpr std::string_view kTextName = "GetStrFromPtrA";
 
-// Runs body, logging what it throws under the procedure's name; true when it threw.
-template <typename F>
-bool trapped(ErrorLog& log, std::string_view procedure, F&& body) {
-  try {
-    body();
-    return false;
-  } catch (const TrappedError& e) {
-    log.write(procedure, e);
-  } catch (const std::exception& e) {
-    log.write(procedure, 5, e.what());
-  }
-  return true;
-}
-
 // The switch as a 16-bit integer, rounding as the settings have always been read.
 int integer16(std::string_view text) {
   std::string t = trimBlanks(text);
@@ -70,7 +56,7 @@ std::string CacheClearResult::message() const {
 
 CacheClearResult CacheClearing::ClearCache() {
   CacheClearResult result;
-  trapped(ctx_.log(), kClickName, [&] {
+  ctx_.log().trap(kClickName, [&] {
     std::int32_t platform = ctx_.registry().GetVersion();
     if (platform != 1 && platform != 2) return;
     EraseIEFiles(result);
@@ -80,7 +66,7 @@ CacheClearResult CacheClearing::ClearCache() {
 
 void CacheClearing::EraseIEFiles(CacheClearResult& result) {
   result.outcome = CacheClearResult::Outcome::SwitchedOff;
-  trapped(ctx_.log(), kEraseName, [&] {
+  ctx_.log().trap(kEraseName, [&] {
     result.switchText = Settings(ctx_.registry()).IECache();
     if (integer16(result.switchText) != 1) return;
     result.outcome = CacheClearResult::Outcome::Cleared;
@@ -90,7 +76,7 @@ void CacheClearing::EraseIEFiles(CacheClearResult& result) {
 
 std::string CacheClearing::GetStrFromPtrA(const Bytes& record, std::uint32_t offset) {
   std::string text;
-  trapped(ctx_.log(), kTextName, [&] {
+  ctx_.log().trap(kTextName, [&] {
     if (offset == 0 || offset >= record.size())
       throw TrappedError{5, "Invalid procedure call or argument"};
     auto begin = record.begin() + offset;
@@ -111,7 +97,7 @@ void CacheClearing::GetCacheURLList(CacheClearResult& result) {
       result.error = fmt::format("the cache could not be read (error {})", status);
     ctx_.log().write(kWalkName, status, result.error);
   };
-  bool failed = trapped(ctx_.log(), kWalkName, [&] {
+  bool failed = ctx_.log().trap(kWalkName, [&] {
     std::uint32_t size = 0;
     std::int32_t st = cache.findFirstEntry(nullptr, size, handle);
     if (st == CACHE_NO_MORE_ITEMS) return;

@@ -14,17 +14,6 @@ constexpr std::string_view kLoadName = "Form_Load of frmSpeedIntenetConnection";
 constexpr std::string_view kOptimizeName = "cmdOptimize_Click of frmSpeedIntenetConnection";
 constexpr std::string_view kDefaultName = "cmdSetToDefault_Click  of frmSpeedIntenetConnection";
 
-template <typename F>
-void trapped(ErrorLog& log, std::string_view procedure, F&& body) {
-  try {
-    body();
-  } catch (const TrappedError& e) {
-    log.write(procedure, e);
-  } catch (const std::exception& e) {
-    log.write(procedure, 5, e.what());
-  }
-}
-
 // An unreadable flag counts as its default.
 bool flag(Settings& s, std::string_view name) {
   const Settings::Entry* e = Settings::find(name);
@@ -59,7 +48,7 @@ std::vector<TuningValue> ConnectionTuning::values(ConnectionKind kind) {
 
 ConnectionKind ConnectionTuning::Form_Load() {
   ConnectionKind kind = ConnectionKind::None;
-  trapped(ctx_.log(), kLoadName, [&] {
+  ctx_.log().trap(kLoadName, [&] {
     Settings s(ctx_.registry());
     if (flag(s, "DialUpInternetAccess")) kind = ConnectionKind::DialUp;
     if (flag(s, "CableInternetAccess")) kind = ConnectionKind::Cable;
@@ -69,7 +58,7 @@ ConnectionKind ConnectionTuning::Form_Load() {
 }
 
 void ConnectionTuning::storeKind(ConnectionKind kind, std::string_view procedure) {
-  trapped(ctx_.log(), procedure, [&] {
+  ctx_.log().trap(procedure, [&] {
     Settings s(ctx_.registry());
     s.setOption("DialUpInternetAccess", kind == ConnectionKind::DialUp);
     s.setOption("CableInternetAccess", kind == ConnectionKind::Cable);
@@ -102,7 +91,7 @@ bool ConnectionTuning::write(std::string_view key, std::string_view name, std::s
 
 TuningResult ConnectionTuning::cmdOptimize_Click(ConnectionKind kind) {
   TuningResult r;
-  trapped(ctx_.log(), kOptimizeName, [&] {
+  ctx_.log().trap(kOptimizeName, [&] {
     for (const TuningValue& v : values(kind)) write(v.key, v.name, v.data, r);
     write(std::string(kProductKey) + "\\Optimization", "LastTime", generalDate(clock_()), r);
   });
@@ -111,7 +100,7 @@ TuningResult ConnectionTuning::cmdOptimize_Click(ConnectionKind kind) {
 
 TuningResult ConnectionTuning::cmdSetToDefault_Click() {
   TuningResult r;
-  trapped(ctx_.log(), kDefaultName, [&] {
+  ctx_.log().trap(kDefaultName, [&] {
     for (const TuningValue& v : values(ConnectionKind::DialUp)) {
       std::string text;
       if (!ctx_.registry().QueryValue(HKEY_LOCAL_MACHINE, v.key, v.name, text)) continue;

@@ -16,17 +16,6 @@ constexpr std::string_view kValuesName = "RegWindowsStartupKeyValues of frmBooti
 constexpr std::string_view kCreateName = "RegCreateKeyValue of frmBootingSpeed";
 constexpr std::string_view kDoneName = "cmdDone_Click of frmBootingSpeed";
 
-template <typename F>
-void trapped(ErrorLog& log, std::string_view procedure, F&& body) {
-  try {
-    body();
-  } catch (const TrappedError& e) {
-    log.write(procedure, e);
-  } catch (const std::exception& e) {
-    log.write(procedure, 5, e.what());
-  }
-}
-
 std::string where(HKEY root, std::string_view keyPath) {
   return fmt::format("{}\\{}", rootName(root), keyPath);
 }
@@ -56,7 +45,7 @@ bool survivesTextWrite(std::uint32_t type, const Bytes& raw, std::string& text) 
 }  // namespace
 
 void StartupPrograms::Form_Load() {
-  trapped(ctx_.log(), kLoadName, [&] {
+  ctx_.log().trap(kLoadName, [&] {
     firstListing_ = false;
     rows_.clear();
     listingRunSide_ = true;
@@ -69,7 +58,7 @@ void StartupPrograms::Form_Load() {
 }
 
 void StartupPrograms::RegWindowsStartupKeyValues(HKEY root, std::string_view keyPath) {
-  trapped(ctx_.log(), kValuesName, [&] {
+  ctx_.log().trap(kValuesName, [&] {
     RegistryStore& store = ctx_.registry().store();
     HKEY h = 0;
     if (store.openKey(root, keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return;
@@ -97,7 +86,7 @@ void StartupPrograms::RegWindowsStartupKeyValues(HKEY root, std::string_view key
 }
 
 void StartupPrograms::RegWindowsStartup(HKEY root, std::string_view keyPath) {
-  trapped(ctx_.log(), kWalkName, [&] {
+  ctx_.log().trap(kWalkName, [&] {
     RegistryStore& store = ctx_.registry().store();
     HKEY h = 0;
     if (store.openKey(root, keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return;
@@ -120,7 +109,7 @@ void StartupPrograms::RegWindowsStartup(HKEY root, std::string_view keyPath) {
 bool StartupPrograms::RegCreateKeyValue(HKEY root, std::string_view keyPath, std::string_view name,
                                         std::string_view value) {
   bool ok = false;
-  trapped(ctx_.log(), kCreateName, [&] {
+  ctx_.log().trap(kCreateName, [&] {
     RegistryStore& store = ctx_.registry().store();
     HKEY h = 0;
     if (store.createKey(root, keyPath, h) != ERROR_SUCCESS) return;
@@ -207,7 +196,7 @@ bool StartupPrograms::moveEntry(StartupRow& row, HKEY toRoot, std::string_view t
 
 StartupDoneResult StartupPrograms::cmdDone_Click() {
   StartupDoneResult result;
-  trapped(ctx_.log(), kDoneName, [&] {
+  ctx_.log().trap(kDoneName, [&] {
     // Rows carry their own place, so no row can be matched to another entry's text and no
     // pass over the store can miss a value.
     for (StartupRow& row : rows_) {

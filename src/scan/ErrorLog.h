@@ -2,6 +2,7 @@
 #pragma once
 
 #include <ctime>
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -30,6 +31,20 @@ class ErrorLog {
   void write(std::string_view procedure, const TrappedError& error);
   void write(std::string_view procedure, int number, std::string_view description) {
     write(procedure, TrappedError{number, std::string(description)});
+  }
+  /// Runs body; an error it raises is logged under the procedure's name and goes no further.
+  /// True when body raised one.
+  template <typename F>
+  bool trap(std::string_view procedure, F&& body) {
+    try {
+      body();
+      return false;
+    } catch (const TrappedError& e) {
+      write(procedure, e);
+    } catch (const std::exception& e) {
+      write(procedure, 5, e.what());
+    }
+    return true;
   }
   /// Number of entries written (or attempted) by this object.
   std::size_t entries() const { return entries_; }

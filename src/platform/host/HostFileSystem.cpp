@@ -33,6 +33,16 @@ std::uint32_t attributesOf(const std::string& host, bool followLinks) {
 
 }  // namespace
 
+bool hostIsDir(const std::string& p) {
+  struct stat st;
+  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool hostIsFile(const std::string& p) {
+  struct stat st;
+  return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 HostFileSystem::HostFileSystem(std::vector<HostDrive> drives, std::string currentDirectory)
     : drives_(std::move(drives)), currentDirectory_(std::move(currentDirectory)) {
   std::sort(drives_.begin(), drives_.end(),

@@ -9,6 +9,10 @@
 
 namespace brisquell {
 
+/// Host-side tests used when recognising and opening targets.
+bool hostIsDir(const std::string& path);
+bool hostIsFile(const std::string& path);
+
 struct HostDrive {
   DriveInfo info;
   std::string hostRoot;  // absolute host folder holding the drive's contents

@@ -11,19 +11,11 @@
 #include "platform/RegFile.h"
 #include "platform/memory/MemoryLoader.h"
 
+#include "platform/host/HostFileSystem.h"
+
 namespace brisquell {
 
 namespace {
-
-bool isDir(const std::string& p) {
-  struct stat st;
-  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool isFile(const std::string& p) {
-  struct stat st;
-  return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
 
 std::string trimSpace(std::string_view s) {
   std::size_t a = 0, b = s.size();
@@ -50,7 +42,7 @@ int driveTypeFromName(std::string_view n) {
 
 }  // namespace
 
-bool MachineFolder::looksLikeOne(const std::string& folder) { return isFile(folder + "/machine.ini"); }
+bool MachineFolder::looksLikeOne(const std::string& folder) { return hostIsFile(folder + "/machine.ini"); }
 
 std::unique_ptr<MachineFolder> MachineFolder::open(const std::string& folderIn, TargetError& error) {
   std::string folder = folderIn;
@@ -124,7 +116,7 @@ std::unique_ptr<MachineFolder> MachineFolder::open(const std::string& folderIn, 
         d.info.ready = false;
       }
       d.hostRoot = parts[1][0] == '/' ? parts[1] : folder + "/" + parts[1];
-      if (d.info.ready && !isDir(d.hostRoot))
+      if (d.info.ready && !hostIsDir(d.hostRoot))
         return bad(fmt::format("the folder of drive {}: is missing: {}", d.info.letter, d.hostRoot));
       drives.push_back(std::move(d));
     } else {
@@ -132,7 +124,7 @@ std::unique_ptr<MachineFolder> MachineFolder::open(const std::string& folderIn, 
     }
   }
   const std::string reg = folder + "/registry.reg";
-  if (!isFile(reg)) {
+  if (!hostIsFile(reg)) {
     error.message = fmt::format("{}: missing (a machine folder keeps its registry there)", reg);
     return nullptr;
   }

@@ -15,19 +15,11 @@
 
 #include "platform/wine/WineServer.h"
 
+#include "platform/host/HostFileSystem.h"
+
 namespace brisquell {
 
 namespace {
-
-bool isDir(const std::string& p) {
-  struct stat st;
-  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool isFile(const std::string& p) {
-  struct stat st;
-  return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
 
 std::string realPath(const std::string& p) {
   char buf[PATH_MAX];
@@ -59,8 +51,8 @@ std::string textValue(RegistryStore& reg, HKEY root, std::string_view path, std:
 }  // namespace
 
 bool WinePrefix::looksLikeOne(const std::string& folder) {
-  return isFile(folder + "/system.reg") && isFile(folder + "/user.reg") &&
-         isDir(folder + "/drive_c");
+  return hostIsFile(folder + "/system.reg") && hostIsFile(folder + "/user.reg") &&
+         hostIsDir(folder + "/drive_c");
 }
 
 WinePrefix::FileStamp WinePrefix::stampOf(const std::string& path) {
@@ -140,7 +132,7 @@ void WinePrefix::describeMachine() {
       std::vector<std::string> names;
       while (dirent* e = ::readdir(d)) {
         std::string n = e->d_name;
-        if (n != "." && n != ".." && !iequals(n, "Public") && isDir(folder_ + "/drive_c/users/" + n))
+        if (n != "." && n != ".." && !iequals(n, "Public") && hostIsDir(folder_ + "/drive_c/users/" + n))
           names.push_back(n);
       }
       ::closedir(d);
@@ -164,7 +156,7 @@ void WinePrefix::findDrives() {
       drive.info.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(n[0])));
       const std::string link = dosdevices + "/" + n;
       const std::string real = realPath(link);
-      drive.info.ready = !real.empty() && isDir(real);
+      drive.info.ready = !real.empty() && hostIsDir(real);
       drive.hostRoot = drive.info.ready ? real : link;
       std::string type = textValue(registry_, HKEY_LOCAL_MACHINE, "Software\\Wine\\Drives",
                                    std::string(1, static_cast<char>(std::tolower(n[0]))) + ":");

@@ -13,14 +13,11 @@
 
 #include <fmt/format.h>
 
+#include "platform/host/HostFileSystem.h"
+
 namespace brisquell {
 
 namespace {
-
-bool isDir(const std::string& p) {
-  struct stat st;
-  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 // 1 held (pid set), 0 free, -1 cannot tell.
 int lockHolder(const std::string& lockFile, long& pid) {
@@ -79,7 +76,7 @@ std::optional<WineServerProcess> findWineServer(const std::string& prefix) {
   }
 
   for (const auto& dir : dirs) {
-    if (!isDir(dir)) continue;
+    if (!hostIsDir(dir)) continue;
     long pid = 0;
     int held = lockHolder(dir + "/lock", pid);
     if (held == 1) return WineServerProcess{pid, dir};
