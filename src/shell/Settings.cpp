@@ -66,12 +66,6 @@ std::string Settings::text(std::string_view name) {
   return e ? get(*e) : std::string();
 }
 
-std::string Settings::runCommand(std::string_view installFolder) {
-  std::string folder(installFolder);
-  if (folder.empty() || folder.back() != '\\') folder += '\\';
-  return "\"" + folder + std::string(kRunValue) + ".exe\" -Quick";
-}
-
 std::optional<bool> Settings::truthValue(std::string_view text) {
   std::string t = trimBlanks(text);
   if (iequals(t, "True")) return true;

@@ -58,8 +58,6 @@ class Settings {
   static constexpr std::string_view kRunValue = "Brisquell";
   static constexpr std::string_view kDisabledStartupKey =
       "Software\\VB and VBA Program Settings\\Brisquell\\Run";
-  /// The run-at-start-up command for an install folder.
-  static std::string runCommand(std::string_view installFolder);
 
   /// "True"/"False" in any case, or a number (zero false); nullopt for any other text.
   static std::optional<bool> truthValue(std::string_view text);

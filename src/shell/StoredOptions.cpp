@@ -28,7 +28,12 @@ void StoredOptions::apply(Settings& settings, RegistryAccess& registry,
 }
 
 std::string runAtStartupCommand(std::string_view programPath) {
-  return "\"" + std::string(programPath) + "\" -Quick";
+  std::string command;
+  command.reserve(programPath.size() + 9);
+  command += '"';
+  command += programPath;
+  command += "\" -Quick";
+  return command;
 }
 
 void setRunAtStartup(RegistryAccess& registry, bool on, std::string_view programPath) {
