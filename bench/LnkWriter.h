@@ -16,7 +16,7 @@ struct LnkSpec {
   bool directory = false;       // the target's attributes
 };
 
-Bytes makeShortcut(const LnkSpec& spec);
+Bytes makeShortcut(const LnkSpec& shortcut);
 inline Bytes makeShortcut(const std::string& target) {
   LnkSpec s;
   s.localBasePath = target;

@@ -61,7 +61,7 @@ std::optional<std::string> capture(const std::vector<std::string>& argv) {
   return out;
 }
 
-// The Exec line split as the desktop entry specification quotes it.
+// The Exec line split by the quoting rules of desktop entries.
 std::vector<std::string> splitExec(const std::string& exec) {
   std::vector<std::string> out;
   std::string cur;
