@@ -547,6 +547,7 @@ void frmMain::cmdRepairCorruptFiles_Click() {
     pump_.flush();
   });
   Repair repair(ctx_, ui);
+  repair.setProgress([this](std::size_t n) { pgbDeletingErrors->setValue(static_cast<int>(n)); });
   RepairResult r = repair.cmdRepairCorruptFiles_Click();
   using Outcome = RepairResult::Outcome;
   if (r.outcome == Outcome::Declined) return;

@@ -196,9 +196,11 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
   }
 
   std::vector<std::size_t> fixedValueRows;
+  std::size_t processed = 0;
   for (std::size_t n = 0; n < problems.size(); ++n) {
     const ProblemRecord& r = problems[n];
     if (!r.checked) continue;
+    if (progress_) progress_(++processed);
     std::string why;
     bool ok = r.isFileProblem() ? fixFile(r, rows[n], takeBackup, why) : fixValue(r, rows[n], why);
     if (ok) {

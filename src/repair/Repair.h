@@ -33,6 +33,9 @@ class Repair {
   /// Overrides the stored backup option for this run (the command line's --no-backup).
   void setTakeBackup(std::optional<bool> on) { takeBackup_ = on; }
 
+  /// Called after each checked row is processed, with the number processed so far.
+  void setProgress(std::function<void(std::size_t)> progress) { progress_ = std::move(progress); }
+
   /// The command: asks, backs up, deletes, saves, reports. Fixes exactly the checked rows.
   RepairResult cmdRepairCorruptFiles_Click();
 
@@ -60,6 +63,7 @@ class Repair {
   UserInterface& ui_;
   std::function<BackupSet::Clock::time_point()> clock_;
   std::optional<bool> takeBackup_;
+  std::function<void(std::size_t)> progress_;
   // Position of every value of the keys seen so far: folded value name -> index.
   std::unordered_map<std::string, std::unordered_map<std::string, std::int64_t>> positions_;
 };

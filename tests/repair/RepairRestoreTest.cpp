@@ -294,8 +294,13 @@ TEST_F(RepairRestoreTest, AValueTheRegistryKeepsIsNamedAndNotCounted) {
   runScan(ctx, ScanMode::Quick);
   test::ScriptedInterface ui;
   Repair repair(ctx, ui);
+  std::vector<std::size_t> progress;
+  repair.setProgress([&](std::size_t n) { progress.push_back(n); });
   RepairResult r = repair.cmdRepairCorruptFiles_Click();
   EXPECT_EQ(r.fixed, r.found - 1);
+  // The bar counts every checked row processed, the refused one included.
+  ASSERT_EQ(progress.size(), r.found);
+  EXPECT_EQ(progress.back(), r.found);
   ASSERT_EQ(r.failures.size(), 1u);
   EXPECT_NE(r.failures[0].find("Broken"), std::string::npos);
   ASSERT_EQ(ui.warned.size(), 1u);
