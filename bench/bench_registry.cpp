@@ -76,7 +76,7 @@ int loadOnly(const std::string& file) {
   f.cpu = cpuSeconds() - c;
   f.hwmKb = statusKb("VmHWM");
   f.rssKb = statusKb("VmRSS");
-  for (HKEY r : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_USERS, HKEY_CURRENT_CONFIG})
+  for (KeyHandle r : {hkey::LocalMachine, hkey::CurrentUser, hkey::Users, hkey::CurrentConfig})
     count(*store.root(r), f.keys, f.values);
   std::printf("%.6f %.6f %zu %zu %zu %zu %zu\n", f.seconds, f.cpu, f.hwmBeforeKb, f.hwmKb, f.rssKb, f.keys, f.values);
   return 0;

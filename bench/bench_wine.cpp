@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
   const std::string prefix = argv[1];
   const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
   const std::string files[2] = {prefix + "/system.reg", prefix + "/user.reg"};
-  const HKEY roots[2] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER};
+  const KeyHandle roots[2] = {hkey::LocalMachine, hkey::CurrentUser};
   std::uintmax_t bytes = fs::file_size(files[0]) + fs::file_size(files[1]);
 
   // Work on copies: the prefix itself is never written.
@@ -104,12 +104,12 @@ int main(int argc, char** argv) {
       }
     }
     // One change in each file, as a repair makes: both files are written in full.
-    HKEY h = 0;
-    store.createKey(HKEY_LOCAL_MACHINE, "Software\\Brisquell Bench", h);
-    store.setValue(h, "x", REG_SZ, Bytes{'1', 0});
+    KeyHandle h = 0;
+    store.createKey(hkey::LocalMachine, "Software\\Brisquell Bench", h);
+    store.setValue(h, "x", regtype::Sz, Bytes{'1', 0});
     store.closeKey(h);
-    store.createKey(HKEY_CURRENT_USER, "Software\\Brisquell Bench", h);
-    store.setValue(h, "x", REG_SZ, Bytes{'1', 0});
+    store.createKey(hkey::CurrentUser, "Software\\Brisquell Bench", h);
+    store.setValue(h, "x", regtype::Sz, Bytes{'1', 0});
     store.closeKey(h);
     auto t2 = Clock::now();
     ok = system.save(copies[0], err) && user.save(copies[1], err);

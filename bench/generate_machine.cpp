@@ -158,10 +158,10 @@ struct Product {
 class Machine {
  public:
   Machine(std::uint64_t seed, double scale) : r(seed), scale_(scale) {
-    hklm = reg.root(HKEY_LOCAL_MACHINE);
-    hkcu = reg.root(HKEY_CURRENT_USER);
-    hku = reg.root(HKEY_USERS);
-    hkcc = reg.root(HKEY_CURRENT_CONFIG);
+    hklm = reg.root(hkey::LocalMachine);
+    hkcu = reg.root(hkey::CurrentUser);
+    hku = reg.root(hkey::Users);
+    hkcc = reg.root(hkey::CurrentConfig);
     software = path(hklm, "SOFTWARE");
     classes = path(software, "Classes");
     clsid = path(classes, "CLSID");
@@ -194,16 +194,16 @@ class Machine {
     reg.setRaw(k, name, type, std::move(data));
     if (k->values.size() != before) ++values;
   }
-  void sz(Key* k, std::string_view name, std::string_view text) { set(k, name, REG_SZ, szData(text)); }
+  void sz(Key* k, std::string_view name, std::string_view text) { set(k, name, regtype::Sz, szData(text)); }
   void expand(Key* k, std::string_view name, std::string_view text) {
-    set(k, name, REG_EXPAND_SZ, szData(text));
+    set(k, name, regtype::ExpandSz, szData(text));
   }
-  void dword(Key* k, std::string_view name, std::uint32_t v) { set(k, name, REG_DWORD, dwordData(v)); }
+  void dword(Key* k, std::string_view name, std::uint32_t v) { set(k, name, regtype::Dword, dwordData(v)); }
   void binary(Key* k, std::string_view name, std::size_t size) {
-    set(k, name, REG_BINARY, randomBytes(r, size));
+    set(k, name, regtype::Binary, randomBytes(r, size));
   }
   void multi(Key* k, std::string_view name, const std::vector<std::string>& items) {
-    set(k, name, REG_MULTI_SZ, multiData(items));
+    set(k, name, regtype::MultiSz, multiData(items));
   }
 
   // Files of C:, by Windows path; the contents are empty except for shortcuts.
@@ -395,7 +395,7 @@ void makeWindows(Machine& m) {
     if (r.chance(0.4)) m.sz(k, "Content Type", "application/x-" + e.substr(1));
     if (r.chance(0.3)) m.sz(k, "PerceivedType", r.chance(0.5) ? "document" : "text");
     Key* owp = m.child(k, "OpenWithProgids");
-    m.set(owp, progid, REG_NONE, {});
+    m.set(owp, progid, regtype::None, {});
     Key* p = m.child(m.classes, progid);
     m.sz(p, "", capitalised(e.substr(1)) + " File");
     m.expand(m.child(p, "DefaultIcon"), "", "%SystemRoot%\\System32\\imageres.dll,-" + std::to_string(r.range(2, 200)));
@@ -591,7 +591,7 @@ void makeProducts(Machine& m) {
           if (r.chance(0.5)) m.sz(owl, "b", "notepad.exe");
           m.sz(owl, "MRUList", r.chance(0.5) ? "ab" : "a");
         }
-        m.set(m.child(fe, "OpenWithProgids"), capitalised(e.substr(1)) + "File", REG_NONE, {});
+        m.set(m.child(fe, "OpenWithProgids"), capitalised(e.substr(1)) + "File", regtype::None, {});
         if (r.chance(0.3)) {
           Key* uc = m.child(fe, "UserChoice");
           m.sz(uc, "ProgId", "Applications\\" + p.stem + ".exe");
@@ -828,7 +828,7 @@ void bulkWinner(Machine& m, Key* winners) {
   Key* v = m.child(w, "10.0");
   std::string ver = "10.0.22621." + std::to_string(r.range(1, 3000));
   m.sz(v, "", ver);
-  m.set(v, ver, REG_BINARY, {1});
+  m.set(v, ver, regtype::Binary, {1});
 }
 
 void bulkDriverPackage(Machine& m, Key* packagesKey) {
@@ -1019,7 +1019,7 @@ int main(int argc, char** argv) {
   // The report counts the tree itself: the running counters only steer the bulk.
   std::size_t keys = 0, values = 0;
   std::vector<const Key*> todo;
-  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_USERS, HKEY_CURRENT_CONFIG})
+  for (KeyHandle root : {hkey::LocalMachine, hkey::CurrentUser, hkey::Users, hkey::CurrentConfig})
     todo.push_back(m.reg.root(root));
   while (!todo.empty()) {
     const Key* k = todo.back();

@@ -14,26 +14,26 @@ int exportCommand(const Global& g, const std::string& key, const std::string& ou
   int code = kOk;
   auto target = openNamedTarget(g, code);
   if (!target) return code;
-  HKEY root = 0;
+  KeyHandle root = 0;
   std::string path;
   if (!key.empty() && !splitRegPath(key, root, path)) {
     std::cerr << "brisquell: unknown root key in \"" << key << "\"\n";
     return kUsage;
   }
   if (root) {
-    HKEY h = 0;
-    if (target->registry().openKey(root, path, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) {
+    KeyHandle h = 0;
+    if (target->registry().openKey(root, path, keyaccess::AllAccess, h) != Status::Success) {
       std::cerr << "brisquell: the key " << key << " does not exist\n";
       return kFailed;
     }
     target->registry().closeKey(h);
   }
   if (output.empty() || output == "-") {
-    std::int32_t st = writeReg(target->registry(), root, path, RegFormat::Version5,
+    Status st = writeReg(target->registry(), root, path, RegFormat::Version5,
                                [](const char* d, std::size_t n) {
                                  return std::fwrite(d, 1, n, stdout) == n;
                                });
-    if (st != ERROR_SUCCESS || std::fflush(stdout) != 0) {
+    if (st != Status::Success || std::fflush(stdout) != 0) {
       std::cerr << "brisquell: writing the export failed\n";
       return kFailed;
     }
@@ -45,9 +45,9 @@ int exportCommand(const Global& g, const std::string& key, const std::string& ou
     std::cerr << "brisquell: " << err << "\n";
     return kFailed;
   }
-  std::int32_t st = writeReg(target->registry(), root, path, RegFormat::Version5,
+  Status st = writeReg(target->registry(), root, path, RegFormat::Version5,
                              [&](const char* d, std::size_t n) { return file.write(d, n); });
-  if (st != ERROR_SUCCESS || !file.commit(err)) {
+  if (st != Status::Success || !file.commit(err)) {
     std::cerr << "brisquell: " << (err.empty() ? output + ": could not be written" : err) << "\n";
     return kFailed;
   }
@@ -65,8 +65,8 @@ int importCommand(const Global& g, const std::string& file) {
     std::cerr << "brisquell: nothing was imported\n";
     return kFailed;
   }
-  std::int32_t st = recorded.applyTo(target->registry());
-  if (st != ERROR_SUCCESS) {
+  Status st = recorded.applyTo(target->registry());
+  if (st != Status::Success) {
     std::cerr << "brisquell: " << file << ": the import failed (status " << st
               << "); nothing was saved\n";
     return kFailed;

@@ -645,7 +645,7 @@ void frmMain::mnuAInternetSystemCleaner_Click() {
   const std::string program = ctx_.target().machine().installFolder + "\\drevlin.exe";
   std::uint32_t attrs = 0;
   auto host = ctx_.files().hostPath(program);
-  if (host && ctx_.files().attributes(program, attrs) == 0 && OpenWith::start({*host})) return;
+  if (host && ctx_.files().attributes(program, attrs) == Status::Success && OpenWith::start({*host})) return;
   ui_.inform(kProductName, program + " file not found.");
 }
 

@@ -90,18 +90,18 @@ std::string CacheClearing::GetStrFromPtrA(const Bytes& record, std::uint32_t off
 void CacheClearing::GetCacheURLList(CacheClearResult& result) {
   UrlCache& cache = ctx_.target().urlCache();
   UrlCache::Handle handle = 0;
-  auto unreadable = [&](std::int32_t status) {
+  auto unreadable = [&](Status status) {
     result.outcome = CacheClearResult::Outcome::Unreadable;
     result.error = cache.errorText();
     if (result.error.empty())
       result.error = fmt::format("the cache could not be read (error {})", status);
-    ctx_.log().write(kWalkName, status, result.error);
+    ctx_.log().write(kWalkName, code(status), result.error);
   };
   bool failed = ctx_.log().trap(kWalkName, [&] {
     std::uint32_t size = 0;
-    std::int32_t st = cache.findFirstEntry(nullptr, size, handle);
-    if (st == CACHE_NO_MORE_ITEMS) return;
-    if (st != CACHE_INSUFFICIENT_BUFFER || handle != 0) {
+    Status st = cache.findFirstEntry(nullptr, size, handle);
+    if (st == Status::NoMoreItems) return;
+    if (st != Status::InsufficientBuffer || handle != 0) {
       unreadable(st);
       return;
     }
@@ -117,7 +117,7 @@ void CacheClearing::GetCacheURLList(CacheClearResult& result) {
     result.unusableItems = keep.unusable();
     Bytes buffer = sizedBuffer(size);
     st = cache.findFirstEntry(&buffer, size, handle);
-    if (st != CACHE_OK) {
+    if (st != Status::Success) {
       unreadable(st);
       return;
     }
@@ -128,21 +128,21 @@ void CacheClearing::GetCacheURLList(CacheClearResult& result) {
         result.failures.push_back("(an entry without a URL): it could not be read");
       } else if (keep.spares(CookieKeepList::cookieName(url))) {
         ++result.spared;
-      } else if (cache.deleteEntry(url) == CACHE_OK) {
+      } else if (cache.deleteEntry(url) == Status::Success) {
         ++result.deleted;
       } else {
         result.failures.push_back(fmt::format("{}: {}", url, cache.errorText()));
       }
       size = 0;
       st = cache.findNextEntry(handle, nullptr, size);
-      if (st != CACHE_INSUFFICIENT_BUFFER) {
-        if (st != CACHE_NO_MORE_ITEMS) unreadable(st);
+      if (st != Status::InsufficientBuffer) {
+        if (st != Status::NoMoreItems) unreadable(st);
         break;
       }
       buffer = sizedBuffer(size);
       ctx_.doEvents();
       st = cache.findNextEntry(handle, &buffer, size);
-      if (st != CACHE_OK) {
+      if (st != Status::Success) {
         unreadable(st);
         break;
       }

@@ -80,9 +80,9 @@ bool CookieKeepList::load(FileSystem& files, std::string_view installFolder, std
   if (!path.empty() && path.back() != '\\') path += '\\';
   path += kFileName;
   Bytes data;
-  std::int32_t st = files.readFile(path, data);
-  if (st == FS_FILE_NOT_FOUND || st == FS_PATH_NOT_FOUND) return true;
-  if (st != FS_OK) {
+  Status st = files.readFile(path, data);
+  if (st == Status::FileNotFound || st == Status::PathNotFound) return true;
+  if (st != Status::Success) {
     auto host = files.hostPath(path);
     error = fmt::format("{}: cannot be read (error {})", host ? *host : path, st);
     return false;

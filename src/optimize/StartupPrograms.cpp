@@ -16,30 +16,30 @@ constexpr std::string_view kValuesName = "RegWindowsStartupKeyValues of frmBooti
 constexpr std::string_view kCreateName = "RegCreateKeyValue of frmBootingSpeed";
 constexpr std::string_view kDoneName = "cmdDone_Click of frmBootingSpeed";
 
-std::string where(HKEY root, std::string_view keyPath) {
+std::string where(KeyHandle root, std::string_view keyPath) {
   return fmt::format("{}\\{}", rootName(root), keyPath);
 }
 
-bool readRaw(RegistryStore& store, HKEY root, std::string_view keyPath, std::string_view name,
+bool readRaw(RegistryStore& store, KeyHandle root, std::string_view keyPath, std::string_view name,
              std::uint32_t& type, Bytes& data) {
-  HKEY h = 0;
-  if (store.openKey(root, keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return false;
+  KeyHandle h = 0;
+  if (store.openKey(root, keyPath, keyaccess::AllAccess, h) != Status::Success) return false;
   ScopedKey key(store, h);
-  return store.queryValueRaw(h, name, type, data) == ERROR_SUCCESS;
+  return store.queryValueRaw(h, name, type, data) == Status::Success;
 }
 
 // True when RegCreateKeyValue would store exactly this value: a NUL-terminated string that
 // trimming leaves alone and that is not numeric text.
 bool survivesTextWrite(std::uint32_t type, const Bytes& raw, std::string& text) {
-  if (type != REG_SZ) return false;
-  Bytes t = rawToText(REG_SZ, raw);
+  if (type != regtype::Sz) return false;
+  Bytes t = rawToText(regtype::Sz, raw);
   if (t.empty() || t.back() != 0) return false;
   text.assign(t.begin(), t.end() - 1);
   if (text.find('\0') != std::string::npos || trimBlanks(text) != text || isNumericText(text))
     return false;
   Bytes again(text.begin(), text.end());
   again.push_back(0);
-  return textToRaw(REG_SZ, again) == raw;
+  return textToRaw(regtype::Sz, again) == raw;
 }
 
 }  // namespace
@@ -49,25 +49,25 @@ void StartupPrograms::Form_Load() {
     firstListing_ = false;
     rows_.clear();
     listingRunSide_ = true;
-    RegWindowsStartup(HKEY_LOCAL_MACHINE, kRunKey);
+    RegWindowsStartup(hkey::LocalMachine, kRunKey);
     for (StartupRow& r : rows_) r.checked = true;
     listingRunSide_ = false;
-    RegWindowsStartup(HKEY_CURRENT_USER, kStoreParent);
+    RegWindowsStartup(hkey::CurrentUser, kStoreParent);
   });
   listingRunSide_ = false;
 }
 
-void StartupPrograms::RegWindowsStartupKeyValues(HKEY root, std::string_view keyPath) {
+void StartupPrograms::RegWindowsStartupKeyValues(KeyHandle root, std::string_view keyPath) {
   ctx_.log().trap(kValuesName, [&] {
     RegistryStore& store = ctx_.registry().store();
-    HKEY h = 0;
-    if (store.openKey(root, keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return;
+    KeyHandle h = 0;
+    if (store.openKey(root, keyPath, keyaccess::AllAccess, h) != Status::Success) return;
     ScopedKey key(store, h);
     std::string name;
     std::uint32_t type = 0;
     Bytes data;
     // Names and data are read whole: a long value neither ends the listing nor is cut.
-    for (std::uint32_t i = 0; store.enumValue(h, i, name, type, data) == ERROR_SUCCESS; ++i) {
+    for (std::uint32_t i = 0; store.enumValue(h, i, name, type, data) == Status::Success; ++i) {
       std::string command = ctx_.registry().GetSubKeyValue(h, name);
       std::string shortened = RemoveBackSlashandComma(command);
       if (shortened.find(":\\") != std::string::npos) {
@@ -85,18 +85,18 @@ void StartupPrograms::RegWindowsStartupKeyValues(HKEY root, std::string_view key
   });
 }
 
-void StartupPrograms::RegWindowsStartup(HKEY root, std::string_view keyPath) {
+void StartupPrograms::RegWindowsStartup(KeyHandle root, std::string_view keyPath) {
   ctx_.log().trap(kWalkName, [&] {
     RegistryStore& store = ctx_.registry().store();
-    HKEY h = 0;
-    if (store.openKey(root, keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return;
+    KeyHandle h = 0;
+    if (store.openKey(root, keyPath, keyaccess::AllAccess, h) != Status::Success) return;
     ScopedKey key(store, h);
     if (!firstListing_) {
       RegWindowsStartupKeyValues(root, keyPath);
       firstListing_ = true;
     }
     std::string sub;
-    for (std::uint32_t i = 0; store.enumKey(h, i, sub) == ERROR_SUCCESS; ++i) {
+    for (std::uint32_t i = 0; store.enumKey(h, i, sub) == Status::Success; ++i) {
       std::string path = std::string(keyPath) + "\\" + sub;
       RegWindowsStartupKeyValues(root, path);
       RegWindowsStartup(root, path);
@@ -106,35 +106,35 @@ void StartupPrograms::RegWindowsStartup(HKEY root, std::string_view keyPath) {
   });
 }
 
-bool StartupPrograms::RegCreateKeyValue(HKEY root, std::string_view keyPath, std::string_view name,
+bool StartupPrograms::RegCreateKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name,
                                         std::string_view value) {
   bool ok = false;
   ctx_.log().trap(kCreateName, [&] {
     RegistryStore& store = ctx_.registry().store();
-    HKEY h = 0;
-    if (store.createKey(root, keyPath, h) != ERROR_SUCCESS) return;
+    KeyHandle h = 0;
+    if (store.createKey(root, keyPath, h) != Status::Success) return;
     ScopedKey key(store, h);
-    std::int32_t st;
+    Status st;
     if (isNumericText(value)) {
       double d = std::strtod(trimBlanks(value).c_str(), nullptr);
       if (d < -2147483648.0 || d > 2147483647.0) throw TrappedError{6, "Overflow"};
       auto v = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::nearbyint(d)));
       st = store.setValue(
-          h, name, REG_DWORD,
+          h, name, regtype::Dword,
           Bytes{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
                 static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)});
     } else {
       std::string text = trimBlanks(value);
       Bytes data(text.begin(), text.end());
       data.push_back(0);
-      st = store.setValue(h, name, REG_SZ, data);
+      st = store.setValue(h, name, regtype::Sz, data);
     }
-    ok = st == ERROR_SUCCESS;
+    ok = st == Status::Success;
   });
   return ok;
 }
 
-bool StartupPrograms::moveEntry(StartupRow& row, HKEY toRoot, std::string_view toKey,
+bool StartupPrograms::moveEntry(StartupRow& row, KeyHandle toRoot, std::string_view toKey,
                                 std::string& why) {
   RegistryStore& store = ctx_.registry().store();
   const std::string from = where(row.root, row.keyPath);
@@ -156,13 +156,13 @@ bool StartupPrograms::moveEntry(StartupRow& row, HKEY toRoot, std::string_view t
     // The entry moves as stored; RegCreateKeyValue serves where its text rules keep it intact.
     std::string text;
     bool written = false;
-    if (toRoot == HKEY_LOCAL_MACHINE && toKey == kRunKey && survivesTextWrite(type, raw, text)) {
+    if (toRoot == hkey::LocalMachine && toKey == kRunKey && survivesTextWrite(type, raw, text)) {
       written = RegCreateKeyValue(toRoot, toKey, row.tag, text);
     } else {
-      HKEY h = 0;
-      if (store.createKey(toRoot, toKey, h) == ERROR_SUCCESS) {
+      KeyHandle h = 0;
+      if (store.createKey(toRoot, toKey, h) == Status::Success) {
         ScopedKey key(store, h);
-        written = store.setValueRaw(h, row.tag, type, raw) == ERROR_SUCCESS;
+        written = store.setValueRaw(h, row.tag, type, raw) == Status::Success;
       }
     }
     std::uint32_t backType = 0;
@@ -170,8 +170,8 @@ bool StartupPrograms::moveEntry(StartupRow& row, HKEY toRoot, std::string_view t
     if (!written || !readRaw(store, toRoot, toKey, row.tag, backType, back) || backType != type ||
         back != raw) {
       if (readRaw(store, toRoot, toKey, row.tag, backType, back)) {
-        HKEY h = 0;
-        if (store.openKey(toRoot, toKey, KEY_ALL_ACCESS, h) == ERROR_SUCCESS) {
+        KeyHandle h = 0;
+        if (store.openKey(toRoot, toKey, keyaccess::AllAccess, h) == Status::Success) {
           ScopedKey key(store, h);
           store.deleteValue(h, row.tag);  // take back a copy that did not come out right
         }
@@ -180,8 +180,8 @@ bool StartupPrograms::moveEntry(StartupRow& row, HKEY toRoot, std::string_view t
       return false;
     }
   }
-  HKEY h = 0;
-  if (store.openKey(row.root, row.keyPath, KEY_ALL_ACCESS, h) == ERROR_SUCCESS) {
+  KeyHandle h = 0;
+  if (store.openKey(row.root, row.keyPath, keyaccess::AllAccess, h) == Status::Success) {
     ScopedKey key(store, h);
     store.deleteValue(h, row.tag);
   }
@@ -202,7 +202,7 @@ StartupDoneResult StartupPrograms::cmdDone_Click() {
     for (StartupRow& row : rows_) {
       if (row.checked || !row.runs) continue;
       std::string why;
-      if (moveEntry(row, HKEY_CURRENT_USER, kStoreKey, why)) {
+      if (moveEntry(row, hkey::CurrentUser, kStoreKey, why)) {
         row.runs = false;
         ++result.switchedOff;
       } else {
@@ -213,7 +213,7 @@ StartupDoneResult StartupPrograms::cmdDone_Click() {
     for (StartupRow& row : rows_) {
       if (!row.checked || row.runs) continue;
       std::string why;
-      if (moveEntry(row, HKEY_LOCAL_MACHINE, kRunKey, why)) {
+      if (moveEntry(row, hkey::LocalMachine, kRunKey, why)) {
         row.runs = true;
         ++result.switchedOn;
       } else {

@@ -15,7 +15,7 @@ struct StartupRow {
   std::string text;     // the command shortened by RemoveBackSlashandComma: what the user sees
   std::string tag;      // the entry's value name
   std::string command;  // the full command as read, switches included
-  HKEY root = 0;        // where the entry is now
+  KeyHandle root = 0;        // where the entry is now
   std::string keyPath;
   bool runs = false;     // found on the run-key side (checked at load)
   bool checked = false;  // the user's check mark
@@ -51,12 +51,12 @@ class StartupPrograms {
   void Form_Load();
   /// Walks a key and its subkeys, adding rows; lists the key's own values only on the first
   /// walk since Form_Load (the first-listing flag).
-  void RegWindowsStartup(HKEY root, std::string_view keyPath);
+  void RegWindowsStartup(KeyHandle root, std::string_view keyPath);
   /// One row per value of the key whose shortened command holds a drive path (":\").
-  void RegWindowsStartupKeyValues(HKEY root, std::string_view keyPath);
-  /// Creates the key when missing and writes numeric text as REG_DWORD, other text trimmed as
-  /// REG_SZ. True when the write succeeded.
-  bool RegCreateKeyValue(HKEY root, std::string_view keyPath, std::string_view name,
+  void RegWindowsStartupKeyValues(KeyHandle root, std::string_view keyPath);
+  /// Creates the key when missing and writes numeric text as regtype::Dword, other text trimmed as
+  /// regtype::Sz. True when the write succeeded.
+  bool RegCreateKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name,
                          std::string_view value);
   /// Moves unchecked run entries into the store and checked stored entries back into the run
   /// key. Each move writes the entry to its new place and reads it back before deleting it
@@ -68,7 +68,7 @@ class StartupPrograms {
   bool firstListingDone() const { return firstListing_; }
 
  private:
-  bool moveEntry(StartupRow& row, HKEY toRoot, std::string_view toKey, std::string& why);
+  bool moveEntry(StartupRow& row, KeyHandle toRoot, std::string_view toKey, std::string& why);
 
   ScanContext& ctx_;
   std::vector<StartupRow> rows_;

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Status.h"
 #include "platform/Text.h"
 
 namespace brisquell {
@@ -22,35 +23,15 @@ enum DriveType : int {
 };
 
 /// File attribute bits.
-enum : std::uint32_t {
-  FILE_ATTRIBUTE_READONLY = 0x1,
-  FILE_ATTRIBUTE_HIDDEN = 0x2,
-  FILE_ATTRIBUTE_SYSTEM = 0x4,
-  FILE_ATTRIBUTE_DIRECTORY = 0x10,
-  FILE_ATTRIBUTE_ARCHIVE = 0x20,
-  FILE_ATTRIBUTE_NORMAL = 0x80,
-  FILE_ATTRIBUTE_REPARSE_POINT = 0x400,
-};
-
-/// File-system status codes (Win32 values).
-enum : std::int32_t {
-  FS_OK = 0,
-  FS_FILE_NOT_FOUND = 2,
-  FS_PATH_NOT_FOUND = 3,
-  FS_ACCESS_DENIED = 5,
-  FS_INVALID_DRIVE = 15,
-  FS_NOT_READY = 21,
-  FS_WRITE_FAULT = 29,
-  FS_READ_FAULT = 30,
-  FS_FILE_EXISTS = 80,
-  FS_INVALID_NAME = 123,
-  FS_DIR_NOT_EMPTY = 145,
-};
-
-/// True for codes that mean "the path cannot be tested" rather than "nothing is there".
-inline bool isPathError(std::int32_t status) {
-  return status == FS_INVALID_DRIVE || status == FS_NOT_READY || status == FS_INVALID_NAME;
-}
+namespace fileattr {
+inline constexpr std::uint32_t Readonly = 0x1;
+inline constexpr std::uint32_t Hidden = 0x2;
+inline constexpr std::uint32_t System = 0x4;
+inline constexpr std::uint32_t Directory = 0x10;
+inline constexpr std::uint32_t Archive = 0x20;
+inline constexpr std::uint32_t Normal = 0x80;
+inline constexpr std::uint32_t ReparsePoint = 0x400;
+}  // namespace fileattr
 
 struct DriveInfo {
   char letter = 'C';
@@ -73,19 +54,19 @@ class FileSystem {
   virtual bool volumeInformation(std::string_view root) = 0;
 
   /// Entries matching a path whose last component may hold '*' and '?', in a stable order
-  /// (names sorted without regard to case). FS_FILE_NOT_FOUND when nothing matches; a path
+  /// (names sorted without regard to case). Status::FileNotFound when nothing matches; a path
   /// error (isPathError) when the path cannot be tested.
-  virtual std::int32_t find(std::string_view pattern, std::vector<DirEntry>& out) = 0;
-  virtual std::int32_t attributes(std::string_view path, std::uint32_t& attributes) = 0;
+  virtual Status find(std::string_view pattern, std::vector<DirEntry>& out) = 0;
+  virtual Status attributes(std::string_view path, std::uint32_t& attributes) = 0;
 
-  virtual std::int32_t readFile(std::string_view path, Bytes& data) = 0;
+  virtual Status readFile(std::string_view path, Bytes& data) = 0;
   /// Replaces the file's contents (through a temporary file and a rename).
-  virtual std::int32_t writeFile(std::string_view path, const Bytes& data) = 0;
+  virtual Status writeFile(std::string_view path, const Bytes& data) = 0;
   /// Appends to the file, creating it when missing (its folder must exist).
-  virtual std::int32_t appendFile(std::string_view path, const Bytes& data) = 0;
-  virtual std::int32_t deleteFile(std::string_view path) = 0;
+  virtual Status appendFile(std::string_view path, const Bytes& data) = 0;
+  virtual Status deleteFile(std::string_view path) = 0;
   /// Creates the folder and every missing folder above it.
-  virtual std::int32_t createDirectory(std::string_view path) = 0;
+  virtual Status createDirectory(std::string_view path) = 0;
 
   /// The host path of an existing entry, for libraries that read files themselves.
   virtual std::optional<std::string> hostPath(std::string_view path) = 0;

@@ -25,8 +25,8 @@ struct RegError {
 class RegSink {
  public:
   virtual ~RegSink() = default;
-  virtual void key(HKEY root, std::string_view path) = 0;
-  virtual void deleteKey(HKEY root, std::string_view path) = 0;
+  virtual void key(KeyHandle root, std::string_view path) = 0;
+  virtual void deleteKey(KeyHandle root, std::string_view path) = 0;
   virtual void value(std::string_view name, std::uint32_t type, Bytes data) = 0;
   virtual void deleteValue(std::string_view name) = 0;
 };
@@ -41,18 +41,18 @@ bool parseRegBytes(std::string_view bytes, const std::string& label, RegSink& si
 /// Collects statements so that they can be applied only once the whole file parsed.
 class RegRecorder final : public RegSink {
  public:
-  void key(HKEY root, std::string_view path) override;
-  void deleteKey(HKEY root, std::string_view path) override;
+  void key(KeyHandle root, std::string_view path) override;
+  void deleteKey(KeyHandle root, std::string_view path) override;
   void value(std::string_view name, std::uint32_t type, Bytes data) override;
   void deleteValue(std::string_view name) override;
   /// Applies everything to a store through its ordinary operations.
-  std::int32_t applyTo(RegistryStore& store) const;
+  Status applyTo(RegistryStore& store) const;
   std::size_t size() const { return ops_.size(); }
 
  private:
   struct Op {
     enum Kind { Key, DeleteKey, Value, DeleteValue } kind;
-    HKEY root;
+    KeyHandle root;
     std::string text;
     std::uint32_t type;
     Bytes data;
@@ -62,13 +62,13 @@ class RegRecorder final : public RegSink {
 
 /// Writes the key root\path (all roots when root is 0) with everything below it.
 /// The writer calls `out` with chunks of finished file bytes.
-std::int32_t writeReg(RegistryStore& store, HKEY root, std::string_view path, RegFormat format,
+Status writeReg(RegistryStore& store, KeyHandle root, std::string_view path, RegFormat format,
                       const std::function<bool(const char*, std::size_t)>& out);
 /// Convenience: the export as one byte string.
-std::string exportReg(RegistryStore& store, HKEY root, std::string_view path,
+std::string exportReg(RegistryStore& store, KeyHandle root, std::string_view path,
                       RegFormat format = RegFormat::Version5);
 
 /// Splits "HKEY_LOCAL_MACHINE\SOFTWARE\x" into a root and a path; false on an unknown root.
-bool splitRegPath(std::string_view full, HKEY& root, std::string& path);
+bool splitRegPath(std::string_view full, KeyHandle& root, std::string& path);
 
 }  // namespace brisquell

@@ -12,7 +12,7 @@ namespace brisquell {
 
 std::string RegError::message() const { return fmt::format("{}:{}: {}", file, line, what); }
 
-bool splitRegPath(std::string_view full, HKEY& root, std::string& path) {
+bool splitRegPath(std::string_view full, KeyHandle& root, std::string& path) {
   std::size_t slash = full.find('\\');
   root = rootFromName(full.substr(0, slash));
   path = slash == std::string_view::npos ? std::string() : std::string(full.substr(slash + 1));
@@ -200,7 +200,7 @@ class Parser {
     std::string_view name = t.substr(1, close - 1);
     bool del = !name.empty() && name.front() == '-';
     if (del) name.remove_prefix(1);
-    HKEY root;
+    KeyHandle root;
     std::string path;
     if (!splitRegPath(name, root, path))
       return fail(lines_.lineNo(), fmt::format("unknown root key \"{}\"",
@@ -273,7 +273,7 @@ class Parser {
       appendUtf16le(text, raw);
       raw.push_back(0);
       raw.push_back(0);
-      sink_.value(name, REG_SZ, std::move(raw));
+      sink_.value(name, regtype::Sz, std::move(raw));
       return true;
     }
     if (data.substr(0, 6) == "dword:") {
@@ -286,12 +286,12 @@ class Parser {
         if (h < 0) return fail(startLine, "bad dword: expected 1 to 8 hex digits");
         v = v << 4 | static_cast<std::uint32_t>(h);
       }
-      sink_.value(name, REG_DWORD,
+      sink_.value(name, regtype::Dword,
                   Bytes{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
                         static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)});
       return true;
     }
-    std::uint32_t type = REG_BINARY;
+    std::uint32_t type = regtype::Binary;
     std::string_view rest;
     if (data.substr(0, 4) == "hex:") {
       rest = data.substr(4);
@@ -406,10 +406,10 @@ bool parseRegBytes(std::string_view bytes, const std::string& label, RegSink& si
 
 // ---- RegRecorder ----
 
-void RegRecorder::key(HKEY root, std::string_view path) {
+void RegRecorder::key(KeyHandle root, std::string_view path) {
   ops_.push_back({Op::Key, root, std::string(path), 0, {}});
 }
-void RegRecorder::deleteKey(HKEY root, std::string_view path) {
+void RegRecorder::deleteKey(KeyHandle root, std::string_view path) {
   ops_.push_back({Op::DeleteKey, root, std::string(path), 0, {}});
 }
 void RegRecorder::value(std::string_view name, std::uint32_t type, Bytes data) {
@@ -419,26 +419,26 @@ void RegRecorder::deleteValue(std::string_view name) {
   ops_.push_back({Op::DeleteValue, 0, std::string(name), 0, {}});
 }
 
-std::int32_t RegRecorder::applyTo(RegistryStore& store) const {
+Status RegRecorder::applyTo(RegistryStore& store) const {
   ScopedKey current;
   for (const Op& op : ops_) {
     switch (op.kind) {
       case Op::Key: {
-        HKEY h = 0;
-        std::int32_t st = store.createKey(op.root, op.text, h);
-        if (st != ERROR_SUCCESS) return st;
+        KeyHandle h = 0;
+        Status st = store.createKey(op.root, op.text, h);
+        if (st != Status::Success) return st;
         current.reset(&store, h);
         break;
       }
       case Op::DeleteKey: {
         current.reset();
-        std::int32_t st = store.deleteTree(op.root, op.text);
-        if (st != ERROR_SUCCESS && st != ERROR_FILE_NOT_FOUND) return st;
+        Status st = store.deleteTree(op.root, op.text);
+        if (st != Status::Success && st != Status::FileNotFound) return st;
         break;
       }
       case Op::Value: {
-        std::int32_t st = store.setValueRaw(current.get(), op.text, op.type, op.data);
-        if (st != ERROR_SUCCESS) return st;
+        Status st = store.setValueRaw(current.get(), op.text, op.type, op.data);
+        if (st != Status::Success) return st;
         break;
       }
       case Op::DeleteValue:
@@ -446,7 +446,7 @@ std::int32_t RegRecorder::applyTo(RegistryStore& store) const {
         break;
     }
   }
-  return ERROR_SUCCESS;
+  return Status::Success;
 }
 
 }  // namespace brisquell

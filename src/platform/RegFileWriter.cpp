@@ -74,7 +74,7 @@ void appendEscaped(std::string& out, std::string_view s) {
   }
 }
 
-// A REG_SZ prints as "text" only when reading it back gives the very same bytes.
+// A regtype::Sz prints as "text" only when reading it back gives the very same bytes.
 bool printableString(const Bytes& d, std::string& text) {
   if (d.size() < 2 || d.size() % 2 || d[d.size() - 1] || d[d.size() - 2]) return false;
   for (std::size_t i = 0; i + 2 < d.size(); i += 2) {
@@ -112,18 +112,18 @@ void appendValue(std::string& out, RegFormat format, std::string_view name, std:
     out += "\"=";
   }
   std::string text;
-  if (type == REG_SZ && printableString(data, text)) {
+  if (type == regtype::Sz && printableString(data, text)) {
     out.push_back('"');
     appendEscaped(out, text);
     out += "\"\r\n";
     return;
   }
-  if (type == REG_DWORD && data.size() == 4) {
+  if (type == regtype::Dword && data.size() == 4) {
     std::uint32_t v = data[0] | data[1] << 8 | data[2] << 16 | static_cast<std::uint32_t>(data[3]) << 24;
     fmt::format_to(std::back_inserter(out), "dword:{:08x}\r\n", v);
     return;
   }
-  if (type == REG_BINARY)
+  if (type == regtype::Binary)
     out += "hex:";
   else
     fmt::format_to(std::back_inserter(out), "hex({:x}):", type);
@@ -140,7 +140,7 @@ void appendValue(std::string& out, RegFormat format, std::string_view name, std:
   out += "\r\n";
 }
 
-bool writeKey(RegistryStore& store, HKEY key, std::string& path, Emitter& em, RegFormat format) {
+bool writeKey(RegistryStore& store, KeyHandle key, std::string& path, Emitter& em, RegFormat format) {
   std::string& out = em.text();
   out.push_back('[');
   out += path;
@@ -148,14 +148,14 @@ bool writeKey(RegistryStore& store, HKEY key, std::string& path, Emitter& em, Re
   std::string name;
   std::uint32_t type;
   Bytes data;
-  for (std::uint32_t i = 0; store.enumValueRaw(key, i, name, type, data) == ERROR_SUCCESS; ++i)
+  for (std::uint32_t i = 0; store.enumValueRaw(key, i, name, type, data) == Status::Success; ++i)
     appendValue(out, format, name, type, data);
   out += "\r\n";
   if (!em.flush(false)) return false;
   std::size_t len = path.size();
-  for (std::uint32_t i = 0; store.enumKey(key, i, name) == ERROR_SUCCESS; ++i) {
-    HKEY child = 0;
-    if (store.openKey(key, name, KEY_ALL_ACCESS, child) != ERROR_SUCCESS) continue;
+  for (std::uint32_t i = 0; store.enumKey(key, i, name) == Status::Success; ++i) {
+    KeyHandle child = 0;
+    if (store.openKey(key, name, keyaccess::AllAccess, child) != Status::Success) continue;
     ScopedKey guard(store, child);
     path.push_back('\\');
     path += name;
@@ -167,10 +167,10 @@ bool writeKey(RegistryStore& store, HKEY key, std::string& path, Emitter& em, Re
 }
 
 // The path of an existing key as the store spells it, whatever case the caller used.
-std::string storedPath(RegistryStore& store, HKEY root, std::string_view path) {
+std::string storedPath(RegistryStore& store, KeyHandle root, std::string_view path) {
   std::string out;
   ScopedKey current;
-  HKEY parent = root;
+  KeyHandle parent = root;
   std::size_t i = 0;
   while (i < path.size()) {
     std::size_t j = std::min(path.find('\\', i), path.size());
@@ -178,13 +178,13 @@ std::string storedPath(RegistryStore& store, HKEY root, std::string_view path) {
     i = j + 1;
     if (component.empty()) continue;
     std::string name, stored(component);
-    for (std::uint32_t k = 0; store.enumKey(parent, k, name) == ERROR_SUCCESS; ++k)
+    for (std::uint32_t k = 0; store.enumKey(parent, k, name) == Status::Success; ++k)
       if (iequals(name, component)) {
         stored = name;
         break;
       }
-    HKEY child = 0;
-    if (store.openKey(parent, stored, 0, child) != ERROR_SUCCESS) return std::string(path);
+    KeyHandle child = 0;
+    if (store.openKey(parent, stored, 0, child) != Status::Success) return std::string(path);
     current.reset(&store, child);
     parent = child;
     out += out.empty() ? "" : "\\";
@@ -195,40 +195,40 @@ std::string storedPath(RegistryStore& store, HKEY root, std::string_view path) {
 
 }  // namespace
 
-std::int32_t writeReg(RegistryStore& store, HKEY root, std::string_view path, RegFormat format,
+Status writeReg(RegistryStore& store, KeyHandle root, std::string_view path, RegFormat format,
                       const std::function<bool(const char*, std::size_t)>& out) {
   Emitter em(format, out);
   em.text() = format == RegFormat::Version5 ? "Windows Registry Editor Version 5.00\r\n\r\n"
                                             : "REGEDIT4\r\n\r\n";
-  auto one = [&](HKEY r, std::string_view p, bool skipEmpty) -> std::int32_t {
-    HKEY h = 0;
-    std::int32_t st = store.openKey(r, p, KEY_ALL_ACCESS, h);
-    if (st != ERROR_SUCCESS) return skipEmpty ? ERROR_SUCCESS : st;
+  auto one = [&](KeyHandle r, std::string_view p, bool skipEmpty) -> Status {
+    KeyHandle h = 0;
+    Status st = store.openKey(r, p, keyaccess::AllAccess, h);
+    if (st != Status::Success) return skipEmpty ? Status::Success : st;
     ScopedKey guard(store, h);
     if (skipEmpty) {
       std::uint32_t keys = 0, values = 0;
       store.queryInfo(h, keys, values);
-      if (keys == 0 && values == 0) return ERROR_SUCCESS;
+      if (keys == 0 && values == 0) return Status::Success;
     }
     std::string full(rootName(r));
     if (std::string stored = storedPath(store, r, p); !stored.empty()) {
       full.push_back('\\');
       full += stored;
     }
-    return writeKey(store, h, full, em, format) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    return writeKey(store, h, full, em, format) ? Status::Success : Status::AccessDenied;
   };
-  std::int32_t st = ERROR_SUCCESS;
+  Status st = Status::Success;
   if (root == 0) {
-    for (HKEY r : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_USERS, HKEY_CURRENT_CONFIG})
-      if ((st = one(r, "", true)) != ERROR_SUCCESS) break;
+    for (KeyHandle r : {hkey::LocalMachine, hkey::CurrentUser, hkey::Users, hkey::CurrentConfig})
+      if ((st = one(r, "", true)) != Status::Success) break;
   } else {
     st = one(root, path, false);
   }
-  if (st != ERROR_SUCCESS) return st;
-  return em.flush(true) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+  if (st != Status::Success) return st;
+  return em.flush(true) ? Status::Success : Status::AccessDenied;
 }
 
-std::string exportReg(RegistryStore& store, HKEY root, std::string_view path, RegFormat format) {
+std::string exportReg(RegistryStore& store, KeyHandle root, std::string_view path, RegFormat format) {
   std::string all;
   writeReg(store, root, path, format, [&](const char* d, std::size_t n) {
     all.append(d, n);

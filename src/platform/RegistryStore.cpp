@@ -3,26 +3,26 @@
 
 namespace brisquell {
 
-std::string_view rootName(HKEY root) {
+std::string_view rootName(KeyHandle root) {
   switch (root) {
-    case HKEY_CLASSES_ROOT: return "HKEY_CLASSES_ROOT";
-    case HKEY_CURRENT_USER: return "HKEY_CURRENT_USER";
-    case HKEY_LOCAL_MACHINE: return "HKEY_LOCAL_MACHINE";
-    case HKEY_USERS: return "HKEY_USERS";
-    case HKEY_CURRENT_CONFIG: return "HKEY_CURRENT_CONFIG";
+    case hkey::ClassesRoot: return "HKEY_CLASSES_ROOT";
+    case hkey::CurrentUser: return "HKEY_CURRENT_USER";
+    case hkey::LocalMachine: return "HKEY_LOCAL_MACHINE";
+    case hkey::Users: return "HKEY_USERS";
+    case hkey::CurrentConfig: return "HKEY_CURRENT_CONFIG";
     default: return {};
   }
 }
 
-HKEY rootFromName(std::string_view n) {
+KeyHandle rootFromName(std::string_view n) {
   static const struct {
     std::string_view longName, shortName;
-    HKEY key;
-  } roots[] = {{"HKEY_CLASSES_ROOT", "HKCR", HKEY_CLASSES_ROOT},
-               {"HKEY_CURRENT_USER", "HKCU", HKEY_CURRENT_USER},
-               {"HKEY_LOCAL_MACHINE", "HKLM", HKEY_LOCAL_MACHINE},
-               {"HKEY_USERS", "HKU", HKEY_USERS},
-               {"HKEY_CURRENT_CONFIG", "HKCC", HKEY_CURRENT_CONFIG}};
+    KeyHandle key;
+  } roots[] = {{"HKEY_CLASSES_ROOT", "HKCR", hkey::ClassesRoot},
+               {"HKEY_CURRENT_USER", "HKCU", hkey::CurrentUser},
+               {"HKEY_LOCAL_MACHINE", "HKLM", hkey::LocalMachine},
+               {"HKEY_USERS", "HKU", hkey::Users},
+               {"HKEY_CURRENT_CONFIG", "HKCC", hkey::CurrentConfig}};
   for (const auto& r : roots)
     if (iequals(n, r.longName) || iequals(n, r.shortName)) return r.key;
   return 0;

@@ -13,15 +13,15 @@ void putNumber(Bytes& b, std::size_t at, std::uint32_t v) {
 
 class NoUrlCache final : public UrlCache {
  public:
-  std::int32_t findFirstEntry(Bytes*, std::uint32_t&, Handle& handle) override {
+  Status findFirstEntry(Bytes*, std::uint32_t&, Handle& handle) override {
     handle = 0;
-    return CACHE_FILE_NOT_FOUND;
+    return Status::FileNotFound;
   }
-  std::int32_t findNextEntry(Handle, Bytes*, std::uint32_t&) override {
-    return CACHE_INVALID_HANDLE;
+  Status findNextEntry(Handle, Bytes*, std::uint32_t&) override {
+    return Status::InvalidHandle;
   }
-  std::int32_t deleteEntry(std::string_view) override { return CACHE_FILE_NOT_FOUND; }
-  std::int32_t findClose(Handle) override { return CACHE_INVALID_HANDLE; }
+  Status deleteEntry(std::string_view) override { return Status::FileNotFound; }
+  Status findClose(Handle) override { return Status::InvalidHandle; }
   std::string errorText() const override { return "this kind of target keeps no URL cache"; }
   std::string location() const override { return {}; }
 };

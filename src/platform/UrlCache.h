@@ -6,22 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Status.h"
 #include "platform/Text.h"
 
 namespace brisquell {
-
-/// Status codes of the cache calls (Win32 values).
-enum : std::int32_t {
-  CACHE_OK = 0,
-  CACHE_FILE_NOT_FOUND = 2,
-  CACHE_ACCESS_DENIED = 5,
-  CACHE_INVALID_HANDLE = 6,
-  CACHE_WRITE_FAULT = 29,
-  CACHE_READ_FAULT = 30,
-  CACHE_INSUFFICIENT_BUFFER = 122,
-  CACHE_NO_MORE_ITEMS = 259,
-  CACHE_FILE_CORRUPT = 1392,
-};
 
 /// Layout of an entry record as the enumeration fills it (all numbers little-endian):
 ///   offset 0: size of the whole record; the caller writes its buffer size here before a call
@@ -44,16 +32,16 @@ class UrlCache {
   virtual ~UrlCache() = default;
 
   /// Without a buffer, or with one smaller than the first entry's record:
-  /// CACHE_INSUFFICIENT_BUFFER with size set to the record's size, and no handle. With a
+  /// Status::InsufficientBuffer with size set to the record's size, and no handle. With a
   /// buffer (and size) at least that large: fills it and returns a non-zero handle.
-  /// CACHE_NO_MORE_ITEMS when the cache is empty; other codes when it cannot be read
+  /// Status::NoMoreItems when the cache is empty; other codes when it cannot be read
   /// (errorText() says why).
-  virtual std::int32_t findFirstEntry(Bytes* buffer, std::uint32_t& size, Handle& handle) = 0;
-  /// The same for the next entry of an enumeration; CACHE_NO_MORE_ITEMS after the last.
-  virtual std::int32_t findNextEntry(Handle handle, Bytes* buffer, std::uint32_t& size) = 0;
+  virtual Status findFirstEntry(Bytes* buffer, std::uint32_t& size, Handle& handle) = 0;
+  /// The same for the next entry of an enumeration; Status::NoMoreItems after the last.
+  virtual Status findNextEntry(Handle handle, Bytes* buffer, std::uint32_t& size) = 0;
   /// Removes the entry with this URL and its local file.
-  virtual std::int32_t deleteEntry(std::string_view url) = 0;
-  virtual std::int32_t findClose(Handle handle) = 0;
+  virtual Status deleteEntry(std::string_view url) = 0;
+  virtual Status findClose(Handle handle) = 0;
 
   /// Why the last failing call failed, naming file and line where a file is damaged.
   virtual std::string errorText() const = 0;

@@ -53,7 +53,7 @@ bool BackupArchive::add(std::string_view windowsPath, std::string& error) {
       (*host)[root->size()] == '/')
     entry = entry.substr(0, 1) + host->substr(root->size());
   Bytes data;
-  if (std::int32_t st = files_.readFile(windowsPath, data); st != FS_OK) {
+  if (Status st = files_.readFile(windowsPath, data); st != Status::Success) {
     error = fmt::format("{}: could not be read for the backup (error {})", windowsPath, st);
     return false;
   }
@@ -154,11 +154,11 @@ bool BackupArchive::extract(std::string_view zipPath, Extracted& result, std::st
     }
     if (components == 0) continue;  // the drive itself
     if (isDir) {
-      if (files_.createDirectory(path) != FS_OK) refuse("its folder could not be created");
+      if (files_.createDirectory(path) != Status::Success) refuse("its folder could not be created");
       continue;
     }
     std::string parent = path.substr(0, path.rfind('\\'));
-    if (parent.size() > 2 && files_.createDirectory(parent) != FS_OK) {
+    if (parent.size() > 2 && files_.createDirectory(parent) != Status::Success) {
       refuse("its folder could not be created");
       continue;
     }
@@ -181,7 +181,7 @@ bool BackupArchive::extract(std::string_view zipPath, Extracted& result, std::st
       refuse("it could not be read");
       continue;
     }
-    if (std::int32_t ws = files_.writeFile(path, data); ws != FS_OK) {
+    if (Status ws = files_.writeFile(path, data); ws != Status::Success) {
       refuse(fmt::format("{} could not be written (error {})", path, ws));
       continue;
     }

@@ -147,9 +147,9 @@ std::vector<BackupListing> BackupSet::list(FileSystem& files, std::string_view f
   std::string dir(folder);
   if (dir.empty() || dir.back() != '\\') dir += '\\';
   std::vector<DirEntry> entries;
-  if (files.find(dir + "*", entries) != FS_OK) return out;
+  if (files.find(dir + "*", entries) != Status::Success) return out;
   for (const DirEntry& e : entries) {
-    if (e.attributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    if (e.attributes & fileattr::Directory) continue;
     if (!isBackupFileName(e.name)) continue;
     BackupListing row;
     row.name = e.name;
@@ -261,20 +261,20 @@ void BackupSet::readRecords(cInifile& ini, ProblemList& problems, std::vector<Or
   }
 }
 
-std::string BackupSet::keyIdentity(HKEY root, std::string_view path) {
+std::string BackupSet::keyIdentity(KeyHandle root, std::string_view path) {
   std::string p = foldCase(path);
   while (!p.empty() && p.back() == '\\') p.pop_back();
-  if (root == HKEY_CLASSES_ROOT) return "hkey_local_machine\\software\\classes" + (p.empty() ? "" : "\\" + p);
+  if (root == hkey::ClassesRoot) return "hkey_local_machine\\software\\classes" + (p.empty() ? "" : "\\" + p);
   return foldCase(rootName(root)) + (p.empty() ? "" : "\\" + p);
 }
 
-std::optional<HKEY> BackupSet::rootOf(std::string_view mainKey) {
+std::optional<KeyHandle> BackupSet::rootOf(std::string_view mainKey) {
   std::string t = trimBlanks(mainKey);
   if (t.empty()) return std::nullopt;
   char* end = nullptr;
   long long v = std::strtoll(t.c_str(), &end, 10);
   if (!end || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return std::nullopt;
-  return static_cast<HKEY>(static_cast<std::int32_t>(v));
+  return static_cast<KeyHandle>(static_cast<std::int32_t>(v));
 }
 
 std::string BackupSet::toHex(const std::uint8_t* data, std::size_t size) {

@@ -34,7 +34,7 @@ class BackupSet {
   struct Original {
     bool known = false;    // the record carries these keys
     bool existed = false;  // false: the run created the value, so a restore removes it
-    std::uint32_t type = REG_NONE;
+    std::uint32_t type = regtype::None;
     Bytes data;            // exactly as stored
     std::int64_t index = -1;  // position among the key's values, -1 unknown
     std::string name, keyPath;
@@ -74,11 +74,11 @@ class BackupSet {
   /// one entry per problem (known = false for records without the extra keys).
   static void readRecords(cInifile& ini, ProblemList& problems, std::vector<Original>& originals);
 
-  /// One name for a key however it is reached: HKEY_CLASSES_ROOT is a view of
-  /// HKEY_LOCAL_MACHINE\SOFTWARE\Classes. Case-folded.
-  static std::string keyIdentity(HKEY root, std::string_view path);
+  /// One name for a key however it is reached: hkey::ClassesRoot is a view of
+  /// hkey::LocalMachine\SOFTWARE\Classes. Case-folded.
+  static std::string keyIdentity(KeyHandle root, std::string_view path);
   /// The root handle a record's MainKey holds (signed decimal); nullopt when it holds none.
-  static std::optional<HKEY> rootOf(std::string_view mainKey);
+  static std::optional<KeyHandle> rootOf(std::string_view mainKey);
 
   static std::string toHex(const std::uint8_t* data, std::size_t size);
   static std::string toHex(std::string_view s) {

@@ -47,17 +47,17 @@ void Repair::captureOriginal(RowState& row, const ProblemRecord& r) {
   o.name = row.name;
   o.keyPath = r.FullKeyPath;
   RegistryStore& store = ctx_.registry().store();
-  HKEY h = 0;
-  if (store.openKey(*row.root, r.FullKeyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return;
+  KeyHandle h = 0;
+  if (store.openKey(*row.root, r.FullKeyPath, keyaccess::AllAccess, h) != Status::Success) return;
   ScopedKey key(store, h);
-  o.existed = store.queryValueRaw(h, row.name, o.type, o.data) == ERROR_SUCCESS;
+  o.existed = store.queryValueRaw(h, row.name, o.type, o.data) == Status::Success;
   if (!o.existed) return;
   auto [it, added] = positions_.try_emplace(BackupSet::keyIdentity(*row.root, r.FullKeyPath));
   if (added) {
     std::string name;
     std::uint32_t type;
     Bytes data;
-    for (std::uint32_t i = 0; store.enumValueRaw(h, i, name, type, data) == ERROR_SUCCESS; ++i)
+    for (std::uint32_t i = 0; store.enumValueRaw(h, i, name, type, data) == Status::Success; ++i)
       it->second.try_emplace(foldCase(name), i);
   }
   auto pos = it->second.find(foldCase(row.name));
@@ -79,11 +79,11 @@ bool Repair::backUp(std::vector<RowState>& rows, RepairResult& result, bool take
     }
     if (!takeBackup) continue;
     std::uint32_t attrs = 0;
-    std::int32_t st = ctx_.files().attributes(r.FullKeyPath, attrs);
-    if (st == FS_FILE_NOT_FOUND || st == FS_PATH_NOT_FOUND) {
+    Status st = ctx_.files().attributes(r.FullKeyPath, attrs);
+    if (st == Status::FileNotFound || st == Status::PathNotFound) {
       row.missing = true;
-    } else if (st != FS_OK || (attrs & FILE_ATTRIBUTE_DIRECTORY)) {
-      row.backupError = st != FS_OK ? fmt::format("the file cannot be reached (error {})", st)
+    } else if (st != Status::Success || (attrs & fileattr::Directory)) {
+      row.backupError = st != Status::Success ? fmt::format("the file cannot be reached (error {})", st)
                                     : std::string("a folder, not a file");
     } else if (std::string why; archive.add(r.FullKeyPath, why)) {
       row.archived = true;
@@ -95,14 +95,14 @@ bool Repair::backUp(std::vector<RowState>& rows, RepairResult& result, bool take
 
   const std::string folder = BackupSet::folderOf(ctx_.target().machine().installFolder);
   std::string dir = folder.substr(0, folder.size() - 1);
-  if (std::int32_t st = ctx_.files().createDirectory(dir); st != FS_OK) {
+  if (Status st = ctx_.files().createDirectory(dir); st != Status::Success) {
     result.error = fmt::format("the backup folder {} could not be created (error {})", dir, st);
     return false;
   }
   std::string base = BackupSet::baseName(folder, clock_());
   std::uint32_t attrs;
-  for (int k = 2; ctx_.files().attributes(base + ".bkp", attrs) == FS_OK ||
-                  ctx_.files().attributes(base + ".zip", attrs) == FS_OK;
+  for (int k = 2; ctx_.files().attributes(base + ".bkp", attrs) == Status::Success ||
+                  ctx_.files().attributes(base + ".zip", attrs) == Status::Success;
        ++k)
     base = BackupSet::baseName(folder, clock_()) + "-" + std::to_string(k);
 
@@ -144,12 +144,12 @@ bool Repair::fixValue(const ProblemRecord& r, RowState& row, std::string& why) {
     reg.DeleteValue(*row.root, r.FullKeyPath, row.name);
   // Gone (or blank, for the unnamed value) is fixed, also when an earlier row already did it.
   RegistryStore& store = reg.store();
-  HKEY h = 0;
-  if (store.openKey(*row.root, r.FullKeyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return true;
+  KeyHandle h = 0;
+  if (store.openKey(*row.root, r.FullKeyPath, keyaccess::AllAccess, h) != Status::Success) return true;
   ScopedKey key(store, h);
   std::uint32_t type = 0;
   Bytes data;
-  if (store.queryValueRaw(h, row.name, type, data) != ERROR_SUCCESS) return true;
+  if (store.queryValueRaw(h, row.name, type, data) != Status::Success) return true;
   if (row.name.empty() && blank(data)) return true;
   why = "the registry refused the change";
   return false;
@@ -163,9 +163,9 @@ bool Repair::fixFile(const ProblemRecord& r, RowState& row, bool takeBackup, std
   }
   if (!takeBackup || row.archived) files.deleteFile(r.FullKeyPath);
   std::uint32_t attrs = 0;
-  std::int32_t st = files.attributes(r.FullKeyPath, attrs);
-  if (st == FS_FILE_NOT_FOUND || st == FS_PATH_NOT_FOUND) return true;
-  why = st == FS_OK ? std::string("the file could not be deleted")
+  Status st = files.attributes(r.FullKeyPath, attrs);
+  if (st == Status::FileNotFound || st == Status::PathNotFound) return true;
+  why = st == Status::Success ? std::string("the file could not be deleted")
                     : fmt::format("the file cannot be reached (error {})", st);
   return false;
 }

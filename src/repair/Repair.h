@@ -46,7 +46,7 @@ class Repair {
 
  private:
   struct RowState {
-    std::optional<HKEY> root;
+    std::optional<KeyHandle> root;
     std::string name;  // the value's registry name ("" for "(Default)")
     BackupSet::Original original;
     bool archived = false;   // the shortcut file is in the archive

@@ -37,11 +37,11 @@ bool Restore::cmdDeleteBackup_Click(const BackupListing& set) {
   }
   if (!ui_.askYesNo(kTitle, kDeleteQuestion)) return false;
   FileSystem& files = ctx_.files();
-  bool deleted = files.deleteFile(set.path) == FS_OK;
+  bool deleted = files.deleteFile(set.path) == Status::Success;
   std::string archive = BackupSet::archivePathOf(set.path);
   std::uint32_t attrs;
-  if (archive != set.path && files.attributes(archive, attrs) == FS_OK)
-    deleted = files.deleteFile(archive) == FS_OK || deleted;
+  if (archive != set.path && files.attributes(archive, attrs) == Status::Success)
+    deleted = files.deleteFile(archive) == Status::Success || deleted;
   return deleted;
 }
 
@@ -65,28 +65,28 @@ bool Restore::cmdRestore_Click(std::string_view backupPath, ResultsTree* tree) {
   return true;
 }
 
-bool Restore::writeOriginal(const ProblemRecord& r, HKEY root, const BackupSet::Original& o,
+bool Restore::writeOriginal(const ProblemRecord& r, KeyHandle root, const BackupSet::Original& o,
                             std::unordered_map<std::string, Placed>& placed, std::string& why) {
   RegistryStore& store = ctx_.registry().store();
-  HKEY h = 0;
+  KeyHandle h = 0;
   if (!o.existed) {  // the run created this value: take it away again
-    if (store.openKey(root, o.keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return true;
+    if (store.openKey(root, o.keyPath, keyaccess::AllAccess, h) != Status::Success) return true;
     ScopedKey key(store, h);
     store.deleteValue(h, o.name);
     std::uint32_t type;
     Bytes data;
-    if (store.queryValueRaw(h, o.name, type, data) == ERROR_SUCCESS) {
+    if (store.queryValueRaw(h, o.name, type, data) == Status::Success) {
       why = "the registry refused to remove the value";
       return false;
     }
     return true;
   }
-  if (store.createKey(root, o.keyPath, h) != ERROR_SUCCESS) {
+  if (store.createKey(root, o.keyPath, h) != Status::Success) {
     why = "the key could not be created";
     return false;
   }
   ScopedKey key(store, h);
-  if (store.setValueRaw(h, o.name, o.type, o.data) != ERROR_SUCCESS) {
+  if (store.setValueRaw(h, o.name, o.type, o.data) != Status::Success) {
     why = "the registry refused the value";
     return false;
   }
@@ -99,7 +99,7 @@ bool Restore::writeOriginal(const ProblemRecord& r, HKEY root, const BackupSet::
   return true;
 }
 
-bool Restore::writeAsText(const ProblemRecord& r, HKEY root, std::string& why) {
+bool Restore::writeAsText(const ProblemRecord& r, KeyHandle root, std::string& why) {
   RegistryAccess& reg = ctx_.registry();
   RegistryStore& store = reg.store();
   const bool unnamed = r.KeyName == "(Default)";
@@ -108,12 +108,12 @@ bool Restore::writeAsText(const ProblemRecord& r, HKEY root, std::string& why) {
     reg.DeleteValue(root, r.FullKeyPath, "");
     return true;
   }
-  reg.SetKeyValue(root, r.FullKeyPath, name, r.KeyValue, REG_SZ);
-  HKEY h = 0;
+  reg.SetKeyValue(root, r.FullKeyPath, name, r.KeyValue, regtype::Sz);
+  KeyHandle h = 0;
   std::uint32_t type;
   Bytes data;
-  bool ok = store.openKey(root, r.FullKeyPath, KEY_ALL_ACCESS, h) == ERROR_SUCCESS &&
-            store.queryValue(h, name, type, data) == ERROR_SUCCESS;
+  bool ok = store.openKey(root, r.FullKeyPath, keyaccess::AllAccess, h) == Status::Success &&
+            store.queryValue(h, name, type, data) == Status::Success;
   if (h) store.closeKey(h);
   if (!ok) why = "the registry refused the value";
   return ok;
@@ -123,8 +123,8 @@ bool Restore::writeAsText(const ProblemRecord& r, HKEY root, std::string& why) {
 // are taken out and added again in the old order.
 void Restore::putInPlace(const Placed& p) {
   RegistryStore& store = ctx_.registry().store();
-  HKEY h = 0;
-  if (store.openKey(p.root, p.path, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return;
+  KeyHandle h = 0;
+  if (store.openKey(p.root, p.path, keyaccess::AllAccess, h) != Status::Success) return;
   ScopedKey key(store, h);
   struct Val {
     std::string name;
@@ -134,7 +134,7 @@ void Restore::putInPlace(const Placed& p) {
   std::vector<Val> current;
   {
     Val v;
-    for (std::uint32_t i = 0; store.enumValueRaw(h, i, v.name, v.type, v.data) == ERROR_SUCCESS; ++i)
+    for (std::uint32_t i = 0; store.enumValueRaw(h, i, v.name, v.type, v.data) == Status::Success; ++i)
       current.push_back(v);
   }
   std::unordered_map<std::string, std::int64_t> wanted;
@@ -200,7 +200,7 @@ RestoreResult Restore::cmdRestoreNow_Click() {
   for (const auto& [id, p] : placed) putInPlace(p);
 
   std::uint32_t attrs = 0;
-  if (ctx_.files().attributes(archivePath, attrs) == FS_OK && !(attrs & FILE_ATTRIBUTE_HIDDEN)) {
+  if (ctx_.files().attributes(archivePath, attrs) == Status::Success && !(attrs & fileattr::Hidden)) {
     BackupArchive archive(ctx_.files());
     BackupArchive::Extracted ex;
     std::string error;

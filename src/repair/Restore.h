@@ -52,13 +52,13 @@ class Restore {
 
  private:
   struct Placed {
-    HKEY root;
+    KeyHandle root;
     std::string path;
     std::vector<std::pair<std::string, std::int64_t>> values;  // name, original position
   };
-  bool writeOriginal(const ProblemRecord& r, HKEY root, const BackupSet::Original& o,
+  bool writeOriginal(const ProblemRecord& r, KeyHandle root, const BackupSet::Original& o,
                      std::unordered_map<std::string, Placed>& placed, std::string& why);
-  bool writeAsText(const ProblemRecord& r, HKEY root, std::string& why);
+  bool writeAsText(const ProblemRecord& r, KeyHandle root, std::string& why);
   void putInPlace(const Placed& key);
 
   ScanContext& ctx_;

@@ -32,7 +32,7 @@ void cInifile::load() {
   sectionIndex_.clear();
   dirty_ = false;
   Bytes data;
-  if (path_.empty() || files_.readFile(path_, data) != FS_OK) return;
+  if (path_.empty() || files_.readFile(path_, data) != Status::Success) return;
   std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   std::size_t pos = 0;
@@ -147,7 +147,7 @@ bool cInifile::Flush() {
       out += "\r\n";
     }
   }
-  bool ok = files_.writeFile(path_, Bytes(out.begin(), out.end())) == FS_OK;
+  bool ok = files_.writeFile(path_, Bytes(out.begin(), out.end())) == Status::Success;
   lastReturnCode_ = ok ? 1 : 0;
   if (ok) dirty_ = false;
   return ok;

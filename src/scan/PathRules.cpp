@@ -26,21 +26,21 @@ std::string ScanContext::GetSystemDirectory() {
 
 std::string ScanContext::GetProgramFilesPath() {
   std::string s;
-  if (!registry_.QueryValue(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramFilesDir", s)) return {};
+  if (!registry_.QueryValue(hkey::LocalMachine, kCurrentVersion, "ProgramFilesDir", s)) return {};
   return trimBlanks(s);
 }
 
 std::string ScanContext::GetCommonProgramFilesPath() {
   std::string s;
-  if (!registry_.QueryValue(HKEY_LOCAL_MACHINE, kCurrentVersion, "CommonFilesDir", s)) return {};
+  if (!registry_.QueryValue(hkey::LocalMachine, kCurrentVersion, "CommonFilesDir", s)) return {};
   return trimBlanks(s);
 }
 
 bool ScanContext::FileOrFolderExists(std::string_view path) {
   std::vector<DirEntry> found;
-  std::int32_t st = target_.files().find(path, found);
-  if (st == FS_OK) return true;
-  if (st == FS_NOT_READY) throw deviceUnavailable();
+  Status st = target_.files().find(path, found);
+  if (st == Status::Success) return true;
+  if (st == Status::NotReady) throw deviceUnavailable();
   if (isPathError(st)) throw badFileName();
   return false;
 }

@@ -40,17 +40,17 @@ bool isNumericText(std::string_view s) {
   return digits > 0 && i == s.size();
 }
 
-std::string RegistryAccess::GetSubKeyValue(HKEY key, std::string_view name) {
+std::string RegistryAccess::GetSubKeyValue(KeyHandle key, std::string_view name) {
   std::uint32_t type = 0;
   Bytes data;
-  if (store_.queryValue(key, name, type, data) != ERROR_SUCCESS) return {};
+  if (store_.queryValue(key, name, type, data) != Status::Success) return {};
   switch (type) {
-    case REG_SZ:
-    case REG_MULTI_SZ: {
+    case regtype::Sz:
+    case regtype::MultiSz: {
       auto nul = std::find(data.begin(), data.end(), 0);
       return std::string(data.begin(), nul);
     }
-    case REG_DWORD:
+    case regtype::Dword:
       if (data.size() < 4) return {};
       return std::to_string(dwordOf(data));
     default:
@@ -58,125 +58,125 @@ std::string RegistryAccess::GetSubKeyValue(HKEY key, std::string_view name) {
   }
 }
 
-std::int32_t RegistryAccess::QueryValueEx(HKEY key, std::string_view name, std::string& value) {
+Status RegistryAccess::QueryValueEx(KeyHandle key, std::string_view name, std::string& value) {
   std::uint32_t type = 0;
   Bytes data;
-  std::int32_t st = store_.queryValue(key, name, type, data);
-  if (st != ERROR_SUCCESS) return -1;  // a missing value leaves the type at 0: not supported
+  Status st = store_.queryValue(key, name, type, data);
+  if (st != Status::Success) return Status::NotSupported;  // a missing value leaves the type at 0: not supported
   switch (type) {
-    case REG_SZ:
-    case REG_MULTI_SZ:
+    case regtype::Sz:
+    case regtype::MultiSz:
       value = data.empty() ? std::string() : std::string(data.begin(), data.end() - 1);
-      return ERROR_SUCCESS;
-    case REG_DWORD:
-      if (data.size() < 4) return ERROR_MORE_DATA;
+      return Status::Success;
+    case regtype::Dword:
+      if (data.size() < 4) return Status::MoreData;
       value = std::to_string(dwordOf(data));
-      return ERROR_SUCCESS;
+      return Status::Success;
     default:
-      return -1;
+      return Status::NotSupported;
   }
 }
 
-std::string RegistryAccess::QueryValueOrDefault(HKEY root, std::string_view keyPath,
+std::string RegistryAccess::QueryValueOrDefault(KeyHandle root, std::string_view keyPath,
                                                 std::string_view name,
                                                 std::string_view defaultValue) {
-  HKEY h = 0;
-  if (store_.openKey(root, keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS)
+  KeyHandle h = 0;
+  if (store_.openKey(root, keyPath, keyaccess::AllAccess, h) != Status::Success)
     return std::string(defaultValue);
   ScopedKey key(store_, h);
   std::string text(defaultValue);
-  std::int32_t r = QueryValueEx(h, name, text);
-  return r == -1 ? std::string(defaultValue) : text;
+  Status r = QueryValueEx(h, name, text);
+  return r == Status::NotSupported ? std::string(defaultValue) : text;
 }
 
-bool RegistryAccess::QueryValue(HKEY root, std::string_view keyPath, std::string_view name,
+bool RegistryAccess::QueryValue(KeyHandle root, std::string_view keyPath, std::string_view name,
                                 std::string& text) {
-  HKEY h = 0;
-  if (store_.openKey(root, keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return false;
+  KeyHandle h = 0;
+  if (store_.openKey(root, keyPath, keyaccess::AllAccess, h) != Status::Success) return false;
   ScopedKey key(store_, h);
   std::uint32_t type = 0;
   Bytes data;
-  if (store_.queryValue(h, name, type, data) != ERROR_SUCCESS) return false;
-  if (type == REG_SZ) {
+  if (store_.queryValue(h, name, type, data) != Status::Success) return false;
+  if (type == regtype::Sz) {
     text = data.empty() ? std::string() : std::string(data.begin(), data.end() - 1);
     return true;
   }
-  if (type == REG_DWORD && data.size() >= 4) {
+  if (type == regtype::Dword && data.size() >= 4) {
     text = std::to_string(dwordOf(data));
     return true;
   }
   return false;
 }
 
-std::int32_t RegistryAccess::SetValueEx(HKEY key, std::string_view name, std::uint32_t type,
+Status RegistryAccess::SetValueEx(KeyHandle key, std::string_view name, std::uint32_t type,
                                         std::string_view value) {
-  if (type == REG_SZ) {
+  if (type == regtype::Sz) {
     Bytes data(value.begin(), value.end());
     data.push_back(0);
-    return store_.setValue(key, name, REG_SZ, data);
+    return store_.setValue(key, name, regtype::Sz, data);
   }
-  if (type == REG_DWORD) {
+  if (type == regtype::Dword) {
     double d = 0;
     std::string v = trimBlanks(value);
     if (!isNumericText(v)) {
       log_.write("SetValueEx", 13, "Type mismatch");
-      return ERROR_INVALID_PARAMETER;
+      return Status::InvalidParameter;
     }
     d = std::strtod(v.c_str(), nullptr);
     if (d < -2147483648.0 || d > 2147483647.0) {
       log_.write("SetValueEx", 6, "Overflow");
-      return ERROR_INVALID_PARAMETER;
+      return Status::InvalidParameter;
     }
-    return store_.setValue(key, name, REG_DWORD, dwordBytes(static_cast<std::int32_t>(std::lround(d))));
+    return store_.setValue(key, name, regtype::Dword, dwordBytes(static_cast<std::int32_t>(std::lround(d))));
   }
-  return ERROR_SUCCESS;
+  return Status::Success;
 }
 
-void RegistryAccess::SetKeyValue(HKEY root, std::string_view keyPath, std::string_view name,
+void RegistryAccess::SetKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name,
                                  std::string_view value, std::uint32_t type) {
-  HKEY h = 0;
-  if (store_.openKey(root, keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) {
-    HKEY created = 0;
-    if (store_.createKey(root, keyPath, created) == ERROR_SUCCESS) store_.closeKey(created);
-    if (store_.openKey(root, keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return;
+  KeyHandle h = 0;
+  if (store_.openKey(root, keyPath, keyaccess::AllAccess, h) != Status::Success) {
+    KeyHandle created = 0;
+    if (store_.createKey(root, keyPath, created) == Status::Success) store_.closeKey(created);
+    if (store_.openKey(root, keyPath, keyaccess::AllAccess, h) != Status::Success) return;
   }
   ScopedKey key(store_, h);
   SetValueEx(h, name, type, value);
 }
 
-void RegistryAccess::SetKeyValue(HKEY root, std::string_view keyPath, std::string_view name,
+void RegistryAccess::SetKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name,
                                  bool value, std::uint32_t type) {
-  std::string_view text = type == REG_DWORD ? (value ? "-1" : "0") : (value ? "True" : "False");
+  std::string_view text = type == regtype::Dword ? (value ? "-1" : "0") : (value ? "True" : "False");
   SetKeyValue(root, keyPath, name, text, type);
 }
 
-bool RegistryAccess::WriteRegistryValue(HKEY root, std::string_view keyPath, std::string_view name,
+bool RegistryAccess::WriteRegistryValue(KeyHandle root, std::string_view keyPath, std::string_view name,
                                         std::string_view data) {
-  HKEY h = 0;
-  if (store_.openKey(root, keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return false;
+  KeyHandle h = 0;
+  if (store_.openKey(root, keyPath, keyaccess::AllAccess, h) != Status::Success) return false;
   ScopedKey key(store_, h);
-  std::int32_t st;
+  Status st;
   if (isNumericText(data)) {
     double d = std::strtod(trimBlanks(data).c_str(), nullptr);
     if (d < -2147483648.0 || d > 2147483647.0) {
       log_.write("WriteRegistryValue", 6, "Overflow");
       return false;
     }
-    st = store_.setValue(h, name, REG_DWORD, dwordBytes(static_cast<std::int32_t>(std::lround(d))));
+    st = store_.setValue(h, name, regtype::Dword, dwordBytes(static_cast<std::int32_t>(std::lround(d))));
   } else {
     std::string text = trimBlanks(data);
-    st = store_.setValue(h, name, REG_SZ, Bytes(text.begin(), text.end()));
+    st = store_.setValue(h, name, regtype::Sz, Bytes(text.begin(), text.end()));
   }
-  if (st != ERROR_SUCCESS) {
-    log_.write("WriteRegistryValue", st, "The value could not be written");
+  if (st != Status::Success) {
+    log_.write("WriteRegistryValue", code(st), "The value could not be written");
     return false;
   }
   return true;
 }
 
-void RegistryAccess::DeleteValue(HKEY root, std::string_view keyPath, std::string_view name) {
-  HKEY h = 0;
-  if (store_.openKey(root, keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return;
+void RegistryAccess::DeleteValue(KeyHandle root, std::string_view keyPath, std::string_view name) {
+  KeyHandle h = 0;
+  if (store_.openKey(root, keyPath, keyaccess::AllAccess, h) != Status::Success) return;
   ScopedKey key(store_, h);
   store_.deleteValue(h, name);
 }

@@ -13,8 +13,8 @@ namespace brisquell {
 class ErrorLog;
 
 /// Root handles travel as signed 32-bit numbers in records.
-inline std::int32_t signedHandle(HKEY root) { return static_cast<std::int32_t>(root); }
-inline HKEY handleFromSigned(std::int32_t v) { return static_cast<HKEY>(v); }
+inline std::int32_t signedHandle(KeyHandle root) { return static_cast<std::int32_t>(root); }
+inline KeyHandle handleFromSigned(std::int32_t v) { return static_cast<KeyHandle>(v); }
 
 class RegistryAccess {
  public:
@@ -25,24 +25,24 @@ class RegistryAccess {
 
   /// Text of a value as the walks see it: strings up to the first NUL, numbers as signed
   /// decimal, every other type the empty text.
-  std::string GetSubKeyValue(HKEY key, std::string_view name);
+  std::string GetSubKeyValue(KeyHandle key, std::string_view name);
   /// status 0 read, -1 type not supported or value missing, other: the failing call's status.
-  std::int32_t QueryValueEx(HKEY key, std::string_view name, std::string& value);
-  std::string QueryValueOrDefault(HKEY root, std::string_view keyPath, std::string_view name,
+  Status QueryValueEx(KeyHandle key, std::string_view name, std::string& value);
+  std::string QueryValueOrDefault(KeyHandle root, std::string_view keyPath, std::string_view name,
                                   std::string_view defaultValue);
-  bool QueryValue(HKEY root, std::string_view keyPath, std::string_view name, std::string& text);
-  /// type 1 (REG_SZ) or 4 (REG_DWORD); creates the key path when missing.
-  void SetKeyValue(HKEY root, std::string_view keyPath, std::string_view name,
+  bool QueryValue(KeyHandle root, std::string_view keyPath, std::string_view name, std::string& text);
+  /// type 1 (regtype::Sz) or 4 (regtype::Dword); creates the key path when missing.
+  void SetKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name,
                    std::string_view value, std::uint32_t type);
-  void SetKeyValue(HKEY root, std::string_view keyPath, std::string_view name, bool value,
+  void SetKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name, bool value,
                    std::uint32_t type);
-  std::int32_t SetValueEx(HKEY key, std::string_view name, std::uint32_t type,
+  Status SetValueEx(KeyHandle key, std::string_view name, std::uint32_t type,
                           std::string_view value);
-  /// Numeric data as REG_DWORD, other text trimmed as REG_SZ without a NUL. False when the
+  /// Numeric data as regtype::Dword, other text trimmed as regtype::Sz without a NUL. False when the
   /// key could not be opened or the write failed.
-  bool WriteRegistryValue(HKEY root, std::string_view keyPath, std::string_view name,
+  bool WriteRegistryValue(KeyHandle root, std::string_view keyPath, std::string_view name,
                           std::string_view data);
-  void DeleteValue(HKEY root, std::string_view keyPath, std::string_view name);
+  void DeleteValue(KeyHandle root, std::string_view keyPath, std::string_view name);
   std::int32_t GetVersion() const { return platformId_; }
 
  private:

@@ -23,7 +23,7 @@ namespace {
 enum class WalkKind { Keys, Values, Names };
 struct Walk {
   WalkKind kind;
-  HKEY root;
+  KeyHandle root;
   std::string_view path;
   bool testBefore = true;
 };
@@ -37,26 +37,26 @@ constexpr std::string_view kRun = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\
 SectionWalks walksOf(ScanContext& ctx, int position) {
   using enum WalkKind;
   switch (position) {
-    case 1: return {{{Names, HKEY_CLASSES_ROOT, "CLSID"}, {Keys, HKEY_CLASSES_ROOT, "TypeLib"}}, false};
-    case 2: return {{{Keys, HKEY_CLASSES_ROOT, "CLSID"}}, true};
-    case 3: return {{{Keys, HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\CLSID"},
-                     {Keys, HKEY_CLASSES_ROOT, "Applications"}}, false};
-    case 4: return {{{Keys, HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts"}}, false};
-    case 5: return {{{Keys, HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths"},
-                     {Values, HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\ShellNoRoam\\MUICache", false}}, false};
+    case 1: return {{{Names, hkey::ClassesRoot, "CLSID"}, {Keys, hkey::ClassesRoot, "TypeLib"}}, false};
+    case 2: return {{{Keys, hkey::ClassesRoot, "CLSID"}}, true};
+    case 3: return {{{Keys, hkey::LocalMachine, "SOFTWARE\\Classes\\CLSID"},
+                     {Keys, hkey::ClassesRoot, "Applications"}}, false};
+    case 4: return {{{Keys, hkey::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts"}}, false};
+    case 5: return {{{Keys, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths"},
+                     {Values, hkey::CurrentUser, "Software\\Microsoft\\Windows\\ShellNoRoam\\MUICache", false}}, false};
     case 7:
-      return {{{Values, HKEY_LOCAL_MACHINE,
+      return {{{Values, hkey::LocalMachine,
                 ctx.registry().GetVersion() == 2 ? "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"
                                                  : "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Fonts"}}, true};
-    case 8: return {{{Values, HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\Help"},
-                     {Values, HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\HTML Help"}}, false};
-    case 9: return {{{Keys, HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Shared Tools"},
-                     {Values, HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"}}, false};
-    case 10: return {{{Keys, HKEY_LOCAL_MACHINE, kRun}, {Values, HKEY_LOCAL_MACHINE, kRun},
-                      {Keys, HKEY_CURRENT_USER, kRun}, {Values, HKEY_CURRENT_USER, kRun},
-                      {Keys, HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\Programs"}}, false};
-    case 11: return {{{Keys, HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"}}, true};
-    case 12: return {{{Values, HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\VirtualDeviceDrivers"}}, true};
+    case 8: return {{{Values, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\Help"},
+                     {Values, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\HTML Help"}}, false};
+    case 9: return {{{Keys, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Shared Tools"},
+                     {Values, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"}}, false};
+    case 10: return {{{Keys, hkey::LocalMachine, kRun}, {Values, hkey::LocalMachine, kRun},
+                      {Keys, hkey::CurrentUser, kRun}, {Values, hkey::CurrentUser, kRun},
+                      {Keys, hkey::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\Programs"}}, false};
+    case 11: return {{{Keys, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"}}, true};
+    case 12: return {{{Values, hkey::LocalMachine, "SYSTEM\\CurrentControlSet\\Control\\VirtualDeviceDrivers"}}, true};
     default: return {{}, false};  // "Device Drivers" and "MS-Dos Shortcuts" walk nothing
   }
 }
@@ -94,7 +94,7 @@ void LoadRegistryValues(ScanContext& ctx, ScanMode mode) {
     rows.push_back(SectionRow{std::string(kFixedSections[i].name), true, {}, {},
                               std::string(kFixedSections[i].threatLevel)});
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    std::string v = ctx.registry().QueryValueOrDefault(HKEY_LOCAL_MACHINE, kSettingsKey,
+    std::string v = ctx.registry().QueryValueOrDefault(hkey::LocalMachine, kSettingsKey,
                                                        "Menu" + std::to_string(i), "True");
     bool ok;
     bool ticked = toBoolean(v, ok);

@@ -19,10 +19,10 @@ bool textInParentheses(std::string_view s, std::string& out) {
   return true;
 }
 
-TrappedError listingError(std::int32_t status) {
-  if (status == FS_NOT_READY) return deviceUnavailable();
+TrappedError listingError(Status status) {
+  if (status == Status::NotReady) return deviceUnavailable();
   if (isPathError(status)) return badFileName();
-  if (status == FS_ACCESS_DENIED) return TrappedError{75, "Path/File access error"};
+  if (status == Status::AccessDenied) return TrappedError{75, "Path/File access error"};
   return pathNotFound();
 }
 
@@ -67,18 +67,18 @@ void FindFilesAPI(ScanContext& ctx, std::string_view folderIn, std::string_view 
   std::vector<std::string> subFolders;
   try {
     std::vector<DirEntry> entries;
-    const std::int32_t st = ctx.files().find(folder + "*", entries);
-    if (st == FS_FILE_NOT_FOUND) return;  // an empty folder
-    if (st != FS_OK) throw listingError(st);
+    const Status st = ctx.files().find(folder + "*", entries);
+    if (st == Status::FileNotFound) return;  // an empty folder
+    if (st != Status::Success) throw listingError(st);
     for (const DirEntry& e : entries) {
       ctx.doEvents();
       if (ctx.bCancelScan) return;
       const std::string name = StripNulls(e.name);
       if (name == "." || name == "..") continue;
       // The listing carries each entry's attributes: no second query per entry.
-      if (e.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (e.attributes & fileattr::Directory) {
         // A link to a folder may lead back up the tree; the walk stays on real folders.
-        if (!(e.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) subFolders.push_back(name);
+        if (!(e.attributes & fileattr::ReparsePoint)) subFolders.push_back(name);
         continue;
       }
       if (!(e.attributes & kFileAttributes)) continue;

@@ -10,10 +10,10 @@ namespace brisquell {
 
 std::string valueTextOf(std::uint32_t type, const Bytes& data) {
   switch (type) {
-    case REG_SZ:
-    case REG_MULTI_SZ:
+    case regtype::Sz:
+    case regtype::MultiSz:
       return std::string(data.begin(), std::find(data.begin(), data.end(), 0));
-    case REG_DWORD: {
+    case regtype::Dword: {
       if (data.size() < 4) return {};
       std::uint32_t v = data[0] | data[1] << 8 | data[2] << 16 | static_cast<std::uint32_t>(data[3]) << 24;
       return std::to_string(static_cast<std::int32_t>(v));
@@ -23,14 +23,14 @@ std::string valueTextOf(std::uint32_t type, const Bytes& data) {
   }
 }
 
-void EnumerateRegKeys(ScanContext& ctx, HKEY root, const std::string& keyPath,
+void EnumerateRegKeys(ScanContext& ctx, KeyHandle root, const std::string& keyPath,
                       std::string_view section, std::string_view rootName) {
   RegistryStore& store = ctx.registry().store();
-  HKEY h = 0;
-  if (store.openKey(root, keyPath, KEY_ENUMERATE_SUB_KEYS, h) != ERROR_SUCCESS) return;
+  KeyHandle h = 0;
+  if (store.openKey(root, keyPath, keyaccess::EnumerateSubKeys, h) != Status::Success) return;
   ScopedKey key(store, h);
   std::string name;
-  for (std::uint32_t i = 0; store.enumKey(h, i, name) == ERROR_SUCCESS; ++i) {
+  for (std::uint32_t i = 0; store.enumKey(h, i, name) == Status::Success; ++i) {
     std::string subPath = keyPath.empty() ? name : keyPath + "\\" + name;
     ctx.observer().keyLabel(name);
     EnumerateRegKeyValues(ctx, root, subPath, section, rootName);
@@ -40,11 +40,11 @@ void EnumerateRegKeys(ScanContext& ctx, HKEY root, const std::string& keyPath,
   }
 }
 
-void EnumerateRegKeyValues(ScanContext& ctx, HKEY root, const std::string& keyPath,
+void EnumerateRegKeyValues(ScanContext& ctx, KeyHandle root, const std::string& keyPath,
                            std::string_view section, std::string_view rootName) {
   RegistryStore& store = ctx.registry().store();
-  HKEY h = 0;
-  if (store.openKey(root, keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return;
+  KeyHandle h = 0;
+  if (store.openKey(root, keyPath, keyaccess::AllAccess, h) != Status::Success) return;
   ScopedKey key(store, h);
   const bool examined = section != "Registry Integrity" && section != "File Extensions";
   const std::int32_t rootKey = signedHandle(root);
@@ -53,7 +53,7 @@ void EnumerateRegKeyValues(ScanContext& ctx, HKEY root, const std::string& keyPa
   Bytes data;
   for (std::uint32_t i = 0;; ++i) {
     if (ctx.bCancelScan) return;
-    bool ok = store.enumValue(h, i, name, type, data) == ERROR_SUCCESS;
+    bool ok = store.enumValue(h, i, name, type, data) == Status::Success;
     if (!ok && i == 0) {
       // An empty help folder key or open-with list is itself the problem.
       if ((icontains(keyPath, "TypeLib\\") && icontains(keyPath, "\\HELPDIR")) ||
@@ -73,13 +73,13 @@ void EnumerateRegKeyValues(ScanContext& ctx, HKEY root, const std::string& keyPa
   }
 }
 
-void EnumerateRegKeyNames(ScanContext& ctx, HKEY root, const std::string& keyPath) {
+void EnumerateRegKeyNames(ScanContext& ctx, KeyHandle root, const std::string& keyPath) {
   RegistryStore& store = ctx.registry().store();
-  HKEY h = 0;
-  if (store.openKey(root, keyPath, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return;
+  KeyHandle h = 0;
+  if (store.openKey(root, keyPath, keyaccess::AllAccess, h) != Status::Success) return;
   ScopedKey key(store, h);
   std::string name;
-  for (std::uint32_t i = 0; store.enumKey(h, i, name) == ERROR_SUCCESS; ++i) {
+  for (std::uint32_t i = 0; store.enumKey(h, i, name) == Status::Success; ++i) {
     ctx.observer().keyLabel(name);
     ctx.doEvents();
     if (ctx.bCancelScan) return;

@@ -6,11 +6,11 @@
 
 namespace brisquell {
 
-void EnumerateRegKeys(ScanContext& ctx, HKEY root, const std::string& keyPath,
+void EnumerateRegKeys(ScanContext& ctx, KeyHandle root, const std::string& keyPath,
                       std::string_view section, std::string_view rootName);
-void EnumerateRegKeyValues(ScanContext& ctx, HKEY root, const std::string& keyPath,
+void EnumerateRegKeyValues(ScanContext& ctx, KeyHandle root, const std::string& keyPath,
                            std::string_view section, std::string_view rootName);
-void EnumerateRegKeyNames(ScanContext& ctx, HKEY root, const std::string& keyPath);
+void EnumerateRegKeyNames(ScanContext& ctx, KeyHandle root, const std::string& keyPath);
 
 /// The text the walks hand to the checks for a value of the given type and (text-view) data.
 std::string valueTextOf(std::uint32_t type, const Bytes& data);

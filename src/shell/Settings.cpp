@@ -45,7 +45,7 @@ std::string Settings::keyOf(const Entry& e) {
 }
 
 std::string Settings::get(const Entry& e) {
-  return registry_.QueryValueOrDefault(HKEY_LOCAL_MACHINE, keyOf(e), e.value, e.defaultValue);
+  return registry_.QueryValueOrDefault(hkey::LocalMachine, keyOf(e), e.value, e.defaultValue);
 }
 
 std::optional<std::string> Settings::get(std::string_view name) {
@@ -57,7 +57,7 @@ std::optional<std::string> Settings::get(std::string_view name) {
 bool Settings::set(std::string_view name, std::string_view value) {
   const Entry* e = find(name);
   if (!e) return false;
-  registry_.SetKeyValue(HKEY_LOCAL_MACHINE, keyOf(*e), e->value, value, REG_SZ);
+  registry_.SetKeyValue(hkey::LocalMachine, keyOf(*e), e->value, value, regtype::Sz);
   return true;
 }
 

@@ -31,7 +31,7 @@ class Settings {
   /// The stored text, or the entry's default when it cannot be read.
   std::string get(const Entry& e);
   std::optional<std::string> get(std::string_view name);
-  /// Writes the text as REG_SZ, creating the key when missing; false for an unknown name.
+  /// Writes the text as regtype::Sz, creating the key when missing; false for an unknown name.
   bool set(std::string_view name, std::string_view value);
 
   std::string Version() { return text("Version"); }

@@ -23,22 +23,22 @@ bool ResetRegistrySettings(ScanContext& ctx) {
   Settings settings(ctx.registry());
   if (trimBlanks(settings.ResetValue()).empty()) return false;
   RegistryStore& store = ctx.registry().store();
-  HKEY product = 0;
-  if (store.openKey(HKEY_LOCAL_MACHINE, kProductKey, KEY_ALL_ACCESS, product) != 0) return false;
+  KeyHandle product = 0;
+  if (store.openKey(hkey::LocalMachine, kProductKey, keyaccess::AllAccess, product) != Status::Success) return false;
   bool deleted = false;
   std::uint32_t index = 0;
   std::string name;
   // A subkey that cannot be deleted is stepped over, so the walk always ends.
-  while (store.enumKey(product, index, name) == 0) {
+  while (store.enumKey(product, index, name) == Status::Success) {
     if (name.find("Brisquell_Version") == std::string::npos &&
-        store.deleteKey(product, name) == 0) {
+        store.deleteKey(product, name) == Status::Success) {
       deleted = true;
       continue;
     }
     ++index;
   }
   store.closeKey(product);
-  if (store.deleteKey(HKEY_LOCAL_MACHINE, kProductKey) == 0) deleted = true;
+  if (store.deleteKey(hkey::LocalMachine, kProductKey) == Status::Success) deleted = true;
   return deleted;
 }
 

@@ -38,10 +38,10 @@ std::string runAtStartupCommand(std::string_view programPath) {
 
 void setRunAtStartup(RegistryAccess& registry, bool on, std::string_view programPath) {
   if (on)
-    registry.SetKeyValue(HKEY_LOCAL_MACHINE, Settings::kRunKey, Settings::kRunValue,
-                         runAtStartupCommand(programPath), REG_SZ);
+    registry.SetKeyValue(hkey::LocalMachine, Settings::kRunKey, Settings::kRunValue,
+                         runAtStartupCommand(programPath), regtype::Sz);
   else
-    registry.DeleteValue(HKEY_LOCAL_MACHINE, Settings::kRunKey, Settings::kRunValue);
+    registry.DeleteValue(hkey::LocalMachine, Settings::kRunKey, Settings::kRunValue);
 }
 
 }  // namespace brisquell

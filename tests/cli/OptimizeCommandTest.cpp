@@ -22,19 +22,19 @@ const char* kRunMachine = R"(
 const std::string kCacheDir =
     "drive_c/Documents and Settings/user/Local Settings/Temporary Internet Files";
 
-// A value of HKEY_LOCAL_MACHINE as the machine folder holds it on disk.
+// A value of hkey::LocalMachine as the machine folder holds it on disk.
 std::string savedValue(const std::string& folder, std::string_view key, std::string_view name) {
   TargetError err;
   auto m = MachineFolder::open(folder, err);
   if (!m) return err.message;
-  HKEY h = 0;
-  if (m->registry().openKey(HKEY_LOCAL_MACHINE, key, KEY_ALL_ACCESS, h) != ERROR_SUCCESS)
+  KeyHandle h = 0;
+  if (m->registry().openKey(hkey::LocalMachine, key, keyaccess::AllAccess, h) != Status::Success)
     return "(no key)";
   std::uint32_t type = 0;
   Bytes data;
-  std::int32_t st = m->registry().queryValue(h, name, type, data);
+  Status st = m->registry().queryValue(h, name, type, data);
   m->registry().closeKey(h);
-  if (st != ERROR_SUCCESS || data.empty()) return "(none)";
+  if (st != Status::Success || data.empty()) return "(none)";
   return std::string(data.begin(), data.end() - 1);
 }
 

@@ -252,7 +252,7 @@ void WindowsTest::optionsWriteValuesAndRunEntry() {
     QCOMPARE(s.chkRunAtStartup(), std::string("True"));
     QCOMPARE(s.chkMinimizeToSysTray(), std::string("True"));
     std::string run;
-    QVERIFY(c.registry().QueryValue(HKEY_LOCAL_MACHINE, Settings::kRunKey, Settings::kRunValue, run));
+    QVERIFY(c.registry().QueryValue(hkey::LocalMachine, Settings::kRunKey, Settings::kRunValue, run));
     QCOMPARE(run, "\"" + program + "\" -Quick");
     gui::frmOptionsAndSettings d(c, ui, program);
     QVERIFY(!d.chkTakeBackup->isChecked());
@@ -268,7 +268,7 @@ void WindowsTest::optionsWriteValuesAndRunEntry() {
   QCOMPARE(s.chkRunAtStartup(), std::string("False"));
   QCOMPARE(s.chkTakeBackupText(), std::string("False"));
   std::string run;
-  QVERIFY(!c.registry().QueryValue(HKEY_LOCAL_MACHINE, Settings::kRunKey, Settings::kRunValue, run));
+  QVERIFY(!c.registry().QueryValue(hkey::LocalMachine, Settings::kRunKey, Settings::kRunValue, run));
 }
 
 void WindowsTest::closeQuestionYesAndNo() {

@@ -21,7 +21,7 @@ struct Tuning {
   }
   std::string value(std::string_view key, std::string_view name) {
     std::string text;
-    return m.ctx->registry().QueryValue(HKEY_LOCAL_MACHINE, key, name, text) ? text : "(none)";
+    return m.ctx->registry().QueryValue(hkey::LocalMachine, key, name, text) ? text : "(none)";
   }
   std::vector<std::string> tuning() {
     return {value(kStack, "DefaultRcvWindow"), value(kStack, "DefaultTTL"),
@@ -61,12 +61,12 @@ TEST(TuningValues, ValuesAreStringsAndOverwriteEarlierOnes) {
   EXPECT_EQ(x.value(kStack, "DefaultRcvWindow"), "372300");
   EXPECT_EQ(x.value(kStack, "Other"), "kept");
   RegistryStore& store = x.m.machine->registry();
-  HKEY h = 0;
-  ASSERT_EQ(store.openKey(HKEY_LOCAL_MACHINE, kTransport, KEY_ALL_ACCESS, h), ERROR_SUCCESS);
+  KeyHandle h = 0;
+  ASSERT_EQ(store.openKey(hkey::LocalMachine, kTransport, keyaccess::AllAccess, h), Status::Success);
   std::uint32_t type = 0;
   Bytes data;
-  ASSERT_EQ(store.queryValue(h, "MaxMTU", type, data), ERROR_SUCCESS);
-  EXPECT_EQ(type, REG_SZ);
+  ASSERT_EQ(store.queryValue(h, "MaxMTU", type, data), Status::Success);
+  EXPECT_EQ(type, regtype::Sz);
   store.closeKey(h);
 }
 

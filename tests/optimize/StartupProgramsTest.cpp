@@ -30,12 +30,12 @@ struct Startup {
   StartupPrograms s;
   explicit Startup(const std::string& reg = kMachine) : m(reg), s(*m.ctx) { s.Form_Load(); }
 
-  std::string value(HKEY root, std::string_view key, std::string_view name) {
+  std::string value(KeyHandle root, std::string_view key, std::string_view name) {
     std::string text;
     return m.ctx->registry().QueryValue(root, key, name, text) ? text : "(none)";
   }
-  std::string run(std::string_view name) { return value(HKEY_LOCAL_MACHINE, kRun, name); }
-  std::string stored(std::string_view name) { return value(HKEY_CURRENT_USER, kStore, name); }
+  std::string run(std::string_view name) { return value(hkey::LocalMachine, kRun, name); }
+  std::string stored(std::string_view name) { return value(hkey::CurrentUser, kStore, name); }
   void check(std::string_view tag, bool on) {
     for (std::size_t i = 0; i < s.rows().size(); ++i)
       if (s.rows()[i].tag == tag) s.setChecked(i, on);
@@ -73,7 +73,7 @@ TEST(StartupListing, EntriesWithoutDrivePathAreNeitherListedNorTouched) {
   EXPECT_EQ(t.run("nmagent"), "nmagent.exe");
   EXPECT_EQ(t.stored("nmagent"), "(none)");
   EXPECT_EQ(
-      t.value(HKEY_LOCAL_MACHINE, std::string(kRun) + "\\OptionalComponents\\IMAIL", "Installed"),
+      t.value(hkey::LocalMachine, std::string(kRun) + "\\OptionalComponents\\IMAIL", "Installed"),
       "1");
 }
 
@@ -85,7 +85,7 @@ TEST(StartupListing, OwnValuesOfStartingKeyListedOnlyOnFirstWalk) {
 "Below"="C:\\below.exe"
 )");
   ASSERT_EQ(t.s.rows().size(), 2u);
-  t.s.RegWindowsStartup(HKEY_LOCAL_MACHINE, kRun);  // flag set: only the subkey's values again
+  t.s.RegWindowsStartup(hkey::LocalMachine, kRun);  // flag set: only the subkey's values again
   ASSERT_EQ(t.s.rows().size(), 3u);
   EXPECT_EQ(t.s.rows()[2].tag, "Below");
 }
@@ -202,7 +202,7 @@ TEST(StartupDone, CommandWithOuterBlanksReturnsUnchanged) {
 
 TEST(StartupDone, VanishedEntryIsReportedAndNothingIsWritten) {
   Startup t;
-  t.m.ctx->registry().DeleteValue(HKEY_LOCAL_MACHINE, kRun, "Agent");
+  t.m.ctx->registry().DeleteValue(hkey::LocalMachine, kRun, "Agent");
   t.check("Agent", false);
   auto r = t.s.cmdDone_Click();
   ASSERT_EQ(r.failures.size(), 1u);
@@ -218,25 +218,25 @@ TEST(StartupDone, CloseWithoutDoneChangesNothing) {
 
 TEST(StartupRegCreateKeyValue, NumbersAsDwordTextTrimmedAndKeyCreated) {
   Startup t("");
-  EXPECT_TRUE(t.s.RegCreateKeyValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\Key", "n", "42"));
+  EXPECT_TRUE(t.s.RegCreateKeyValue(hkey::LocalMachine, "SOFTWARE\\New\\Key", "n", "42"));
   EXPECT_TRUE(
-      t.s.RegCreateKeyValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\Key", "s", "  C:\\a.exe  "));
+      t.s.RegCreateKeyValue(hkey::LocalMachine, "SOFTWARE\\New\\Key", "s", "  C:\\a.exe  "));
   RegistryStore& store = t.m.machine->registry();
-  HKEY h = 0;
-  ASSERT_EQ(store.openKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\Key", KEY_ALL_ACCESS, h),
-            ERROR_SUCCESS);
+  KeyHandle h = 0;
+  ASSERT_EQ(store.openKey(hkey::LocalMachine, "SOFTWARE\\New\\Key", keyaccess::AllAccess, h),
+            Status::Success);
   std::uint32_t type = 0;
   Bytes data;
-  ASSERT_EQ(store.queryValue(h, "n", type, data), ERROR_SUCCESS);
-  EXPECT_EQ(type, REG_DWORD);
+  ASSERT_EQ(store.queryValue(h, "n", type, data), Status::Success);
+  EXPECT_EQ(type, regtype::Dword);
   EXPECT_EQ(data, (Bytes{42, 0, 0, 0}));
-  ASSERT_EQ(store.queryValue(h, "s", type, data), ERROR_SUCCESS);
-  EXPECT_EQ(type, REG_SZ);
+  ASSERT_EQ(store.queryValue(h, "s", type, data), Status::Success);
+  EXPECT_EQ(type, regtype::Sz);
   std::string s = "C:\\a.exe";
   EXPECT_EQ(data, Bytes(s.c_str(), s.c_str() + s.size() + 1));
   store.closeKey(h);
   EXPECT_FALSE(
-      t.s.RegCreateKeyValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\Key", "big", "99999999999"));
+      t.s.RegCreateKeyValue(hkey::LocalMachine, "SOFTWARE\\New\\Key", "big", "99999999999"));
   EXPECT_NE(t.m.log().find("RegCreateKeyValue of frmBootingSpeed"), std::string::npos);
 }
 

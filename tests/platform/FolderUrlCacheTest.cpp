@@ -29,8 +29,8 @@ struct Folder {
     writeText(d / (kDir + "/cache-index.txt"), index);
     std::uint32_t size = 0;
     UrlCache::Handle h = 0;
-    EXPECT_EQ(cache().findFirstEntry(nullptr, size, h), CACHE_FILE_CORRUPT) << index;
-    EXPECT_EQ(cache().deleteEntry("http://a/"), CACHE_FILE_CORRUPT);
+    EXPECT_EQ(cache().findFirstEntry(nullptr, size, h), Status::FileCorrupt) << index;
+    EXPECT_EQ(cache().deleteEntry("http://a/"), Status::FileCorrupt);
     return cache().errorText();
   }
 };
@@ -59,37 +59,37 @@ TEST(FolderUrlCache, EnumerationAsksForTheSizeFirst) {
       "entries\r\nhttp://a/\tA\\a.htm\r\nCookie:u@b.example/\tCookies\\u@b[1].txt\r\n");
   std::uint32_t size = 0;
   UrlCache::Handle h = 0;
-  ASSERT_EQ(f.cache().findFirstEntry(nullptr, size, h), CACHE_INSUFFICIENT_BUFFER);
+  ASSERT_EQ(f.cache().findFirstEntry(nullptr, size, h), Status::InsufficientBuffer);
   EXPECT_EQ(h, 0u);
   Bytes expected = makeUrlCacheRecord(
       "http://a/",
       "C:\\Documents and Settings\\user\\Local Settings\\Temporary Internet Files\\A\\a.htm");
   EXPECT_EQ(size, expected.size());
   Bytes buffer(size);
-  ASSERT_EQ(f.cache().findFirstEntry(&buffer, size, h), CACHE_OK);
+  ASSERT_EQ(f.cache().findFirstEntry(&buffer, size, h), Status::Success);
   EXPECT_NE(h, 0u);
   EXPECT_EQ(buffer, expected);
 
   size = 0;
-  ASSERT_EQ(f.cache().findNextEntry(h, nullptr, size), CACHE_INSUFFICIENT_BUFFER);
+  ASSERT_EQ(f.cache().findNextEntry(h, nullptr, size), Status::InsufficientBuffer);
   Bytes small(size - 1);
   std::uint32_t smallSize = size - 1;
-  EXPECT_EQ(f.cache().findNextEntry(h, &small, smallSize), CACHE_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(f.cache().findNextEntry(h, &small, smallSize), Status::InsufficientBuffer);
   buffer.assign(size, 0);
-  ASSERT_EQ(f.cache().findNextEntry(h, &buffer, size), CACHE_OK);
+  ASSERT_EQ(f.cache().findNextEntry(h, &buffer, size), Status::Success);
   EXPECT_EQ(urlOf(buffer), "Cookie:u@b.example/");
   size = 0;
-  EXPECT_EQ(f.cache().findNextEntry(h, nullptr, size), CACHE_NO_MORE_ITEMS);
-  EXPECT_EQ(f.cache().findClose(h), CACHE_OK);
-  EXPECT_EQ(f.cache().findNextEntry(h, nullptr, size), CACHE_INVALID_HANDLE);
+  EXPECT_EQ(f.cache().findNextEntry(h, nullptr, size), Status::NoMoreItems);
+  EXPECT_EQ(f.cache().findClose(h), Status::Success);
+  EXPECT_EQ(f.cache().findNextEntry(h, nullptr, size), Status::InvalidHandle);
 }
 
 TEST(FolderUrlCache, MissingIndexIsAnEmptyCache) {
   Folder f;
   std::uint32_t size = 0;
   UrlCache::Handle h = 0;
-  EXPECT_EQ(f.cache().findFirstEntry(nullptr, size, h), CACHE_NO_MORE_ITEMS);
-  EXPECT_EQ(f.cache().deleteEntry("http://a/"), CACHE_FILE_NOT_FOUND);
+  EXPECT_EQ(f.cache().findFirstEntry(nullptr, size, h), Status::NoMoreItems);
+  EXPECT_EQ(f.cache().deleteEntry("http://a/"), Status::FileNotFound);
 }
 
 TEST(FolderUrlCache, DeletingAnEntryDeletesItsFileAndKeepsTheOtherLines) {
@@ -102,11 +102,11 @@ TEST(FolderUrlCache, DeletingAnEntryDeletesItsFileAndKeepsTheOtherLines) {
   EXPECT_FALSE(cache.addEntry("http://c/", "..\\..\\escape.txt", Bytes{}));
   std::string host = f.d / (kDir + "/Content.IE5/X/a[1].htm");
   ASSERT_TRUE(std::filesystem::exists(host));
-  EXPECT_EQ(cache.deleteEntry("http://a/"), CACHE_OK);
+  EXPECT_EQ(cache.deleteEntry("http://a/"), Status::Success);
   EXPECT_FALSE(std::filesystem::exists(host));
   EXPECT_EQ(readText(f.d / (kDir + "/cache-index.txt")),
             "BRISQUELL URL CACHE 1\nhttp://b/\tContent.IE5\\X\\b[1].htm\n");
-  EXPECT_EQ(cache.deleteEntry("http://a/"), CACHE_FILE_NOT_FOUND);
+  EXPECT_EQ(cache.deleteEntry("http://a/"), Status::FileNotFound);
 }
 
 TEST(FolderUrlCache, DamagedIndexNamesFileAndLine) {
@@ -130,7 +130,7 @@ TEST(FolderUrlCache, DamagedIndexNamesFileAndLine) {
 TEST(FolderUrlCache, TargetWithoutCacheRefusesWithAReason) {
   std::uint32_t size = 0;
   UrlCache::Handle h = 0;
-  EXPECT_EQ(noUrlCache().findFirstEntry(nullptr, size, h), CACHE_FILE_NOT_FOUND);
+  EXPECT_EQ(noUrlCache().findFirstEntry(nullptr, size, h), Status::FileNotFound);
   EXPECT_FALSE(noUrlCache().errorText().empty());
 }
 

@@ -27,7 +27,7 @@ class HostFileSystemTest : public ::testing::Test {
                                {{'D', DriveCdRom, false}, dir / "no-disc"}},
         "C:\\WINDOWS");
   }
-  std::vector<std::string> names(std::string_view pattern, std::int32_t expected = FS_OK) {
+  std::vector<std::string> names(std::string_view pattern, Status expected = Status::Success) {
     std::vector<DirEntry> found;
     EXPECT_EQ(fs->find(pattern, found), expected) << pattern;
     std::vector<std::string> out;
@@ -40,26 +40,26 @@ class HostFileSystemTest : public ::testing::Test {
 
 TEST_F(HostFileSystemTest, ResolvesWindowsPathsWithoutRegardToCase) {
   std::uint32_t a = 0;
-  EXPECT_EQ(fs->attributes("c:\\windows\\SYSTEM32\\kernel32.dll", a), FS_OK);
-  EXPECT_FALSE(a & FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_EQ(fs->attributes("C:/Windows/System32/", a), FS_OK);
-  EXPECT_TRUE(a & FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_EQ(fs->attributes("System32\\USER32.DLL", a), FS_OK) << "relative to C:\\WINDOWS";
-  EXPECT_EQ(fs->attributes("\\windows\\win.ini", a), FS_OK);
-  EXPECT_EQ(fs->attributes("C:\\WINDOWS\\.\\System32\\..\\win.ini", a), FS_OK);
+  EXPECT_EQ(fs->attributes("c:\\windows\\SYSTEM32\\kernel32.dll", a), Status::Success);
+  EXPECT_FALSE(a & fileattr::Directory);
+  EXPECT_EQ(fs->attributes("C:/Windows/System32/", a), Status::Success);
+  EXPECT_TRUE(a & fileattr::Directory);
+  EXPECT_EQ(fs->attributes("System32\\USER32.DLL", a), Status::Success) << "relative to C:\\WINDOWS";
+  EXPECT_EQ(fs->attributes("\\windows\\win.ini", a), Status::Success);
+  EXPECT_EQ(fs->attributes("C:\\WINDOWS\\.\\System32\\..\\win.ini", a), Status::Success);
   EXPECT_EQ(names("C:\\WINDOWS\\System32\\Kernel32.dll"), std::vector<std::string>{"Kernel32.DLL"});
   EXPECT_EQ(*fs->hostPath("C:\\windows\\system32\\KERNEL32.dll"),
             dir / "c/WINDOWS/System32/Kernel32.DLL");
 
   // Missing things are "not found"; they are not path errors.
-  EXPECT_EQ(fs->attributes("C:\\WINDOWS\\gone.dll", a), FS_FILE_NOT_FOUND);
+  EXPECT_EQ(fs->attributes("C:\\WINDOWS\\gone.dll", a), Status::FileNotFound);
   std::vector<DirEntry> found;
-  std::int32_t st = fs->find("C:\\NoSuchDir\\x.dll", found);
-  EXPECT_TRUE(st == FS_PATH_NOT_FOUND || st == FS_FILE_NOT_FOUND) << st;
+  Status st = fs->find("C:\\NoSuchDir\\x.dll", found);
+  EXPECT_TRUE(st == Status::PathNotFound || st == Status::FileNotFound) << st;
   EXPECT_FALSE(isPathError(st));
-  EXPECT_EQ(fs->find("C:\\WINDOWS\\win.ini\\", found), FS_FILE_NOT_FOUND);
+  EXPECT_EQ(fs->find("C:\\WINDOWS\\win.ini\\", found), Status::FileNotFound);
   // ".." stops at the drive's root: nothing beside the drive folder is reachable.
-  EXPECT_EQ(fs->attributes("C:\\..\\..\\outside.txt", a), FS_FILE_NOT_FOUND);
+  EXPECT_EQ(fs->attributes("C:\\..\\..\\outside.txt", a), Status::FileNotFound);
   EXPECT_FALSE(fs->hostPath("C:\\..\\outside.txt"));
 }
 
@@ -70,8 +70,8 @@ TEST_F(HostFileSystemTest, WildcardsInTheLastComponent) {
   EXPECT_EQ(names("C:\\WINDOWS\\System32\\*"),
             (std::vector<std::string>{"Kernel32.DLL", "readme", "user32.dll"}));
   EXPECT_EQ(names("C:\\WINDOWS\\*"), (std::vector<std::string>{"System32", "win.ini"}));
-  names("C:\\WINDOWS\\System32\\*.exe", FS_FILE_NOT_FOUND);
-  names("C:\\WIN*\\win.ini", FS_INVALID_NAME);
+  names("C:\\WINDOWS\\System32\\*.exe", Status::FileNotFound);
+  names("C:\\WIN*\\win.ini", Status::InvalidName);
 }
 
 TEST_F(HostFileSystemTest, DrivesAndTheirStates) {
@@ -103,37 +103,37 @@ TEST_F(HostFileSystemTest, DrivesAndTheirStates) {
 
 TEST_F(HostFileSystemTest, ReadWriteAppendDelete) {
   Bytes data;
-  ASSERT_EQ(fs->readFile("c:\\windows\\WIN.INI", data), FS_OK);
+  ASSERT_EQ(fs->readFile("c:\\windows\\WIN.INI", data), Status::Success);
   EXPECT_EQ(std::string(data.begin(), data.end()), "[windows]");
-  EXPECT_NE(fs->readFile("C:\\WINDOWS\\System32", data), FS_OK) << "a folder is no file";
+  EXPECT_NE(fs->readFile("C:\\WINDOWS\\System32", data), Status::Success) << "a folder is no file";
 
   // A new file lands in the existing folder, whatever case the path uses.
   const Bytes payload{'a', 0, 'b'};
-  ASSERT_EQ(fs->writeFile("C:\\windows\\system32\\New.txt", payload), FS_OK);
+  ASSERT_EQ(fs->writeFile("C:\\windows\\system32\\New.txt", payload), Status::Success);
   EXPECT_EQ(test::readText(dir / "c/WINDOWS/System32/New.txt"), std::string("a\0b", 3));
-  ASSERT_EQ(fs->appendFile("C:\\WINDOWS\\SYSTEM32\\new.TXT", Bytes{'!'}), FS_OK);
+  ASSERT_EQ(fs->appendFile("C:\\WINDOWS\\SYSTEM32\\new.TXT", Bytes{'!'}), Status::Success);
   EXPECT_EQ(test::readText(dir / "c/WINDOWS/System32/New.txt"), std::string("a\0b!", 4));
-  EXPECT_EQ(fs->writeFile("C:\\Missing\\x.txt", payload), FS_PATH_NOT_FOUND);
-  ASSERT_EQ(fs->createDirectory("C:\\windows\\Backup\\2024"), FS_OK);
+  EXPECT_EQ(fs->writeFile("C:\\Missing\\x.txt", payload), Status::PathNotFound);
+  ASSERT_EQ(fs->createDirectory("C:\\windows\\Backup\\2024"), Status::Success);
   EXPECT_TRUE(std::filesystem::is_directory(dir / "c/WINDOWS/Backup/2024"));
-  ASSERT_EQ(fs->writeFile("C:\\WINDOWS\\BACKUP\\2024\\a.reg", payload), FS_OK);
+  ASSERT_EQ(fs->writeFile("C:\\WINDOWS\\BACKUP\\2024\\a.reg", payload), Status::Success);
 
-  ASSERT_EQ(fs->deleteFile("c:\\windows\\system32\\NEW.TXT"), FS_OK);
+  ASSERT_EQ(fs->deleteFile("c:\\windows\\system32\\NEW.TXT"), Status::Success);
   EXPECT_FALSE(std::filesystem::exists(dir / "c/WINDOWS/System32/New.txt"));
-  EXPECT_EQ(fs->deleteFile("C:\\WINDOWS\\System32\\New.txt"), FS_FILE_NOT_FOUND);
-  EXPECT_NE(fs->deleteFile("C:\\WINDOWS\\System32"), FS_OK) << "folders are not deleted";
+  EXPECT_EQ(fs->deleteFile("C:\\WINDOWS\\System32\\New.txt"), Status::FileNotFound);
+  EXPECT_NE(fs->deleteFile("C:\\WINDOWS\\System32"), Status::Success) << "folders are not deleted";
   EXPECT_TRUE(std::filesystem::is_directory(dir / "c/WINDOWS/System32"));
 }
 
 TEST_F(HostFileSystemTest, ListingCacheSeesTheProgramsOwnChanges) {
   ListingCacheScope cache(*fs);
-  EXPECT_EQ(names("C:\\WINDOWS\\*.txt", FS_FILE_NOT_FOUND), std::vector<std::string>{});
-  ASSERT_EQ(fs->writeFile("C:\\WINDOWS\\log.txt", Bytes{'x'}), FS_OK);
+  EXPECT_EQ(names("C:\\WINDOWS\\*.txt", Status::FileNotFound), std::vector<std::string>{});
+  ASSERT_EQ(fs->writeFile("C:\\WINDOWS\\log.txt", Bytes{'x'}), Status::Success);
   EXPECT_EQ(names("C:\\WINDOWS\\*.txt"), std::vector<std::string>{"log.txt"});
-  ASSERT_EQ(fs->deleteFile("C:\\WINDOWS\\LOG.TXT"), FS_OK);
-  names("C:\\WINDOWS\\log.txt", FS_FILE_NOT_FOUND);
-  ASSERT_EQ(fs->createDirectory("C:\\WINDOWS\\Fresh"), FS_OK);
-  ASSERT_EQ(fs->writeFile("C:\\WINDOWS\\Fresh\\f.txt", Bytes{'y'}), FS_OK);
+  ASSERT_EQ(fs->deleteFile("C:\\WINDOWS\\LOG.TXT"), Status::Success);
+  names("C:\\WINDOWS\\log.txt", Status::FileNotFound);
+  ASSERT_EQ(fs->createDirectory("C:\\WINDOWS\\Fresh"), Status::Success);
+  ASSERT_EQ(fs->writeFile("C:\\WINDOWS\\Fresh\\f.txt", Bytes{'y'}), Status::Success);
   EXPECT_EQ(names("C:\\windows\\fresh\\*"), std::vector<std::string>{"f.txt"});
 }
 

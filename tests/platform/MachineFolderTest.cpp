@@ -45,13 +45,13 @@ TEST(MachineFolder, ReadsMachineIniAndDrives) {
   EXPECT_EQ(types, (std::vector<int>{1, 2, 4, 3, 5}));
   std::uint32_t a;
   EXPECT_TRUE(isPathError(m->files().attributes("D:\\autorun.inf", a)));
-  EXPECT_EQ(m->files().attributes("C:\\nothing.txt", a), FS_FILE_NOT_FOUND);
+  EXPECT_EQ(m->files().attributes("C:\\nothing.txt", a), Status::FileNotFound);
 
-  HKEY h = 0;
-  ASSERT_EQ(m->registry().openKey(HKEY_CURRENT_USER, "software\\app", 0, h), ERROR_SUCCESS);
+  KeyHandle h = 0;
+  ASSERT_EQ(m->registry().openKey(hkey::CurrentUser, "software\\app", 0, h), Status::Success);
   std::uint32_t type;
   Bytes data;
-  ASSERT_EQ(m->registry().queryValue(h, "path", type, data), ERROR_SUCCESS);
+  ASSERT_EQ(m->registry().queryValue(h, "path", type, data), Status::Success);
   EXPECT_EQ(std::string(data.begin(), data.end()), std::string("C:\\App\\app.exe", 15))
       << "the text view keeps the terminating NUL, as RegQueryValueExA does";
 }
@@ -109,9 +109,9 @@ TEST(MachineFolder, SavesTheRegistryAtomically) {
   ASSERT_TRUE(m->save(err));
   EXPECT_EQ(test::readText(reg), before) << "nothing changed, nothing written";
 
-  HKEY h = 0;
-  m->registry().createKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", h);
-  m->registry().setValue(h, "v", REG_SZ, Bytes{'1'});
+  KeyHandle h = 0;
+  m->registry().createKey(hkey::LocalMachine, "SOFTWARE\\New", h);
+  m->registry().setValue(h, "v", regtype::Sz, Bytes{'1'});
   const std::size_t entries = filesIn(dir.path());
   for (std::size_t failAt : {std::size_t{0}, std::size_t{10}, std::size_t{100}}) {
     m->failSaveAfterBytes(failAt);
@@ -129,9 +129,9 @@ TEST(MachineFolder, SavesTheRegistryAtomically) {
   ASSERT_TRUE(again) << terr.message;
   std::uint32_t type;
   Bytes data;
-  ASSERT_EQ(again->registry().openKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", 0, h), ERROR_SUCCESS);
-  EXPECT_EQ(again->registry().queryValue(h, "v", type, data), ERROR_SUCCESS);
-  EXPECT_EQ(again->registry().openKey(HKEY_CURRENT_USER, "Software\\App", 0, h), ERROR_SUCCESS);
+  ASSERT_EQ(again->registry().openKey(hkey::LocalMachine, "SOFTWARE\\New", 0, h), Status::Success);
+  EXPECT_EQ(again->registry().queryValue(h, "v", type, data), Status::Success);
+  EXPECT_EQ(again->registry().openKey(hkey::CurrentUser, "Software\\App", 0, h), Status::Success);
 }
 
 }  // namespace

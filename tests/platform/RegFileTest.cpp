@@ -11,13 +11,13 @@ namespace {
 
 using test::TempDir;
 
-Bytes raw(MemoryRegistry& r, HKEY root, std::string_view key, std::string_view name,
+Bytes raw(MemoryRegistry& r, KeyHandle root, std::string_view key, std::string_view name,
           std::uint32_t expectedType) {
-  HKEY h = 0;
+  KeyHandle h = 0;
   std::uint32_t type = 0;
   Bytes data;
-  EXPECT_EQ(r.openKey(root, key, 0, h), ERROR_SUCCESS) << key;
-  EXPECT_EQ(r.queryValueRaw(h, name, type, data), ERROR_SUCCESS) << key << " " << name;
+  EXPECT_EQ(r.openKey(root, key, 0, h), Status::Success) << key;
+  EXPECT_EQ(r.queryValueRaw(h, name, type, data), Status::Success) << key << " " << name;
   EXPECT_EQ(type, expectedType) << name;
   r.closeKey(h);
   return data;
@@ -75,58 +75,58 @@ TEST(RegFile, ReadsEveryFormInBothVersions) {
     ASSERT_TRUE(loadRegFile(dir / file, r, err)) << err.message();
     EXPECT_FALSE(r.modified()) << "a freshly loaded registry has nothing to save";
     const char* k = "SOFTWARE\\Test";
-    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "", REG_SZ), utf16z("default"));
-    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "str", REG_SZ), utf16z("say \"hi\" in C:\\dir\\"));
-    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "na\"me\\", REG_SZ), utf16z("Grüße 😀"));
-    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "@", REG_DWORD), (Bytes{0x2a, 0, 0, 0}));
-    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "bin", REG_BINARY), (Bytes{0, 0xff, 0x10}));
-    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "none", REG_NONE), Bytes{});
-    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "qword", REG_QWORD), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "odd type", 0x20000), Bytes{0xaa});
-    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "cont", REG_BINARY), (Bytes{1, 2, 3, 4}));
-    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "exp", REG_EXPAND_SZ), utf16z("%A%"));
+    EXPECT_EQ(raw(r, hkey::LocalMachine, k, "", regtype::Sz), utf16z("default"));
+    EXPECT_EQ(raw(r, hkey::LocalMachine, k, "str", regtype::Sz), utf16z("say \"hi\" in C:\\dir\\"));
+    EXPECT_EQ(raw(r, hkey::LocalMachine, k, "na\"me\\", regtype::Sz), utf16z("Grüße 😀"));
+    EXPECT_EQ(raw(r, hkey::LocalMachine, k, "@", regtype::Dword), (Bytes{0x2a, 0, 0, 0}));
+    EXPECT_EQ(raw(r, hkey::LocalMachine, k, "bin", regtype::Binary), (Bytes{0, 0xff, 0x10}));
+    EXPECT_EQ(raw(r, hkey::LocalMachine, k, "none", regtype::None), Bytes{});
+    EXPECT_EQ(raw(r, hkey::LocalMachine, k, "qword", regtype::Qword), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(raw(r, hkey::LocalMachine, k, "odd type", 0x20000), Bytes{0xaa});
+    EXPECT_EQ(raw(r, hkey::LocalMachine, k, "cont", regtype::Binary), (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(raw(r, hkey::LocalMachine, k, "exp", regtype::ExpandSz), utf16z("%A%"));
     Bytes multi = toUtf16le(std::string("a\0é\0\0", 6));
-    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, k, "multi", REG_MULTI_SZ), multi);
-    EXPECT_EQ(raw(r, HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.txt", "", REG_SZ), utf16z("txtfile"));
-    HKEY h = 0;
+    EXPECT_EQ(raw(r, hkey::LocalMachine, k, "multi", regtype::MultiSz), multi);
+    EXPECT_EQ(raw(r, hkey::LocalMachine, "SOFTWARE\\Classes\\.txt", "", regtype::Sz), utf16z("txtfile"));
+    KeyHandle h = 0;
     std::uint32_t type;
     Bytes data;
-    r.openKey(HKEY_LOCAL_MACHINE, k, 0, h);
-    EXPECT_EQ(r.queryValueRaw(h, "gone", type, data), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(r.openKey(h, "Sub", 0, h), ERROR_FILE_NOT_FOUND);
+    r.openKey(hkey::LocalMachine, k, 0, h);
+    EXPECT_EQ(r.queryValueRaw(h, "gone", type, data), Status::FileNotFound);
+    EXPECT_EQ(r.openKey(h, "Sub", 0, h), Status::FileNotFound);
   }
 }
 
 // A registry holding every kind of value that is easy to get wrong.
 void fill(MemoryRegistry& r, bool utf16Only) {
-  HKEY h = 0, e = 0;
-  r.createKey(HKEY_CURRENT_USER, "Software\\Zebra\\Grüße", h);
-  r.createKey(HKEY_CURRENT_USER, "Software\\Empty", e);
-  r.createKey(HKEY_CLASSES_ROOT, "CLSID\\{00000000-1111}", e);
-  r.setValue(e, "", REG_SZ, Bytes{'x'});
-  r.setValueRaw(h, "", REG_SZ, utf16z("default"));
-  r.setValueRaw(h, "@", REG_SZ, utf16z("not the default"));
-  r.setValueRaw(h, "q\"uo\\te", REG_SZ, utf16z("C:\\Program Files\\\"x\"\\"));
-  r.setValueRaw(h, "lines", REG_SZ, utf16z("one\r\ntwo"));
-  r.setValueRaw(h, "no terminator", REG_SZ, toUtf16le("abc"));
-  r.setValueRaw(h, "inner nul", REG_SZ, toUtf16le(std::string("a\0b\0", 4)));
-  r.setValueRaw(h, "empty sz", REG_SZ, Bytes{});
-  r.setValueRaw(h, "blank sz", REG_SZ, utf16z(""));
-  r.setValueRaw(h, "emoji 😀", REG_SZ, utf16z("Ünïcödé 😀 ж"));
-  r.setValueRaw(h, "expand", REG_EXPAND_SZ, utf16z("%SystemRoot%\\x.dll"));
-  r.setValueRaw(h, "multi", REG_MULTI_SZ, toUtf16le(std::string("a\0bé\0\0", 7)));
-  r.setValueRaw(h, "dword", REG_DWORD, Bytes{0xef, 0xbe, 0xad, 0xde});
-  r.setValueRaw(h, "short dword", REG_DWORD, Bytes{1, 2, 3});
-  r.setValueRaw(h, "big endian", REG_DWORD_BIG_ENDIAN, Bytes{0, 0, 0, 1});
-  r.setValueRaw(h, "qword", REG_QWORD, Bytes{1, 2, 3, 4, 5, 6, 7, 8});
-  r.setValueRaw(h, "none", REG_NONE, Bytes{});
+  KeyHandle h = 0, e = 0;
+  r.createKey(hkey::CurrentUser, "Software\\Zebra\\Grüße", h);
+  r.createKey(hkey::CurrentUser, "Software\\Empty", e);
+  r.createKey(hkey::ClassesRoot, "CLSID\\{00000000-1111}", e);
+  r.setValue(e, "", regtype::Sz, Bytes{'x'});
+  r.setValueRaw(h, "", regtype::Sz, utf16z("default"));
+  r.setValueRaw(h, "@", regtype::Sz, utf16z("not the default"));
+  r.setValueRaw(h, "q\"uo\\te", regtype::Sz, utf16z("C:\\Program Files\\\"x\"\\"));
+  r.setValueRaw(h, "lines", regtype::Sz, utf16z("one\r\ntwo"));
+  r.setValueRaw(h, "no terminator", regtype::Sz, toUtf16le("abc"));
+  r.setValueRaw(h, "inner nul", regtype::Sz, toUtf16le(std::string("a\0b\0", 4)));
+  r.setValueRaw(h, "empty sz", regtype::Sz, Bytes{});
+  r.setValueRaw(h, "blank sz", regtype::Sz, utf16z(""));
+  r.setValueRaw(h, "emoji 😀", regtype::Sz, utf16z("Ünïcödé 😀 ж"));
+  r.setValueRaw(h, "expand", regtype::ExpandSz, utf16z("%SystemRoot%\\x.dll"));
+  r.setValueRaw(h, "multi", regtype::MultiSz, toUtf16le(std::string("a\0bé\0\0", 7)));
+  r.setValueRaw(h, "dword", regtype::Dword, Bytes{0xef, 0xbe, 0xad, 0xde});
+  r.setValueRaw(h, "short dword", regtype::Dword, Bytes{1, 2, 3});
+  r.setValueRaw(h, "big endian", regtype::DwordBigEndian, Bytes{0, 0, 0, 1});
+  r.setValueRaw(h, "qword", regtype::Qword, Bytes{1, 2, 3, 4, 5, 6, 7, 8});
+  r.setValueRaw(h, "none", regtype::None, Bytes{});
   r.setValueRaw(h, "custom", 0xFFFF0000u, Bytes{1});
   Bytes big(10 * 1024);
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
-  r.setValueRaw(h, std::string(300, 'L'), REG_BINARY, big);
+  r.setValueRaw(h, std::string(300, 'L'), regtype::Binary, big);
   if (utf16Only) {  // text data that only UTF-16 can carry
-    r.setValueRaw(h, "odd length", REG_SZ, Bytes{'a', 0, 'b'});
-    r.setValueRaw(h, "lone surrogate", REG_EXPAND_SZ, Bytes{0x00, 0xD8, 'a', 0, 0, 0});
+    r.setValueRaw(h, "odd length", regtype::Sz, Bytes{'a', 0, 'b'});
+    r.setValueRaw(h, "lone surrogate", regtype::ExpandSz, Bytes{0x00, 0xD8, 'a', 0, 0, 0});
   }
 }
 
@@ -151,19 +151,19 @@ TEST(RegFile, ExportImportExportIsByteIdentical) {
     EXPECT_EQ(exportReg(copy, 0, "", format), first);
 
     // Every value came back with its type and bytes.
-    HKEY h = 0;
-    ASSERT_EQ(original.openKey(HKEY_CURRENT_USER, "Software\\Zebra\\Grüße", 0, h), ERROR_SUCCESS);
+    KeyHandle h = 0;
+    ASSERT_EQ(original.openKey(hkey::CurrentUser, "Software\\Zebra\\Grüße", 0, h), Status::Success);
     std::string name;
     std::uint32_t type;
     Bytes data;
-    for (std::uint32_t i = 0; original.enumValueRaw(h, i, name, type, data) == ERROR_SUCCESS; ++i)
-      EXPECT_EQ(raw(copy, HKEY_CURRENT_USER, "Software\\Zebra\\Grüße", name, type), data) << name;
-    HKEY e = 0;
-    EXPECT_EQ(copy.openKey(HKEY_CURRENT_USER, "Software\\Empty", 0, e), ERROR_SUCCESS);
-    EXPECT_EQ(raw(copy, HKEY_CLASSES_ROOT, "CLSID\\{00000000-1111}", "", REG_SZ), toUtf16le("x"));
+    for (std::uint32_t i = 0; original.enumValueRaw(h, i, name, type, data) == Status::Success; ++i)
+      EXPECT_EQ(raw(copy, hkey::CurrentUser, "Software\\Zebra\\Grüße", name, type), data) << name;
+    KeyHandle e = 0;
+    EXPECT_EQ(copy.openKey(hkey::CurrentUser, "Software\\Empty", 0, e), Status::Success);
+    EXPECT_EQ(raw(copy, hkey::ClassesRoot, "CLSID\\{00000000-1111}", "", regtype::Sz), toUtf16le("x"));
 
     // One key, asked for in any case, is written under its own name.
-    const std::string part = exportReg(original, HKEY_CURRENT_USER, "software\\ZEBRA", format);
+    const std::string part = exportReg(original, hkey::CurrentUser, "software\\ZEBRA", format);
     std::string header = "[HKEY_CURRENT_USER\\Software\\Zebra]";
     EXPECT_NE(v5 ? fromUtf16le(reinterpret_cast<const std::uint8_t*>(part.data()) + 2,
                                part.size() - 2)
@@ -188,7 +188,7 @@ TEST(RegFile, LargeUtf16FileKeepsCharactersAcrossReadChunks) {
   MemoryRegistry r;
   RegError err;
   ASSERT_TRUE(loadRegFile(dir / "big.reg", r, err)) << err.message();
-  EXPECT_EQ(raw(r, HKEY_CURRENT_USER, "Big", "v", REG_SZ), utf16z(emoji));
+  EXPECT_EQ(raw(r, hkey::CurrentUser, "Big", "v", regtype::Sz), utf16z(emoji));
 }
 
 TEST(RegFile, MalformedInputNamesFileAndLine) {
@@ -238,23 +238,23 @@ TEST(RegFile, MalformedInputNamesFileAndLine) {
 
 TEST(RegFile, RecorderAppliesStatementsInOrder) {
   MemoryRegistry r;
-  HKEY h = 0;
-  r.createKey(HKEY_CURRENT_USER, "Old\\Child", h);
-  r.setValueRaw(HKEY_CURRENT_USER, "keep", REG_DWORD, Bytes{1, 0, 0, 0});
+  KeyHandle h = 0;
+  r.createKey(hkey::CurrentUser, "Old\\Child", h);
+  r.setValueRaw(hkey::CurrentUser, "keep", regtype::Dword, Bytes{1, 0, 0, 0});
   RegRecorder rec;
   RegError err;
   ASSERT_TRUE(parseRegBytes("REGEDIT4\n[-HKEY_CURRENT_USER\\Old]\n[HKEY_CURRENT_USER\\New]\n"
                             "\"a\"=\"1\"\n\"a\"=-\n\"b\"=\"2\"\n[-HKEY_CURRENT_USER\\Absent]\n",
                             "ok.reg", rec, err))
       << err.message();
-  ASSERT_EQ(rec.applyTo(r), ERROR_SUCCESS);
-  EXPECT_EQ(r.openKey(HKEY_CURRENT_USER, "Old", 0, h), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(raw(r, HKEY_CURRENT_USER, "New", "b", REG_SZ), utf16z("2"));
+  ASSERT_EQ(rec.applyTo(r), Status::Success);
+  EXPECT_EQ(r.openKey(hkey::CurrentUser, "Old", 0, h), Status::FileNotFound);
+  EXPECT_EQ(raw(r, hkey::CurrentUser, "New", "b", regtype::Sz), utf16z("2"));
   std::uint32_t type;
   Bytes data;
-  r.openKey(HKEY_CURRENT_USER, "New", 0, h);
-  EXPECT_EQ(r.queryValueRaw(h, "a", type, data), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(r.queryValueRaw(HKEY_CURRENT_USER, "keep", type, data), ERROR_SUCCESS);
+  r.openKey(hkey::CurrentUser, "New", 0, h);
+  EXPECT_EQ(r.queryValueRaw(h, "a", type, data), Status::FileNotFound);
+  EXPECT_EQ(r.queryValueRaw(hkey::CurrentUser, "keep", type, data), Status::Success);
 }
 
 }  // namespace

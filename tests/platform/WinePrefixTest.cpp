@@ -127,13 +127,13 @@ TEST(WinePrefix, DrivesComeFromDosdevicesAndStayInsideThePrefix) {
   EXPECT_TRUE(drives[4].ready);
 
   std::uint32_t a = 0;
-  EXPECT_EQ(p->files().attributes("C:\\WINDOWS\\System32", a), FS_OK);
-  EXPECT_TRUE(a & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(p->files().attributes("C:\\WINDOWS\\System32", a), Status::Success);
+  EXPECT_TRUE(a & fileattr::Directory);
   // Linked profile folders are reported as links, which the shortcut walk does not enter.
-  EXPECT_EQ(p->files().attributes("C:\\users\\alice\\Desktop", a), FS_OK);
-  EXPECT_TRUE(a & FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_EQ(p->files().attributes("C:\\users\\alice\\Desktop", a), Status::Success);
+  EXPECT_TRUE(a & fileattr::ReparsePoint);
   // Files on Z: can still be tested.
-  EXPECT_EQ(p->files().attributes("Z:\\", a), FS_OK);
+  EXPECT_EQ(p->files().attributes("Z:\\", a), Status::Success);
 }
 
 TEST(WinePrefix, SavesOnlyTheFileThatChanged) {
@@ -146,9 +146,9 @@ TEST(WinePrefix, SavesOnlyTheFileThatChanged) {
   EXPECT_EQ(readText(dir / "system.reg"), kSystem);
 
   const auto userTime = mtime(dir / "user.reg");
-  HKEY h = 0;
-  ASSERT_EQ(p->registry().createKey(HKEY_CLASSES_ROOT, "CLSID\\{A}\\InprocServer32", h), ERROR_SUCCESS);
-  ASSERT_EQ(p->registry().setValue(h, "", REG_SZ, Bytes{'x', '.', 'd', 'l', 'l', 0}), ERROR_SUCCESS);
+  KeyHandle h = 0;
+  ASSERT_EQ(p->registry().createKey(hkey::ClassesRoot, "CLSID\\{A}\\InprocServer32", h), Status::Success);
+  ASSERT_EQ(p->registry().setValue(h, "", regtype::Sz, Bytes{'x', '.', 'd', 'l', 'l', 0}), Status::Success);
   p->registry().closeKey(h);
   ASSERT_TRUE(p->save(err)) << err;
   EXPECT_EQ(mtime(dir / "user.reg"), userTime);
@@ -161,8 +161,8 @@ TEST(WinePrefix, SavesOnlyTheFileThatChanged) {
 
   auto again = openPrefix(dir);
   ASSERT_TRUE(again);
-  ASSERT_EQ(again->registry().openKey(HKEY_CLASSES_ROOT, "CLSID\\{A}\\InprocServer32", KEY_ALL_ACCESS, h),
-            ERROR_SUCCESS);
+  ASSERT_EQ(again->registry().openKey(hkey::ClassesRoot, "CLSID\\{A}\\InprocServer32", keyaccess::AllAccess, h),
+            Status::Success);
   again->registry().closeKey(h);
 }
 
@@ -171,7 +171,7 @@ TEST(WinePrefix, RefusesToOverwriteAFileWineRewroteMeanwhile) {
   makePrefix(dir);
   auto p = openPrefix(dir);
   ASSERT_TRUE(p);
-  ASSERT_EQ(p->registry().setValue(HKEY_CLASSES_ROOT, "x", REG_SZ, Bytes{'y', 0}), ERROR_SUCCESS);
+  ASSERT_EQ(p->registry().setValue(hkey::ClassesRoot, "x", regtype::Sz, Bytes{'y', 0}), Status::Success);
   const std::string wineWrote = kSystem + "\n[Software\\\\Other] 1702194096\n";
   writeText(dir / "system.reg", wineWrote);
   std::string err;
@@ -253,7 +253,7 @@ TEST(WinePrefix, NeverWritesWhileAWineserverRuns) {
     auto blocker = p->writeBlocker();
     ASSERT_TRUE(blocker);
     EXPECT_NE(blocker->find("wineserver -k"), std::string::npos) << *blocker;
-    ASSERT_EQ(p->registry().setValue(HKEY_CLASSES_ROOT, "x", REG_SZ, Bytes{'y', 0}), ERROR_SUCCESS);
+    ASSERT_EQ(p->registry().setValue(hkey::ClassesRoot, "x", regtype::Sz, Bytes{'y', 0}), Status::Success);
     std::string err;
     EXPECT_FALSE(p->save(err));
     EXPECT_NE(err.find("wineserver -k"), std::string::npos) << err;

@@ -88,16 +88,16 @@ Bytes utf16(std::u16string_view s, bool nul = true) {
 
 struct Loaded {
   MemoryRegistry store;
-  WineRegistryFile file{store, HKEY_LOCAL_MACHINE};
+  WineRegistryFile file{store, hkey::LocalMachine};
   explicit Loaded(const std::string& text) {
     std::string err;
     EXPECT_TRUE(file.parse(text, "system.reg", err)) << err;
   }
   Bytes raw(std::string_view key, std::string_view name, std::uint32_t& type) {
-    HKEY h = 0;
-    EXPECT_EQ(store.openKey(HKEY_LOCAL_MACHINE, key, KEY_ALL_ACCESS, h), ERROR_SUCCESS) << key;
+    KeyHandle h = 0;
+    EXPECT_EQ(store.openKey(hkey::LocalMachine, key, keyaccess::AllAccess, h), Status::Success) << key;
     Bytes d;
-    EXPECT_EQ(store.queryValueRaw(h, name, type, d), ERROR_SUCCESS) << name;
+    EXPECT_EQ(store.queryValueRaw(h, name, type, d), Status::Success) << name;
     store.closeKey(h);
     return d;
   }
@@ -110,7 +110,7 @@ void markAllChanged(MemoryRegistry::Key* k) {
 
 std::string parseError(const std::string& text) {
   MemoryRegistry store;
-  WineRegistryFile f(store, HKEY_LOCAL_MACHINE);
+  WineRegistryFile f(store, hkey::LocalMachine);
   std::string err;
   EXPECT_FALSE(f.parse(text, "system.reg", err));
   return err;
@@ -121,17 +121,17 @@ TEST(WineRegistryFile, ReadsEveryValueForm) {
   EXPECT_EQ(l.file.arch(), "win64");
   std::uint32_t t = 0;
   EXPECT_EQ(l.raw("Software\\Classes\\.txt", "", t), utf16(u"txtfile"));
-  EXPECT_EQ(t, REG_SZ);
+  EXPECT_EQ(t, regtype::Sz);
   const char* forms = "Software\\Forms";
   EXPECT_EQ(l.raw(forms, "plain", t), utf16(u"a \"quoted\" \\ back"));
   EXPECT_EQ(l.raw(forms, "expand", t), utf16(u"%SystemRoot%\\system32"));
-  EXPECT_EQ(t, REG_EXPAND_SZ);
+  EXPECT_EQ(t, regtype::ExpandSz);
   EXPECT_EQ(l.raw(forms, "multi", t), utf16(std::u16string_view(u"one\0two\0", 8)));
-  EXPECT_EQ(t, REG_MULTI_SZ);
+  EXPECT_EQ(t, regtype::MultiSz);
   EXPECT_EQ(l.raw(forms, "dword", t), (Bytes{0xff, 0xff, 0xff, 0xff}));
-  EXPECT_EQ(t, REG_DWORD);
+  EXPECT_EQ(t, regtype::Dword);
   EXPECT_EQ(l.raw(forms, "binary", t), (Bytes{0, 1, 2, 0xff}));
-  EXPECT_EQ(t, REG_BINARY);
+  EXPECT_EQ(t, regtype::Binary);
   EXPECT_TRUE(l.raw(forms, "empty bin", t).empty());
   EXPECT_EQ(l.raw(forms, "dev", t), utf16(u"\\\\.\\DISPLAY1"));
   EXPECT_EQ(t, 0xffff0012u);
@@ -139,18 +139,18 @@ TEST(WineRegistryFile, ReadsEveryValueForm) {
   EXPECT_EQ(l.raw(forms, "ctl", t), utf16(std::u16string_view(u"tab\there\nnew\a\x1b\x01x\x02" u"5")));
   EXPECT_EQ(l.raw(forms, "[brackets]", t), utf16(u""));
   EXPECT_EQ(l.raw(forms, "qword", t), (Bytes{1, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(t, REG_QWORD);
+  EXPECT_EQ(t, regtype::Qword);
   EXPECT_EQ(l.raw(forms, "no nul", t), utf16(u"A", false));
-  EXPECT_EQ(t, REG_SZ);
+  EXPECT_EQ(t, regtype::Sz);
   EXPECT_EQ(l.raw(forms, "big binary", t).size(), 120u);
   EXPECT_EQ(l.raw("Software\\Wow6432Node\\Link", "SymbolicLinkValue", t), utf16(u"\\R", false));
-  EXPECT_EQ(t, REG_LINK);
-  HKEY h = 0;
-  EXPECT_EQ(l.store.openKey(HKEY_LOCAL_MACHINE, "software\\forms\\caf\xC3\xA9\\[x]", KEY_ALL_ACCESS, h),
-            ERROR_SUCCESS);
+  EXPECT_EQ(t, regtype::Link);
+  KeyHandle h = 0;
+  EXPECT_EQ(l.store.openKey(hkey::LocalMachine, "software\\forms\\caf\xC3\xA9\\[x]", keyaccess::AllAccess, h),
+            Status::Success);
   l.store.closeKey(h);
-  // HKEY_CLASSES_ROOT sees system.reg's Software\Classes.
-  EXPECT_EQ(l.store.openKey(HKEY_CLASSES_ROOT, ".txt", KEY_ALL_ACCESS, h), ERROR_SUCCESS);
+  // hkey::ClassesRoot sees system.reg's Software\Classes.
+  EXPECT_EQ(l.store.openKey(hkey::ClassesRoot, ".txt", keyaccess::AllAccess, h), Status::Success);
   l.store.closeKey(h);
 }
 
@@ -170,7 +170,7 @@ TEST(WineRegistryFile, UnchangedFileRendersByteForByte) {
 
 TEST(WineRegistryFile, RewritesEveryKeyAsWineDoes) {
   Loaded l(kSystemReg);
-  markAllChanged(l.store.root(HKEY_LOCAL_MACHINE));
+  markAllChanged(l.store.root(hkey::LocalMachine));
   EXPECT_TRUE(l.file.changed());
   EXPECT_EQ(l.file.render(kTime), kSystemReg);
 }
@@ -180,19 +180,19 @@ TEST(WineRegistryFile, ChangedKeyGetsTheNewTimeOthersKeepTheirs) {
   const std::string path = dir / "system.reg";
   writeText(path, kSystemReg);
   MemoryRegistry store;
-  WineRegistryFile file(store, HKEY_LOCAL_MACHINE);
+  WineRegistryFile file(store, hkey::LocalMachine);
   std::string err;
   ASSERT_TRUE(file.load(path, err)) << err;
   bool written = true;
   ASSERT_TRUE(file.save(path, err, &written)) << err;
   EXPECT_FALSE(written) << "nothing changed, nothing to write";
 
-  HKEY h = 0;
-  ASSERT_EQ(store.openKey(HKEY_CLASSES_ROOT, ".txt", KEY_ALL_ACCESS, h), ERROR_SUCCESS);
-  ASSERT_EQ(store.setValue(h, "Content Type", REG_SZ, Bytes{'t', 'e', 'x', 't', '/', 'x', 0}),
-            ERROR_SUCCESS);
+  KeyHandle h = 0;
+  ASSERT_EQ(store.openKey(hkey::ClassesRoot, ".txt", keyaccess::AllAccess, h), Status::Success);
+  ASSERT_EQ(store.setValue(h, "Content Type", regtype::Sz, Bytes{'t', 'e', 'x', 't', '/', 'x', 0}),
+            Status::Success);
   store.closeKey(h);
-  ASSERT_EQ(store.createKey(HKEY_LOCAL_MACHINE, "Software\\New Key", h), ERROR_SUCCESS);
+  ASSERT_EQ(store.createKey(hkey::LocalMachine, "Software\\New Key", h), Status::Success);
   store.closeKey(h);
   EXPECT_TRUE(file.changed());
 
@@ -222,7 +222,7 @@ TEST(WineRegistryFile, ChangedKeyGetsTheNewTimeOthersKeepTheirs) {
 
   // Reading the saved file back gives what was saved, and a second save writes nothing.
   MemoryRegistry again;
-  WineRegistryFile reread(again, HKEY_LOCAL_MACHINE);
+  WineRegistryFile reread(again, hkey::LocalMachine);
   ASSERT_TRUE(reread.load(path, err)) << err;
   EXPECT_EQ(reread.render(kTime), saved);
   ASSERT_TRUE(file.save(path, err, &written)) << err;
@@ -232,11 +232,11 @@ TEST(WineRegistryFile, ChangedKeyGetsTheNewTimeOthersKeepTheirs) {
 
 TEST(WineRegistryFile, DeletedKeysAndValuesLeaveTheFile) {
   Loaded l(kSystemReg);
-  HKEY h = 0;
-  ASSERT_EQ(l.store.openKey(HKEY_LOCAL_MACHINE, "Software\\Forms", KEY_ALL_ACCESS, h), ERROR_SUCCESS);
-  EXPECT_EQ(l.store.deleteValue(h, "plain"), ERROR_SUCCESS);
+  KeyHandle h = 0;
+  ASSERT_EQ(l.store.openKey(hkey::LocalMachine, "Software\\Forms", keyaccess::AllAccess, h), Status::Success);
+  EXPECT_EQ(l.store.deleteValue(h, "plain"), Status::Success);
   l.store.closeKey(h);
-  EXPECT_EQ(l.store.deleteTree(HKEY_CLASSES_ROOT, "CLSID"), ERROR_SUCCESS);
+  EXPECT_EQ(l.store.deleteTree(hkey::ClassesRoot, "CLSID"), Status::Success);
   std::string out = l.file.render(kTime);
   EXPECT_EQ(out.find("\"plain\""), std::string::npos);
   EXPECT_EQ(out.find("InprocServer32"), std::string::npos);
@@ -249,7 +249,7 @@ TEST(WineRegistryFile, OldStyleStringsAreRead) {
   Loaded l("WINE REGISTRY Version 2\n\n[A] 1\n\"s\"=str:\"x\"\n  \"spaced\" = \"y\"\n");
   std::uint32_t t = 0;
   EXPECT_EQ(l.raw("A", "s", t), utf16(u"x"));
-  EXPECT_EQ(t, REG_SZ);
+  EXPECT_EQ(t, regtype::Sz);
   EXPECT_EQ(l.raw("A", "spaced", t), utf16(u"y"));
 }
 
@@ -277,13 +277,13 @@ TEST(WineRegistryFile, DamagedFilesAreRefusedWithFileAndLine) {
 
 TEST(WineRegistryFile, UserFileLoadsIntoCurrentUser) {
   MemoryRegistry store;
-  WineRegistryFile user(store, HKEY_CURRENT_USER);
+  WineRegistryFile user(store, hkey::CurrentUser);
   std::string err;
   ASSERT_TRUE(user.parse(kUserReg, "user.reg", err)) << err;
-  HKEY h = 0;
-  EXPECT_EQ(store.openKey(HKEY_CURRENT_USER, "Environment", KEY_ALL_ACCESS, h), ERROR_SUCCESS);
+  KeyHandle h = 0;
+  EXPECT_EQ(store.openKey(hkey::CurrentUser, "Environment", keyaccess::AllAccess, h), Status::Success);
   store.closeKey(h);
-  EXPECT_NE(store.openKey(HKEY_LOCAL_MACHINE, "Environment", KEY_ALL_ACCESS, h), ERROR_SUCCESS);
+  EXPECT_NE(store.openKey(hkey::LocalMachine, "Environment", keyaccess::AllAccess, h), Status::Success);
   EXPECT_EQ(user.render(kTime), kUserReg);
 }
 

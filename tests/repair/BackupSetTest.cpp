@@ -102,7 +102,7 @@ TEST_F(BackupSetTest, OriginalValuesSurviveTheFileExactly) {
   ProblemRecord r{"-2147483646", " spaced name ", "text", "Windows Startup", "SOFTWARE\\K ", "HKEY_LOCAL_MACHINE"};
   BackupSet::Original o;
   o.known = o.existed = true;
-  o.type = REG_MULTI_SZ;
+  o.type = regtype::MultiSz;
   o.data = {'a', 0, '\r', 0, '\n', 0, 0, 0, 0, 0};
   o.index = 3;
   o.name = " spaced name ";
@@ -126,7 +126,7 @@ TEST_F(BackupSetTest, OriginalValuesSurviveTheFileExactly) {
   EXPECT_TRUE(originals[0].known && originals[0].existed);
   EXPECT_EQ(originals[0].name, " spaced name ");  // ...the original is not
   EXPECT_EQ(originals[0].keyPath, "SOFTWARE\\K ");
-  EXPECT_EQ(originals[0].type, REG_MULTI_SZ);
+  EXPECT_EQ(originals[0].type, regtype::MultiSz);
   EXPECT_EQ(originals[0].data, o.data);
   EXPECT_EQ(originals[0].index, 3);
   EXPECT_TRUE(originals[1].known);

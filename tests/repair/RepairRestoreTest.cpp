@@ -39,9 +39,9 @@ std::string richRegistry() {
          "@=\"C:\\\\Missing\\\\gone.exe\"\r\n\"Path\"=\"C:\\\\Missing\"\r\n\r\n"
          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run]\r\n"
          "\"First\"=\"C:\\\\Present\\\\ok.exe\"\r\n" +
-         hexLine("Multi", REG_MULTI_SZ, "C:\\Missing\\multi.exe\0second\0\0"s) +
+         hexLine("Multi", regtype::MultiSz, "C:\\Missing\\multi.exe\0second\0\0"s) +
          "\"Broken\"=\"C:\\\\Missing\\\\run.exe\"\r\n" +
-         hexLine("Lines", REG_SZ, "C:\\Missing\\lines.exe\r\nsecond line\0"s) +
+         hexLine("Lines", regtype::Sz, "C:\\Missing\\lines.exe\r\nsecond line\0"s) +
          "\"Number\"=dword:0000002a\r\n\"Last\"=\"C:\\\\Present\\\\ok.exe\"\r\n\r\n"
          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs]\r\n"
          "\"C:\\\\Missing\\\\shared.dll\"=dword:00000001\r\n\"C:\\\\Present\\\\ok.dll\"=dword:00000002\r\n\r\n"
@@ -165,7 +165,7 @@ TEST_F(RepairRestoreTest, AValueListedTwiceKeepsItsOriginalInBothRecordsAndCount
   std::vector<std::size_t> com;
   for (std::size_t i = 0; i < run.problems.size(); ++i)
     if (run.problems[i].KeyValue == "C:\\Missing\\gone.dll") com.push_back(i);
-  ASSERT_EQ(com.size(), 2u);  // through HKEY_CLASSES_ROOT and through SOFTWARE\Classes
+  ASSERT_EQ(com.size(), 2u);  // through hkey::ClassesRoot and through SOFTWARE\Classes
   EXPECT_NE(run.problems[com[0]].MainKey, run.problems[com[1]].MainKey);
   EXPECT_EQ(run.result.fixed, run.result.found);  // the second finds it gone: fixed, not failed
 
@@ -179,7 +179,7 @@ TEST_F(RepairRestoreTest, AValueListedTwiceKeepsItsOriginalInBothRecordsAndCount
   ASSERT_EQ(list.size(), run.problems.size());
   for (std::size_t i : com) {
     EXPECT_TRUE(originals[i].known && originals[i].existed);
-    EXPECT_EQ(originals[i].type, REG_SZ);
+    EXPECT_EQ(originals[i].type, regtype::Sz);
     EXPECT_EQ(fromUtf16le(originals[i].data), std::string("C:\\Missing\\gone.dll\0", 20));
   }
   // Registry Integrity and File Extensions blank a value that did not exist: restore removes it.
@@ -246,22 +246,22 @@ TEST_F(RepairRestoreTest, ShortcutFilesAreArchivedBeforeDeletionAndComeBackExact
 class RefusingStore final : public RegistryStore {
  public:
   RefusingStore(RegistryStore& s, std::string refused) : s_(s), refused_(std::move(refused)) {}
-  std::int32_t openKey(HKEY k, std::string_view p, std::uint32_t a, HKEY& r) override { return s_.openKey(k, p, a, r); }
-  std::int32_t createKey(HKEY k, std::string_view p, HKEY& r) override { return s_.createKey(k, p, r); }
-  std::int32_t closeKey(HKEY k) override { return s_.closeKey(k); }
-  std::int32_t enumKey(HKEY k, std::uint32_t i, std::string& n) override { return s_.enumKey(k, i, n); }
-  std::int32_t enumValue(HKEY k, std::uint32_t i, std::string& n, std::uint32_t& t, Bytes& d) override { return s_.enumValue(k, i, n, t, d); }
-  std::int32_t queryValue(HKEY k, std::string_view n, std::uint32_t& t, Bytes& d) override { return s_.queryValue(k, n, t, d); }
-  std::int32_t setValue(HKEY k, std::string_view n, std::uint32_t t, const Bytes& d) override { return s_.setValue(k, n, t, d); }
-  std::int32_t deleteValue(HKEY k, std::string_view n) override {
-    return iequals(n, refused_) ? ERROR_ACCESS_DENIED : s_.deleteValue(k, n);
+  Status openKey(KeyHandle k, std::string_view p, std::uint32_t a, KeyHandle& r) override { return s_.openKey(k, p, a, r); }
+  Status createKey(KeyHandle k, std::string_view p, KeyHandle& r) override { return s_.createKey(k, p, r); }
+  Status closeKey(KeyHandle k) override { return s_.closeKey(k); }
+  Status enumKey(KeyHandle k, std::uint32_t i, std::string& n) override { return s_.enumKey(k, i, n); }
+  Status enumValue(KeyHandle k, std::uint32_t i, std::string& n, std::uint32_t& t, Bytes& d) override { return s_.enumValue(k, i, n, t, d); }
+  Status queryValue(KeyHandle k, std::string_view n, std::uint32_t& t, Bytes& d) override { return s_.queryValue(k, n, t, d); }
+  Status setValue(KeyHandle k, std::string_view n, std::uint32_t t, const Bytes& d) override { return s_.setValue(k, n, t, d); }
+  Status deleteValue(KeyHandle k, std::string_view n) override {
+    return iequals(n, refused_) ? Status::AccessDenied : s_.deleteValue(k, n);
   }
-  std::int32_t deleteKey(HKEY k, std::string_view p) override { return s_.deleteKey(k, p); }
-  std::int32_t deleteTree(HKEY k, std::string_view p) override { return s_.deleteTree(k, p); }
-  std::int32_t enumValueRaw(HKEY k, std::uint32_t i, std::string& n, std::uint32_t& t, Bytes& d) override { return s_.enumValueRaw(k, i, n, t, d); }
-  std::int32_t queryValueRaw(HKEY k, std::string_view n, std::uint32_t& t, Bytes& d) override { return s_.queryValueRaw(k, n, t, d); }
-  std::int32_t setValueRaw(HKEY k, std::string_view n, std::uint32_t t, const Bytes& d) override { return s_.setValueRaw(k, n, t, d); }
-  std::int32_t queryInfo(HKEY k, std::uint32_t& a, std::uint32_t& b) override { return s_.queryInfo(k, a, b); }
+  Status deleteKey(KeyHandle k, std::string_view p) override { return s_.deleteKey(k, p); }
+  Status deleteTree(KeyHandle k, std::string_view p) override { return s_.deleteTree(k, p); }
+  Status enumValueRaw(KeyHandle k, std::uint32_t i, std::string& n, std::uint32_t& t, Bytes& d) override { return s_.enumValueRaw(k, i, n, t, d); }
+  Status queryValueRaw(KeyHandle k, std::string_view n, std::uint32_t& t, Bytes& d) override { return s_.queryValueRaw(k, n, t, d); }
+  Status setValueRaw(KeyHandle k, std::string_view n, std::uint32_t t, const Bytes& d) override { return s_.setValueRaw(k, n, t, d); }
+  Status queryInfo(KeyHandle k, std::uint32_t& a, std::uint32_t& b) override { return s_.queryInfo(k, a, b); }
   bool modified() const override { return s_.modified(); }
   void markSaved() override { s_.markSaved(); }
 
@@ -340,19 +340,19 @@ TEST_F(RepairRestoreTest, AHandWrittenPlainBackupRestoresAsStringValues) {
   TargetError err;
   auto t = openTarget(folder, err);
   RegistryStore& s = t->registry();
-  HKEY h = 0;
+  KeyHandle h = 0;
   std::uint32_t type = 0;
   Bytes data;
-  ASSERT_EQ(s.openKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", KEY_ALL_ACCESS, h), 0);
-  ASSERT_EQ(s.queryValue(h, "Number", type, data), 0);
-  EXPECT_EQ(type, REG_SZ);  // a number comes back as the text the record holds
+  ASSERT_EQ(s.openKey(hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", keyaccess::AllAccess, h), Status::Success);
+  ASSERT_EQ(s.queryValue(h, "Number", type, data), Status::Success);
+  EXPECT_EQ(type, regtype::Sz);  // a number comes back as the text the record holds
   EXPECT_EQ(std::string(data.begin(), data.end()), std::string("42\0", 3));
   s.closeKey(h);
-  ASSERT_EQ(s.openKey(HKEY_CURRENT_USER, "Software\\Made\\Again", KEY_ALL_ACCESS, h), 0);  // created
-  ASSERT_EQ(s.queryValue(h, "", type, data), 0);
+  ASSERT_EQ(s.openKey(hkey::CurrentUser, "Software\\Made\\Again", keyaccess::AllAccess, h), Status::Success);  // created
+  ASSERT_EQ(s.queryValue(h, "", type, data), Status::Success);
   s.closeKey(h);
-  ASSERT_EQ(s.openKey(HKEY_CLASSES_ROOT, "CLSID\\{11111111-0000-0000-0000-000000000001}\\InprocServer32", KEY_ALL_ACCESS, h), 0);
-  EXPECT_NE(s.queryValue(h, "", type, data), 0);  // "(value not set)": the unnamed value is removed
+  ASSERT_EQ(s.openKey(hkey::ClassesRoot, "CLSID\\{11111111-0000-0000-0000-000000000001}\\InprocServer32", keyaccess::AllAccess, h), Status::Success);
+  EXPECT_NE(s.queryValue(h, "", type, data), Status::Success);  // "(value not set)": the unnamed value is removed
   s.closeKey(h);
 }
 

@@ -54,7 +54,7 @@ TEST(SectionChecks, ComRegistrations) {
   EXPECT_EQ(first.MainKey, "-2147483648");
   EXPECT_EQ(first.FullKeyPath, "CLSID\\{11}\\InprocServer32");
   EXPECT_EQ(first.MainKeyName, "HKEY_CLASSES_ROOT");
-  // The same registrations seen below HKEY_LOCAL_MACHINE form their own section.
+  // The same registrations seen below hkey::LocalMachine form their own section.
   std::size_t sub = 0;
   for (const auto& r : m.problems())
     if (r.Section == "ActiveX \\ COM Subsections") {

@@ -259,19 +259,19 @@ struct LockedFolderFiles final : FileSystem {
   LockedFolderFiles(FileSystem& i, std::string l) : inner(i), locked(std::move(l)) {}
   std::vector<DriveInfo> drives() override { return inner.drives(); }
   bool volumeInformation(std::string_view r) override { return inner.volumeInformation(r); }
-  std::int32_t find(std::string_view p, std::vector<DirEntry>& out) override {
+  Status find(std::string_view p, std::vector<DirEntry>& out) override {
     if (iequals(p, locked)) {
       out.clear();
-      return FS_ACCESS_DENIED;
+      return Status::AccessDenied;
     }
     return inner.find(p, out);
   }
-  std::int32_t attributes(std::string_view p, std::uint32_t& a) override { return inner.attributes(p, a); }
-  std::int32_t readFile(std::string_view p, Bytes& d) override { return inner.readFile(p, d); }
-  std::int32_t writeFile(std::string_view p, const Bytes& d) override { return inner.writeFile(p, d); }
-  std::int32_t appendFile(std::string_view p, const Bytes& d) override { return inner.appendFile(p, d); }
-  std::int32_t deleteFile(std::string_view p) override { return inner.deleteFile(p); }
-  std::int32_t createDirectory(std::string_view p) override { return inner.createDirectory(p); }
+  Status attributes(std::string_view p, std::uint32_t& a) override { return inner.attributes(p, a); }
+  Status readFile(std::string_view p, Bytes& d) override { return inner.readFile(p, d); }
+  Status writeFile(std::string_view p, const Bytes& d) override { return inner.writeFile(p, d); }
+  Status appendFile(std::string_view p, const Bytes& d) override { return inner.appendFile(p, d); }
+  Status deleteFile(std::string_view p) override { return inner.deleteFile(p); }
+  Status createDirectory(std::string_view p) override { return inner.createDirectory(p); }
   std::optional<std::string> hostPath(std::string_view p) override { return inner.hostPath(p); }
   std::optional<std::string> hostPathForNew(std::string_view p) override { return inner.hostPathForNew(p); }
   void setListingCache(bool e) override { inner.setListingCache(e); }

@@ -76,9 +76,9 @@ bool FolderUrlCache::load(Index& index) {
   index = Index{};
   error_.clear();
   Bytes data;
-  std::int32_t st = files_.readFile(indexPath(), data);
-  if (st == FS_FILE_NOT_FOUND || st == FS_PATH_NOT_FOUND) return true;  // no index: empty cache
-  if (st != FS_OK) {
+  Status st = files_.readFile(indexPath(), data);
+  if (st == Status::FileNotFound || st == Status::PathNotFound) return true;  // no index: empty cache
+  if (st != Status::Success) {
     error_ = fmt::format("{}: cannot be read (error {})", indexName(), st);
     return false;
   }
@@ -131,8 +131,8 @@ bool FolderUrlCache::store(const Index& index) {
   const char* eol = index.crlf ? "\r\n" : "\n";
   std::string text;
   for (const std::string& line : index.lines) text += line + eol;
-  std::int32_t st = files_.writeFile(indexPath(), Bytes(text.begin(), text.end()));
-  if (st != FS_OK) {
+  Status st = files_.writeFile(indexPath(), Bytes(text.begin(), text.end()));
+  if (st != Status::Success) {
     error_ =
         fmt::format("{}: could not be written (error {}); the index is unchanged", indexName(), st);
     return false;
@@ -147,61 +147,61 @@ bool FolderUrlCache::readIndex(std::vector<Entry>& entries) {
   return true;
 }
 
-std::int32_t FolderUrlCache::fill(const Entry& e, Bytes* buffer, std::uint32_t& size) {
+Status FolderUrlCache::fill(const Entry& e, Bytes* buffer, std::uint32_t& size) {
   Bytes record = makeUrlCacheRecord(e.url, joinPath(folder_, e.file));
   const auto need = static_cast<std::uint32_t>(record.size());
   if (!buffer || size < need || buffer->size() < need) {
     size = need;
-    return CACHE_INSUFFICIENT_BUFFER;
+    return Status::InsufficientBuffer;
   }
   std::copy(record.begin(), record.end(), buffer->begin());
   size = need;
-  return CACHE_OK;
+  return Status::Success;
 }
 
-std::int32_t FolderUrlCache::findFirstEntry(Bytes* buffer, std::uint32_t& size, Handle& handle) {
+Status FolderUrlCache::findFirstEntry(Bytes* buffer, std::uint32_t& size, Handle& handle) {
   handle = 0;
   Index index;
-  if (!load(index)) return CACHE_FILE_CORRUPT;
-  if (index.entries.empty()) return CACHE_NO_MORE_ITEMS;
-  if (std::int32_t st = fill(index.entries.front(), buffer, size)) return st;
+  if (!load(index)) return Status::FileCorrupt;
+  if (index.entries.empty()) return Status::NoMoreItems;
+  if (Status st = fill(index.entries.front(), buffer, size); st != Status::Success) return st;
   handle = nextHandle_++;
   open_[handle] = {std::move(index.entries), 1};
-  return CACHE_OK;
+  return Status::Success;
 }
 
-std::int32_t FolderUrlCache::findNextEntry(Handle handle, Bytes* buffer, std::uint32_t& size) {
+Status FolderUrlCache::findNextEntry(Handle handle, Bytes* buffer, std::uint32_t& size) {
   auto it = open_.find(handle);
-  if (it == open_.end()) return CACHE_INVALID_HANDLE;
+  if (it == open_.end()) return Status::InvalidHandle;
   auto& [entries, next] = it->second;
-  if (next >= entries.size()) return CACHE_NO_MORE_ITEMS;
-  if (std::int32_t st = fill(entries[next], buffer, size)) return st;
+  if (next >= entries.size()) return Status::NoMoreItems;
+  if (Status st = fill(entries[next], buffer, size); st != Status::Success) return st;
   ++next;
-  return CACHE_OK;
+  return Status::Success;
 }
 
-std::int32_t FolderUrlCache::findClose(Handle handle) {
-  return open_.erase(handle) ? CACHE_OK : CACHE_INVALID_HANDLE;
+Status FolderUrlCache::findClose(Handle handle) {
+  return open_.erase(handle) ? Status::Success : Status::InvalidHandle;
 }
 
-std::int32_t FolderUrlCache::deleteEntry(std::string_view url) {
+Status FolderUrlCache::deleteEntry(std::string_view url) {
   Index index;
-  if (!load(index)) return CACHE_FILE_CORRUPT;
+  if (!load(index)) return Status::FileCorrupt;
   auto e = std::find_if(index.entries.begin(), index.entries.end(),
                         [&](const Entry& x) { return x.url == url; });
   if (e == index.entries.end()) {
     error_ = fmt::format("no entry for \"{}\" in {}", url, indexName());
-    return CACHE_FILE_NOT_FOUND;
+    return Status::FileNotFound;
   }
   // The file goes first: an entry whose file is gone is harmless, a file nobody lists is litter.
   std::string file = joinPath(folder_, e->file);
-  std::int32_t st = files_.deleteFile(file);
-  if (st != FS_OK && st != FS_FILE_NOT_FOUND && st != FS_PATH_NOT_FOUND) {
+  Status st = files_.deleteFile(file);
+  if (st != Status::Success && st != Status::FileNotFound && st != Status::PathNotFound) {
     error_ = fmt::format("{}: could not be deleted (error {}); the entry stays", file, st);
-    return CACHE_ACCESS_DENIED;
+    return Status::AccessDenied;
   }
   index.lines.erase(index.lines.begin() + static_cast<std::ptrdiff_t>(e->line));
-  return store(index) ? CACHE_OK : CACHE_WRITE_FAULT;
+  return store(index) ? Status::Success : Status::WriteFault;
 }
 
 bool FolderUrlCache::addEntry(std::string_view url, std::string_view file, const Bytes& contents) {
@@ -219,9 +219,9 @@ bool FolderUrlCache::addEntry(std::string_view url, std::string_view file, const
       return false;
     }
   std::string path = joinPath(folder_, rel);
-  std::int32_t st = files_.createDirectory(path.substr(0, path.rfind('\\')));
-  if (st == FS_OK) st = files_.writeFile(path, contents);
-  if (st != FS_OK) {
+  Status st = files_.createDirectory(path.substr(0, path.rfind('\\')));
+  if (st == Status::Success) st = files_.writeFile(path, contents);
+  if (st != Status::Success) {
     error_ = fmt::format("{}: could not be written (error {})", path, st);
     return false;
   }

@@ -37,10 +37,10 @@ class FolderUrlCache final : public UrlCache {
   /// "Temporary Internet Files" in the Windows directory on platform 1, which has no profiles.
   static std::string folderFor(const MachineInfo& machine);
 
-  std::int32_t findFirstEntry(Bytes* buffer, std::uint32_t& size, Handle& handle) override;
-  std::int32_t findNextEntry(Handle handle, Bytes* buffer, std::uint32_t& size) override;
-  std::int32_t deleteEntry(std::string_view url) override;
-  std::int32_t findClose(Handle handle) override;
+  Status findFirstEntry(Bytes* buffer, std::uint32_t& size, Handle& handle) override;
+  Status findNextEntry(Handle handle, Bytes* buffer, std::uint32_t& size) override;
+  Status deleteEntry(std::string_view url) override;
+  Status findClose(Handle handle) override;
   std::string errorText() const override { return error_; }
   std::string location() const override { return folder_; }
 
@@ -63,7 +63,7 @@ class FolderUrlCache final : public UrlCache {
   };
   bool load(Index& index);
   bool store(const Index& index);
-  std::int32_t fill(const Entry& e, Bytes* buffer, std::uint32_t& size);
+  Status fill(const Entry& e, Bytes* buffer, std::uint32_t& size);
   std::string indexPath() const;
   std::string indexName() const;  // the host path when there is one, for messages
 

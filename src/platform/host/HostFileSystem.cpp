@@ -22,12 +22,12 @@ std::uint32_t attributesOf(const std::string& host, bool followLinks) {
   if (::lstat(host.c_str(), &st) != 0) return 0;
   std::uint32_t a = 0;
   if (S_ISLNK(st.st_mode)) {
-    a |= FILE_ATTRIBUTE_REPARSE_POINT;
-    if (!followLinks || ::stat(host.c_str(), &st) != 0) return a | FILE_ATTRIBUTE_ARCHIVE;
+    a |= fileattr::ReparsePoint;
+    if (!followLinks || ::stat(host.c_str(), &st) != 0) return a | fileattr::Archive;
   }
-  if (S_ISDIR(st.st_mode)) return a | FILE_ATTRIBUTE_DIRECTORY;
-  a |= FILE_ATTRIBUTE_ARCHIVE;
-  if (!(st.st_mode & S_IWUSR)) a |= FILE_ATTRIBUTE_READONLY;
+  if (S_ISDIR(st.st_mode)) return a | fileattr::Directory;
+  a |= fileattr::Archive;
+  if (!(st.st_mode & S_IWUSR)) a |= fileattr::Readonly;
   return a;
 }
 
@@ -55,10 +55,10 @@ std::vector<DriveInfo> HostFileSystem::drives() {
   return out;
 }
 
-std::int32_t HostFileSystem::parse(std::string_view path, Parsed& out) const {
+Status HostFileSystem::parse(std::string_view path, Parsed& out) const {
   std::string p(path);
   std::replace(p.begin(), p.end(), '/', '\\');
-  if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') return FS_NOT_READY;  // UNC: no network here
+  if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') return Status::NotReady;  // UNC: no network here
   std::string full;
   if (p.size() >= 2 && p[1] == ':') {
     full = p;
@@ -72,12 +72,12 @@ std::int32_t HostFileSystem::parse(std::string_view path, Parsed& out) const {
     full += p;
   }
   char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(full[0])));
-  if (letter < 'A' || letter > 'Z') return FS_INVALID_NAME;
+  if (letter < 'A' || letter > 'Z') return Status::InvalidName;
   out.drive = nullptr;
   for (const auto& d : drives_)
     if (d.info.letter == letter) out.drive = &d;
-  if (!out.drive) return FS_INVALID_DRIVE;
-  if (!out.drive->info.ready) return FS_NOT_READY;
+  if (!out.drive) return Status::InvalidDrive;
+  if (!out.drive->info.ready) return Status::NotReady;
   std::string_view rest = std::string_view(full).substr(3);
   out.components.clear();
   out.trailingSlash = !rest.empty() && rest.back() == '\\';
@@ -90,8 +90,8 @@ std::int32_t HostFileSystem::parse(std::string_view path, Parsed& out) const {
     i = j + 1;
     for (unsigned char ch : c)
       if (ch < 32 || ch == '<' || ch == '>' || ch == '"' || ch == '|' || ch == ':')
-        return FS_INVALID_NAME;
-    if (!last && hasWildcard(c)) return FS_INVALID_NAME;
+        return Status::InvalidName;
+    if (!last && hasWildcard(c)) return Status::InvalidName;
     if (c == "." || c.empty()) continue;
     if (c == "..") {
       if (!out.components.empty()) out.components.pop_back();
@@ -101,7 +101,7 @@ std::int32_t HostFileSystem::parse(std::string_view path, Parsed& out) const {
     if (c.empty()) continue;
     out.components.push_back(std::move(c));
   }
-  return FS_OK;
+  return Status::Success;
 }
 
 std::shared_ptr<const HostFileSystem::Listing> HostFileSystem::listing(const std::string& hostDir) {
@@ -119,8 +119,8 @@ std::shared_ptr<const HostFileSystem::Listing> HostFileSystem::listing(const std
     std::string_view n = e->d_name;
     if (n == "." || n == "..") continue;
     std::uint32_t a;
-    if (e->d_type == DT_DIR) a = FILE_ATTRIBUTE_DIRECTORY;
-    else if (e->d_type == DT_REG) a = FILE_ATTRIBUTE_ARCHIVE;
+    if (e->d_type == DT_DIR) a = fileattr::Directory;
+    else if (e->d_type == DT_REG) a = fileattr::Archive;
     else a = attributesOf(hostDir + "/" + e->d_name, true);
     l->push_back(Entry{std::string(n), foldCase(n), a});
   }
@@ -144,7 +144,7 @@ const HostFileSystem::Entry* HostFileSystem::lookup(const Listing& l, std::strin
   return found;
 }
 
-std::int32_t HostFileSystem::resolveDir(const Parsed& p, std::size_t n, std::string& hostDir) {
+Status HostFileSystem::resolveDir(const Parsed& p, std::size_t n, std::string& hostDir) {
   hostDir = p.drive->hostRoot;
   for (std::size_t k = 0; k < n; ++k) {
     const std::string& c = p.components[k];
@@ -158,67 +158,67 @@ std::int32_t HostFileSystem::resolveDir(const Parsed& p, std::size_t n, std::str
     }
     auto l = listing(hostDir);
     const Entry* e = l ? lookup(*l, c) : nullptr;
-    if (!e || !(e->attributes & FILE_ATTRIBUTE_DIRECTORY)) return FS_PATH_NOT_FOUND;
+    if (!e || !(e->attributes & fileattr::Directory)) return Status::PathNotFound;
     hostDir += "/" + e->name;
   }
-  return FS_OK;
+  return Status::Success;
 }
 
 bool HostFileSystem::volumeInformation(std::string_view root) {
   Parsed p;
-  if (parse(root, p) != FS_OK || !p.components.empty()) return false;
+  if (parse(root, p) != Status::Success || !p.components.empty()) return false;
   struct stat st;
   return ::stat(p.drive->hostRoot.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
          ::access(p.drive->hostRoot.c_str(), R_OK | X_OK) == 0;
 }
 
-std::int32_t HostFileSystem::find(std::string_view pattern, std::vector<DirEntry>& out) {
+Status HostFileSystem::find(std::string_view pattern, std::vector<DirEntry>& out) {
   out.clear();
   Parsed p;
-  if (std::int32_t st = parse(pattern, p)) return st;
+  if (Status st = parse(pattern, p); st != Status::Success) return st;
   if (p.components.empty()) {  // the root itself
     struct stat s;
-    return ::stat(p.drive->hostRoot.c_str(), &s) == 0 ? FS_OK : FS_PATH_NOT_FOUND;
+    return ::stat(p.drive->hostRoot.c_str(), &s) == 0 ? Status::Success : Status::PathNotFound;
   }
   std::string dir;
-  if (std::int32_t st = resolveDir(p, p.components.size() - 1, dir)) return st;
+  if (Status st = resolveDir(p, p.components.size() - 1, dir); st != Status::Success) return st;
   const std::string& last = p.components.back();
   auto l = listing(dir);
-  if (!l) return FS_PATH_NOT_FOUND;
+  if (!l) return Status::PathNotFound;
   if (!hasWildcard(last)) {
     const Entry* e = lookup(*l, last);
-    if (!e || (p.trailingSlash && !(e->attributes & FILE_ATTRIBUTE_DIRECTORY)))
-      return FS_FILE_NOT_FOUND;
+    if (!e || (p.trailingSlash && !(e->attributes & fileattr::Directory)))
+      return Status::FileNotFound;
     out.push_back(DirEntry{e->name, e->attributes});
-    return FS_OK;
+    return Status::Success;
   }
   for (const Entry& e : *l)
     if (wildcardMatch(last, e.name)) out.push_back(DirEntry{e.name, e.attributes});
-  return out.empty() ? FS_FILE_NOT_FOUND : FS_OK;
+  return out.empty() ? Status::FileNotFound : Status::Success;
 }
 
-std::int32_t HostFileSystem::attributes(std::string_view path, std::uint32_t& attrs) {
+Status HostFileSystem::attributes(std::string_view path, std::uint32_t& attrs) {
   attrs = 0;
   std::vector<DirEntry> found;
   Parsed p;
-  if (std::int32_t st = parse(path, p)) return st;
+  if (Status st = parse(path, p); st != Status::Success) return st;
   if (p.components.empty()) {
-    attrs = FILE_ATTRIBUTE_DIRECTORY;
-    return FS_OK;
+    attrs = fileattr::Directory;
+    return Status::Success;
   }
-  if (hasWildcard(p.components.back())) return FS_INVALID_NAME;
+  if (hasWildcard(p.components.back())) return Status::InvalidName;
   auto host = hostPath(path);
-  if (!host) return FS_FILE_NOT_FOUND;
+  if (!host) return Status::FileNotFound;
   attrs = attributesOf(*host, true);
-  return attrs ? FS_OK : FS_FILE_NOT_FOUND;
+  return attrs ? Status::Success : Status::FileNotFound;
 }
 
 std::optional<std::string> HostFileSystem::hostPath(std::string_view path) {
   Parsed p;
-  if (parse(path, p) != FS_OK) return std::nullopt;
+  if (parse(path, p) != Status::Success) return std::nullopt;
   std::string dir;
   if (p.components.empty()) return p.drive->hostRoot;
-  if (resolveDir(p, p.components.size() - 1, dir) != FS_OK) return std::nullopt;
+  if (resolveDir(p, p.components.size() - 1, dir) != Status::Success) return std::nullopt;
   const std::string& last = p.components.back();
   std::string direct = dir + "/" + last;
   struct stat st;
@@ -232,89 +232,89 @@ std::optional<std::string> HostFileSystem::hostPath(std::string_view path) {
 std::optional<std::string> HostFileSystem::hostPathForNew(std::string_view path) {
   if (auto existing = hostPath(path)) return existing;
   Parsed p;
-  if (parse(path, p) != FS_OK || p.components.empty() || hasWildcard(p.components.back()))
+  if (parse(path, p) != Status::Success || p.components.empty() || hasWildcard(p.components.back()))
     return std::nullopt;
   std::string dir;
-  if (resolveDir(p, p.components.size() - 1, dir) != FS_OK) return std::nullopt;
+  if (resolveDir(p, p.components.size() - 1, dir) != Status::Success) return std::nullopt;
   return dir + "/" + p.components.back();
 }
 
-std::int32_t HostFileSystem::readFile(std::string_view path, Bytes& data) {
+Status HostFileSystem::readFile(std::string_view path, Bytes& data) {
   Parsed p;
-  if (std::int32_t st = parse(path, p)) return st;
+  if (Status st = parse(path, p); st != Status::Success) return st;
   auto host = hostPath(path);
-  if (!host) return FS_FILE_NOT_FOUND;
+  if (!host) return Status::FileNotFound;
   struct stat st;
-  if (::stat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return FS_ACCESS_DENIED;
+  if (::stat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Status::AccessDenied;
   std::ifstream in(*host, std::ios::binary);
-  if (!in) return FS_ACCESS_DENIED;
+  if (!in) return Status::AccessDenied;
   try {  // the stream library reports read errors by throwing
     data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   } catch (const std::ios_base::failure&) {
-    return FS_READ_FAULT;
+    return Status::ReadFault;
   }
-  return in.bad() ? FS_READ_FAULT : FS_OK;
+  return in.bad() ? Status::ReadFault : Status::Success;
 }
 
 void HostFileSystem::forget(const std::string& hostDir) { cache_.erase(hostDir); }
 
-std::int32_t HostFileSystem::writeFile(std::string_view path, const Bytes& data) {
+Status HostFileSystem::writeFile(std::string_view path, const Bytes& data) {
   Parsed p;
-  if (std::int32_t st = parse(path, p)) return st;
+  if (Status st = parse(path, p); st != Status::Success) return st;
   auto host = hostPathForNew(path);
-  if (!host) return FS_PATH_NOT_FOUND;
+  if (!host) return Status::PathNotFound;
   AtomicFile f(*host);
   std::string err;
   if (!f.open(err) || !f.write(reinterpret_cast<const char*>(data.data()), data.size()) ||
       !f.commit(err))
-    return FS_WRITE_FAULT;
+    return Status::WriteFault;
   forget(host->substr(0, host->rfind('/')));
-  return FS_OK;
+  return Status::Success;
 }
 
-std::int32_t HostFileSystem::appendFile(std::string_view path, const Bytes& data) {
+Status HostFileSystem::appendFile(std::string_view path, const Bytes& data) {
   Parsed p;
-  if (std::int32_t st = parse(path, p)) return st;
+  if (Status st = parse(path, p); st != Status::Success) return st;
   auto host = hostPathForNew(path);
-  if (!host) return FS_PATH_NOT_FOUND;
+  if (!host) return Status::PathNotFound;
   std::FILE* f = std::fopen(host->c_str(), "ab");
-  if (!f) return FS_ACCESS_DENIED;
+  if (!f) return Status::AccessDenied;
   bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
   ok = std::fclose(f) == 0 && ok;
   forget(host->substr(0, host->rfind('/')));
-  return ok ? FS_OK : FS_WRITE_FAULT;
+  return ok ? Status::Success : Status::WriteFault;
 }
 
-std::int32_t HostFileSystem::deleteFile(std::string_view path) {
+Status HostFileSystem::deleteFile(std::string_view path) {
   Parsed p;
-  if (std::int32_t st = parse(path, p)) return st;
+  if (Status st = parse(path, p); st != Status::Success) return st;
   auto host = hostPath(path);
-  if (!host) return FS_FILE_NOT_FOUND;
+  if (!host) return Status::FileNotFound;
   struct stat st;
-  if (::lstat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return FS_ACCESS_DENIED;
-  if (::unlink(host->c_str()) != 0) return errno == ENOENT ? FS_FILE_NOT_FOUND : FS_ACCESS_DENIED;
+  if (::lstat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Status::AccessDenied;
+  if (::unlink(host->c_str()) != 0) return errno == ENOENT ? Status::FileNotFound : Status::AccessDenied;
   forget(host->substr(0, host->rfind('/')));
-  return FS_OK;
+  return Status::Success;
 }
 
-std::int32_t HostFileSystem::createDirectory(std::string_view path) {
+Status HostFileSystem::createDirectory(std::string_view path) {
   Parsed p;
-  if (std::int32_t st = parse(path, p)) return st;
+  if (Status st = parse(path, p); st != Status::Success) return st;
   std::string dir = p.drive->hostRoot;
   for (const std::string& c : p.components) {
     auto l = listing(dir);
     const Entry* e = l ? lookup(*l, c) : nullptr;
     if (e) {
-      if (!(e->attributes & FILE_ATTRIBUTE_DIRECTORY)) return FS_FILE_EXISTS;
+      if (!(e->attributes & fileattr::Directory)) return Status::FileExists;
       dir += "/" + e->name;
       continue;
     }
     std::string next = dir + "/" + c;
-    if (::mkdir(next.c_str(), 0755) != 0 && errno != EEXIST) return FS_ACCESS_DENIED;
+    if (::mkdir(next.c_str(), 0755) != 0 && errno != EEXIST) return Status::AccessDenied;
     forget(dir);
     dir = std::move(next);
   }
-  return FS_OK;
+  return Status::Success;
 }
 
 void HostFileSystem::setListingCache(bool enabled) {

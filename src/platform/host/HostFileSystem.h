@@ -25,13 +25,13 @@ class HostFileSystem final : public FileSystem {
 
   std::vector<DriveInfo> drives() override;
   bool volumeInformation(std::string_view root) override;
-  std::int32_t find(std::string_view pattern, std::vector<DirEntry>& out) override;
-  std::int32_t attributes(std::string_view path, std::uint32_t& attributes) override;
-  std::int32_t readFile(std::string_view path, Bytes& data) override;
-  std::int32_t writeFile(std::string_view path, const Bytes& data) override;
-  std::int32_t appendFile(std::string_view path, const Bytes& data) override;
-  std::int32_t deleteFile(std::string_view path) override;
-  std::int32_t createDirectory(std::string_view path) override;
+  Status find(std::string_view pattern, std::vector<DirEntry>& out) override;
+  Status attributes(std::string_view path, std::uint32_t& attributes) override;
+  Status readFile(std::string_view path, Bytes& data) override;
+  Status writeFile(std::string_view path, const Bytes& data) override;
+  Status appendFile(std::string_view path, const Bytes& data) override;
+  Status deleteFile(std::string_view path) override;
+  Status createDirectory(std::string_view path) override;
   std::optional<std::string> hostPath(std::string_view path) override;
   std::optional<std::string> hostPathForNew(std::string_view path) override;
   void setListingCache(bool enabled) override;
@@ -48,9 +48,9 @@ class HostFileSystem final : public FileSystem {
     std::vector<std::string> components;
     bool trailingSlash = false;
   };
-  std::int32_t parse(std::string_view path, Parsed& out) const;
-  /// Host folder of the first n components; FS_PATH_NOT_FOUND when one is missing.
-  std::int32_t resolveDir(const Parsed& p, std::size_t n, std::string& hostDir);
+  Status parse(std::string_view path, Parsed& out) const;
+  /// Host folder of the first n components; Status::PathNotFound when one is missing.
+  Status resolveDir(const Parsed& p, std::size_t n, std::string& hostDir);
   std::shared_ptr<const Listing> listing(const std::string& hostDir);
   const Entry* lookup(const Listing& l, std::string_view name) const;
   void forget(const std::string& hostDir);

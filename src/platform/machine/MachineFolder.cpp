@@ -145,12 +145,12 @@ bool saveRegistryFile(RegistryStore& store, const std::string& path, std::string
   AtomicFile file(path);
   if (!file.open(error)) return false;
   std::size_t written = 0;
-  std::int32_t st = writeReg(store, 0, "", RegFormat::Version5, [&](const char* d, std::size_t n) {
+  Status st = writeReg(store, 0, "", RegFormat::Version5, [&](const char* d, std::size_t n) {
     if (written + n > failAfterBytes) return false;
     written += n;
     return file.write(d, n);
   });
-  if (st != ERROR_SUCCESS) {
+  if (st != Status::Success) {
     error = fmt::format("{}: could not be saved (write failed); the previous file is unchanged", path);
     return false;
   }

@@ -4,12 +4,12 @@
 
 namespace brisquell {
 
-void MemoryLoader::key(HKEY root, std::string_view path) {
+void MemoryLoader::key(KeyHandle root, std::string_view path) {
   std::string classes;
-  if (root == HKEY_CLASSES_ROOT) {
+  if (root == hkey::ClassesRoot) {
     classes = path.empty() ? std::string("SOFTWARE\\Classes") : "SOFTWARE\\Classes\\" + std::string(path);
     path = classes;
-    root = HKEY_LOCAL_MACHINE;
+    root = hkey::LocalMachine;
   }
   if (root != lastRoot_) {
     chain_.clear();
@@ -39,12 +39,12 @@ void MemoryLoader::key(HKEY root, std::string_view path) {
   current_ = base;
 }
 
-void MemoryLoader::deleteKey(HKEY root, std::string_view path) {
+void MemoryLoader::deleteKey(KeyHandle root, std::string_view path) {
   chain_.clear();
   lastPath_.clear();
   current_ = nullptr;
-  HKEY h = 0;
-  if (store_.openKey(root, "", KEY_ALL_ACCESS, h) == ERROR_SUCCESS) {
+  KeyHandle h = 0;
+  if (store_.openKey(root, "", keyaccess::AllAccess, h) == Status::Success) {
     store_.deleteTree(h, path);
     store_.closeKey(h);
   }

@@ -9,15 +9,15 @@ namespace brisquell {
 class MemoryLoader final : public RegSink {
  public:
   explicit MemoryLoader(MemoryRegistry& store) : store_(store) {}
-  void key(HKEY root, std::string_view path) override;
-  void deleteKey(HKEY root, std::string_view path) override;
+  void key(KeyHandle root, std::string_view path) override;
+  void deleteKey(KeyHandle root, std::string_view path) override;
   void value(std::string_view name, std::uint32_t type, Bytes data) override;
   void deleteValue(std::string_view name) override;
 
  private:
   MemoryRegistry& store_;
   MemoryRegistry::Key* current_ = nullptr;
-  HKEY lastRoot_ = 0;
+  KeyHandle lastRoot_ = 0;
   std::string lastPath_;
   std::vector<std::pair<std::size_t, MemoryRegistry::Key*>> chain_;  // (path length, key) per level
 };

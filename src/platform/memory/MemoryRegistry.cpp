@@ -93,13 +93,13 @@ MemoryRegistry::MemoryRegistry()
 
 MemoryRegistry::~MemoryRegistry() = default;
 
-MemoryRegistry::Key* MemoryRegistry::root(HKEY predefined) {
+MemoryRegistry::Key* MemoryRegistry::root(KeyHandle predefined) {
   switch (predefined) {
-    case HKEY_LOCAL_MACHINE: return hklm_.get();
-    case HKEY_CURRENT_USER: return hkcu_.get();
-    case HKEY_USERS: return hku_.get();
-    case HKEY_CURRENT_CONFIG: return hkcc_.get();
-    case HKEY_CLASSES_ROOT: return classesRoot(false);
+    case hkey::LocalMachine: return hklm_.get();
+    case hkey::CurrentUser: return hkcu_.get();
+    case hkey::Users: return hku_.get();
+    case hkey::CurrentConfig: return hkcc_.get();
+    case hkey::ClassesRoot: return classesRoot(false);
     default: return nullptr;
   }
 }
@@ -108,7 +108,7 @@ MemoryRegistry::Key* MemoryRegistry::classesRoot(bool create) {
   return create ? ensure(hklm_.get(), kClassesPath) : find(hklm_.get(), kClassesPath);
 }
 
-MemoryRegistry::Key* MemoryRegistry::resolve(HKEY key) {
+MemoryRegistry::Key* MemoryRegistry::resolve(KeyHandle key) {
   if (key & 0x80000000u) return root(key);
   if (key == 0 || key > handles_.size()) return nullptr;
   return handles_[key - 1];
@@ -189,7 +189,7 @@ void MemoryRegistry::removeTree(Key* key) {
   modified_ = true;
 }
 
-HKEY MemoryRegistry::addHandle(Key* key) {
+KeyHandle MemoryRegistry::addHandle(Key* key) {
   if (!freeHandles_.empty()) {
     std::uint32_t h = freeHandles_.back();
     freeHandles_.pop_back();
@@ -199,139 +199,139 @@ HKEY MemoryRegistry::addHandle(Key* key) {
   }
   handles_.push_back(key);
   open_.push_back(true);
-  return static_cast<HKEY>(handles_.size());
+  return static_cast<KeyHandle>(handles_.size());
 }
 
-std::int32_t MemoryRegistry::openKey(HKEY key, std::string_view subKey, std::uint32_t,
-                                     HKEY& result) {
+Status MemoryRegistry::openKey(KeyHandle key, std::string_view subKey, std::uint32_t,
+                                     KeyHandle& result) {
   result = 0;
-  if (!(key & 0x80000000u) && (key == 0 || key > handles_.size())) return ERROR_INVALID_HANDLE;
+  if (!(key & 0x80000000u) && (key == 0 || key > handles_.size())) return Status::InvalidHandle;
   Key* base = resolve(key);
-  if (!base) return key & 0x80000000u ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+  if (!base) return key & 0x80000000u ? Status::FileNotFound : Status::KeyDeleted;
   Key* k = find(base, subKey);
-  if (!k) return ERROR_FILE_NOT_FOUND;
+  if (!k) return Status::FileNotFound;
   result = addHandle(k);
-  return ERROR_SUCCESS;
+  return Status::Success;
 }
 
-std::int32_t MemoryRegistry::createKey(HKEY key, std::string_view subKey, HKEY& result) {
+Status MemoryRegistry::createKey(KeyHandle key, std::string_view subKey, KeyHandle& result) {
   result = 0;
-  Key* base = key == HKEY_CLASSES_ROOT ? classesRoot(true) : resolve(key);
-  if (!base) return (key & 0x80000000u) ? ERROR_INVALID_HANDLE : ERROR_KEY_DELETED;
+  Key* base = key == hkey::ClassesRoot ? classesRoot(true) : resolve(key);
+  if (!base) return (key & 0x80000000u) ? Status::InvalidHandle : Status::KeyDeleted;
   result = addHandle(ensure(base, subKey));
-  return ERROR_SUCCESS;
+  return Status::Success;
 }
 
-std::int32_t MemoryRegistry::closeKey(HKEY key) {
-  if (key & 0x80000000u) return ERROR_SUCCESS;
+Status MemoryRegistry::closeKey(KeyHandle key) {
+  if (key & 0x80000000u) return Status::Success;
   if (key == 0 || key > handles_.size() || !open_[key - 1])
-    return ERROR_INVALID_HANDLE;  // closing twice must not hand one handle out twice
+    return Status::InvalidHandle;  // closing twice must not hand one handle out twice
   handles_[key - 1] = nullptr;
   open_[key - 1] = false;
   freeHandles_.push_back(key);
-  return ERROR_SUCCESS;
+  return Status::Success;
 }
 
 #define BRISQUELL_KEY_OR_FAIL(k, h)                                          \
   Key* k = resolve(h);                                                       \
-  if (!k) return ((h) & 0x80000000u) ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_HANDLE
+  if (!k) return ((h) & 0x80000000u) ? Status::FileNotFound : Status::InvalidHandle
 
-std::int32_t MemoryRegistry::enumKey(HKEY key, std::uint32_t index, std::string& name) {
+Status MemoryRegistry::enumKey(KeyHandle key, std::uint32_t index, std::string& name) {
   BRISQUELL_KEY_OR_FAIL(k, key);
-  if (index >= k->children.size()) return ERROR_NO_MORE_ITEMS;
+  if (index >= k->children.size()) return Status::NoMoreItems;
   name = k->children[index]->name;
-  return ERROR_SUCCESS;
+  return Status::Success;
 }
 
-std::int32_t MemoryRegistry::enumValueRaw(HKEY key, std::uint32_t index, std::string& name,
+Status MemoryRegistry::enumValueRaw(KeyHandle key, std::uint32_t index, std::string& name,
                                           std::uint32_t& type, Bytes& data) {
   BRISQUELL_KEY_OR_FAIL(k, key);
-  if (index >= k->values.size()) return ERROR_NO_MORE_ITEMS;
+  if (index >= k->values.size()) return Status::NoMoreItems;
   const Value& v = k->values[index];
   name = v.name;
   type = v.type;
   data = v.data;
-  return ERROR_SUCCESS;
+  return Status::Success;
 }
 
-std::int32_t MemoryRegistry::enumValue(HKEY key, std::uint32_t index, std::string& name,
+Status MemoryRegistry::enumValue(KeyHandle key, std::uint32_t index, std::string& name,
                                        std::uint32_t& type, Bytes& data) {
   BRISQUELL_KEY_OR_FAIL(k, key);
-  if (index >= k->values.size()) return ERROR_NO_MORE_ITEMS;
+  if (index >= k->values.size()) return Status::NoMoreItems;
   const Value& v = k->values[index];
   name = v.name;
   type = v.type;
   data = rawToText(v.type, v.data);
-  return ERROR_SUCCESS;
+  return Status::Success;
 }
 
-std::int32_t MemoryRegistry::queryValueRaw(HKEY key, std::string_view name, std::uint32_t& type,
+Status MemoryRegistry::queryValueRaw(KeyHandle key, std::string_view name, std::uint32_t& type,
                                            Bytes& data) {
   BRISQUELL_KEY_OR_FAIL(k, key);
   Value* v = k->value(name);
-  if (!v) return ERROR_FILE_NOT_FOUND;
+  if (!v) return Status::FileNotFound;
   type = v->type;
   data = v->data;
-  return ERROR_SUCCESS;
+  return Status::Success;
 }
 
-std::int32_t MemoryRegistry::queryValue(HKEY key, std::string_view name, std::uint32_t& type,
+Status MemoryRegistry::queryValue(KeyHandle key, std::string_view name, std::uint32_t& type,
                                         Bytes& data) {
   BRISQUELL_KEY_OR_FAIL(k, key);
   Value* v = k->value(name);
-  if (!v) return ERROR_FILE_NOT_FOUND;
+  if (!v) return Status::FileNotFound;
   type = v->type;
   data = rawToText(v->type, v->data);
-  return ERROR_SUCCESS;
+  return Status::Success;
 }
 
-std::int32_t MemoryRegistry::setValueRaw(HKEY key, std::string_view name, std::uint32_t type,
+Status MemoryRegistry::setValueRaw(KeyHandle key, std::string_view name, std::uint32_t type,
                                          const Bytes& data) {
-  Key* k = key == HKEY_CLASSES_ROOT ? classesRoot(true) : resolve(key);
-  if (!k) return ERROR_INVALID_HANDLE;
+  Key* k = key == hkey::ClassesRoot ? classesRoot(true) : resolve(key);
+  if (!k) return Status::InvalidHandle;
   setRaw(k, name, type, data);
-  return ERROR_SUCCESS;
+  return Status::Success;
 }
 
-std::int32_t MemoryRegistry::setValue(HKEY key, std::string_view name, std::uint32_t type,
+Status MemoryRegistry::setValue(KeyHandle key, std::string_view name, std::uint32_t type,
                                       const Bytes& data) {
   return setValueRaw(key, name, type, textToRaw(type, data));
 }
 
-std::int32_t MemoryRegistry::deleteValue(HKEY key, std::string_view name) {
+Status MemoryRegistry::deleteValue(KeyHandle key, std::string_view name) {
   BRISQUELL_KEY_OR_FAIL(k, key);
   auto it = std::find_if(k->values.begin(), k->values.end(),
                          [&](const Value& v) { return iequals(v.name, name); });
-  if (it == k->values.end()) return ERROR_FILE_NOT_FOUND;
+  if (it == k->values.end()) return Status::FileNotFound;
   k->values.erase(it);
   k->valueIndex.invalidate();
   k->changed = true;
   modified_ = true;
-  return ERROR_SUCCESS;
+  return Status::Success;
 }
 
-std::int32_t MemoryRegistry::deleteKey(HKEY key, std::string_view subKey) {
+Status MemoryRegistry::deleteKey(KeyHandle key, std::string_view subKey) {
   BRISQUELL_KEY_OR_FAIL(base, key);
   Key* k = find(base, subKey);
-  if (!k || k == base) return k ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
-  if (!k->children.empty()) return ERROR_ACCESS_DENIED;
+  if (!k || k == base) return k ? Status::AccessDenied : Status::FileNotFound;
+  if (!k->children.empty()) return Status::AccessDenied;
   removeTree(k);
-  return ERROR_SUCCESS;
+  return Status::Success;
 }
 
-std::int32_t MemoryRegistry::deleteTree(HKEY key, std::string_view subKey) {
+Status MemoryRegistry::deleteTree(KeyHandle key, std::string_view subKey) {
   BRISQUELL_KEY_OR_FAIL(base, key);
   Key* k = find(base, subKey);
-  if (!k) return ERROR_FILE_NOT_FOUND;
+  if (!k) return Status::FileNotFound;
   removeTree(k);
-  return ERROR_SUCCESS;
+  return Status::Success;
 }
 
-std::int32_t MemoryRegistry::queryInfo(HKEY key, std::uint32_t& subKeys, std::uint32_t& values) {
+Status MemoryRegistry::queryInfo(KeyHandle key, std::uint32_t& subKeys, std::uint32_t& values) {
   BRISQUELL_KEY_OR_FAIL(k, key);
   subKeys = static_cast<std::uint32_t>(k->children.size());
   values = static_cast<std::uint32_t>(k->values.size());
-  return ERROR_SUCCESS;
+  return Status::Success;
 }
 
 }  // namespace brisquell

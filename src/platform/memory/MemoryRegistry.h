@@ -29,7 +29,7 @@ class MemoryRegistry final : public RegistryStore {
  public:
   struct Value {
     std::string name;
-    std::uint32_t type = REG_NONE;
+    std::uint32_t type = regtype::None;
     Bytes data;  // as stored: strings UTF-16LE
   };
   struct Key {
@@ -50,34 +50,34 @@ class MemoryRegistry final : public RegistryStore {
   MemoryRegistry();
   ~MemoryRegistry() override;
 
-  std::int32_t openKey(HKEY key, std::string_view subKey, std::uint32_t access,
-                       HKEY& result) override;
-  std::int32_t createKey(HKEY key, std::string_view subKey, HKEY& result) override;
-  std::int32_t closeKey(HKEY key) override;
-  std::int32_t enumKey(HKEY key, std::uint32_t index, std::string& name) override;
-  std::int32_t enumValue(HKEY key, std::uint32_t index, std::string& name, std::uint32_t& type,
+  Status openKey(KeyHandle key, std::string_view subKey, std::uint32_t access,
+                       KeyHandle& result) override;
+  Status createKey(KeyHandle key, std::string_view subKey, KeyHandle& result) override;
+  Status closeKey(KeyHandle key) override;
+  Status enumKey(KeyHandle key, std::uint32_t index, std::string& name) override;
+  Status enumValue(KeyHandle key, std::uint32_t index, std::string& name, std::uint32_t& type,
                          Bytes& data) override;
-  std::int32_t queryValue(HKEY key, std::string_view name, std::uint32_t& type,
+  Status queryValue(KeyHandle key, std::string_view name, std::uint32_t& type,
                           Bytes& data) override;
-  std::int32_t setValue(HKEY key, std::string_view name, std::uint32_t type,
+  Status setValue(KeyHandle key, std::string_view name, std::uint32_t type,
                         const Bytes& data) override;
-  std::int32_t deleteValue(HKEY key, std::string_view name) override;
-  std::int32_t deleteKey(HKEY key, std::string_view subKey) override;
-  std::int32_t deleteTree(HKEY key, std::string_view subKey) override;
-  std::int32_t enumValueRaw(HKEY key, std::uint32_t index, std::string& name, std::uint32_t& type,
+  Status deleteValue(KeyHandle key, std::string_view name) override;
+  Status deleteKey(KeyHandle key, std::string_view subKey) override;
+  Status deleteTree(KeyHandle key, std::string_view subKey) override;
+  Status enumValueRaw(KeyHandle key, std::uint32_t index, std::string& name, std::uint32_t& type,
                             Bytes& data) override;
-  std::int32_t queryValueRaw(HKEY key, std::string_view name, std::uint32_t& type,
+  Status queryValueRaw(KeyHandle key, std::string_view name, std::uint32_t& type,
                              Bytes& data) override;
-  std::int32_t setValueRaw(HKEY key, std::string_view name, std::uint32_t type,
+  Status setValueRaw(KeyHandle key, std::string_view name, std::uint32_t type,
                            const Bytes& data) override;
-  std::int32_t queryInfo(HKEY key, std::uint32_t& subKeys, std::uint32_t& values) override;
+  Status queryInfo(KeyHandle key, std::uint32_t& subKeys, std::uint32_t& values) override;
   bool modified() const override { return modified_; }
   void markSaved() override { modified_ = false; }
 
   /// Direct access for loaders and writers of whole registries.
-  Key* root(HKEY predefined);
+  Key* root(KeyHandle predefined);
   /// The key a handle designates (predefined roots included), or null.
-  Key* resolve(HKEY key);
+  Key* resolve(KeyHandle key);
   /// Finds or creates a key below `from`; sets the modified flag only when it creates one.
   Key* ensure(Key* from, std::string_view path);
   Key* find(Key* from, std::string_view path) const;
@@ -85,7 +85,7 @@ class MemoryRegistry final : public RegistryStore {
   void removeTree(Key* key);
 
  private:
-  HKEY addHandle(Key* key);
+  KeyHandle addHandle(Key* key);
   Key* classesRoot(bool create);
   void forgetHandlesBelow(const Key* key);
 

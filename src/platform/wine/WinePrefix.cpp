@@ -36,13 +36,13 @@ int driveTypeOf(std::string_view wine) {
   return -1;
 }
 
-std::string textValue(RegistryStore& reg, HKEY root, std::string_view path, std::string_view name) {
-  HKEY h = 0;
-  if (reg.openKey(root, path, KEY_ALL_ACCESS, h) != ERROR_SUCCESS) return {};
+std::string textValue(RegistryStore& reg, KeyHandle root, std::string_view path, std::string_view name) {
+  KeyHandle h = 0;
+  if (reg.openKey(root, path, keyaccess::AllAccess, h) != Status::Success) return {};
   ScopedKey key(reg, h);
   std::uint32_t type = 0;
   Bytes data;
-  if (reg.queryValue(h, name, type, data) != ERROR_SUCCESS || !isTextType(type)) return {};
+  if (reg.queryValue(h, name, type, data) != Status::Success || !isTextType(type)) return {};
   std::string s(data.begin(), data.end());
   if (auto nul = s.find('\0'); nul != std::string::npos) s.resize(nul);
   return s;
@@ -70,8 +70,8 @@ std::unique_ptr<WinePrefix> WinePrefix::open(const std::string& folderIn, Target
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   auto p = std::unique_ptr<WinePrefix>(new WinePrefix());
   p->folder_ = folder;
-  p->system_ = std::make_unique<WineRegistryFile>(p->registry_, HKEY_LOCAL_MACHINE);
-  p->user_ = std::make_unique<WineRegistryFile>(p->registry_, HKEY_CURRENT_USER);
+  p->system_ = std::make_unique<WineRegistryFile>(p->registry_, hkey::LocalMachine);
+  p->user_ = std::make_unique<WineRegistryFile>(p->registry_, hkey::CurrentUser);
   const std::string sys = folder + "/system.reg", usr = folder + "/user.reg";
   p->systemStamp_ = stampOf(sys);
   p->userStamp_ = stampOf(usr);
@@ -118,7 +118,7 @@ void WinePrefix::describeMachine() {
   info_.installFolder = "C:\\Program Files\\Brisquell";
   info_.tempFolder = "C:\\windows\\temp";
   // The user's profile folder, as Wine recorded it for the shell.
-  std::string appData = textValue(registry_, HKEY_CURRENT_USER,
+  std::string appData = textValue(registry_, hkey::CurrentUser,
                                   "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
                                   "AppData");
   std::string name;
@@ -158,7 +158,7 @@ void WinePrefix::findDrives() {
       const std::string real = realPath(link);
       drive.info.ready = !real.empty() && hostIsDir(real);
       drive.hostRoot = drive.info.ready ? real : link;
-      std::string type = textValue(registry_, HKEY_LOCAL_MACHINE, "Software\\Wine\\Drives",
+      std::string type = textValue(registry_, hkey::LocalMachine, "Software\\Wine\\Drives",
                                    std::string(1, static_cast<char>(std::tolower(n[0]))) + ":");
       int t = driveTypeOf(type);
       drive.info.type = t < 0 ? DriveFixed : t;

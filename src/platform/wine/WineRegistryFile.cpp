@@ -145,7 +145,7 @@ std::size_t wineEscape(const char16_t* str, std::size_t len, char e1, char e2, s
   return out.size() - start;
 }
 
-WineRegistryFile::WineRegistryFile(MemoryRegistry& store, HKEY root) : store_(store), root_(root) {}
+WineRegistryFile::WineRegistryFile(MemoryRegistry& store, KeyHandle root) : store_(store), root_(root) {}
 
 std::uint64_t WineRegistryFile::currentTime() {
   auto since1970 = std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -265,25 +265,25 @@ bool WineRegistryFile::parse(std::string text, const std::string& name, std::str
           return true;
         };
         if (d.starts_with("\"")) {
-          if (!stringValue(1, REG_SZ)) return false;
+          if (!stringValue(1, regtype::Sz)) return false;
         } else if (d.starts_with("str:\"")) {
-          if (!stringValue(5, REG_SZ)) return false;
+          if (!stringValue(5, regtype::Sz)) return false;
         } else if (d.starts_with("str(2):\"")) {
-          if (!stringValue(8, REG_EXPAND_SZ)) return false;
+          if (!stringValue(8, regtype::ExpandSz)) return false;
         } else if (d.starts_with("str(7):\"")) {
-          if (!stringValue(8, REG_MULTI_SZ)) return false;
+          if (!stringValue(8, regtype::MultiSz)) return false;
         } else if (d.starts_with("dword:")) {
           std::string_view h = d.substr(6);
           std::size_t k = 0;
           std::uint32_t v = 0;
           while (k < h.size() && isHex(h[k]) && k < 9) v = v * 16 + hexValue(h[k++]);
           if (k == 0 || k > 8 || !onlySpace(h.substr(k))) return fail("bad dword (expected up to 8 hex digits)");
-          type = REG_DWORD;
+          type = regtype::Dword;
           data = {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)};
         } else if (d.starts_with("hex:") || d.starts_with("hex(")) {
           std::string_view h;
           if (d[3] == ':') {
-            type = REG_BINARY;
+            type = regtype::Binary;
             h = d.substr(4);
           } else {
             std::size_t k = 4;
@@ -418,7 +418,7 @@ void WineRegistryFile::renderKey(MemoryRegistry::Key* key, std::uint64_t now, st
         const Bytes& d = v.data;
         if (isTextType(v.type) && d.size() >= 2 && d.size() % 2 == 0 && !d[d.size() - 1] &&
             !d[d.size() - 2]) {
-          if (v.type != REG_SZ) out += fmt::format("str({:x}):", v.type);
+          if (v.type != regtype::Sz) out += fmt::format("str({:x}):", v.type);
           out += '"';
           std::u16string u(d.size() / 2, u'\0');
           for (std::size_t i = 0; i < u.size(); ++i)
@@ -427,12 +427,12 @@ void WineRegistryFile::renderKey(MemoryRegistry::Key* key, std::uint64_t now, st
           out += "\"\n";
           continue;
         }
-        if (v.type == REG_DWORD && d.size() == 4) {
+        if (v.type == regtype::Dword && d.size() == 4) {
           out += fmt::format("dword:{:08x}\n",
                              std::uint32_t(d[0] | d[1] << 8 | d[2] << 16 | std::uint32_t(d[3]) << 24));
           continue;
         }
-        std::string tag = v.type == REG_BINARY ? std::string("hex:") : fmt::format("hex({:x}):", v.type);
+        std::string tag = v.type == regtype::Binary ? std::string("hex:") : fmt::format("hex({:x}):", v.type);
         out += tag;
         count += tag.size();
         static const char digits[] = "0123456789abcdef";

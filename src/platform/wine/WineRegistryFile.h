@@ -16,9 +16,9 @@ namespace brisquell {
 /// back exactly as read; a key that changed is written as Wine writes it, with the save's time.
 class WineRegistryFile {
  public:
-  /// root: the branch the file holds (HKEY_LOCAL_MACHINE for system.reg, HKEY_CURRENT_USER
+  /// root: the branch the file holds (hkey::LocalMachine for system.reg, hkey::CurrentUser
   /// for user.reg). The store must outlive this object.
-  WineRegistryFile(MemoryRegistry& store, HKEY root);
+  WineRegistryFile(MemoryRegistry& store, KeyHandle root);
 
   /// Reads the file into the branch; false with "FILE:LINE: what is wrong" on any fault (the
   /// branch may then hold part of the file and must not be saved).
@@ -57,7 +57,7 @@ class WineRegistryFile {
                  std::vector<Pending>* pending) const;
 
   MemoryRegistry& store_;
-  HKEY root_;
+  KeyHandle root_;
   std::string source_;
   std::size_t headerEnd_ = 0, trailerBegin_ = 0;
   std::string arch_;
