@@ -192,11 +192,10 @@ int main(int argc, char** argv) {
   const std::string saved = folder + "/registry.bench-save.reg";
   std::vector<double> saveTimes, saveCpu, writeTimes, writeCpu;
   for (int i = 0; i < runs; ++i) {
-    std::string error;
     auto t = Clock::now();
     double c = cpuSeconds();
-    if (!saveRegistryFile(store, saved, error)) {
-      std::fprintf(stderr, "%s\n", error.c_str());
+    if (Outcome o = saveRegistryFile(store, saved); !o) {
+      std::fprintf(stderr, "%s\n", o.message().c_str());
       return 1;
     }
     saveTimes.push_back(since(t));

@@ -30,9 +30,9 @@ double seconds(std::chrono::steady_clock::time_point a) {
 }
 
 std::unique_ptr<MachineFolder> open(const std::string& dir) {
-  TargetError err;
-  auto m = MachineFolder::open(dir, err);
-  if (!m) std::fprintf(stderr, "%s\n", err.message.c_str());
+  auto mOpened = MachineFolder::open(dir);
+  auto m = mOpened ? std::move(mOpened).value() : nullptr;
+  if (!m) std::fprintf(stderr, "%s\n", mOpened.message().c_str());
   return m;
 }
 

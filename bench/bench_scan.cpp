@@ -32,10 +32,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   auto t0 = std::chrono::steady_clock::now();
-  TargetError err;
-  auto machine = MachineFolder::open(argv[1], err);
+  auto machineOpened = MachineFolder::open(argv[1]);
+  auto machine = machineOpened ? std::move(machineOpened).value() : nullptr;
   if (!machine) {
-    std::fprintf(stderr, "%s\n", err.message.c_str());
+    std::fprintf(stderr, "%s\n", machineOpened.message().c_str());
     return 2;
   }
   double load = seconds(t0);

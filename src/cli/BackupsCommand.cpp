@@ -27,13 +27,9 @@ struct BackupsOptions {
   bool yes = false;
 };
 
-int listCommand(const Global& g) {
-  int code = kOk;
-  auto target = openNamedTarget(g, code);
-  if (!target) return code;
-  ScanContext ctx(*target);
+int listCommand(CommandTarget& on) {
   CliInterface ui(false);
-  Restore restore(ctx, ui);
+  Restore restore(on.ctx(), ui);
   auto sets = restore.Form_Load();
   if (sets.empty()) {
     std::cout << Restore::kNotFound << "\n";
@@ -47,13 +43,9 @@ int listCommand(const Global& g) {
   return kOk;
 }
 
-int deleteCommand(const Global& g, const BackupsOptions& o) {
-  int code = kOk;
-  auto target = openNamedTarget(g, code, Access::Write);
-  if (!target) return code;
-  ScanContext ctx(*target);
+int deleteCommand(CommandTarget& on, const BackupsOptions& o) {
   CliInterface ui(o.yes);
-  Restore restore(ctx, ui);
+  Restore restore(on.ctx(), ui);
   auto sets = restore.Form_Load();
   const BackupListing* set = findBackupSet(sets, o.name);
   if (!set) return kFailed;
@@ -76,13 +68,15 @@ void addBackupsCommand(CLI::App& app, Global& g, int& result) {
   auto o = std::make_shared<BackupsOptions>();
   auto* backups = app.add_subcommand("backups", "list the backup sets, or delete one");
   auto* list = backups->add_subcommand("list", "the backup sets, newest first (the default)");
-  list->callback([&g, &result] { result = listCommand(g); });
+  list->callback([&g, &result] { result = runOnTarget(g, Access::Read, listCommand); });
   auto* del = backups->add_subcommand("delete", "delete a backup set: its backup file and archive");
   del->add_option("NAME", o->name, "the backup file's name, as the list shows it")->required();
   del->add_flag("--yes,-y", o->yes, "answer yes to the question");
-  del->callback([&g, &result, o] { result = deleteCommand(g, *o); });
+  del->callback([&g, &result, o] {
+    result = runOnTarget(g, Access::Write, [&](CommandTarget& on) { return deleteCommand(on, *o); });
+  });
   backups->callback([&g, &result, backups] {
-    if (backups->get_subcommands().empty()) result = listCommand(g);
+    if (backups->get_subcommands().empty()) result = runOnTarget(g, Access::Read, listCommand);
   });
 }
 

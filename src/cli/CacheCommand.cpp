@@ -10,12 +10,8 @@ namespace brisquell::cli {
 
 namespace {
 
-int cacheCommand(const Global& g) {
-  int code = kOk;
-  auto target = openNamedTarget(g, code);
-  if (!target) return code;
-  ScanContext ctx(*target);
-  CacheClearing clearing(ctx);
+int cacheCommand(CommandTarget& on) {
+  CacheClearing clearing(on.ctx());
   CacheClearResult r = clearing.ClearCache();
   for (const auto& item : r.unusableItems)
     std::cerr << fmt::format(
@@ -49,7 +45,7 @@ void addCacheCommand(CLI::App& app, Global& g, int& result) {
   auto* clear = cmd->add_subcommand(
       "clear", "delete the cache's entries, sparing the cookies of DoNotDeleteCookie");
   cmd->require_subcommand(1);
-  clear->callback([&g, &result] { result = cacheCommand(g); });
+  clear->callback([&g, &result] { result = runOnTarget(g, Access::Write, cacheCommand); });
 }
 
 }  // namespace brisquell::cli

@@ -7,7 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "platform/Target.h"
+#include "cli/CommandTarget.h"
 
 namespace brisquell {
 class ResultsTree;
@@ -22,18 +22,6 @@ enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2, kCancelled = 130 };
 struct Global {
   std::string target;
 };
-
-/// What a command will do with the target's registry.
-enum class Access { Read, Write };
-
-/// Opens the target named by --target or $BRISQUELL_TARGET; prints why not and sets the code.
-/// With Access::Write it also refuses (exit 1, before anything is changed) a target whose
-/// registry must not be written now (Target::writeBlocker); with Access::Read it goes on and
-/// prints a note that what it reads may be stale.
-std::unique_ptr<Target> openNamedTarget(const Global& g, int& exitCode,
-                                        Access access = Access::Read);
-/// Saves the target's registry if a command changed it; prints the failure.
-bool saveTarget(Target& target);
 
 /// Each registers its subcommand; the callback stores the exit code in `result`.
 void addRegCommand(CLI::App& app, Global& g, int& result);

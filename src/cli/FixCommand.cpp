@@ -28,11 +28,8 @@ struct FixOptions {
   bool quick = false, deep = false, yes = false, noBackup = false;
 };
 
-int fixCommand(const Global& g, const FixOptions& o) {
-  int code = kOk;
-  auto target = openNamedTarget(g, code, Access::Write);
-  if (!target) return code;
-  ScanContext ctx(*target);
+int fixCommand(CommandTarget& on, const FixOptions& o) {
+  ScanContext& ctx = on.ctx();
   const ScanMode mode = o.deep ? ScanMode::Deep : ScanMode::Quick;
   {
     InterruptPump pump(ctx);
@@ -62,6 +59,7 @@ int fixCommand(const Global& g, const FixOptions& o) {
       }
       std::cout << "Nothing was changed.\n";
       return kOk;
+    case RepairResult::Outcome::Refused:
     case RepairResult::Outcome::BackupFailed:
       return kFailed;
     case RepairResult::Outcome::SaveFailed:
@@ -85,7 +83,9 @@ void addFixCommand(CLI::App& app, Global& g, int& result) {
   fix->add_flag("--deep", o->deep, "also the shortcut files on the fixed drives")->excludes(quick);
   fix->add_flag("--yes,-y", o->yes, "answer yes to the question");
   fix->add_flag("--no-backup", o->noBackup, "do not write a backup set for this run");
-  fix->callback([&g, &result, o] { result = fixCommand(g, *o); });
+  fix->callback([&g, &result, o] {
+    result = runOnTarget(g, Access::Write, [&](CommandTarget& on) { return fixCommand(on, *o); });
+  });
 }
 
 }  // namespace brisquell::cli

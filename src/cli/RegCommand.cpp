@@ -10,10 +10,38 @@ namespace brisquell::cli {
 
 namespace {
 
-int exportCommand(const Global& g, const std::string& key, const std::string& output) {
-  int code = kOk;
-  auto target = openNamedTarget(g, code);
-  if (!target) return code;
+// Passes statements on, noting the keys whose root the target has no place for.
+class RootCheck final : public RegSink {
+ public:
+  RootCheck(const Target& target, RegSink& next) : target_(target), next_(next) {}
+  void key(KeyHandle root, std::string_view path) override {
+    note(root, path);
+    next_.key(root, path);
+  }
+  void deleteKey(KeyHandle root, std::string_view path) override {
+    note(root, path);
+    next_.deleteKey(root, path);
+  }
+  void value(std::string_view name, std::uint32_t type, Bytes data) override {
+    next_.value(name, type, std::move(data));
+  }
+  void deleteValue(std::string_view name) override { next_.deleteValue(name); }
+
+  std::vector<std::string> refused;  // the first few, for the message
+  std::size_t refusedCount = 0;
+
+ private:
+  void note(KeyHandle root, std::string_view path) {
+    if (target_.canStore(root)) return;
+    if (refusedCount++ < 5)
+      refused.push_back(std::string(rootName(root)) + (path.empty() ? "" : "\\") + std::string(path));
+  }
+  const Target& target_;
+  RegSink& next_;
+};
+
+int exportCommand(CommandTarget& on, const std::string& key, const std::string& output) {
+  Target* target = &on.target();
   KeyHandle root = 0;
   std::string path;
   if (!key.empty() && !splitRegPath(key, root, path)) {
@@ -54,15 +82,25 @@ int exportCommand(const Global& g, const std::string& key, const std::string& ou
   return kOk;
 }
 
-int importCommand(const Global& g, const std::string& file) {
-  int code = kOk;
-  auto target = openNamedTarget(g, code, Access::Write);
-  if (!target) return code;
+int importCommand(CommandTarget& on, const std::string& file) {
+  Target* target = &on.target();
   RegRecorder recorded;
+  RootCheck checked(*target, recorded);
   RegError err;
-  if (!parseRegFile(file, recorded, err)) {
+  if (!parseRegFile(file, checked, err)) {
     std::cerr << err.message() << "\n";
     std::cerr << "brisquell: nothing was imported\n";
+    return kFailed;
+  }
+  // Keys the target cannot keep would be lost on saving: refuse the file rather than drop them.
+  if (checked.refusedCount) {
+    std::string keys;
+    for (const std::string& k : checked.refused) keys += "\n  " + k;
+    if (checked.refusedCount > checked.refused.size())
+      keys += "\n  ... " + std::to_string(checked.refusedCount - checked.refused.size()) + " more";
+    std::cerr << "brisquell: " << file << ": a " << target->kind()
+              << " has no place to keep these keys:" << keys
+              << "\nbrisquell: nothing was imported\n";
     return kFailed;
   }
   Status st = recorded.applyTo(target->registry());
@@ -71,7 +109,7 @@ int importCommand(const Global& g, const std::string& file) {
               << "); nothing was saved\n";
     return kFailed;
   }
-  return saveTarget(*target) ? kOk : kFailed;
+  return on.save() ? kOk : kFailed;
 }
 
 }  // namespace
@@ -83,10 +121,14 @@ void addRegCommand(CLI::App& app, Global& g, int& result) {
   static std::string key, output, file;
   exp->add_option("KEY", key, "for example HKEY_LOCAL_MACHINE\\SOFTWARE");
   exp->add_option("--output,-o", output, "file to write (default: standard output)");
-  exp->callback([&] { result = exportCommand(g, key, output); });
+  exp->callback([&] {
+    result = runOnTarget(g, Access::Read, [&](CommandTarget& on) { return exportCommand(on, key, output); });
+  });
   auto* imp = reg->add_subcommand("import", "merge a .reg file into the target's registry");
   imp->add_option("FILE", file, "REGEDIT4 or version 5 .reg file")->required();
-  imp->callback([&] { result = importCommand(g, file); });
+  imp->callback([&] {
+    result = runOnTarget(g, Access::Write, [&](CommandTarget& on) { return importCommand(on, file); });
+  });
 }
 
 }  // namespace brisquell::cli

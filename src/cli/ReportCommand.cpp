@@ -16,11 +16,8 @@ struct ReportOptions {
   bool quick = false, deep = false;
 };
 
-int reportCommand(const Global& g, const ReportOptions& o) {
-  int code = kOk;
-  auto target = openNamedTarget(g, code);
-  if (!target) return code;
-  ScanContext ctx(*target);
+int reportCommand(CommandTarget& on, const ReportOptions& o) {
+  ScanContext& ctx = on.ctx();
   CliInterface ui(false);
   {
     InterruptPump pump(ctx);
@@ -41,7 +38,9 @@ void addReportCommand(CLI::App& app, Global& g, int& result) {
   report->add_option("FILE", o->file, "the text file to append to (created when missing)")->required();
   auto* quick = report->add_flag("--quick", o->quick, "the registry sections only (default)");
   report->add_flag("--deep", o->deep, "also the shortcut files on the fixed drives")->excludes(quick);
-  report->callback([&g, &result, o] { result = reportCommand(g, *o); });
+  report->callback([&g, &result, o] {
+    result = runOnTarget(g, Access::Read, [&](CommandTarget& on) { return reportCommand(on, *o); });
+  });
 }
 
 }  // namespace brisquell::cli

@@ -16,11 +16,8 @@ struct RestoreOptions {
   bool yes = false;
 };
 
-int restoreCommand(const Global& g, const RestoreOptions& o) {
-  int code = kOk;
-  auto target = openNamedTarget(g, code, Access::Write);
-  if (!target) return code;
-  ScanContext ctx(*target);
+int restoreCommand(CommandTarget& on, const RestoreOptions& o) {
+  ScanContext& ctx = on.ctx();
   CliInterface ui(o.yes);
   Restore restore(ctx, ui);
   auto sets = restore.Form_Load();
@@ -53,7 +50,9 @@ void addRestoreCommand(CLI::App& app, Global& g, int& result) {
   auto* restore = app.add_subcommand("restore", "load a backup set and write it back");
   restore->add_option("NAME", o->name, "the backup file's name, as brisquell backups lists it")->required();
   restore->add_flag("--yes,-y", o->yes, "answer yes to the question");
-  restore->callback([&g, &result, o] { result = restoreCommand(g, *o); });
+  restore->callback([&g, &result, o] {
+    result = runOnTarget(g, Access::Write, [&](CommandTarget& on) { return restoreCommand(on, *o); });
+  });
 }
 
 }  // namespace brisquell::cli

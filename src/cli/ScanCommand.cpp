@@ -118,12 +118,9 @@ struct ScanOptions {
   std::string format = "text", output;
 };
 
-int scanCommand(const Global& g, const ScanOptions& o) {
-  int code = kOk;
-  auto target = openNamedTarget(g, code);
-  if (!target) return code;
+int scanCommand(CommandTarget& on, const ScanOptions& o) {
   ScanMode mode = o.deep ? ScanMode::Deep : ScanMode::Quick;
-  ScanContext ctx(*target);
+  ScanContext& ctx = on.ctx();
   bool live = o.format == "text" && ::isatty(STDERR_FILENO);
   TerminalProgress progress(ctx, live);
   ctx.setPump(&progress);
@@ -161,7 +158,9 @@ void addScanCommand(CLI::App& app, Global& g, int& result) {
   scan->add_option("--format", o->format, "text, tsv or json")
       ->check(CLI::IsMember({"text", "tsv", "json"}));
   scan->add_option("--output,-o", o->output, "write the report to FILE");
-  scan->callback([&g, &result, o] { result = scanCommand(g, *o); });
+  scan->callback([&g, &result, o] {
+    result = runOnTarget(g, Access::Read, [&](CommandTarget& on) { return scanCommand(on, *o); });
+  });
 }
 
 }  // namespace brisquell::cli

@@ -27,11 +27,8 @@ bool editable(std::string_view name) {
   return false;
 }
 
-int settingsCommand(const Global& g, const SettingsOptions& o) {
-  int code = kOk;
-  auto target = openNamedTarget(g, code, o.action == "set" ? Access::Write : Access::Read);
-  if (!target) return code;
-  ScanContext ctx(*target);
+int settingsCommand(CommandTarget& on, const SettingsOptions& o) {
+  ScanContext& ctx = on.ctx();
   Settings settings(ctx.registry());
   if (o.action == "list") {
     for (const auto& e : Settings::entries())
@@ -56,7 +53,7 @@ int settingsCommand(const Global& g, const SettingsOptions& o) {
   settings.setOption(entry->name, *truth);
   if (entry->name == std::string_view("chkRunAtStartup"))
     setRunAtStartup(ctx.registry(), *truth, desktopProgramPath());
-  if (!saveTarget(*target)) return kFailed;
+  if (!on.save()) return kFailed;
   std::cout << fmt::format("{}={}\n", entry->name, *truth ? "True" : "False");
   return kOk;
 }
@@ -76,7 +73,8 @@ void addSettingsCommand(CLI::App& app, Global& g, int& result) {
       result = kUsage;
       return;
     }
-    result = settingsCommand(g, *o);
+    result = runOnTarget(g, o->action == "set" ? Access::Write : Access::Read,
+                         [&](CommandTarget& on) { return settingsCommand(on, *o); });
   });
 }
 

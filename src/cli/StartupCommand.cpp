@@ -24,12 +24,8 @@ std::string listing(const std::vector<StartupRow>& rows) {
   return out;
 }
 
-int startupCommand(const Global& g, const StartupOptions& o) {
-  int code = kOk;
-  auto target = openNamedTarget(g, code, o.action == "list" ? Access::Read : Access::Write);
-  if (!target) return code;
-  ScanContext ctx(*target);
-  StartupPrograms startup(ctx);
+int startupCommand(CommandTarget& on, const StartupOptions& o) {
+  StartupPrograms startup(on.ctx());
   startup.Form_Load();
   if (o.action == "list") {
     if (startup.rows().empty())
@@ -67,10 +63,7 @@ int startupCommand(const Global& g, const StartupOptions& o) {
   }
   StartupDoneResult r = startup.cmdDone_Click();
   for (const auto& f : r.failures) std::cerr << "brisquell: " << f << "\n";
-  if (!saveTarget(*target)) {
-    std::cerr << "brisquell: nothing was changed\n";
-    return kFailed;
-  }
+  if (!on.save()) return kFailed;
   std::size_t moved = enable ? r.switchedOn : r.switchedOff;
   if (moved) std::cout << fmt::format("{} is switched {}.\n", shown, enable ? "on" : "off");
   return r.failures.empty() ? kOk : kFailed;
@@ -85,7 +78,10 @@ void addStartupCommand(CLI::App& app, Global& g, int& result) {
   cmd->add_option("ACTION", o->action, "list (default), disable or enable")
       ->check(CLI::IsMember({"list", "disable", "enable"}));
   cmd->add_option("NAME", o->name, "the entry's name, as startup list shows it");
-  cmd->callback([&g, &result, o] { result = startupCommand(g, *o); });
+  cmd->callback([&g, &result, o] {
+    result = runOnTarget(g, o->action == "list" ? Access::Read : Access::Write,
+                         [&](CommandTarget& on) { return startupCommand(on, *o); });
+  });
 }
 
 }  // namespace brisquell::cli

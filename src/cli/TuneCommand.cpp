@@ -10,12 +10,8 @@ namespace brisquell::cli {
 
 namespace {
 
-int tuneCommand(const Global& g, const std::string& kind) {
-  int code = kOk;
-  auto target = openNamedTarget(g, code, Access::Write);
-  if (!target) return code;
-  ScanContext ctx(*target);
-  ConnectionTuning tuning(ctx);
+int tuneCommand(CommandTarget& on, const std::string& kind) {
+  ConnectionTuning tuning(on.ctx());
   TuningResult r;
   if (kind == "default") {
     r = tuning.cmdSetToDefault_Click();
@@ -29,10 +25,7 @@ int tuneCommand(const Global& g, const std::string& kind) {
     r = tuning.cmdOptimize_Click(k);
   }
   for (const auto& f : r.failed) std::cerr << "brisquell: not done: " << f << "\n";
-  if (!saveTarget(*target)) {
-    std::cerr << "brisquell: nothing was changed\n";
-    return kFailed;
-  }
+  if (!on.save()) return kFailed;
   for (const auto& d : r.done) std::cout << d << "\n";
   if (kind == "default" && r.done.empty() && r.failed.empty())
     std::cout << "No tuning values were set; the network stack uses its own defaults.\n";
@@ -51,7 +44,9 @@ void addTuneCommand(CLI::App& app, Global& g, int& result) {
   cmd->add_option("KIND", *kind, "dialup, cable, dsl, or default (remove the tuning values)")
       ->required()
       ->check(CLI::IsMember({"dialup", "cable", "dsl", "default"}));
-  cmd->callback([&g, &result, kind] { result = tuneCommand(g, *kind); });
+  cmd->callback([&g, &result, kind] {
+    result = runOnTarget(g, Access::Write, [&](CommandTarget& on) { return tuneCommand(on, *kind); });
+  });
 }
 
 }  // namespace brisquell::cli

@@ -6,6 +6,7 @@
 #include "gui/GuiSupport.h"
 #include "gui/frmMain.h"
 #include "gui/frmSplash.h"
+#include "platform/TargetChanges.h"
 #include "scan/ScanDriver.h"
 #include "shell/ShellStart.h"
 #include "shell/SingleInstance.h"
@@ -34,7 +35,11 @@ EntryResult runDesktopProgram(Target& target, UserInterface& ui, const std::vect
   }
   {
     ScanContext ctx(target);
-    if (ResetRegistrySettings(ctx)) saveChanges(target, ui);
+    // While the target must not be written the reset waits for a later start.
+    TargetChanges changes(target);
+    if (changes.begin() && ResetRegistrySettings(ctx))
+      if (Outcome saved = changes.save(); !saved)
+        ui.warn(kProductName, "The settings could not be reset: " + saved.message());
   }
   auto window = std::make_unique<frmMain>(target, ui, arguments, version);
   window->showAtStart();

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "platform/TargetChanges.h"
 #include "scan/ScanDriver.h"
 
 namespace brisquell::gui {
@@ -118,11 +119,18 @@ QPixmap headerPicture(int width, int height, const QString& title, const QString
   return p;
 }
 
-bool saveChanges(Target& target, UserInterface& ui) {
-  std::string error;
-  if (target.save(error)) return true;
-  ui.warn(kProductName, "The change could not be saved: " + error);
-  return false;
+bool applyChange(Target& target, UserInterface& ui, const std::function<void()>& change) {
+  TargetChanges changes(target);
+  if (Outcome allowed = changes.begin(); !allowed) {
+    ui.warn(kProductName, allowed.message());
+    return false;
+  }
+  change();
+  if (Outcome saved = changes.save(); !saved) {
+    ui.warn(kProductName, "The change could not be saved: " + saved.message());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace brisquell::gui

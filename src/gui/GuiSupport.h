@@ -5,6 +5,7 @@
 #include <QPixmap>
 #include <QString>
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -25,7 +26,9 @@ QIcon programIcon();
 /// A header banner with a title, drawn to the given size.
 QPixmap headerPicture(int width, int height, const QString& title, const QString& subtitle = {});
 
-/// Saves what a command changed in the target's registry; warns when it cannot.
-bool saveChanges(Target& target, UserInterface& ui);
+/// Makes a change through the target's write gate: refused (with a warning, before anything
+/// changes) while the target must not be written, then saved; a failed save is warned about and
+/// undone in memory. True only when the change is on disk.
+bool applyChange(Target& target, UserInterface& ui, const std::function<void()>& change);
 
 }  // namespace brisquell::gui

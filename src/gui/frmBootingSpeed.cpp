@@ -74,10 +74,15 @@ void frmBootingSpeed::cmdDone_Click() {
   for (int i = 0; i < lvwWindowsStartupFiles->topLevelItemCount(); ++i)
     startup_.setChecked(static_cast<std::size_t>(i),
                         lvwWindowsStartupFiles->topLevelItem(i)->checkState(0) == Qt::Checked);
-  StartupDoneResult r = startup_.cmdDone_Click();
-  const bool saved = saveChanges(ctx_.target(), ui_);
+  StartupDoneResult r;
+  if (!applyChange(ctx_.target(), ui_, [&] { r = startup_.cmdDone_Click(); })) {
+    // Nothing moved: the list shows the entries where they are.
+    Form_Load();
+    PicSpeedUpYourComputer->setEnabled(true);
+    return;
+  }
   // Entries that did not move stay where they were; say so rather than close as if they had.
-  if (saved && !r.failures.empty()) {
+  if (!r.failures.empty()) {
     std::string text = "These programs were left as they were:";
     for (const auto& f : r.failures) text += "\n" + f;
     ui_.warn(kProductName, text);

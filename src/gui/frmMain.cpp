@@ -552,7 +552,8 @@ void frmMain::cmdRepairCorruptFiles_Click() {
   using Outcome = RepairResult::Outcome;
   if (r.outcome == Outcome::Declined) return;
   pgbDeletingErrors->setValue(static_cast<int>(r.fixed));
-  if (r.outcome == Outcome::BackupFailed || r.outcome == Outcome::SaveFailed) {
+  if (r.outcome == Outcome::Refused || r.outcome == Outcome::BackupFailed ||
+      r.outcome == Outcome::SaveFailed) {
     // Nothing was removed: the results stay for another try.
     lblStatusOfActionTaken->hide();
     pgbDeletingErrors->hide();
@@ -604,6 +605,10 @@ void frmMain::cmdRestoreNow_Click() {
   RestoreResult r = restore_->cmdRestoreNow_Click();
   restore_->setStatus(nullptr);
   if (r.outcome == RestoreResult::Outcome::NothingLoaded) return;
+  if (r.outcome == RestoreResult::Outcome::Refused) {  // the loaded set stays for another try
+    cmdRestoreNow->setEnabled(true);
+    return;
+  }
   showPage(Page::Main);
   lvwResultProgress->hide();
   lblStatusOfActionTaken->hide();
@@ -613,9 +618,11 @@ void frmMain::cmdRestoreNow_Click() {
 void frmMain::mnuOptions_Click(int k) {
   // QAction has already inverted the mark.
   const bool on = mnuOptions[static_cast<std::size_t>(k)]->isChecked();
-  Settings settings(ctx_.registry());
-  settings.setOption("Menu" + std::to_string(k), on);
-  saveChanges(target_, ui_);
+  const bool saved = applyChange(target_, ui_, [&] {
+    Settings settings(ctx_.registry());
+    settings.setOption("Menu" + std::to_string(k), on);
+  });
+  if (!saved) mnuOptions[static_cast<std::size_t>(k)]->setChecked(!on);
 }
 
 void frmMain::mnuTOptionsAndSettings_Click() {

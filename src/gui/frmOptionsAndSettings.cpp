@@ -54,9 +54,11 @@ void frmOptionsAndSettings::cmdApply_Click() {
   o.chkTakeBackup = chkTakeBackup->isChecked();
   o.chkRunAtStartup = chkRunAtStartup->isChecked();
   o.chkMinimizeToSysTray = chkMinimizeToSysTray->isChecked();
-  Settings settings(ctx_.registry());
-  o.apply(settings, ctx_.registry(), programPath_);
-  saveChanges(ctx_.target(), ui_);
+  const bool saved = applyChange(ctx_.target(), ui_, [&] {
+    Settings settings(ctx_.registry());
+    o.apply(settings, ctx_.registry(), programPath_);
+  });
+  if (!saved) Form_Load();  // the boxes show what is stored
   cmdApply->setEnabled(false);
 }
 

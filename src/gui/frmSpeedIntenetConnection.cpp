@@ -73,16 +73,13 @@ frmSpeedIntenetConnection::frmSpeedIntenetConnection(ScanContext& ctx, UserInter
   layout->addLayout(closeRow);
 
   connect(optDialUpInternetAccess, &QRadioButton::clicked, this, [this] {
-    tuning_.optDialUpInternetAccess_Click();
-    saveChanges(ctx_.target(), ui_);
+    if (!applyChange(ctx_.target(), ui_, [this] { tuning_.optDialUpInternetAccess_Click(); })) Form_Load();
   });
   connect(optCableInternetAccess, &QRadioButton::clicked, this, [this] {
-    tuning_.optCableInternetAccess_Click();
-    saveChanges(ctx_.target(), ui_);
+    if (!applyChange(ctx_.target(), ui_, [this] { tuning_.optCableInternetAccess_Click(); })) Form_Load();
   });
   connect(optDSL, &QRadioButton::clicked, this, [this] {
-    tuning_.optDSL_Click();
-    saveChanges(ctx_.target(), ui_);
+    if (!applyChange(ctx_.target(), ui_, [this] { tuning_.optDSL_Click(); })) Form_Load();
   });
   connect(cmdOptimize, &QPushButton::clicked, this, &frmSpeedIntenetConnection::cmdOptimize_Click);
   connect(cmdSetToDefault, &QPushButton::clicked, this, &frmSpeedIntenetConnection::cmdSetToDefault_Click);
@@ -138,8 +135,8 @@ void frmSpeedIntenetConnection::ProgressBar() {
 void frmSpeedIntenetConnection::cmdOptimize_Click() {
   busy(true);
   cmdClearCache->setEnabled(false);
-  TuningResult r = tuning_.cmdOptimize_Click(selectedKind());
-  const bool saved = saveChanges(ctx_.target(), ui_);
+  TuningResult r;
+  const bool saved = applyChange(ctx_.target(), ui_, [&] { r = tuning_.cmdOptimize_Click(selectedKind()); });
   ProgressBar();
   if (!saved || !r.failed.empty()) {
     std::string text = "These values could not be written:";
@@ -157,8 +154,8 @@ void frmSpeedIntenetConnection::cmdOptimize_Click() {
 void frmSpeedIntenetConnection::cmdSetToDefault_Click() {
   busy(true);
   cmdClearCache->setEnabled(false);
-  TuningResult r = tuning_.cmdSetToDefault_Click();
-  const bool saved = saveChanges(ctx_.target(), ui_);
+  TuningResult r;
+  const bool saved = applyChange(ctx_.target(), ui_, [&] { r = tuning_.cmdSetToDefault_Click(); });
   ProgressBar();
   if (saved && r.failed.empty()) ui_.inform(kApplicationTitle, ConnectionTuning::kDefaultsMessage);
   else if (!r.failed.empty()) {
@@ -176,8 +173,9 @@ void frmSpeedIntenetConnection::cmdClearCache_Click() {
   cmdClearCache->setEnabled(false);
   busy(true);
   CacheClearing clearing(ctx_);
-  CacheClearResult r = clearing.ClearCache();
-  if (r.outcome != CacheClearResult::Outcome::Skipped) {
+  CacheClearResult r;
+  const bool done = applyChange(ctx_.target(), ui_, [&] { r = clearing.ClearCache(); });
+  if (done && r.outcome != CacheClearResult::Outcome::Skipped) {
     ProgressBar();
     const std::string message = r.message();
     if (r.outcome == CacheClearResult::Outcome::Cleared && r.failures.empty())

@@ -2,27 +2,29 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include <cstdlib>
-#include <cstring>
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "gui/DesktopProgram.h"
+#include "gui/GuardedApplication.h"
 #include "gui/GuiSupport.h"
 #include "gui/MessageBoxInterface.h"
 #include "scan/ScanDriver.h"
+#include "shell/LastResort.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int run(brisquell::gui::GuardedApplication& app, int argc, char** argv) {
   using namespace brisquell;
-  QApplication app(argc, argv);
   QApplication::setApplicationName("Brisquell");
   QApplication::setWindowIcon(gui::programIcon());
   // The window may live in the tray with no window shown; only the exit steps end the program.
   QApplication::setQuitOnLastWindowClosed(false);
 
   std::vector<std::string> arguments;
-  std::string folder;
+  std::string given;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     arguments.push_back(a);
@@ -33,25 +35,46 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (a == "--target" && i + 1 < argc) {
-      folder = argv[++i];
-      arguments.push_back(folder);
+      given = argv[++i];
+      arguments.push_back(given);
     } else if (a.rfind("--target=", 0) == 0) {
-      folder = a.substr(9);
+      given = a.substr(9);
     }
   }
-  if (folder.empty())
-    if (const char* env = std::getenv("BRISQUELL_TARGET")) folder = env;
   gui::MessageBoxInterface ui;
-  if (folder.empty()) {
-    ui.warn(kProductName, "Name the machine to work on: brisquell-gui --target DIR, or set the "
-                          "environment variable BRISQUELL_TARGET.");
+  Result<std::string> folder = targetFolder(given, "brisquell-gui");
+  if (!folder) {
+    ui.warn(kProductName, folder.message());
     return 2;
   }
-  TargetError error;
-  auto target = openTarget(folder, error);
+  Result<std::unique_ptr<Target>> target = openTarget(*folder);
   if (!target) {
-    ui.warn(kProductName, error.message);
+    ui.warn(kProductName, target.message());
     return 2;
   }
-  return gui::runDesktopProgram(*target, ui, arguments).exitCode;
+  int code = gui::runDesktopProgram(**target, ui, arguments).exitCode;
+  if (!app.failure().empty()) {
+    std::cerr << "brisquell-gui: " << app.failure() << "\n";
+    ui.warn(kProductName, app.failure());
+    return 1;
+  }
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  brisquell::gui::GuardedApplication app(argc, argv);
+  // Whatever escapes outside an event handler ends here, said plainly, never as an abort.
+  try {
+    return run(app, argc, argv);
+  } catch (...) {
+    const std::string message = brisquell::lastResortMessage(std::current_exception());
+    std::cerr << "brisquell-gui: " << message << "\n";
+    try {
+      QMessageBox::critical(nullptr, "Brisquell", QString::fromStdString(message));
+    } catch (...) {
+    }
+    return 1;
+  }
 }

@@ -1,6 +1,7 @@
-// Target loading: recognises the kind of target a folder holds.
+// Target loading: recognises the kind of target a folder holds, and finds the folder the user named.
 #include "platform/Target.h"
 
+#include <cstdlib>
 #include <sys/stat.h>
 
 #include <fmt/format.h>
@@ -10,19 +11,35 @@
 
 namespace brisquell {
 
-std::unique_ptr<Target> openTarget(const std::string& folder, TargetError& error) {
+namespace {
+
+template <class T>
+Result<std::unique_ptr<Target>> asTarget(Result<std::unique_ptr<T>> opened) {
+  if (!opened) return opened.error();
+  return std::unique_ptr<Target>(std::move(opened).value());
+}
+
+}  // namespace
+
+Result<std::unique_ptr<Target>> openTarget(const std::string& folder) {
   struct stat st;
-  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    error.message = fmt::format("{}: no such folder", folder);
-    return nullptr;
-  }
-  if (MachineFolder::looksLikeOne(folder)) return MachineFolder::open(folder, error);
-  if (WinePrefix::looksLikeOne(folder)) return WinePrefix::open(folder, error);
-  error.message = fmt::format(
-      "{}: not a known target (a machine folder holds machine.ini and registry.reg; a Wine "
-      "prefix holds system.reg, user.reg and drive_c)",
-      folder);
-  return nullptr;
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    return Error{Status::PathNotFound, fmt::format("{}: no such folder", folder)};
+  if (MachineFolder::looksLikeOne(folder)) return asTarget(MachineFolder::open(folder));
+  if (WinePrefix::looksLikeOne(folder)) return asTarget(WinePrefix::open(folder));
+  return Error{Status::InvalidParameter,
+               fmt::format("{}: not a known target (a machine folder holds machine.ini and "
+                           "registry.reg; a Wine prefix holds system.reg, user.reg and drive_c)",
+                           folder)};
+}
+
+Result<std::string> targetFolder(const std::string& given, std::string_view program) {
+  if (!given.empty()) return given;
+  if (const char* env = std::getenv("BRISQUELL_TARGET"); env && *env) return std::string(env);
+  return Error{Status::InvalidParameter,
+               fmt::format("no target: name the machine to work on with `{} --target DIR` or the "
+                           "environment variable BRISQUELL_TARGET",
+                           program)};
 }
 
 }  // namespace brisquell

@@ -4,10 +4,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/FileSystem.h"
 #include "platform/RegistryStore.h"
 #include "platform/ShortcutReader.h"
+#include "platform/Status.h"
 #include "platform/UrlCache.h"
 
 namespace brisquell {
@@ -35,21 +37,29 @@ class Target {
   /// The browser's URL cache of the machine's user; a target that keeps none refuses every call.
   virtual UrlCache& urlCache() { return noUrlCache(); }
   virtual const MachineInfo& machine() const = 0;
-  /// Writes registry changes back in one atomic step; true when nothing needed saving.
-  /// Refuses, without writing anything, while writeBlocker() is set.
-  virtual bool save(std::string& error) = 0;
+  /// Writes registry changes back in one atomic step; succeeds at once when nothing needs saving.
+  /// Refuses, without writing anything, while writeBlocker() is set. After a failure the store
+  /// may differ from the files: reload() brings it back (TargetChanges does so).
+  virtual Outcome save() = 0;
+  /// Drops every change not saved: reads the registry again from the target's files.
+  virtual Outcome reload() = 0;
   /// Why the registry must not be written now (another program holds it), or nothing.
   /// Commands that change the registry ask before they change anything, and refuse while it
   /// is set; commands that only read may go on, noting that what they read may be stale.
   virtual std::optional<std::string> writeBlocker() const { return std::nullopt; }
+  /// False for a root key whose keys this target has no place to keep (hkey::Users, ...).
+  virtual bool canStore(KeyHandle root) const {
+    (void)root;
+    return true;
+  }
 };
 
-/// Why a target could not be opened; exit code 2 on the command line.
-struct TargetError {
-  std::string message;
-};
+/// Recognises the target kind of a folder and opens it; the error (exit code 2 on the command
+/// line) names the folder, or the file and line that is damaged.
+Result<std::unique_ptr<Target>> openTarget(const std::string& folder);
 
-/// Recognises the target kind of a folder and opens it; null with the error otherwise.
-std::unique_ptr<Target> openTarget(const std::string& folder, TargetError& error);
+/// The folder the user named: `given` (a --target option), else $BRISQUELL_TARGET; without
+/// either, an error telling how to name one (`program` is the command to show).
+Result<std::string> targetFolder(const std::string& given, std::string_view program);
 
 }  // namespace brisquell

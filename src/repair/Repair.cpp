@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "platform/TargetChanges.h"
 #include "repair/BackupArchive.h"
 #include "repair/cInifile.h"
 #include "scan/ScanDriver.h"
@@ -179,6 +180,14 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
     result.outcome = RepairResult::Outcome::NothingToRepair;
     return result;
   }
+  // Nothing is asked, backed up or deleted while the target must not be written.
+  TargetChanges changes(ctx_.target());
+  if (Outcome allowed = changes.begin(); !allowed) {
+    result.outcome = RepairResult::Outcome::Refused;
+    result.error = allowed.message();
+    ui_.warn(kTitle, "Nothing can be repaired now: " + result.error);
+    return result;
+  }
   if (!ui_.askYesNo(kTitle, question())) {
     result.outcome = RepairResult::Outcome::Declined;
     return result;
@@ -216,19 +225,25 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
     ctx_.doEvents();
   }
 
-  std::string saveError;
-  if (!ctx_.target().save(saveError)) {
-    // The registry on disk is as it was: its rows were not fixed after all.
+  if (Outcome saved = changes.save(); !saved) {
+    // The registry on disk is as it was, and the store is back to it: its rows were not fixed.
     result.outcome = RepairResult::Outcome::SaveFailed;
-    result.error = saveError;
+    result.error = saved.message();
     result.fixed -= fixedValueRows.size();
+    std::string text = "The Windows Registry could not be saved, so none of its entries was removed: " +
+                       result.error;
+    for (const std::string& f : result.failures) text += "\r\n" + f;
+    if (result.fixed)
+      text += fmt::format("\r\n{} file{} deleted{}.", result.fixed, result.fixed == 1 ? " was" : "s were",
+                          takeBackup ? " (the backup set holds them)" : "");
     for (std::size_t n : fixedValueRows)
       result.failures.push_back(fmt::format("{}: the registry could not be saved", describe(problems[n])));
+    ui_.warn(kTitle, text);
+    return result;
   }
   if (!result.failures.empty()) {
     std::string text = "These problems could not be fixed:";
     for (const std::string& f : result.failures) text += "\r\n" + f;
-    if (!saveError.empty()) text += "\r\n" + saveError;
     ui_.warn(kTitle, text);
   }
   ui_.inform(kTitle, endMessage(result.found, result.fixed));

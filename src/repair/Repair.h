@@ -16,13 +16,14 @@
 namespace brisquell {
 
 struct RepairResult {
-  enum class Outcome { NothingToRepair, Declined, BackupFailed, SaveFailed, Done };
+  /// Refused: the target must not be written now (nothing was asked or changed).
+  enum class Outcome { NothingToRepair, Declined, Refused, BackupFailed, SaveFailed, Done };
   Outcome outcome = Outcome::Done;
   std::size_t found = 0;  // rows in the problem list
   std::size_t fixed = 0;  // checked rows whose value or file is gone afterwards
   std::vector<std::string> failures;  // one line per checked row that was not fixed
   std::string backupFile, archiveFile;  // Windows paths of what was written, else empty
-  std::string error;                    // why the backup or the save failed
+  std::string error;                    // why the repair was refused, or the backup or save failed
 };
 
 class Repair {

@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "platform/TargetChanges.h"
 #include "repair/BackupArchive.h"
 #include "repair/cInifile.h"
 #include "scan/ScanDriver.h"
@@ -33,6 +34,10 @@ std::vector<BackupListing> Restore::Form_Load() {
 bool Restore::cmdDeleteBackup_Click(const BackupListing& set) {
   if (set.path.empty()) {
     ui_.inform(kTitle, kNotFound);
+    return false;
+  }
+  if (Outcome allowed = TargetChanges(ctx_.target()).begin(); !allowed) {
+    ui_.warn(kTitle, allowed.message());
     return false;
   }
   if (!ui_.askYesNo(kTitle, kDeleteQuestion)) return false;
@@ -176,6 +181,13 @@ RestoreResult Restore::cmdRestoreNow_Click() {
     result.outcome = RestoreResult::Outcome::NothingLoaded;
     return result;
   }
+  TargetChanges changes(ctx_.target());
+  if (Outcome allowed = changes.begin(); !allowed) {
+    result.outcome = RestoreResult::Outcome::Refused;
+    result.error = allowed.message();
+    ui_.warn(kTitle, "Nothing can be restored now: " + result.error);
+    return result;
+  }
   loaded_ = false;  // one load is written back at most once
   originals_.resize(problems.size());
   std::unordered_map<std::string, Placed> placed;
@@ -209,11 +221,10 @@ RestoreResult Restore::cmdRestoreNow_Click() {
     for (std::string& f : ex.refused) result.failures.push_back(std::move(f));
   }
 
-  std::string saveError;
-  if (!ctx_.target().save(saveError)) {
+  if (Outcome saved = changes.save(); !saved) {
     result.outcome = RestoreResult::Outcome::SaveFailed;
-    result.error = saveError;
-    ui_.warn(kTitle, "The registry could not be saved; no registry value was restored.\r\n" + saveError);
+    result.error = saved.message();
+    ui_.warn(kTitle, "The registry could not be saved; no registry value was restored.\r\n" + result.error);
     return result;
   }
   if (!result.failures.empty()) {

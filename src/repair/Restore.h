@@ -16,7 +16,8 @@
 namespace brisquell {
 
 struct RestoreResult {
-  enum class Outcome { NothingLoaded, Done, SaveFailed };
+  /// Refused: the target must not be written now (nothing was changed; the load stays).
+  enum class Outcome { NothingLoaded, Refused, Done, SaveFailed };
   Outcome outcome = Outcome::Done;
   std::size_t written = 0;            // records written back (or removed, when new)
   std::vector<std::string> restoredFiles;
@@ -32,10 +33,11 @@ class Restore {
   std::string backupFolder() const;
   /// frmRestore's list: the backup sets, newest first.
   std::vector<BackupListing> Form_Load();
-  /// Asks, then deletes the set's backup file and archive. False when nothing was deleted.
+  /// Asks, then deletes the set's backup file and archive. False when nothing was deleted
+  /// (also, having said why, while the target must not be written).
   bool cmdDeleteBackup_Click(const BackupListing& set);
   /// Loads the backup file's records into the problem list (and, when given, the tree in
-  /// "Restore" mode). False, with the Part's message, when it holds no record.
+  /// "Restore" mode). False, having said so, when it holds no record.
   bool cmdRestore_Click(std::string_view backupPath, ResultsTree* tree = nullptr);
   /// Writes every loaded record back, extracts the archive, saves the target.
   RestoreResult cmdRestoreNow_Click();

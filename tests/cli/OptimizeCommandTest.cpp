@@ -24,9 +24,9 @@ const std::string kCacheDir =
 
 // A value of hkey::LocalMachine as the machine folder holds it on disk.
 std::string savedValue(const std::string& folder, std::string_view key, std::string_view name) {
-  TargetError err;
-  auto m = MachineFolder::open(folder, err);
-  if (!m) return err.message;
+  auto mOpened = MachineFolder::open(folder);
+  auto m = mOpened ? std::move(mOpened).value() : nullptr;
+  if (!m) return mOpened.message();
   KeyHandle h = 0;
   if (m->registry().openKey(hkey::LocalMachine, key, keyaccess::AllAccess, h) != Status::Success)
     return "(no key)";

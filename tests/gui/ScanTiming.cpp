@@ -46,10 +46,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int runs = argc > 2 ? std::atoi(argv[2]) : 1;
-  brisquell::TargetError error;
-  auto target = brisquell::openTarget(argv[1], error);
+  auto targetOpened = brisquell::openTarget(argv[1]);
+  auto target = targetOpened ? std::move(targetOpened).value() : nullptr;
   if (!target) {
-    std::fprintf(stderr, "%s\n", error.message.c_str());
+    std::fprintf(stderr, "%s\n", targetOpened.message().c_str());
     return 2;
   }
   Silent ui;

@@ -48,10 +48,10 @@ int main(int argc, char** argv) {
   }
   const QString out = QString::fromLocal8Bit(argv[2]);
   QDir().mkpath(out);
-  brisquell::TargetError error;
-  auto target = brisquell::openTarget(argv[1], error);
+  auto targetOpened = brisquell::openTarget(argv[1]);
+  auto target = targetOpened ? std::move(targetOpened).value() : nullptr;
   if (!target) {
-    std::fprintf(stderr, "%s\n", error.message.c_str());
+    std::fprintf(stderr, "%s\n", targetOpened.message().c_str());
     return 2;
   }
   Yes ui;

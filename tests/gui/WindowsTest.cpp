@@ -24,6 +24,7 @@
 #include "scan/ScanDriver.h"
 #include "shell/Settings.h"
 #include "shell/SingleInstance.h"
+#include "support/GatedTarget.h"
 #include "support/ScriptedInterface.h"
 
 using namespace brisquell;
@@ -47,9 +48,9 @@ struct Machine {
   void reopen() { target = fresh(); }
   // The machine as it is on disk now, beside the one the windows hold.
   std::unique_ptr<Target> fresh() const {
-    TargetError error;
-    auto t = openTarget(folder, error);
-    if (!t) qFatal("cannot open the demo machine: %s", error.message.c_str());
+    auto tOpened = openTarget(folder);
+    auto t = tOpened ? std::move(tOpened).value() : nullptr;
+    if (!t) qFatal("cannot open the demo machine: %s", tOpened.message().c_str());
     return t;
   }
 };
@@ -98,6 +99,7 @@ class WindowsTest : public QObject {
   void sectionItemsWriteSwitches();
   void minimizeWithoutTrayKeepsWindow();
   void hiddenFileMenuAndCaptions();
+  void writeGateRefusesAndUndoesFailedSaves();
 };
 
 void WindowsTest::scanOfDemoEndsInResultsTree() {
@@ -426,6 +428,69 @@ void WindowsTest::hiddenFileMenuAndCaptions() {
   QVERIFY(document.ends_with("/BrisquellHelp.htm"));
   QVERIFY(fs::exists(document));
   QCOMPARE(extension, std::string("html"));
+}
+
+void WindowsTest::writeGateRefusesAndUndoesFailedSaves() {
+  Machine m;
+  auto gated = std::make_unique<test::GatedTarget>(std::move(m.target));
+  test::GatedTarget& t = *gated;
+  m.target = std::move(gated);
+  ScriptedInterface ui;
+  auto w = window(m, ui);
+  auto cleaned = [&ui] {
+    for (const auto& text : ui.informed)
+      if (text.find("has been cleaned") != std::string::npos) return true;
+    return false;
+  };
+  const std::string shortcut = m.folder + "/drive_c/Documents and Settings/user/Desktop/Nimbus Player.lnk";
+  QVERIFY(fs::exists(shortcut));
+
+  // A blocker (a running wineserver): refused before anything changes, the results stay.
+  t.blocker = "a wineserver (process 7) is running for the Wine prefix";
+  w->cmdDeepScan_Click();
+  const std::size_t found = w->context().problems().size();
+  QVERIFY(found > 0);
+  w->cmdRepairCorruptFiles_Click();
+  QVERIFY(ui.questions.empty());
+  QCOMPARE(ui.warned.size(), std::size_t(1));
+  QVERIFY(ui.warned[0].find("process 7") != std::string::npos);
+  QVERIFY(!cleaned());
+  QVERIFY(fs::exists(shortcut));
+  QVERIFY(w->PicResults->isVisible());
+  QVERIFY(w->cmdRepairCorruptFiles->isEnabled());
+  // A menu switch is refused too, and its mark goes back.
+  QVERIFY(w->mnuOptions[3]->isChecked());
+  w->mnuOptions[3]->trigger();
+  QVERIFY(w->mnuOptions[3]->isChecked());
+  QCOMPARE(ui.warned.size(), std::size_t(2));
+  QCOMPARE(t.saves, 0);
+
+  // A save that fails: nothing is said to be cleaned, the store is the disk's again.
+  t.blocker.reset();
+  t.failSaves = true;
+  w->cmdQuickScan_Click();
+  w->cmdRepairCorruptFiles_Click();
+  QVERIFY(!cleaned());
+  QCOMPARE(ui.warned.size(), std::size_t(3));
+  QVERIFY(ui.warned[2].find("could not be saved") != std::string::npos);
+  QVERIFY(ui.warned[2].find("undone") != std::string::npos);
+  QVERIFY(w->PicResults->isVisible());
+  QVERIFY(w->cmdRepairCorruptFiles->isEnabled());
+  QVERIFY(!t.registry().modified());
+  w->mnuOptions[3]->trigger();
+  QVERIFY(w->mnuOptions[3]->isChecked());
+  QCOMPARE(ui.warned.size(), std::size_t(4));
+
+  // Saving again works, and writes the switch alone.
+  t.failSaves = false;
+  w->mnuOptions[3]->trigger();
+  QVERIFY(!w->mnuOptions[3]->isChecked());
+  QCOMPARE(ui.warned.size(), std::size_t(4));
+  auto onDisk = m.fresh();
+  ScanContext ctx(*onDisk);
+  QCOMPARE(Settings(ctx.registry()).Menu(3), std::string("False"));
+  runScan(ctx, ScanMode::Quick);
+  QVERIFY(!ctx.problems().empty());
 }
 
 QTEST_MAIN(WindowsTest)

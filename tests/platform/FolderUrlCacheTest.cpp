@@ -20,9 +20,9 @@ struct Folder {
   explicit Folder(const std::string& index = "") {
     makeMachine(d.path(), "");
     if (!index.empty()) writeText(d / (kDir + "/cache-index.txt"), index);
-    TargetError err;
-    m = MachineFolder::open(d.path(), err);
-    if (!m) ADD_FAILURE() << err.message;
+    auto mOpened = MachineFolder::open(d.path());
+    m = mOpened ? std::move(mOpened).value() : nullptr;
+    if (!m) ADD_FAILURE() << mOpened.message();
   }
   UrlCache& cache() { return m->urlCache(); }
   std::string error(const std::string& index) {

@@ -28,9 +28,9 @@ TEST(MachineFolder, ReadsMachineIniAndDrives) {
                     "WindowsDirectory=C:\\WIN98\n\n[Drives]\n"
                     "e=network,drive_c\nD=cdrom,no-disc,notready\n"
                     "C=fixed,drive_c\nA=removable,drive_c\nR=ramdisk," + dir / "abs-ram" + "\n");
-  TargetError err;
-  auto m = MachineFolder::open(dir.path(), err);
-  ASSERT_TRUE(m) << err.message;
+  auto mOpened = MachineFolder::open(dir.path());
+  auto m = mOpened ? std::move(mOpened).value() : nullptr;
+  ASSERT_TRUE(m) << mOpened.message();
   EXPECT_EQ(m->machine().platformId, 1);
   EXPECT_EQ(m->machine().userName, "alice");
   EXPECT_EQ(m->machine().windowsDirectory, "C:\\WIN98");
@@ -76,25 +76,27 @@ TEST(MachineFolder, RefusesABadMachineIniNamingTheLine) {
     SCOPED_TRACE(c.ini);
     TempDir dir;
     test::makeMachine(dir.path(), kBody, c.ini);
-    TargetError err;
-    EXPECT_FALSE(MachineFolder::open(dir.path(), err));
-    EXPECT_NE(err.message.find(c.where), std::string::npos) << err.message;
-    EXPECT_NE(err.message.find(c.what), std::string::npos) << err.message;
+    auto err = MachineFolder::open(dir.path());
+    EXPECT_FALSE(err);
+    EXPECT_NE(err.message().find(c.where), std::string::npos) << err.message();
+    EXPECT_NE(err.message().find(c.what), std::string::npos) << err.message();
   }
 
   TempDir dir;
   test::makeMachine(dir.path(), "[HKEY_CURRENT_USER\\X]\r\n\"v\"=hex:zz\r\n");
-  TargetError err;
-  EXPECT_FALSE(openTarget(dir.path(), err));
-  EXPECT_NE(err.message.find("registry.reg:4:"), std::string::npos) << err.message;
+  auto err = openTarget(dir.path());
+  EXPECT_FALSE(err);
+  EXPECT_NE(err.message().find("registry.reg:4:"), std::string::npos) << err.message();
   std::filesystem::remove(dir / "registry.reg");
-  EXPECT_FALSE(openTarget(dir.path(), err));
-  EXPECT_NE(err.message.find("registry.reg"), std::string::npos) << err.message;
+  err = openTarget(dir.path());
+  EXPECT_FALSE(err);
+  EXPECT_NE(err.message().find("registry.reg"), std::string::npos) << err.message();
 
   TempDir empty;
-  EXPECT_FALSE(openTarget(empty.path(), err));
-  EXPECT_NE(err.message.find("machine folder"), std::string::npos) << err.message;
-  EXPECT_NE(err.message.find("Wine prefix"), std::string::npos) << err.message;
+  err = openTarget(empty.path());
+  EXPECT_FALSE(err);
+  EXPECT_NE(err.message().find("machine folder"), std::string::npos) << err.message();
+  EXPECT_NE(err.message().find("Wine prefix"), std::string::npos) << err.message();
 }
 
 TEST(MachineFolder, SavesTheRegistryAtomically) {
@@ -102,11 +104,10 @@ TEST(MachineFolder, SavesTheRegistryAtomically) {
   test::makeMachine(dir.path(), kBody);
   const std::string reg = dir / "registry.reg";
   const std::string before = test::readText(reg);
-  TargetError terr;
-  auto m = MachineFolder::open(dir.path(), terr);
-  ASSERT_TRUE(m) << terr.message;
-  std::string err;
-  ASSERT_TRUE(m->save(err));
+  auto mOpened = MachineFolder::open(dir.path());
+  auto m = mOpened ? std::move(mOpened).value() : nullptr;
+  ASSERT_TRUE(m) << mOpened.message();
+  ASSERT_TRUE(m->save());
   EXPECT_EQ(test::readText(reg), before) << "nothing changed, nothing written";
 
   KeyHandle h = 0;
@@ -115,18 +116,20 @@ TEST(MachineFolder, SavesTheRegistryAtomically) {
   const std::size_t entries = filesIn(dir.path());
   for (std::size_t failAt : {std::size_t{0}, std::size_t{10}, std::size_t{100}}) {
     m->failSaveAfterBytes(failAt);
-    err.clear();
-    EXPECT_FALSE(m->save(err));
-    EXPECT_FALSE(err.empty());
+    Outcome saved = m->save();
+    EXPECT_FALSE(saved);
+    EXPECT_FALSE(saved.message().empty());
     EXPECT_EQ(test::readText(reg), before);
     EXPECT_EQ(filesIn(dir.path()), entries) << "no temporary file is left behind";
   }
   m->failSaveAfterBytes(SIZE_MAX);
-  ASSERT_TRUE(m->save(err)) << err;
+  Outcome saved = m->save();
+  ASSERT_TRUE(saved) << saved.message();
   EXPECT_EQ(test::readText(reg).substr(0, 2), "\xFF\xFE");
 
-  auto again = MachineFolder::open(dir.path(), terr);
-  ASSERT_TRUE(again) << terr.message;
+  auto reopened = MachineFolder::open(dir.path());
+  ASSERT_TRUE(reopened) << reopened.message();
+  auto& again = *reopened;
   std::uint32_t type;
   Bytes data;
   ASSERT_EQ(again->registry().openKey(hkey::LocalMachine, "SOFTWARE\\New", 0, h), Status::Success);

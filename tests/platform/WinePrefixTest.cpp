@@ -2,13 +2,16 @@
 // refusing damaged files, and never writing while a wineserver runs for the prefix.
 #include "platform/wine/WinePrefix.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "platform/TargetChanges.h"
 #include "platform/wine/WineServer.h"
 #include "support/TempDir.h"
 
@@ -67,9 +70,9 @@ void makePrefix(const TempDir& dir, const std::string& system = kSystem,
 }
 
 std::unique_ptr<WinePrefix> openPrefix(const TempDir& dir) {
-  TargetError err;
-  auto p = WinePrefix::open(dir.path(), err);
-  EXPECT_TRUE(p) << err.message;
+  auto pOpened = WinePrefix::open(dir.path());
+  auto p = pOpened ? std::move(pOpened).value() : nullptr;
+  EXPECT_TRUE(p) << pOpened.message();
   return p;
 }
 
@@ -86,9 +89,9 @@ TEST(WinePrefix, IsRecognisedAndDescribed) {
   TempDir dir;
   makePrefix(dir);
   EXPECT_TRUE(WinePrefix::looksLikeOne(dir.path()));
-  TargetError err;
-  auto t = openTarget(dir.path(), err);
-  ASSERT_TRUE(t) << err.message;
+  auto tOpened = openTarget(dir.path());
+  auto t = tOpened ? std::move(tOpened).value() : nullptr;
+  ASSERT_TRUE(t) << tOpened.message();
   EXPECT_EQ(t->kind(), "Wine prefix");
   const MachineInfo& m = t->machine();
   EXPECT_EQ(m.platformId, 2);
@@ -141,8 +144,7 @@ TEST(WinePrefix, SavesOnlyTheFileThatChanged) {
   makePrefix(dir);
   auto p = openPrefix(dir);
   ASSERT_TRUE(p);
-  std::string err;
-  EXPECT_TRUE(p->save(err)) << err;
+  EXPECT_TRUE(p->save());
   EXPECT_EQ(readText(dir / "system.reg"), kSystem);
 
   const auto userTime = mtime(dir / "user.reg");
@@ -150,7 +152,8 @@ TEST(WinePrefix, SavesOnlyTheFileThatChanged) {
   ASSERT_EQ(p->registry().createKey(hkey::ClassesRoot, "CLSID\\{A}\\InprocServer32", h), Status::Success);
   ASSERT_EQ(p->registry().setValue(h, "", regtype::Sz, Bytes{'x', '.', 'd', 'l', 'l', 0}), Status::Success);
   p->registry().closeKey(h);
-  ASSERT_TRUE(p->save(err)) << err;
+  Outcome saved = p->save();
+  ASSERT_TRUE(saved) << saved.message();
   EXPECT_EQ(mtime(dir / "user.reg"), userTime);
   const std::string saved = readText(dir / "system.reg");
   // The keys nothing wrote to keep their text; the new key sits in tree order among them.
@@ -174,10 +177,85 @@ TEST(WinePrefix, RefusesToOverwriteAFileWineRewroteMeanwhile) {
   ASSERT_EQ(p->registry().setValue(hkey::ClassesRoot, "x", regtype::Sz, Bytes{'y', 0}), Status::Success);
   const std::string wineWrote = kSystem + "\n[Software\\\\Other] 1702194096\n";
   writeText(dir / "system.reg", wineWrote);
-  std::string err;
-  EXPECT_FALSE(p->save(err));
-  EXPECT_NE(err.find("changed on disk"), std::string::npos) << err;
+  Outcome saved = p->save();
+  EXPECT_FALSE(saved);
+  EXPECT_NE(saved.message().find("changed on disk"), std::string::npos) << saved.message();
   EXPECT_EQ(readText(dir / "system.reg"), wineWrote);
+}
+
+TEST(WinePrefix, SavesBothFilesOrNeither) {
+  TempDir dir;
+  makePrefix(dir);
+  auto p = openPrefix(dir);
+  ASSERT_TRUE(p);
+  ASSERT_EQ(p->registry().setValue(hkey::ClassesRoot, "sys", regtype::Sz, Bytes{'1', 0}), Status::Success);
+  ASSERT_EQ(p->registry().setValue(hkey::CurrentUser, "usr", regtype::Sz, Bytes{'2', 0}), Status::Success);
+  const auto before = listing(dir.path());
+  // The second file cannot be put in place: the first, already replaced, is put back.
+  int renames = 0;
+  p->setRenameForTest([&renames](const char* from, const char* to) {
+    if (++renames == 2) {
+      errno = EIO;
+      return -1;
+    }
+    return ::rename(from, to);
+  });
+  Outcome failed = p->save();
+  ASSERT_FALSE(failed);
+  EXPECT_NE(failed.message().find("user.reg: could not be replaced"), std::string::npos) << failed.message();
+  EXPECT_NE(failed.message().find("both files are as they were"), std::string::npos) << failed.message();
+  EXPECT_EQ(renames, 2);
+  EXPECT_EQ(readText(dir / "system.reg"), kSystem);
+  EXPECT_EQ(readText(dir / "user.reg"), kUser);
+  EXPECT_EQ(listing(dir.path()), before) << "no new or kept-aside file is left behind";
+
+  // Through the gate the failed save also drops the changes in memory, so they cannot ride
+  // along with a later save.
+  ASSERT_EQ(p->registry().setValue(hkey::ClassesRoot, "sys", regtype::Sz, Bytes{'1', 0}), Status::Success);
+  renames = 0;
+  Outcome gated = TargetChanges(*p).save();
+  ASSERT_FALSE(gated);
+  EXPECT_NE(gated.message().find("undone"), std::string::npos) << gated.message();
+  std::uint32_t type = 0;
+  Bytes data;
+  EXPECT_EQ(p->registry().queryValue(hkey::ClassesRoot, "sys", type, data), Status::FileNotFound);
+  EXPECT_FALSE(p->registry().modified());
+
+  p->setRenameForTest(nullptr);
+  ASSERT_EQ(p->registry().setValue(hkey::ClassesRoot, "sys", regtype::Sz, Bytes{'1', 0}), Status::Success);
+  ASSERT_EQ(p->registry().setValue(hkey::CurrentUser, "usr", regtype::Sz, Bytes{'2', 0}), Status::Success);
+  Outcome saved = p->save();
+  ASSERT_TRUE(saved) << saved.message();
+  EXPECT_NE(readText(dir / "system.reg").find("\"sys\"=\"1\""), std::string::npos);
+  EXPECT_NE(readText(dir / "user.reg").find("\"usr\"=\"2\""), std::string::npos);
+  EXPECT_EQ(listing(dir.path()), before);
+  // The stamps follow the new files: a second save is not taken for a stale one.
+  ASSERT_EQ(p->registry().setValue(hkey::CurrentUser, "usr", regtype::Sz, Bytes{'3', 0}), Status::Success);
+  saved = p->save();
+  EXPECT_TRUE(saved) << saved.message();
+}
+
+TEST(WinePrefix, ImportRefusesKeysThePrefixCannotKeep) {
+  TempDir dir;
+  makePrefix(dir);
+  const std::string importFile = dir / "in.reg";
+  writeText(importFile,
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Kept]\n\"a\"=\"1\"\n\n"
+            "[HKEY_USERS\\.DEFAULT\\Software\\Lost]\n\"b\"=\"2\"\n\n"
+            "[HKEY_CURRENT_CONFIG\\System\\Lost]\n\"c\"=\"3\"\n");
+  const std::string system = readText(dir / "system.reg"), user = readText(dir / "user.reg");
+  auto imp = runCli({"--target", dir.path(), "reg", "import", importFile});
+  EXPECT_EQ(imp.exitCode, 1);
+  EXPECT_NE(imp.err.find("HKEY_USERS\\.DEFAULT\\Software\\Lost"), std::string::npos) << imp.err;
+  EXPECT_NE(imp.err.find("HKEY_CURRENT_CONFIG\\System\\Lost"), std::string::npos) << imp.err;
+  EXPECT_NE(imp.err.find("nothing was imported"), std::string::npos) << imp.err;
+  EXPECT_EQ(readText(dir / "system.reg"), system);
+  EXPECT_EQ(readText(dir / "user.reg"), user);
+  // HKEY_CLASSES_ROOT lives in system.reg: that is kept.
+  writeText(importFile, "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\.kept]\n@=\"keptfile\"\n");
+  imp = runCli({"--target", dir.path(), "reg", "import", importFile});
+  EXPECT_EQ(imp.exitCode, 0) << imp.err;
+  EXPECT_NE(readText(dir / "system.reg").find("@=\"keptfile\""), std::string::npos);
 }
 
 TEST(WinePrefix, DamagedRegistryIsRefusedAndNothingWritten) {
@@ -192,9 +270,9 @@ TEST(WinePrefix, DamagedRegistryIsRefusedAndNothingWritten) {
     TempDir dir;
     makePrefix(dir, c.text);
     const auto before = listing(dir.path());
-    TargetError err;
-    EXPECT_FALSE(openTarget(dir.path(), err));
-    EXPECT_NE(err.message.find(dir.path() + "/" + c.where), std::string::npos) << err.message;
+    auto err = openTarget(dir.path());
+    EXPECT_FALSE(err);
+    EXPECT_NE(err.message().find(dir.path() + "/" + c.where), std::string::npos) << err.message();
     EXPECT_EQ(readText(dir / "system.reg"), c.text);
     EXPECT_EQ(listing(dir.path()), before);
 
@@ -205,9 +283,9 @@ TEST(WinePrefix, DamagedRegistryIsRefusedAndNothingWritten) {
   }
   TempDir mismatch;
   makePrefix(mismatch, kSystem, "WINE REGISTRY Version 2\n\n#arch=win32\n");
-  TargetError err;
-  EXPECT_FALSE(openTarget(mismatch.path(), err));
-  EXPECT_NE(err.message.find("#arch=win32 does not match"), std::string::npos) << err.message;
+  auto err = openTarget(mismatch.path());
+  EXPECT_FALSE(err);
+  EXPECT_NE(err.message().find("#arch=win32 does not match"), std::string::npos) << err.message();
 }
 
 // Runs Wine's own server for a prefix while the test needs it.
@@ -254,9 +332,9 @@ TEST(WinePrefix, NeverWritesWhileAWineserverRuns) {
     ASSERT_TRUE(blocker);
     EXPECT_NE(blocker->find("wineserver -k"), std::string::npos) << *blocker;
     ASSERT_EQ(p->registry().setValue(hkey::ClassesRoot, "x", regtype::Sz, Bytes{'y', 0}), Status::Success);
-    std::string err;
-    EXPECT_FALSE(p->save(err));
-    EXPECT_NE(err.find("wineserver -k"), std::string::npos) << err;
+    Outcome saved = p->save();
+    EXPECT_FALSE(saved);
+    EXPECT_NE(saved.message().find("wineserver -k"), std::string::npos) << saved.message();
     EXPECT_EQ(readText(dir / "system.reg"), systemBefore);
 
     auto imp = runCli({"--target", dir.path(), "reg", "import", importFile});

@@ -6,13 +6,17 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include "LnkWriter.h"
 #include "platform/RegFile.h"
+#include "platform/TargetChanges.h"
 #include "repair/BackupArchive.h"
 #include "repair/Repair.h"
 #include "repair/Report.h"
 #include "repair/Restore.h"
 #include "repair/cInifile.h"
 #include "scan/ScanDriver.h"
+#include "shell/Settings.h"
+#include "support/GatedTarget.h"
 #include "support/ScriptedInterface.h"
 #include "support/TempDir.h"
 
@@ -50,9 +54,9 @@ std::string richRegistry() {
 }
 
 std::string exportOf(const std::string& folder) {
-  TargetError err;
-  auto t = openTarget(folder, err);
-  EXPECT_TRUE(t) << err.message;
+  auto tOpened = openTarget(folder);
+  auto t = tOpened ? std::move(tOpened).value() : nullptr;
+  EXPECT_TRUE(t) << tOpened.message();
   return t ? exportReg(t->registry(), 0, "") : std::string();
 }
 
@@ -64,9 +68,9 @@ struct FixRun {
 
 void fix(const std::string& folder, ScanMode mode, std::optional<bool> backup, FixRun& run,
          const std::function<void(ScanContext&)>& adjust = nullptr) {
-  TargetError err;
-  auto t = openTarget(folder, err);
-  ASSERT_TRUE(t) << err.message;
+  auto tOpened = openTarget(folder);
+  auto t = tOpened ? std::move(tOpened).value() : nullptr;
+  ASSERT_TRUE(t) << tOpened.message();
   ScanContext ctx(*t);
   runScan(ctx, mode);
   if (adjust) adjust(ctx);
@@ -78,9 +82,9 @@ void fix(const std::string& folder, ScanMode mode, std::optional<bool> backup, F
 
 RestoreResult restore(const std::string& folder, const std::string& bkpPath,
                       test::ScriptedInterface& ui, std::vector<std::string>* status = nullptr) {
-  TargetError err;
-  auto t = openTarget(folder, err);
-  EXPECT_TRUE(t) << err.message;
+  auto tOpened = openTarget(folder);
+  auto t = tOpened ? std::move(tOpened).value() : nullptr;
+  EXPECT_TRUE(t) << tOpened.message();
   ScanContext ctx(*t);
   Restore r(ctx, ui);
   ResultsTree tree;
@@ -169,8 +173,8 @@ TEST_F(RepairRestoreTest, AValueListedTwiceKeepsItsOriginalInBothRecordsAndCount
   EXPECT_NE(run.problems[com[0]].MainKey, run.problems[com[1]].MainKey);
   EXPECT_EQ(run.result.fixed, run.result.found);  // the second finds it gone: fixed, not failed
 
-  TargetError err;
-  auto t = openTarget(folder, err);
+  auto tOpened = openTarget(folder);
+  auto t = tOpened ? std::move(tOpened).value() : nullptr;
   cInifile ini(t->files());
   ini.setPath(run.result.backupFile);
   ProblemList list;
@@ -280,7 +284,8 @@ class RefusingTarget final : public Target {
   FileSystem& files() override { return t_->files(); }
   ShortcutReader& shortcuts() override { return t_->shortcuts(); }
   const MachineInfo& machine() const override { return t_->machine(); }
-  bool save(std::string& e) override { return t_->save(e); }
+  Outcome save() override { return t_->save(); }
+  Outcome reload() override { return t_->reload(); }
 
  private:
   std::unique_ptr<Target> t_;
@@ -288,8 +293,7 @@ class RefusingTarget final : public Target {
 };
 
 TEST_F(RepairRestoreTest, AValueTheRegistryKeepsIsNamedAndNotCounted) {
-  TargetError err;
-  RefusingTarget t(openTarget(folder, err), "Broken");
+  RefusingTarget t(std::move(openTarget(folder)).value(), "Broken");
   ScanContext ctx(t);
   runScan(ctx, ScanMode::Quick);
   test::ScriptedInterface ui;
@@ -337,8 +341,8 @@ TEST_F(RepairRestoreTest, AHandWrittenPlainBackupRestoresAsStringValues) {
   EXPECT_EQ(r.written, 3u);
   EXPECT_EQ(ui.informed.back(), "Restore completed successfully.");
   EXPECT_EQ(status[0], "Restoring: HKEY_LOCAL_MACHINE-SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run - Number - 42");
-  TargetError err;
-  auto t = openTarget(folder, err);
+  auto tOpened = openTarget(folder);
+  auto t = tOpened ? std::move(tOpened).value() : nullptr;
   RegistryStore& s = t->registry();
   KeyHandle h = 0;
   std::uint32_t type = 0;
@@ -384,8 +388,8 @@ TEST_F(RepairRestoreTest, ArchiveEntriesOffTheTargetsDrivesAreRefusedAndTheRestG
 }
 
 TEST_F(RepairRestoreTest, ReportAppendsTheListEveryTime) {
-  TargetError err;
-  auto t = openTarget(folder, err);
+  auto tOpened = openTarget(folder);
+  auto t = tOpened ? std::move(tOpened).value() : nullptr;
   ScanContext ctx(*t);
   test::ScriptedInterface ui;
   Report report(ctx, ui);
@@ -402,6 +406,142 @@ TEST_F(RepairRestoreTest, ReportAppendsTheListEveryTime) {
   EXPECT_EQ(ui.informed.back(), "File has been saved at :" + (dir / "r.doc"));
   EXPECT_FALSE(report.mnuFilePrintListofErrors_Click(dir / "no/such/folder/r.doc"));
   EXPECT_EQ(ui.warned.size(), 1u);
+}
+
+}  // namespace
+}  // namespace brisquell
+
+namespace brisquell {
+namespace {
+
+std::string textOf(RegistryStore& store, KeyHandle root, std::string_view path, std::string_view name) {
+  KeyHandle h = 0;
+  if (store.openKey(root, path, keyaccess::AllAccess, h) != Status::Success) return "(no key)";
+  ScopedKey key(store, h);
+  std::uint32_t type = 0;
+  Bytes data;
+  if (store.queryValue(h, name, type, data) != Status::Success) return "(no value)";
+  std::string s(data.begin(), data.end());
+  return s.substr(0, s.find('\0'));
+}
+
+constexpr std::string_view kRun = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+TEST_F(RepairRestoreTest, TheWriteGateRefusesUndoesAFailedSaveAndNeverReportsSuccess) {
+  const std::string lnk = folder + "/drive_c/Desktop/Gone.lnk";
+  const Bytes shortcut = makeShortcut("C:\\Missing\\app.exe");
+  test::writeText(lnk, std::string(shortcut.begin(), shortcut.end()));
+  const std::string before = exportOf(folder);
+  auto opened = openTarget(folder);
+  ASSERT_TRUE(opened) << opened.message();
+  test::GatedTarget t(std::move(opened).value());
+  auto cleaned = [](const test::ScriptedInterface& ui) {
+    for (const auto& m : ui.informed)
+      if (m.find("has been cleaned") != std::string::npos) return true;
+    return false;
+  };
+
+  // While the target must not be written nothing is asked, backed up or deleted.
+  t.blocker = "a wineserver (process 42) is running for the Wine prefix";
+  {
+    ScanContext ctx(t);
+    runScan(ctx, ScanMode::Deep);
+    ASSERT_GE(ctx.problems().size(), 2u);
+    test::ScriptedInterface ui;
+    Repair repair(ctx, ui);
+    repair.setTakeBackup(true);
+    RepairResult r = repair.cmdRepairCorruptFiles_Click();
+    EXPECT_EQ(r.outcome, RepairResult::Outcome::Refused);
+    EXPECT_TRUE(ui.questions.empty());
+    ASSERT_EQ(ui.warned.size(), 1u);
+    EXPECT_NE(ui.warned[0].find("process 42"), std::string::npos) << ui.warned[0];
+    EXPECT_FALSE(cleaned(ui));
+    EXPECT_TRUE(fs::exists(lnk)) << "the shortcut file was deleted although the save would be refused";
+    EXPECT_FALSE(fs::exists(backupHost()));
+    EXPECT_FALSE(t.registry().modified());
+    EXPECT_EQ(t.saves, 0);
+  }
+
+  // A failed save: the registry in memory is the disk's again, and the run says it failed.
+  t.blocker.reset();
+  t.failSaves = true;
+  {
+    ScanContext ctx(t);
+    runScan(ctx, ScanMode::Quick);
+    test::ScriptedInterface ui;
+    Repair repair(ctx, ui);
+    repair.setTakeBackup(true);
+    RepairResult r = repair.cmdRepairCorruptFiles_Click();
+    EXPECT_EQ(r.outcome, RepairResult::Outcome::SaveFailed);
+    EXPECT_EQ(r.fixed, 0u);
+    EXPECT_FALSE(cleaned(ui));
+    ASSERT_EQ(ui.warned.size(), 1u);
+    EXPECT_NE(ui.warned[0].find("disk full"), std::string::npos) << ui.warned[0];
+    EXPECT_NE(ui.warned[0].find("undone"), std::string::npos) << ui.warned[0];
+    EXPECT_EQ(t.reloads, 1);
+    EXPECT_FALSE(t.registry().modified());
+    EXPECT_EQ(exportReg(t.registry(), 0, ""), before);
+    EXPECT_EQ(textOf(t.registry(), hkey::LocalMachine, kRun, "Broken"), "C:\\Missing\\run.exe");
+  }
+
+  // The next, unrelated save writes its own change and nothing of the failed run.
+  t.failSaves = false;
+  {
+    ScanContext ctx(t);
+    Outcome saved = TargetChanges(t).apply([&] { Settings(ctx.registry()).setOption("Menu3", false); });
+    ASSERT_TRUE(saved) << saved.message();
+  }
+  {
+    auto disk = openTarget(folder);
+    ASSERT_TRUE(disk);
+    EXPECT_EQ(textOf((*disk)->registry(), hkey::LocalMachine, kRun, "Broken"), "C:\\Missing\\run.exe");
+  }
+
+  // Tried again, the repair backs up the values whole: restoring the newest set brings them back.
+  ScanContext ctx(t);
+  runScan(ctx, ScanMode::Quick);
+  test::ScriptedInterface ui;
+  Repair repair(ctx, ui);
+  repair.setTakeBackup(true);
+  RepairResult r = repair.cmdRepairCorruptFiles_Click();
+  ASSERT_EQ(r.outcome, RepairResult::Outcome::Done);
+  EXPECT_TRUE(cleaned(ui));
+  EXPECT_EQ(textOf(t.registry(), hkey::LocalMachine, kRun, "Broken"), "(no value)");
+  test::ScriptedInterface restoreUi;
+  RestoreResult back = restore(folder, r.backupFile, restoreUi);
+  EXPECT_TRUE(back.failures.empty());
+  auto disk = openTarget(folder);
+  ASSERT_TRUE(disk);
+  EXPECT_EQ(textOf((*disk)->registry(), hkey::LocalMachine, kRun, "Broken"), "C:\\Missing\\run.exe");
+}
+
+TEST_F(RepairRestoreTest, RestoreIsRefusedWhileTheTargetMustNotBeWritten) {
+  FixRun run;
+  fix(folder, ScanMode::Quick, true, run);
+  ASSERT_EQ(run.result.outcome, RepairResult::Outcome::Done);
+  const std::string fixed = exportOf(folder);
+  auto opened = openTarget(folder);
+  ASSERT_TRUE(opened);
+  test::GatedTarget t(std::move(opened).value());
+  t.blocker = "another program holds the registry";
+  ScanContext ctx(t);
+  test::ScriptedInterface ui;
+  Restore r(ctx, ui);
+  ASSERT_TRUE(r.cmdRestore_Click(run.result.backupFile));
+  RestoreResult refused = r.cmdRestoreNow_Click();
+  EXPECT_EQ(refused.outcome, RestoreResult::Outcome::Refused);
+  EXPECT_TRUE(ui.informed.empty());
+  EXPECT_EQ(exportReg(t.registry(), 0, ""), fixed);
+  // Deleting a backup set is a change too.
+  auto sets = r.Form_Load();
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_FALSE(r.cmdDeleteBackup_Click(sets[0]));
+  EXPECT_TRUE(fs::exists(backupHost(sets[0].name)));
+  // Once the target may be written, the same load is written back.
+  t.blocker.reset();
+  RestoreResult done = r.cmdRestoreNow_Click();
+  EXPECT_EQ(done.outcome, RestoreResult::Outcome::Done);
+  EXPECT_EQ(ui.informed.back(), Restore::kCompleted);
 }
 
 }  // namespace

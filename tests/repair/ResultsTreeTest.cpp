@@ -24,9 +24,9 @@ struct ResultsTreeTest : ::testing::Test {
   void SetUp() override {
     test::makeMachine(dir.path(), "");
     test::writeText(dir / "drive_c/WINDOWS/keep", "");  // so the error log can be written
-    TargetError err;
-    target = openTarget(dir.path(), err);
-    ASSERT_TRUE(target) << err.message;
+    auto targetOpened = openTarget(dir.path());
+    target = targetOpened ? std::move(targetOpened).value() : nullptr;
+    ASSERT_TRUE(target) << targetOpened.message();
     ctx = std::make_unique<ScanContext>(*target);
     for (auto [s, v] : {std::pair{"Help Files", "C:\\A.HLP"}, {"Application Paths", "C:\\B.EXE"},
                         {"Help Files", "C:\\C.HLP"}, {"Help Files", "C:\\D.HLP"}})

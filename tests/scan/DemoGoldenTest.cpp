@@ -13,10 +13,10 @@ std::string scanAsTsv(ScanMode mode) {
   TempDir d;
   std::filesystem::copy(std::string(BRISQUELL_SOURCE_DIR) + "/examples/demo-machine", d / "demo",
                         std::filesystem::copy_options::recursive);
-  TargetError err;
-  auto machine = MachineFolder::open(d / "demo", err);
+  auto machineOpened = MachineFolder::open(d / "demo");
+  auto machine = machineOpened ? std::move(machineOpened).value() : nullptr;
   if (!machine) {
-    ADD_FAILURE() << err.message;
+    ADD_FAILURE() << machineOpened.message();
     return {};
   }
   ScanContext ctx(*machine);

@@ -74,9 +74,9 @@ TEST(ScanDriver, DriveSectionsBeyondG) {
   TempDir d;
   for (char c = 'c'; c <= 'i'; ++c) std::filesystem::create_directories(d / (std::string("drive_") + c));
   makeMachine(d.path(), "", "[Drives]\n" + drives);
-  TargetError err;
-  auto machine = MachineFolder::open(d.path(), err);
-  ASSERT_TRUE(machine) << err.message;
+  auto machineOpened = MachineFolder::open(d.path());
+  auto machine = machineOpened ? std::move(machineOpened).value() : nullptr;
+  ASSERT_TRUE(machine) << machineOpened.message();
   ScanContext ctx(*machine);
   runScan(ctx, ScanMode::Deep);
   auto rows = progressNames(ctx);

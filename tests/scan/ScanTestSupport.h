@@ -24,9 +24,9 @@ struct ScanMachine {
     for (const auto& f : files) writeText(dir / ("drive_c/" + f), "");
     std::filesystem::create_directories(dir / "drive_c/WINDOWS/system32");
     makeMachine(dir.path(), regBody, "[Machine]\nPlatform=2\n[Drives]\n" + drives);
-    TargetError err;
-    machine = MachineFolder::open(dir.path(), err);
-    if (!machine) ADD_FAILURE() << err.message;
+    auto machineOpened = MachineFolder::open(dir.path());
+    machine = machineOpened ? std::move(machineOpened).value() : nullptr;
+    if (!machine) ADD_FAILURE() << machineOpened.message();
     ctx = std::make_unique<ScanContext>(*machine);
   }
   ScanOutcome scan(ScanMode mode = ScanMode::Quick) { return runScan(*ctx, mode); }

@@ -66,9 +66,9 @@ struct LnkMachine {
 
   ScanContext& open() {
     makeMachine(dir.path(), "", "[Machine]\nPlatform=2\n[Drives]\n" + drives);
-    TargetError err;
-    machine = MachineFolder::open(dir.path(), err);
-    if (!machine) ADD_FAILURE() << err.message;
+    auto machineOpened = MachineFolder::open(dir.path());
+    machine = machineOpened ? std::move(machineOpened).value() : nullptr;
+    if (!machine) ADD_FAILURE() << machineOpened.message();
     ctx = std::make_unique<ScanContext>(*machine);
     return *ctx;
   }
@@ -287,7 +287,8 @@ struct LockedFolderTarget final : Target {
   FileSystem& files() override { return files_; }
   ShortcutReader& shortcuts() override { return inner.shortcuts(); }
   const MachineInfo& machine() const override { return inner.machine(); }
-  bool save(std::string& e) override { return inner.save(e); }
+  Outcome save() override { return inner.save(); }
+  Outcome reload() override { return inner.reload(); }
 };
 
 }  // namespace

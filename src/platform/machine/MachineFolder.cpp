@@ -44,23 +44,19 @@ int driveTypeFromName(std::string_view n) {
 
 bool MachineFolder::looksLikeOne(const std::string& folder) { return hostIsFile(folder + "/machine.ini"); }
 
-std::unique_ptr<MachineFolder> MachineFolder::open(const std::string& folderIn, TargetError& error) {
+Result<std::unique_ptr<MachineFolder>> MachineFolder::open(const std::string& folderIn) {
   std::string folder = folderIn;
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   auto m = std::unique_ptr<MachineFolder>(new MachineFolder());
   m->folder_ = folder;
   const std::string ini = folder + "/machine.ini";
   std::ifstream in(ini);
-  if (!in) {
-    error.message = fmt::format("{}: cannot be read", ini);
-    return nullptr;
-  }
+  if (!in) return Error{Status::ReadFault, fmt::format("{}: cannot be read", ini)};
   std::vector<HostDrive> drives;
   std::string line, section;
   std::size_t lineNo = 0;
   auto bad = [&](std::string what) {
-    error.message = fmt::format("{}:{}: {}", ini, lineNo, what);
-    return nullptr;
+    return Error{Status::FileCorrupt, fmt::format("{}:{}: {}", ini, lineNo, what)};
   };
   while (std::getline(in, line)) {
     ++lineNo;
@@ -124,15 +120,11 @@ std::unique_ptr<MachineFolder> MachineFolder::open(const std::string& folderIn, 
     }
   }
   const std::string reg = folder + "/registry.reg";
-  if (!hostIsFile(reg)) {
-    error.message = fmt::format("{}: missing (a machine folder keeps its registry there)", reg);
-    return nullptr;
-  }
+  if (!hostIsFile(reg))
+    return Error{Status::FileNotFound,
+                 fmt::format("{}: missing (a machine folder keeps its registry there)", reg)};
   RegError rerr;
-  if (!loadRegFile(reg, m->registry_, rerr)) {
-    error.message = rerr.message();
-    return nullptr;
-  }
+  if (!loadRegFile(reg, m->registry_, rerr)) return Error{Status::FileCorrupt, rerr.message()};
   std::string cwd = m->info_.installFolder;
   m->files_ = std::make_unique<HostFileSystem>(std::move(drives), cwd);
   m->shortcuts_ = std::make_unique<LnkShortcutReader>(*m->files_, machineEnvironment(m->info_));
@@ -140,28 +132,38 @@ std::unique_ptr<MachineFolder> MachineFolder::open(const std::string& folderIn, 
   return m;
 }
 
-bool saveRegistryFile(RegistryStore& store, const std::string& path, std::string& error,
-                      std::size_t failAfterBytes) {
+Outcome saveRegistryFile(RegistryStore& store, const std::string& path, std::size_t failAfterBytes) {
   AtomicFile file(path);
-  if (!file.open(error)) return false;
+  std::string error;
+  if (!file.open(error)) return Error{Status::WriteFault, error};
   std::size_t written = 0;
   Status st = writeReg(store, 0, "", RegFormat::Version5, [&](const char* d, std::size_t n) {
     if (written + n > failAfterBytes) return false;
     written += n;
     return file.write(d, n);
   });
-  if (st != Status::Success) {
-    error = fmt::format("{}: could not be saved (write failed); the previous file is unchanged", path);
-    return false;
-  }
-  return file.commit(error);
+  if (st != Status::Success)
+    return Error{Status::WriteFault,
+                 fmt::format("{}: could not be saved (write failed); the previous file is unchanged", path)};
+  if (!file.commit(error)) return Error{Status::WriteFault, error};
+  return {};
 }
 
-bool MachineFolder::save(std::string& error) {
-  if (!registry_.modified()) return true;
-  if (!saveRegistryFile(registry_, folder_ + "/registry.reg", error, failAfter_)) return false;
+Outcome MachineFolder::save() {
+  if (!registry_.modified()) return {};
+  if (Outcome o = saveRegistryFile(registry_, folder_ + "/registry.reg", failAfter_); !o) return o;
   registry_.markSaved();
-  return true;
+  return {};
+}
+
+Outcome MachineFolder::reload() {
+  for (KeyHandle root : {hkey::LocalMachine, hkey::CurrentUser, hkey::Users, hkey::CurrentConfig})
+    registry_.removeTree(registry_.root(root));
+  RegError err;
+  const bool loaded = loadRegFile(folder_ + "/registry.reg", registry_, err);
+  registry_.markSaved();
+  if (!loaded) return Error{Status::FileCorrupt, err.message()};
+  return {};
 }
 
 }  // namespace brisquell

@@ -14,7 +14,7 @@ namespace brisquell {
 class MachineFolder final : public Target {
  public:
   /// Opens the folder; null with the error (naming file and line) when it is no valid machine.
-  static std::unique_ptr<MachineFolder> open(const std::string& folder, TargetError& error);
+  static Result<std::unique_ptr<MachineFolder>> open(const std::string& folder);
   static bool looksLikeOne(const std::string& folder);
 
   std::string kind() const override { return "machine folder"; }
@@ -24,7 +24,8 @@ class MachineFolder final : public Target {
   ShortcutReader& shortcuts() override { return *shortcuts_; }
   UrlCache& urlCache() override { return *urlCache_; }
   const MachineInfo& machine() const override { return info_; }
-  bool save(std::string& error) override;
+  Outcome save() override;
+  Outcome reload() override;
 
   /// Test hook: the save's writer fails once this many bytes are written.
   void failSaveAfterBytes(std::size_t bytes) { failAfter_ = bytes; }
@@ -40,7 +41,7 @@ class MachineFolder final : public Target {
 };
 
 /// Saves a whole registry as a .reg file (version 5) by one atomic replacement.
-bool saveRegistryFile(RegistryStore& store, const std::string& path, std::string& error,
-                      std::size_t failAfterBytes = SIZE_MAX);
+Outcome saveRegistryFile(RegistryStore& store, const std::string& path,
+                         std::size_t failAfterBytes = SIZE_MAX);
 
 }  // namespace brisquell

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -65,24 +67,36 @@ WinePrefix::FileStamp WinePrefix::stampOf(const std::string& path) {
   return s;
 }
 
-std::unique_ptr<WinePrefix> WinePrefix::open(const std::string& folderIn, TargetError& error) {
+Outcome WinePrefix::load() {
+  for (KeyHandle root : {hkey::LocalMachine, hkey::CurrentUser, hkey::Users, hkey::CurrentConfig})
+    registry_.removeTree(registry_.root(root));
+  system_ = std::make_unique<WineRegistryFile>(registry_, hkey::LocalMachine);
+  user_ = std::make_unique<WineRegistryFile>(registry_, hkey::CurrentUser);
+  const std::string sys = folder_ + "/system.reg", usr = folder_ + "/user.reg";
+  systemStamp_ = stampOf(sys);
+  userStamp_ = stampOf(usr);
+  std::string error;
+  const bool loaded = system_->load(sys, error) && user_->load(usr, error);
+  registry_.markSaved();
+  if (!loaded) return Error{Status::FileCorrupt, error};
+  if (!system_->arch().empty() && !user_->arch().empty() && system_->arch() != user_->arch())
+    return Error{Status::FileCorrupt, fmt::format("{}: #arch={} does not match #arch={} of {}", usr,
+                                                  user_->arch(), system_->arch(), sys)};
+  return {};
+}
+
+Outcome WinePrefix::reload() { return load(); }
+
+bool WinePrefix::canStore(KeyHandle root) const {
+  return root == hkey::LocalMachine || root == hkey::CurrentUser || root == hkey::ClassesRoot;
+}
+
+Result<std::unique_ptr<WinePrefix>> WinePrefix::open(const std::string& folderIn) {
   std::string folder = folderIn;
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   auto p = std::unique_ptr<WinePrefix>(new WinePrefix());
   p->folder_ = folder;
-  p->system_ = std::make_unique<WineRegistryFile>(p->registry_, hkey::LocalMachine);
-  p->user_ = std::make_unique<WineRegistryFile>(p->registry_, hkey::CurrentUser);
-  const std::string sys = folder + "/system.reg", usr = folder + "/user.reg";
-  p->systemStamp_ = stampOf(sys);
-  p->userStamp_ = stampOf(usr);
-  if (!p->system_->load(sys, error.message) || !p->user_->load(usr, error.message)) return nullptr;
-  if (!p->system_->arch().empty() && !p->user_->arch().empty() &&
-      p->system_->arch() != p->user_->arch()) {
-    error.message = fmt::format("{}: #arch={} does not match #arch={} of {}", usr,
-                                p->user_->arch(), p->system_->arch(), sys);
-    return nullptr;
-  }
-  p->registry_.markSaved();
+  if (Outcome o = p->load(); !o) return o.error();
   p->describeMachine();
   p->findDrives();
   p->files_ = std::make_unique<HostFileSystem>(p->drives_, p->info_.installFolder);
@@ -197,42 +211,75 @@ std::optional<std::string> WinePrefix::writeBlocker() const {
       who, folder_, folder_);
 }
 
-bool WinePrefix::saveFile(WineRegistryFile& file, const std::string& name, FileStamp& stamp,
-                          std::string& error) {
-  const std::string path = folder_ + "/" + name;
-  if (!file.changed()) return true;
-  if (!(stampOf(path) == stamp)) {
-    error = fmt::format("{}: changed on disk since it was read (did Wine run meanwhile?); nothing "
-                        "was written to it, run the command again",
-                        path);
-    return false;
-  }
-  bool written = false;
-  if (!file.save(path, error, &written)) return false;
-  if (written) stamp = stampOf(path);
-  return true;
-}
-
-bool WinePrefix::save(std::string& error) {
-  if (!registry_.modified()) return true;
-  if (auto blocker = writeBlocker()) {
-    error = *blocker + "; nothing was written";
-    return false;
-  }
-  // Check both before writing either, so a stale file stops the save before anything changes.
+Outcome WinePrefix::save() {
+  if (!registry_.modified()) return {};
+  if (auto blocker = writeBlocker()) return Error{Status::AccessDenied, *blocker + "; nothing was written"};
+  struct Replacement {
+    WineRegistryFile* file;
+    const char* name;
+    FileStamp* stamp;
+    std::string path, fresh, old;
+  };
+  std::vector<Replacement> parts;
   for (auto [file, name, stamp] : {std::tuple{system_.get(), "system.reg", &systemStamp_},
                                    std::tuple{user_.get(), "user.reg", &userStamp_}}) {
-    if (file->changed() && !(stampOf(folder_ + "/" + name) == *stamp)) {
-      error = fmt::format("{}/{}: changed on disk since it was read (did Wine run meanwhile?); "
-                          "nothing was written, run the command again",
-                          folder_, name);
-      return false;
+    if (!file->changed()) continue;
+    const std::string path = folder_ + "/" + name;
+    // Both are checked before either is written, so a stale file stops the save before anything changes.
+    if (!(stampOf(path) == *stamp))
+      return Error{Status::WriteFault,
+                   fmt::format("{}: changed on disk since it was read (did Wine run meanwhile?); "
+                               "nothing was written, run the command again",
+                               path)};
+    parts.push_back(Replacement{file, name, stamp, path, path + ".brisquell-new", path + ".brisquell-old"});
+  }
+  auto discard = [&parts] {
+    for (const Replacement& p : parts) {
+      ::unlink(p.fresh.c_str());
+      ::unlink(p.old.c_str());
+    }
+  };
+  // First every new file beside its old one; nothing is replaced until all are written.
+  for (Replacement& p : parts) {
+    std::string error;
+    bool written = false;
+    if (!p.file->save(p.fresh, error, &written) || !written) {
+      discard();
+      return Error{Status::WriteFault, (error.empty() ? p.fresh + ": could not be written" : error) +
+                                           "; nothing was replaced"};
+    }
+    // The old file stays reachable under a second name until the last new one is in place.
+    ::unlink(p.old.c_str());
+    if (::link(p.path.c_str(), p.old.c_str()) != 0) {
+      const int e = errno;
+      discard();
+      return Error{Status::WriteFault, fmt::format("{}: cannot be kept aside ({}); nothing was replaced",
+                                                   p.path, std::strerror(e))};
     }
   }
-  if (!saveFile(*system_, "system.reg", systemStamp_, error)) return false;
-  if (!saveFile(*user_, "user.reg", userStamp_, error)) return false;
+  auto rename = [this](const std::string& from, const std::string& to) {
+    return rename_ ? rename_(from.c_str(), to.c_str()) : ::rename(from.c_str(), to.c_str());
+  };
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (rename(parts[i].fresh, parts[i].path) == 0) continue;
+    const int e = errno;
+    std::string undone;
+    for (std::size_t k = 0; k < i; ++k)
+      if (::rename(parts[k].old.c_str(), parts[k].path.c_str()) != 0)
+        undone += fmt::format("; {} could not be put back: it is kept as {}", parts[k].path, parts[k].old);
+    for (std::size_t k = i; k < parts.size(); ++k) ::unlink(parts[k].old.c_str());
+    for (const Replacement& p : parts) ::unlink(p.fresh.c_str());
+    return Error{Status::WriteFault,
+                 fmt::format("{}: could not be replaced ({}); {}{}", parts[i].path, std::strerror(e),
+                             undone.empty() ? "both files are as they were" : "nothing else was changed",
+                             undone)};
+  }
+  for (Replacement& p : parts) {
+    ::unlink(p.old.c_str());
+    *p.stamp = stampOf(p.path);
+  }
   registry_.markSaved();
-  return true;
+  return {};
 }
 
 }  // namespace brisquell

@@ -3,6 +3,8 @@
 
 #include <sys/types.h>
 
+#include <functional>
+
 #include "platform/Target.h"
 #include "platform/cache/FolderUrlCache.h"
 #include "platform/host/HostFileSystem.h"
@@ -17,7 +19,7 @@ class WinePrefix final : public Target {
   /// system.reg, user.reg and drive_c/ in the folder.
   static bool looksLikeOne(const std::string& folder);
   /// Loads both registry files; null with "FILE:LINE: what is wrong" when one is damaged.
-  static std::unique_ptr<WinePrefix> open(const std::string& folder, TargetError& error);
+  static Result<std::unique_ptr<WinePrefix>> open(const std::string& folder);
 
   std::string kind() const override { return "Wine prefix"; }
   std::string location() const override { return folder_; }
@@ -28,8 +30,15 @@ class WinePrefix final : public Target {
   const MachineInfo& machine() const override { return info_; }
   /// Set while a wineserver runs for the prefix.
   std::optional<std::string> writeBlocker() const override;
-  /// Writes system.reg and/or user.reg, each only when one of its keys changed.
-  bool save(std::string& error) override;
+  /// Writes system.reg and/or user.reg, each only when one of its keys changed: both or
+  /// neither (the new files are written beside the old ones first, then put in place).
+  Outcome save() override;
+  Outcome reload() override;
+  /// HKEY_LOCAL_MACHINE (with HKEY_CLASSES_ROOT) and HKEY_CURRENT_USER: the two files' roots.
+  bool canStore(KeyHandle root) const override;
+
+  /// Test hook: replaces rename(2) for the step that puts the new files in place.
+  void setRenameForTest(std::function<int(const char*, const char*)> rename) { rename_ = std::move(rename); }
 
   /// The drives as found in dosdevices/, for diagnostics and tests.
   const std::vector<HostDrive>& driveMap() const { return drives_; }
@@ -42,8 +51,7 @@ class WinePrefix final : public Target {
     bool operator==(const FileStamp&) const = default;
   };
   static FileStamp stampOf(const std::string& path);
-  bool saveFile(WineRegistryFile& file, const std::string& name, FileStamp& stamp,
-                std::string& error);
+  Outcome load();
   void findDrives();
   void describeMachine();
 
@@ -56,6 +64,7 @@ class WinePrefix final : public Target {
   std::unique_ptr<HostFileSystem> files_;
   std::unique_ptr<LnkShortcutReader> shortcuts_;
   std::unique_ptr<FolderUrlCache> urlCache_;
+  std::function<int(const char*, const char*)> rename_;
 };
 
 }  // namespace brisquell

@@ -1,0 +1,42 @@
+// Opening the named target for a command, and saving through the write gate.
+#include "cli/CommandTarget.h"
+
+#include <iostream>
+
+#include "cli/Commands.h"
+
+namespace brisquell::cli {
+
+CommandTarget::CommandTarget(std::unique_ptr<Target> target)
+    : target_(std::move(target)), ctx_(std::make_unique<ScanContext>(*target_)), changes_(*target_) {}
+
+bool CommandTarget::save() {
+  Outcome saved = changes_.save();
+  if (!saved) std::cerr << "brisquell: " << saved.message() << "\n";
+  return saved.ok();
+}
+
+int runOnTarget(const Global& g, Access access, const std::function<int(CommandTarget&)>& command) {
+  Result<std::string> folder = targetFolder(g.target, "brisquell");
+  if (!folder) {
+    std::cerr << "brisquell: " << folder.message() << "\n";
+    return kUsage;
+  }
+  Result<std::unique_ptr<Target>> opened = openTarget(*folder);
+  if (!opened) {
+    std::cerr << "brisquell: " << opened.message() << "\n";
+    return kUsage;
+  }
+  CommandTarget on(std::move(opened).value());
+  if (access == Access::Write) {
+    if (Outcome allowed = TargetChanges(on.target()).begin(); !allowed) {
+      std::cerr << "brisquell: " << allowed.message() << "\n";
+      return kFailed;
+    }
+  } else if (auto blocker = on.target().writeBlocker()) {
+    std::cerr << "brisquell: note: what is read may be stale: " << *blocker << ".\n";
+  }
+  return command(on);
+}
+
+}  // namespace brisquell::cli

@@ -1,0 +1,36 @@
+// The one path by which a command changes a target: refused while the target must not be
+// written, saved at the end, and undone in memory when the save fails.
+#pragma once
+
+#include <functional>
+
+#include "platform/Status.h"
+#include "platform/Target.h"
+
+namespace brisquell {
+
+/// Every change of a target's files or registry goes through one of these:
+///   TargetChanges changes(target);
+///   if (Outcome o = changes.begin(); !o) ... nothing was changed, say o.message()
+///   ... change the registry and files ...
+///   if (Outcome o = changes.save(); !o) ... say o.message(); never report success
+/// A failed save reloads the registry from the target's files, so no change of the failed
+/// command lingers in memory to be written by a later, unrelated save.
+class TargetChanges {
+ public:
+  explicit TargetChanges(Target& target) : target_(target) {}
+
+  /// Asked before the first change: fails while Target::writeBlocker() is set.
+  Outcome begin() const;
+  /// Writes the registry changes; on failure rolls the in-memory registry back to the files.
+  Outcome save();
+  /// begin(), change(), save() in one.
+  Outcome apply(const std::function<void()>& change);
+
+  Target& target() { return target_; }
+
+ private:
+  Target& target_;
+};
+
+}  // namespace brisquell
