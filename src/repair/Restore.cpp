@@ -53,6 +53,7 @@ bool Restore::cmdDeleteBackup_Click(const BackupListing& set) {
 bool Restore::cmdRestore_Click(std::string_view backupPath, ResultsTree* tree) {
   if (backupPath.empty()) return false;
   selected_ = backupPath;
+  loadedFrom_ = selected_;
   cInifile ini(ctx_.files());
   ini.setPath(backupPath);
   BackupSet::readRecords(ini, ctx_.problems(), originals_);
@@ -174,7 +175,8 @@ void Restore::putInPlace(const Placed& p) {
 
 RestoreResult Restore::cmdRestoreNow_Click() {
   RestoreResult result;
-  const std::string archivePath = BackupSet::archivePathOf(selected_);
+  // The set that was loaded, even when the list was shown again since.
+  const std::string archivePath = BackupSet::archivePathOf(loadedFrom_);
   ProblemList& problems = ctx_.problems();
   if (!loaded_ || problems.empty()) {
     ui_.inform(kTitle, kNothingToRestore);

@@ -66,6 +66,7 @@ class Restore {
   ScanContext& ctx_;
   UserInterface& ui_;
   std::string selected_;
+  std::string loadedFrom_;  // the backup file of the records in the problem list
   bool loaded_ = false;
   std::vector<BackupSet::Original> originals_;
   std::function<void(std::string_view)> status_;

@@ -96,8 +96,8 @@ TEST(TargetChanges, SaysSoWhenTheRegistryCannotBeReadAgain) {
 
 TEST(TargetResolution, OptionThenEnvironmentThenAClearMessage) {
   ::setenv("BRISQUELL_TARGET", "/from/env", 1);
-  EXPECT_EQ(*targetFolder("/given", "brisquell"), "/given");
-  EXPECT_EQ(*targetFolder("", "brisquell"), "/from/env");
+  EXPECT_EQ(targetFolder("/given", "brisquell").value(), "/given");
+  EXPECT_EQ(targetFolder("", "brisquell").value(), "/from/env");
   ::unsetenv("BRISQUELL_TARGET");
   auto none = targetFolder("", "brisquell-gui");
   ASSERT_FALSE(none);

@@ -541,6 +541,8 @@ TEST_F(RepairRestoreTest, RestoreIsRefusedWhileTheTargetMustNotBeWritten) {
   t.blocker.reset();
   RestoreResult done = r.cmdRestoreNow_Click();
   EXPECT_EQ(done.outcome, RestoreResult::Outcome::Done);
+  EXPECT_TRUE(done.failures.empty()) << done.failures.front();
+  ASSERT_FALSE(ui.informed.empty());
   EXPECT_EQ(ui.informed.back(), Restore::kCompleted);
 }
 

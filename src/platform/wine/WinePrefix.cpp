@@ -68,13 +68,20 @@ WinePrefix::FileStamp WinePrefix::stampOf(const std::string& path) {
 }
 
 Outcome WinePrefix::load() {
-  for (KeyHandle root : {hkey::LocalMachine, hkey::CurrentUser, hkey::Users, hkey::CurrentConfig})
-    registry_.removeTree(registry_.root(root));
+  // Emptied in place: handles and references to the store stay valid. The roots lose what
+  // the previous files' readers recorded in them.
+  for (KeyHandle root : {hkey::LocalMachine, hkey::CurrentUser, hkey::Users, hkey::CurrentConfig}) {
+    MemoryRegistry::Key* key = registry_.root(root);
+    registry_.removeTree(key);
+    key->tag = 0;
+    key->changed = false;
+  }
   system_ = std::make_unique<WineRegistryFile>(registry_, hkey::LocalMachine);
   user_ = std::make_unique<WineRegistryFile>(registry_, hkey::CurrentUser);
   const std::string sys = folder_ + "/system.reg", usr = folder_ + "/user.reg";
   systemStamp_ = stampOf(sys);
   userStamp_ = stampOf(usr);
+  mustReload_ = false;
   std::string error;
   const bool loaded = system_->load(sys, error) && user_->load(usr, error);
   registry_.markSaved();
@@ -214,11 +221,17 @@ std::optional<std::string> WinePrefix::writeBlocker() const {
 Outcome WinePrefix::save() {
   if (!registry_.modified()) return {};
   if (auto blocker = writeBlocker()) return Error{Status::AccessDenied, *blocker + "; nothing was written"};
+  // The files' readers already count their keys as written: only a reload makes them true again.
+  if (mustReload_)
+    return Error{Status::InvalidParameter,
+                 folder_ + ": an earlier save failed part way; the registry must be read again "
+                           "before it can be saved; nothing was written"};
   struct Replacement {
     WineRegistryFile* file;
     const char* name;
     FileStamp* stamp;
     std::string path, fresh, old;
+    bool kept = false;  // old is our second name of the file
   };
   std::vector<Replacement> parts;
   for (auto [file, name, stamp] : {std::tuple{system_.get(), "system.reg", &systemStamp_},
@@ -233,10 +246,11 @@ Outcome WinePrefix::save() {
                                path)};
     parts.push_back(Replacement{file, name, stamp, path, path + ".brisquell-new", path + ".brisquell-old"});
   }
-  auto discard = [&parts] {
+  auto discard = [this, &parts] {
+    mustReload_ = true;
     for (const Replacement& p : parts) {
       ::unlink(p.fresh.c_str());
-      ::unlink(p.old.c_str());
+      if (p.kept) ::unlink(p.old.c_str());
     }
   };
   // First every new file beside its old one; nothing is replaced until all are written.
@@ -249,13 +263,19 @@ Outcome WinePrefix::save() {
                                            "; nothing was replaced"};
     }
     // The old file stays reachable under a second name until the last new one is in place.
-    ::unlink(p.old.c_str());
     if (::link(p.path.c_str(), p.old.c_str()) != 0) {
       const int e = errno;
       discard();
+      if (e == EEXIST)
+        return Error{Status::FileExists,
+                     fmt::format("{}: left by an earlier save that could not be undone, it holds the "
+                                 "file as it was before that save; move it away, then run the "
+                                 "command again; nothing was replaced",
+                                 p.old)};
       return Error{Status::WriteFault, fmt::format("{}: cannot be kept aside ({}); nothing was replaced",
                                                    p.path, std::strerror(e))};
     }
+    p.kept = true;
   }
   auto rename = [this](const std::string& from, const std::string& to) {
     return rename_ ? rename_(from.c_str(), to.c_str()) : ::rename(from.c_str(), to.c_str());
@@ -269,9 +289,10 @@ Outcome WinePrefix::save() {
         undone += fmt::format("; {} could not be put back: it is kept as {}", parts[k].path, parts[k].old);
     for (std::size_t k = i; k < parts.size(); ++k) ::unlink(parts[k].old.c_str());
     for (const Replacement& p : parts) ::unlink(p.fresh.c_str());
+    mustReload_ = true;
     return Error{Status::WriteFault,
                  fmt::format("{}: could not be replaced ({}); {}{}", parts[i].path, std::strerror(e),
-                             undone.empty() ? "both files are as they were" : "nothing else was changed",
+                             undone.empty() ? "the files are as they were" : "nothing else was changed",
                              undone)};
   }
   for (Replacement& p : parts) {

@@ -65,6 +65,7 @@ class WinePrefix final : public Target {
   std::unique_ptr<LnkShortcutReader> shortcuts_;
   std::unique_ptr<FolderUrlCache> urlCache_;
   std::function<int(const char*, const char*)> rename_;
+  bool mustReload_ = false;  // a save failed after the readers took their keys as written
 };
 
 }  // namespace brisquell
