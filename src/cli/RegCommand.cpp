@@ -41,7 +41,7 @@ class RootCheck final : public RegSink {
 };
 
 int exportCommand(CommandTarget& on, const std::string& key, const std::string& output) {
-  Target* target = &on.target();
+  Target& target = on.target();
   KeyHandle root = 0;
   std::string path;
   if (!key.empty() && !splitRegPath(key, root, path)) {
@@ -50,14 +50,14 @@ int exportCommand(CommandTarget& on, const std::string& key, const std::string& 
   }
   if (root) {
     KeyHandle h = 0;
-    if (target->registry().openKey(root, path, keyaccess::AllAccess, h) != Status::Success) {
+    if (target.registry().openKey(root, path, keyaccess::AllAccess, h) != Status::Success) {
       std::cerr << "brisquell: the key " << key << " does not exist\n";
       return kFailed;
     }
-    target->registry().closeKey(h);
+    target.registry().closeKey(h);
   }
   if (output.empty() || output == "-") {
-    Status st = writeReg(target->registry(), root, path, RegFormat::Version5,
+    Status st = writeReg(target.registry(), root, path, RegFormat::Version5,
                                [](const char* d, std::size_t n) {
                                  return std::fwrite(d, 1, n, stdout) == n;
                                });
@@ -73,7 +73,7 @@ int exportCommand(CommandTarget& on, const std::string& key, const std::string& 
     std::cerr << "brisquell: " << err << "\n";
     return kFailed;
   }
-  Status st = writeReg(target->registry(), root, path, RegFormat::Version5,
+  Status st = writeReg(target.registry(), root, path, RegFormat::Version5,
                              [&](const char* d, std::size_t n) { return file.write(d, n); });
   if (st != Status::Success || !file.commit(err)) {
     std::cerr << "brisquell: " << (err.empty() ? output + ": could not be written" : err) << "\n";
@@ -83,9 +83,9 @@ int exportCommand(CommandTarget& on, const std::string& key, const std::string& 
 }
 
 int importCommand(CommandTarget& on, const std::string& file) {
-  Target* target = &on.target();
+  Target& target = on.target();
   RegRecorder recorded;
-  RootCheck checked(*target, recorded);
+  RootCheck checked(target, recorded);
   RegError err;
   if (!parseRegFile(file, checked, err)) {
     std::cerr << err.message() << "\n";
@@ -98,12 +98,12 @@ int importCommand(CommandTarget& on, const std::string& file) {
     for (const std::string& k : checked.refused) keys += "\n  " + k;
     if (checked.refusedCount > checked.refused.size())
       keys += "\n  ... " + std::to_string(checked.refusedCount - checked.refused.size()) + " more";
-    std::cerr << "brisquell: " << file << ": a " << target->kind()
+    std::cerr << "brisquell: " << file << ": a " << target.kind()
               << " has no place to keep these keys:" << keys
               << "\nbrisquell: nothing was imported\n";
     return kFailed;
   }
-  Status st = recorded.applyTo(target->registry());
+  Status st = recorded.applyTo(target.registry());
   if (st != Status::Success) {
     std::cerr << "brisquell: " << file << ": the import failed (status " << st
               << "); nothing was saved\n";

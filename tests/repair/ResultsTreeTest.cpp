@@ -10,23 +10,21 @@ namespace brisquell {
 namespace {
 
 ProblemRecord row(std::string section, std::string value) {
-  ProblemRecord r;
-  r.MainKey = "-2147483646";
-  r.KeyName = "v";
-  r.KeyValue = std::move(value);
-  r.Section = std::move(section);
-  r.FullKeyPath = "SOFTWARE\\X";
-  r.MainKeyName = "HKEY_LOCAL_MACHINE";
-  return r;
+  return ProblemRecord{.MainKey = "-2147483646",
+                       .KeyName = "v",
+                       .KeyValue = std::move(value),
+                       .Section = std::move(section),
+                       .FullKeyPath = "SOFTWARE\\X",
+                       .MainKeyName = "HKEY_LOCAL_MACHINE"};
 }
 
 struct ResultsTreeTest : ::testing::Test {
   void SetUp() override {
     test::makeMachine(dir.path(), "");
     test::writeText(dir / "drive_c/WINDOWS/keep", "");  // so the error log can be written
-    auto targetOpened = openTarget(dir.path());
-    target = targetOpened ? std::move(targetOpened).value() : nullptr;
-    ASSERT_TRUE(target) << targetOpened.message();
+    auto opened = openTarget(dir.path());
+    ASSERT_TRUE(opened) << opened.message();
+    target = std::move(opened).value();
     ctx = std::make_unique<ScanContext>(*target);
     for (auto [s, v] : {std::pair{"Help Files", "C:\\A.HLP"}, {"Application Paths", "C:\\B.EXE"},
                         {"Help Files", "C:\\C.HLP"}, {"Help Files", "C:\\D.HLP"}})
