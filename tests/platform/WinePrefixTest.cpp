@@ -351,6 +351,18 @@ TEST(WinePrefix, NeverWritesWhileAWineserverRuns) {
     EXPECT_EQ(readText(dir / "system.reg"), systemBefore);
     EXPECT_EQ(readText(dir / "user.reg"), userBefore);
 
+    // Every command that changes the target is refused before it changes anything.
+    for (std::vector<std::string> args : {std::vector<std::string>{"fix", "--deep", "--yes"},
+                                          {"cache", "clear"}, {"tune", "dsl"},
+                                          {"settings", "set", "Menu3", "False"}}) {
+      args.insert(args.begin(), {"--target", dir.path()});
+      auto refused = runCli(args);
+      EXPECT_EQ(refused.exitCode, 1) << args[2];
+      EXPECT_NE(refused.err.find("Nothing was changed"), std::string::npos) << refused.err;
+    }
+    EXPECT_EQ(readText(dir / "system.reg"), systemBefore);
+    EXPECT_EQ(readText(dir / "user.reg"), userBefore);
+
     // Reading goes on, with a note.
     auto scan = runCli({"--target", dir.path(), "scan", "--format", "tsv"});
     EXPECT_EQ(scan.exitCode, 0) << scan.err;
