@@ -1011,8 +1011,8 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  if (!saveRegistryFile(m.reg, out + "/registry.reg", error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
+  if (Outcome r = saveRegistryFile(m.reg, out + "/registry.reg"); !r) {
+    std::fprintf(stderr, "%s\n", r.message().c_str());
     return 1;
   }
 

@@ -23,9 +23,9 @@ Bytes raw(MemoryRegistry& r, KeyHandle root, std::string_view key, std::string_v
   return data;
 }
 
-bool load(std::string_view text, MemoryRegistry& r, RegError& err) {
+Result<RegFileInfo> load(std::string_view text, MemoryRegistry& r) {
   MemoryLoader loader(r);
-  return parseRegBytes(text, "in.reg", loader, err);
+  return parseRegBytes(text, "in.reg", loader);
 }
 
 Bytes utf16z(std::string_view s) {
@@ -71,8 +71,8 @@ TEST(RegFile, ReadsEveryFormInBothVersions) {
   for (const char* file : {"v5-utf16.reg", "v5-utf8.reg", "regedit4.reg"}) {
     SCOPED_TRACE(file);
     MemoryRegistry r;
-    RegError err;
-    ASSERT_TRUE(loadRegFile(dir / file, r, err)) << err.message();
+    Outcome loaded = loadRegFile(dir / file, r);
+    ASSERT_TRUE(loaded) << loaded.message();
     EXPECT_FALSE(r.modified()) << "a freshly loaded registry has nothing to save";
     const char* k = "SOFTWARE\\Test";
     EXPECT_EQ(raw(r, hkey::LocalMachine, k, "", regtype::Sz), utf16z("default"));
@@ -146,8 +146,8 @@ TEST(RegFile, ExportImportExportIsByteIdentical) {
     EXPECT_EQ(first.find("HKEY_CLASSES_ROOT"), std::string::npos) << "classes are written once";
 
     MemoryRegistry copy;
-    RegError err;
-    ASSERT_TRUE(load(first, copy, err)) << err.message();
+    auto loaded = load(first, copy);
+    ASSERT_TRUE(loaded) << loaded.message();
     EXPECT_EQ(exportReg(copy, 0, "", format), first);
 
     // Every value came back with its type and bytes.
@@ -186,8 +186,8 @@ TEST(RegFile, LargeUtf16FileKeepsCharactersAcrossReadChunks) {
   TempDir dir;
   test::writeUtf16(dir / "big.reg", text);
   MemoryRegistry r;
-  RegError err;
-  ASSERT_TRUE(loadRegFile(dir / "big.reg", r, err)) << err.message();
+  Outcome loaded = loadRegFile(dir / "big.reg", r);
+  ASSERT_TRUE(loaded) << loaded.message();
   EXPECT_EQ(raw(r, hkey::CurrentUser, "Big", "v", regtype::Sz), utf16z(emoji));
 }
 
@@ -223,17 +223,16 @@ TEST(RegFile, MalformedInputNamesFileAndLine) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     RegRecorder rec;
-    RegError err;
-    ASSERT_FALSE(parseRegBytes(c.text, "bad.reg", rec, err));
-    EXPECT_EQ(err.line, c.line);
-    EXPECT_NE(err.what.find(c.what), std::string::npos) << err.what;
-    EXPECT_EQ(err.message().rfind("bad.reg:" + std::to_string(c.line) + ": ", 0), 0u)
-        << err.message();
+    auto parsed = parseRegBytes(c.text, "bad.reg", rec);
+    ASSERT_FALSE(parsed);
+    const std::string where = "bad.reg:" + std::to_string(c.line) + ": ";
+    EXPECT_EQ(parsed.message().rfind(where, 0), 0u) << parsed.message();
+    EXPECT_NE(parsed.message().find(c.what, where.size()), std::string::npos) << parsed.message();
   }
-  RegError err;
   RegRecorder rec;
-  EXPECT_FALSE(parseRegFile("/nonexistent/x.reg", rec, err));
-  EXPECT_NE(err.message().find("/nonexistent/x.reg"), std::string::npos);
+  auto missing = parseRegFile("/nonexistent/x.reg", rec);
+  EXPECT_FALSE(missing);
+  EXPECT_NE(missing.message().find("/nonexistent/x.reg"), std::string::npos);
 }
 
 TEST(RegFile, RecorderAppliesStatementsInOrder) {
@@ -242,11 +241,10 @@ TEST(RegFile, RecorderAppliesStatementsInOrder) {
   r.createKey(hkey::CurrentUser, "Old\\Child", h);
   r.setValueRaw(hkey::CurrentUser, "keep", regtype::Dword, Bytes{1, 0, 0, 0});
   RegRecorder rec;
-  RegError err;
-  ASSERT_TRUE(parseRegBytes("REGEDIT4\n[-HKEY_CURRENT_USER\\Old]\n[HKEY_CURRENT_USER\\New]\n"
-                            "\"a\"=\"1\"\n\"a\"=-\n\"b\"=\"2\"\n[-HKEY_CURRENT_USER\\Absent]\n",
-                            "ok.reg", rec, err))
-      << err.message();
+  auto parsed = parseRegBytes("REGEDIT4\n[-HKEY_CURRENT_USER\\Old]\n[HKEY_CURRENT_USER\\New]\n"
+                              "\"a\"=\"1\"\n\"a\"=-\n\"b\"=\"2\"\n[-HKEY_CURRENT_USER\\Absent]\n",
+                              "ok.reg", rec);
+  ASSERT_TRUE(parsed) << parsed.message();
   ASSERT_EQ(rec.applyTo(r), Status::Success);
   EXPECT_EQ(r.openKey(hkey::CurrentUser, "Old", 0, h), Status::FileNotFound);
   EXPECT_EQ(raw(r, hkey::CurrentUser, "New", "b", regtype::Sz), utf16z("2"));

@@ -90,8 +90,8 @@ struct Loaded {
   MemoryRegistry store;
   WineRegistryFile file{store, hkey::LocalMachine};
   explicit Loaded(const std::string& text) {
-    std::string err;
-    EXPECT_TRUE(file.parse(text, "system.reg", err)) << err;
+    Outcome parsed = file.parse(text, "system.reg");
+    EXPECT_TRUE(parsed) << parsed.message();
   }
   Bytes raw(std::string_view key, std::string_view name, std::uint32_t& type) {
     KeyHandle h = 0;
@@ -111,9 +111,9 @@ void markAllChanged(MemoryRegistry::Key* k) {
 std::string parseError(const std::string& text) {
   MemoryRegistry store;
   WineRegistryFile f(store, hkey::LocalMachine);
-  std::string err;
-  EXPECT_FALSE(f.parse(text, "system.reg", err));
-  return err;
+  Outcome parsed = f.parse(text, "system.reg");
+  EXPECT_FALSE(parsed);
+  return parsed.message();
 }
 
 TEST(WineRegistryFile, ReadsEveryValueForm) {
@@ -181,11 +181,11 @@ TEST(WineRegistryFile, ChangedKeyGetsTheNewTimeOthersKeepTheirs) {
   writeText(path, kSystemReg);
   MemoryRegistry store;
   WineRegistryFile file(store, hkey::LocalMachine);
-  std::string err;
-  ASSERT_TRUE(file.load(path, err)) << err;
-  bool written = true;
-  ASSERT_TRUE(file.save(path, err, &written)) << err;
-  EXPECT_FALSE(written) << "nothing changed, nothing to write";
+  Outcome loaded = file.load(path);
+  ASSERT_TRUE(loaded) << loaded.message();
+  Result<bool> written = file.save(path);
+  ASSERT_TRUE(written) << written.message();
+  EXPECT_FALSE(*written) << "nothing changed, nothing to write";
 
   KeyHandle h = 0;
   ASSERT_EQ(store.openKey(hkey::ClassesRoot, ".txt", keyaccess::AllAccess, h), Status::Success);
@@ -197,8 +197,9 @@ TEST(WineRegistryFile, ChangedKeyGetsTheNewTimeOthersKeepTheirs) {
   EXPECT_TRUE(file.changed());
 
   const std::uint64_t before = WineRegistryFile::currentTime();
-  ASSERT_TRUE(file.save(path, err, &written)) << err;
-  EXPECT_TRUE(written);
+  written = file.save(path);
+  ASSERT_TRUE(written) << written.message();
+  EXPECT_TRUE(*written);
   const std::string saved = readText(path);
 
   auto blockOf = [&](const std::string& keyLine) {
@@ -223,10 +224,12 @@ TEST(WineRegistryFile, ChangedKeyGetsTheNewTimeOthersKeepTheirs) {
   // Reading the saved file back gives what was saved, and a second save writes nothing.
   MemoryRegistry again;
   WineRegistryFile reread(again, hkey::LocalMachine);
-  ASSERT_TRUE(reread.load(path, err)) << err;
+  loaded = reread.load(path);
+  ASSERT_TRUE(loaded) << loaded.message();
   EXPECT_EQ(reread.render(kTime), saved);
-  ASSERT_TRUE(file.save(path, err, &written)) << err;
-  EXPECT_FALSE(written);
+  written = file.save(path);
+  ASSERT_TRUE(written) << written.message();
+  EXPECT_FALSE(*written);
   EXPECT_EQ(file.render(kTime), saved);
 }
 
@@ -278,8 +281,8 @@ TEST(WineRegistryFile, DamagedFilesAreRefusedWithFileAndLine) {
 TEST(WineRegistryFile, UserFileLoadsIntoCurrentUser) {
   MemoryRegistry store;
   WineRegistryFile user(store, hkey::CurrentUser);
-  std::string err;
-  ASSERT_TRUE(user.parse(kUserReg, "user.reg", err)) << err;
+  Outcome parsed = user.parse(kUserReg, "user.reg");
+  ASSERT_TRUE(parsed) << parsed.message();
   KeyHandle h = 0;
   EXPECT_EQ(store.openKey(hkey::CurrentUser, "Environment", keyaccess::AllAccess, h), Status::Success);
   store.closeKey(h);

@@ -40,27 +40,22 @@ int driveTypeFromName(std::string_view n) {
   return -1;
 }
 
-}  // namespace
+struct MachineIni {
+  MachineInfo info;
+  std::vector<HostDrive> drives;
+};
 
-bool MachineFolder::looksLikeOne(const std::string& folder) { return hostIsFile(folder + "/machine.ini"); }
-
-std::unique_ptr<MachineFolder> MachineFolder::open(const std::string& folderIn, TargetError& error) {
-  std::string folder = folderIn;
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  auto m = std::unique_ptr<MachineFolder>(new MachineFolder());
-  m->folder_ = folder;
+// machine.ini, strictly: unknown sections, entries and drive types are errors, not guesses.
+Result<MachineIni> readMachineIni(const std::string& folder) {
   const std::string ini = folder + "/machine.ini";
   std::ifstream in(ini);
-  if (!in) {
-    error.message = fmt::format("{}: cannot be read", ini);
-    return nullptr;
-  }
-  std::vector<HostDrive> drives;
+  if (!in) return Result<MachineIni>::fail(fmt::format("{}: cannot be read", ini), Status::FileNotFound);
+  MachineIni m;
+  std::vector<HostDrive>& drives = m.drives;
   std::string line, section;
   std::size_t lineNo = 0;
-  auto bad = [&](std::string what) {
-    error.message = fmt::format("{}:{}: {}", ini, lineNo, what);
-    return nullptr;
+  auto bad = [&](std::string_view what) {
+    return Result<MachineIni>::fail(fmt::format("{}:{}: {}", ini, lineNo, what), Status::FileCorrupt);
   };
   while (std::getline(in, line)) {
     ++lineNo;
@@ -79,7 +74,7 @@ std::unique_ptr<MachineFolder> MachineFolder::open(const std::string& folderIn, 
     std::string name = trimSpace(t.substr(0, eq));
     std::string value = stripComment(trimSpace(t.substr(eq + 1)));
     if (iequals(section, "Machine")) {
-      MachineInfo& i = m->info_;
+      MachineInfo& i = m.info;
       if (iequals(name, "Platform")) {
         if (value != "1" && value != "2") return bad("Platform must be 1 or 2");
         i.platformId = value[0] - '0';
@@ -123,14 +118,33 @@ std::unique_ptr<MachineFolder> MachineFolder::open(const std::string& folderIn, 
       return bad("entry outside a section");
     }
   }
+  if (in.bad()) return Result<MachineIni>::fail(fmt::format("{}: read error", ini), Status::ReadFault);
+  return m;
+}
+
+}  // namespace
+
+bool MachineFolder::looksLikeOne(const std::string& folder) { return hostIsFile(folder + "/machine.ini"); }
+
+std::unique_ptr<MachineFolder> MachineFolder::open(const std::string& folderIn, TargetError& error) {
+  std::string folder = folderIn;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  auto m = std::unique_ptr<MachineFolder>(new MachineFolder());
+  m->folder_ = folder;
+  auto ini = readMachineIni(folder);
+  if (!ini) {
+    error.message = ini.message();
+    return nullptr;
+  }
+  m->info_ = std::move(ini->info);
+  std::vector<HostDrive> drives = std::move(ini->drives);
   const std::string reg = folder + "/registry.reg";
   if (!hostIsFile(reg)) {
     error.message = fmt::format("{}: missing (a machine folder keeps its registry there)", reg);
     return nullptr;
   }
-  RegError rerr;
-  if (!loadRegFile(reg, m->registry_, rerr)) {
-    error.message = rerr.message();
+  if (Outcome loaded = loadRegFile(reg, m->registry_); !loaded) {
+    error.message = loaded.message();
     return nullptr;
   }
   std::string cwd = m->info_.installFolder;
@@ -140,26 +154,30 @@ std::unique_ptr<MachineFolder> MachineFolder::open(const std::string& folderIn, 
   return m;
 }
 
-bool saveRegistryFile(RegistryStore& store, const std::string& path, std::string& error,
-                      std::size_t failAfterBytes) {
+Outcome saveRegistryFile(RegistryStore& store, const std::string& path, std::size_t failAfterBytes) {
   AtomicFile file(path);
-  if (!file.open(error)) return false;
+  if (Outcome r = file.open(); !r) return r;
   std::size_t written = 0;
-  Status st = writeReg(store, 0, "", RegFormat::Version5, [&](const char* d, std::size_t n) {
+  Outcome r = writeReg(store, 0, "", RegFormat::Version5, [&](const char* d, std::size_t n) {
     if (written + n > failAfterBytes) return false;
     written += n;
     return file.write(d, n);
   });
-  if (st != Status::Success) {
-    error = fmt::format("{}: could not be saved (write failed); the previous file is unchanged", path);
-    return false;
+  if (!r) {
+    std::string why = r.status() == Status::WriteFault ? std::string("write failed") : r.message();
+    return Outcome::fail(
+        fmt::format("{}: could not be saved ({}); the previous file is unchanged", path, why),
+        r.status());
   }
-  return file.commit(error);
+  return file.commit();
 }
 
 bool MachineFolder::save(std::string& error) {
   if (!registry_.modified()) return true;
-  if (!saveRegistryFile(registry_, folder_ + "/registry.reg", error, failAfter_)) return false;
+  if (Outcome r = saveRegistryFile(registry_, folder_ + "/registry.reg", failAfter_); !r) {
+    error = r.message();
+    return false;
+  }
   registry_.markSaved();
   return true;
 }

@@ -40,7 +40,7 @@ class MachineFolder final : public Target {
 };
 
 /// Saves a whole registry as a .reg file (version 5) by one atomic replacement.
-bool saveRegistryFile(RegistryStore& store, const std::string& path, std::string& error,
-                      std::size_t failAfterBytes = SIZE_MAX);
+Outcome saveRegistryFile(RegistryStore& store, const std::string& path,
+                         std::size_t failAfterBytes = SIZE_MAX);
 
 }  // namespace brisquell

@@ -75,7 +75,12 @@ std::unique_ptr<WinePrefix> WinePrefix::open(const std::string& folderIn, Target
   const std::string sys = folder + "/system.reg", usr = folder + "/user.reg";
   p->systemStamp_ = stampOf(sys);
   p->userStamp_ = stampOf(usr);
-  if (!p->system_->load(sys, error.message) || !p->user_->load(usr, error.message)) return nullptr;
+  for (auto [file, path] : {std::pair{p->system_.get(), &sys}, std::pair{p->user_.get(), &usr}}) {
+    if (Outcome r = file->load(*path); !r) {
+      error.message = r.message();
+      return nullptr;
+    }
+  }
   if (!p->system_->arch().empty() && !p->user_->arch().empty() &&
       p->system_->arch() != p->user_->arch()) {
     error.message = fmt::format("{}: #arch={} does not match #arch={} of {}", usr,
@@ -207,9 +212,12 @@ bool WinePrefix::saveFile(WineRegistryFile& file, const std::string& name, FileS
                         path);
     return false;
   }
-  bool written = false;
-  if (!file.save(path, error, &written)) return false;
-  if (written) stamp = stampOf(path);
+  Result<bool> written = file.save(path);
+  if (!written) {
+    error = written.message();
+    return false;
+  }
+  if (*written) stamp = stampOf(path);
   return true;
 }
 
