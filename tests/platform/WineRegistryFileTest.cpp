@@ -278,6 +278,31 @@ TEST(WineRegistryFile, DamagedFilesAreRefusedWithFileAndLine) {
   EXPECT_EQ(parseError("WINE REGISTRY Version 2\n@=\"x\"\n"), "system.reg:2: value before the first key");
 }
 
+TEST(WineRegistryFile, DeletingTheLastKeyLeavesTheHeaderOnly) {
+  TempDir dir;
+  const std::string path = dir / "user.reg";
+  writeText(path, kUserReg);
+  MemoryRegistry store;
+  WineRegistryFile user(store, hkey::CurrentUser);
+  ASSERT_TRUE(user.load(path));
+  ASSERT_EQ(store.deleteTree(hkey::CurrentUser, "Environment"), Status::Success);
+  Result<bool> written = user.save(path);
+  ASSERT_TRUE(written) << written.message();
+  EXPECT_TRUE(*written);
+  const std::string saved = readText(path);
+  EXPECT_EQ(saved, kUserReg.substr(0, kUserReg.find("\n\n[Environment]") + 1)) << saved;
+  EXPECT_EQ(saved.find("[]"), std::string::npos);
+
+  // Read again and given a value of the root itself, the root is written as Wine writes it.
+  MemoryRegistry again;
+  WineRegistryFile reread(again, hkey::CurrentUser);
+  ASSERT_TRUE(reread.load(path));
+  ASSERT_EQ(again.setValueRaw(hkey::CurrentUser, "v", regtype::Dword, dwordBytes(7)), Status::Success);
+  std::string out = reread.render(kTime);
+  EXPECT_NE(out.find("\n[] "), std::string::npos) << out;
+  EXPECT_NE(out.find("\"v\"=dword:00000007\n"), std::string::npos) << out;
+}
+
 TEST(WineRegistryFile, UserFileLoadsIntoCurrentUser) {
   MemoryRegistry store;
   WineRegistryFile user(store, hkey::CurrentUser);
