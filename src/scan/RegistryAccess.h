@@ -37,6 +37,11 @@ class RegistryAccess {
                      std::string_view value, std::uint32_t type);
   Status SetKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name, bool value,
                      std::uint32_t type);
+  /// Text given as a literal is text: without this, "42" would take the bool overload.
+  Status SetKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name,
+                     const char* value, std::uint32_t type) {
+    return SetKeyValue(root, keyPath, name, std::string_view(value), type);
+  }
   Status SetValueEx(KeyHandle key, std::string_view name, std::uint32_t type,
                           std::string_view value);
   /// Numeric data as regtype::Dword, other text trimmed as regtype::Sz without a NUL. False when the
