@@ -81,7 +81,8 @@ void ConnectionTuning::optDSL_Click() {
 bool ConnectionTuning::write(std::string_view key, std::string_view name, std::string_view data,
                              TuningResult& r) {
   std::string line = fmt::format("HKEY_LOCAL_MACHINE\\{}\\{} = {}", key, name, data);
-  bool ok = ctx_.registry().SetKeyValue(hkey::LocalMachine, key, name, data, regtype::Sz) == Status::Success;
+  bool ok = ctx_.registry().SetKeyValue(hkey::LocalMachine, key, name, data, regtype::Sz) ==
+            Status::Success;
   (ok ? r.done : r.failed).push_back(std::move(line));
   return ok;
 }

@@ -36,7 +36,8 @@ bool followLinks(std::string& path) {
 
 }  // namespace
 
-AtomicFile::AtomicFile(std::string path, Mode mode) : path_(std::move(path)), target_(path_), mode_(mode) {}
+AtomicFile::AtomicFile(std::string path, Mode mode)
+    : path_(std::move(path)), target_(path_), mode_(mode) {}
 
 AtomicFile::~AtomicFile() {
   if (file_) {
@@ -110,8 +111,9 @@ Outcome AtomicFile::commit() {
   file_ = nullptr;
   if (direct) {
     if (ok) return {};
-    return Outcome::fail(fmt::format("{}: could not be written ({})", path_, std::strerror(err ? err : EIO)),
-                         Status::WriteFault);
+    return Outcome::fail(
+        fmt::format("{}: could not be written ({})", path_, std::strerror(err ? err : EIO)),
+        Status::WriteFault);
   }
   if (ok) {
     // Keep the permissions of the file being replaced.

@@ -378,7 +378,8 @@ class Parser {
     if (format_ == RegFormat::Regedit4 && isTextType(type)) {
       // ANSI bytes: in a Windows-1252 file, or wherever they are not UTF-8, they are Windows-1252.
       std::string_view ansi(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-      bytes = toUtf16le(windows1252_ || !isValidUtf8(ansi) ? windows1252ToUtf8(ansi) : std::string(ansi));
+      bytes = toUtf16le(windows1252_ || !isValidUtf8(ansi) ? windows1252ToUtf8(ansi)
+                                                           : std::string(ansi));
     }
     sink_.value(name, type, std::move(bytes));
     return true;

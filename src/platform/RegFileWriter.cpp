@@ -137,10 +137,14 @@ Outcome writeFailed() { return Outcome::fail("the export could not be written", 
 // A key name is one line between brackets: nothing can stand for a line break in it.
 Outcome unwritableName(std::string_view path) {
   std::string shown;
-  for (char c : path) shown += c == '\r' ? std::string("<CR>") : c == '\n' ? std::string("<LF>") : std::string(1, c);
-  return Outcome::fail(fmt::format("the key {} has a line break in its name, which no .reg file can hold",
-                                   shown),
-                       Status::InvalidName);
+  for (char c : path) {
+    if (c == '\r') shown += "<CR>";
+    else if (c == '\n') shown += "<LF>";
+    else shown += c;
+  }
+  return Outcome::fail(
+      fmt::format("the key {} has a line break in its name, which no .reg file can hold", shown),
+      Status::InvalidName);
 }
 
 Outcome writeKey(RegistryStore& store, KeyHandle key, std::string& path, Emitter& em, RegFormat format) {
@@ -209,7 +213,8 @@ Outcome writeReg(RegistryStore& store, KeyHandle root, std::string_view path, Re
     Status st = store.openKey(r, p, keyaccess::AllAccess, h);
     if (st != Status::Success) {
       if (skipEmpty) return {};
-      return Outcome::fail(fmt::format("the key {}\\{} cannot be opened (error {})", rootName(r), p, st), st);
+      return Outcome::fail(
+          fmt::format("the key {}\\{} cannot be opened (error {})", rootName(r), p, st), st);
     }
     ScopedKey guard(store, h);
     if (skipEmpty) {

@@ -169,7 +169,8 @@ bool RegistryAccess::WriteRegistryValue(KeyHandle root, std::string_view keyPath
 
 Status RegistryAccess::DeleteValue(KeyHandle root, std::string_view keyPath, std::string_view name) {
   KeyHandle h = 0;
-  if (Status st = store_.openKey(root, keyPath, keyaccess::AllAccess, h); st != Status::Success) return st;
+  Status st = store_.openKey(root, keyPath, keyaccess::AllAccess, h);
+  if (st != Status::Success) return st;
   ScopedKey key(store_, h);
   return store_.deleteValue(h, name);
 }

@@ -301,6 +301,14 @@ TEST(WineRegistryFile, DeletingTheLastKeyLeavesTheHeaderOnly) {
   std::string out = reread.render(kTime);
   EXPECT_NE(out.find("\n[] "), std::string::npos) << out;
   EXPECT_NE(out.find("\"v\"=dword:00000007\n"), std::string::npos) << out;
+
+  // Saved in two steps, the keys count as written only once the caller says so.
+  auto prepared = reread.prepare(kTime);
+  EXPECT_EQ(prepared.text(), out);
+  EXPECT_TRUE(reread.changed());
+  reread.saved(std::move(prepared));
+  EXPECT_FALSE(reread.changed());
+  EXPECT_EQ(reread.render(kTime + 1), out) << "written keys keep the text they were saved with";
 }
 
 TEST(WineRegistryFile, UserFileLoadsIntoCurrentUser) {

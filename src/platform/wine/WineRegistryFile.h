@@ -37,6 +37,12 @@ class WineRegistryFile {
   /// was nothing to write. Afterwards the written keys count as unchanged, with their new text.
   Result<bool> save(const std::string& path);
 
+  class Prepared;
+  /// The same in two steps, for files that must be replaced together: the text to write, and
+  /// saved() once it is on disk (until then the keys still count as changed).
+  Prepared prepare(std::uint64_t now) const;
+  void saved(Prepared&& prepared);
+
   /// The current time as FILETIME ticks (100 ns since 1601).
   static std::uint64_t currentTime();
 
@@ -52,6 +58,20 @@ class WineRegistryFile {
     MemoryRegistry::Key* key;
     std::string text;  // empty: the key is now implicit
   };
+
+ public:
+  /// A rendered file and what saving it changes in the keys' bookkeeping.
+  class Prepared {
+   public:
+    const std::string& text() const { return text_; }
+
+   private:
+    friend class WineRegistryFile;
+    std::string text_;
+    std::vector<Pending> pending_;
+  };
+
+ private:
 
   class Reader;  // WineRegistryReader.cpp
 

@@ -137,15 +137,20 @@ std::string WineRegistryFile::render(std::uint64_t now) const {
   return out;
 }
 
-Result<bool> WineRegistryFile::save(const std::string& path) {
-  if (!changed()) return false;
-  std::vector<Pending> pending;
-  std::string out;
+WineRegistryFile::Prepared WineRegistryFile::prepare(std::uint64_t now) const {
+  Prepared p;
+  std::string& out = p.text_;
   out.reserve(source_.size() + 4096);
   out.append(source_, 0, headerEnd_);
-  renderKey(store_.root(root_), currentTime(), out, &pending);
+  renderKey(store_.root(root_), now, out, &p.pending_);
   out.append(source_, trailerBegin_, std::string::npos);
+  return p;
+}
 
+Result<bool> WineRegistryFile::save(const std::string& path) {
+  if (!changed()) return false;
+  Prepared prepared = prepare(currentTime());
+  const std::string& out = prepared.text();
   AtomicFile file(path);
   if (Outcome r = file.open(); !r) return r.error();
   if (!file.write(out.data(), out.size()))
@@ -153,8 +158,12 @@ Result<bool> WineRegistryFile::save(const std::string& path) {
         fmt::format("{}: could not be saved (write failed); the previous file is unchanged", path),
         Status::WriteFault);
   if (Outcome r = file.commit(); !r) return r.error();
+  saved(std::move(prepared));
+  return true;
+}
 
-  for (auto& p : pending) {
+void WineRegistryFile::saved(Prepared&& prepared) {
+  for (auto& p : prepared.pending_) {
     if (p.text.empty()) {
       p.key->tag = 0;
       continue;
@@ -174,7 +183,6 @@ Result<bool> WineRegistryFile::save(const std::string& path) {
     k->changed = false;
     for (auto& c : k->children) stack.push_back(c.get());
   }
-  return true;
 }
 
 }  // namespace brisquell
