@@ -65,11 +65,10 @@ int loadOnly(const std::string& file) {
   LoadFigures f;
   f.hwmBeforeKb = statusKb("VmHWM");
   MemoryRegistry store;
-  RegError error;
   auto t = Clock::now();
   double c = cpuSeconds();
-  if (!loadRegFile(file, store, error)) {
-    std::fprintf(stderr, "%s\n", error.message().c_str());
+  if (Outcome loaded = loadRegFile(file, store); !loaded) {
+    std::fprintf(stderr, "%s\n", loaded.message().c_str());
     return 1;
   }
   f.seconds = since(t);
@@ -184,9 +183,8 @@ int main(int argc, char** argv) {
 
   // (b): saves of one loaded store, through the product's atomic save and as bare serialising.
   MemoryRegistry store;
-  RegError rerr;
-  if (!loadRegFile(file, store, rerr)) {
-    std::fprintf(stderr, "%s\n", rerr.message().c_str());
+  if (Outcome loaded = loadRegFile(file, store); !loaded) {
+    std::fprintf(stderr, "%s\n", loaded.message().c_str());
     return 1;
   }
   const std::string saved = folder + "/registry.bench-save.reg";
@@ -194,8 +192,8 @@ int main(int argc, char** argv) {
   for (int i = 0; i < runs; ++i) {
     auto t = Clock::now();
     double c = cpuSeconds();
-    if (Outcome o = saveRegistryFile(store, saved); !o) {
-      std::fprintf(stderr, "%s\n", o.message().c_str());
+    if (Outcome r = saveRegistryFile(store, saved); !r) {
+      std::fprintf(stderr, "%s\n", r.message().c_str());
       return 1;
     }
     saveTimes.push_back(since(t));
@@ -203,7 +201,7 @@ int main(int argc, char** argv) {
     std::size_t produced = 0;
     t = Clock::now();
     c = cpuSeconds();
-    writeReg(store, 0, "", RegFormat::Version5, [&](const char*, std::size_t n) {
+    (void)writeReg(store, 0, "", RegFormat::Version5, [&](const char*, std::size_t n) {
       produced += n;
       return true;
     });

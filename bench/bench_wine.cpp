@@ -86,7 +86,10 @@ int main(int argc, char** argv) {
     WineRegistryFile system(store, roots[0]), user(store, roots[1]);
     std::string err;
     auto t0 = Clock::now();
-    ok = system.load(copies[0], err) && user.load(copies[1], err);
+    Outcome loaded = system.load(copies[0]);
+    if (loaded) loaded = user.load(copies[1]);
+    ok = loaded.ok();
+    err = loaded.message();
     auto t1 = Clock::now();
     if (!ok) {
       std::fprintf(stderr, "%s\n", err.c_str());
@@ -112,7 +115,10 @@ int main(int argc, char** argv) {
     store.setValue(h, "x", regtype::Sz, Bytes{'1', 0});
     store.closeKey(h);
     auto t2 = Clock::now();
-    ok = system.save(copies[0], err) && user.save(copies[1], err);
+    Result<bool> saved = system.save(copies[0]);
+    if (saved) saved = user.save(copies[1]);
+    ok = saved.ok();
+    err = saved.message();
     auto t3 = Clock::now();
     if (!ok) std::fprintf(stderr, "%s\n", err.c_str());
     saves.push_back(ms(t3 - t2));
@@ -123,9 +129,8 @@ int main(int argc, char** argv) {
     const std::string original = readAll(files[i]);
     MemoryRegistry store;
     WineRegistryFile f(store, roots[i]);
-    std::string err;
-    if (!f.parse(original, files[i], err)) {
-      std::fprintf(stderr, "%s\n", err.c_str());
+    if (Outcome parsed = f.parse(original, files[i]); !parsed) {
+      std::fprintf(stderr, "%s\n", parsed.message().c_str());
       return 1;
     }
     if (f.render(WineRegistryFile::currentTime()) != original) {
@@ -136,8 +141,8 @@ int main(int argc, char** argv) {
     const std::string normalised = withOneTime(original, t, 1702194095u);
     MemoryRegistry store2;
     WineRegistryFile g(store2, roots[i]);
-    if (!g.parse(normalised, files[i], err)) {
-      std::fprintf(stderr, "%s\n", err.c_str());
+    if (Outcome parsed = g.parse(normalised, files[i]); !parsed) {
+      std::fprintf(stderr, "%s\n", parsed.message().c_str());
       return 1;
     }
     markAll(store2.root(roots[i]));

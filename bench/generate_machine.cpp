@@ -1011,8 +1011,8 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  if (Outcome o = saveRegistryFile(m.reg, out + "/registry.reg"); !o) {
-    std::fprintf(stderr, "%s\n", o.message().c_str());
+  if (Outcome r = saveRegistryFile(m.reg, out + "/registry.reg"); !r) {
+    std::fprintf(stderr, "%s\n", r.message().c_str());
     return 1;
   }
 

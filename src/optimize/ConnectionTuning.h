@@ -51,7 +51,8 @@ class ConnectionTuning {
   void optDialUpInternetAccess_Click();
   void optCableInternetAccess_Click();
   void optDSL_Click();
-  /// Writes the kind's values and "LastTime"; each write is read back.
+  /// Writes the kind's values and "LastTime"; each write is listed as done or failed by the
+  /// status the registry returned.
   TuningResult cmdOptimize_Click(ConnectionKind kind);
   /// Removes the tuning values, so that the network stack's own defaults apply again.
   TuningResult cmdSetToDefault_Click();

@@ -119,10 +119,7 @@ bool StartupPrograms::RegCreateKeyValue(KeyHandle root, std::string_view keyPath
       double d = std::strtod(trimBlanks(value).c_str(), nullptr);
       if (d < -2147483648.0 || d > 2147483647.0) throw TrappedError{6, "Overflow"};
       auto v = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::nearbyint(d)));
-      st = store.setValue(
-          h, name, regtype::Dword,
-          Bytes{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-                static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)});
+      st = store.setValue(h, name, regtype::Dword, dwordBytes(v));
     } else {
       std::string text = trimBlanks(value);
       Bytes data(text.begin(), text.end());
@@ -165,27 +162,18 @@ bool StartupPrograms::moveEntry(StartupRow& row, KeyHandle toRoot, std::string_v
         written = store.setValueRaw(h, row.tag, type, raw) == Status::Success;
       }
     }
-    std::uint32_t backType = 0;
-    Bytes back;
-    if (!written || !readRaw(store, toRoot, toKey, row.tag, backType, back) || backType != type ||
-        back != raw) {
-      if (readRaw(store, toRoot, toKey, row.tag, backType, back)) {
-        KeyHandle h = 0;
-        if (store.openKey(toRoot, toKey, keyaccess::AllAccess, h) == Status::Success) {
-          ScopedKey key(store, h);
-          store.deleteValue(h, row.tag);  // take back a copy that did not come out right
-        }
-      }
+    if (!written) {
       why = fmt::format("it could not be written to {}", to);
       return false;
     }
   }
   KeyHandle h = 0;
-  if (store.openKey(row.root, row.keyPath, keyaccess::AllAccess, h) == Status::Success) {
+  Status st = store.openKey(row.root, row.keyPath, keyaccess::AllAccess, h);
+  if (st == Status::Success) {
     ScopedKey key(store, h);
-    store.deleteValue(h, row.tag);
+    st = store.deleteValue(h, row.tag);
   }
-  if (readRaw(store, row.root, row.keyPath, row.tag, type, raw)) {
+  if (st != Status::Success && st != Status::FileNotFound) {  // not found: already gone
     why = fmt::format("it is now in {} and could not be removed from {}", to, from);
     return false;
   }

@@ -59,8 +59,8 @@ class StartupPrograms {
   bool RegCreateKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name,
                          std::string_view value);
   /// Moves unchecked run entries into the store and checked stored entries back into the run
-  /// key. Each move writes the entry to its new place and reads it back before deleting it
-  /// from the old one.
+  /// key. Each move writes the entry to its new place and deletes it from the old one only
+  /// once the registry reported the write done.
   StartupDoneResult cmdDone_Click();
 
   const std::vector<StartupRow>& rows() const { return rows_; }

@@ -7,18 +7,24 @@
 #include <vector>
 
 #include "platform/RegistryStore.h"
+#include "platform/Status.h"
 
 namespace brisquell {
 
 enum class RegFormat { Regedit4, Version5 };
 
-/// Where a .reg file is wrong: rendered "FILE:LINE: what is wrong".
-struct RegError {
-  std::string file;
-  std::size_t line = 0;
-  std::string what;
-  std::string message() const;
+/// How the text of a .reg file was decoded. Version 5 files are UTF-16LE; a REGEDIT4 file is
+/// ANSI: read as UTF-8 when the whole file is valid UTF-8, else as Windows-1252.
+enum class RegEncoding { Utf16le, Utf8, Windows1252 };
+
+/// What a parsed file was.
+struct RegFileInfo {
+  RegFormat format = RegFormat::Version5;
+  RegEncoding encoding = RegEncoding::Utf16le;
 };
+
+/// "UTF-16LE", "UTF-8" or "Windows-1252".
+const char* encodingName(RegEncoding e);
 
 /// Receives the statements of a .reg file in order. Paths are below the root; text data arrives
 /// already in the stored (UTF-16LE) form.
@@ -33,10 +39,10 @@ class RegSink {
 
 /// Parses a .reg file, streaming it; the sink sees statements up to the first error only, so
 /// callers that must be all-or-nothing collect first (RegRecorder) or load into a fresh store.
-bool parseRegFile(const std::string& path, RegSink& sink, RegError& error);
+/// Errors read "FILE:LINE: what is wrong".
+Result<RegFileInfo> parseRegFile(const std::string& path, RegSink& sink);
 /// Parses .reg bytes held in memory (label names them in errors).
-bool parseRegBytes(std::string_view bytes, const std::string& label, RegSink& sink,
-                   RegError& error);
+Result<RegFileInfo> parseRegBytes(std::string_view bytes, const std::string& label, RegSink& sink);
 
 /// Collects statements so that they can be applied only once the whole file parsed.
 class RegRecorder final : public RegSink {
@@ -61,10 +67,12 @@ class RegRecorder final : public RegSink {
 };
 
 /// Writes the key root\path (all roots when root is 0) with everything below it.
-/// The writer calls `out` with chunks of finished file bytes.
-Status writeReg(RegistryStore& store, KeyHandle root, std::string_view path, RegFormat format,
-                      const std::function<bool(const char*, std::size_t)>& out);
-/// Convenience: the export as one byte string.
+/// The writer calls `out` with chunks of finished file bytes; when it returns false the write
+/// stops with Status::WriteFault. A key whose name no .reg line can hold (a line break in it)
+/// stops the write with Status::InvalidName and a message naming the key.
+Outcome writeReg(RegistryStore& store, KeyHandle root, std::string_view path, RegFormat format,
+                 const std::function<bool(const char*, std::size_t)>& out);
+/// Convenience: the export as one byte string (empty on failure).
 std::string exportReg(RegistryStore& store, KeyHandle root, std::string_view path,
                       RegFormat format = RegFormat::Version5);
 

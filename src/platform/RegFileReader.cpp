@@ -1,4 +1,5 @@
-// .reg parser: decodes the file (UTF-16LE or UTF-8) chunk by chunk and hands statements to a sink.
+// .reg parser: decodes the file (UTF-16LE, UTF-8 or Windows-1252) chunk by chunk and hands
+// statements to a sink.
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -7,10 +8,18 @@
 #include <fmt/format.h>
 
 #include "platform/RegFile.h"
+#include "platform/Text.h"
 
 namespace brisquell {
 
-std::string RegError::message() const { return fmt::format("{}:{}: {}", file, line, what); }
+const char* encodingName(RegEncoding e) {
+  switch (e) {
+    case RegEncoding::Utf16le: return "UTF-16LE";
+    case RegEncoding::Utf8: return "UTF-8";
+    case RegEncoding::Windows1252: return "Windows-1252";
+  }
+  return "";
+}
 
 bool splitRegPath(std::string_view full, KeyHandle& root, std::string& path) {
   std::size_t slash = full.find('\\');
@@ -37,6 +46,7 @@ class LineReader {
         pos_ = nl + 1;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         ++lineNo_;
+        decode(line);
         return true;
       }
       if (eof_) {
@@ -45,14 +55,28 @@ class LineReader {
         pos_ = buf_.size();
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         ++lineNo_;
+        decode(line);
         return true;
       }
       fill();
     }
   }
   std::size_t lineNo() const { return lineNo_; }
+  /// Known once the first line was read.
+  bool utf16() const { return utf16_; }
+  /// From now on, lines of an 8-bit file are Windows-1252 and come out as UTF-8.
+  void setWindows1252() { windows1252_ = !utf16_; }
 
  private:
+  void decode(std::string_view& line) {
+    if (!windows1252_) return;
+    std::size_t i = 0;
+    while (i < line.size() && static_cast<unsigned char>(line[i]) < 0x80) ++i;
+    if (i == line.size()) return;
+    decoded_ = windows1252ToUtf8(line);
+    line = decoded_;
+  }
+
   void fill() {
     if (pos_ > 0) {
       buf_.erase(0, pos_);
@@ -122,9 +146,9 @@ class LineReader {
   }
 
   std::function<std::size_t(char*, std::size_t)> read_;
-  std::string buf_, raw_, carry_;
+  std::string buf_, raw_, carry_, decoded_;
   std::size_t pos_ = 0, lineNo_ = 0;
-  bool eof_ = false, first_ = true, utf16_ = false;
+  bool eof_ = false, first_ = true, utf16_ = false, windows1252_ = false;
 };
 
 inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
@@ -135,17 +159,45 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
-inline int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+// True when the 8-bit file read through `read` is valid UTF-8 from start to end.
+bool streamIsUtf8(const std::function<std::size_t(char*, std::size_t)>& read) {
+  std::string buf;
+  std::vector<char> chunk(kChunk);
+  for (;;) {
+    std::size_t got = read(chunk.data(), chunk.size());
+    buf.append(chunk.data(), got);
+    // Check up to the start of a sequence that may go on in the next chunk.
+    std::size_t cut = buf.size();
+    if (got) {
+      for (std::size_t back = 1; back <= 3 && back <= buf.size(); ++back) {
+        auto c = static_cast<unsigned char>(buf[buf.size() - back]);
+        if ((c & 0xC0) == 0xC0) {
+          cut = buf.size() - back;
+          break;
+        }
+        if ((c & 0xC0) != 0x80) break;
+      }
+    }
+    if (!isValidUtf8(std::string_view(buf).substr(0, cut))) return false;
+    buf.erase(0, cut);
+    if (!got) return true;
+  }
 }
 
 class Parser {
  public:
-  Parser(LineReader& lines, const std::string& label, RegSink& sink, RegError& error)
-      : lines_(lines), label_(label), sink_(sink), error_(error) {}
+  Parser(LineReader& lines, const std::string& label, RegSink& sink, bool textIsUtf8)
+      : lines_(lines), label_(label), sink_(sink), textIsUtf8_(textIsUtf8) {}
+
+  RegFileInfo info() const {
+    RegFileInfo i;
+    i.format = format_;
+    i.encoding = lines_.utf16() ? RegEncoding::Utf16le
+                 : windows1252_ ? RegEncoding::Windows1252
+                                : RegEncoding::Utf8;
+    return i;
+  }
+  const std::string& error() const { return error_; }
 
   bool run() {
     std::string_view line;
@@ -156,6 +208,10 @@ class Parser {
         if (t.empty()) continue;
         if (t == "REGEDIT4") {
           format_ = RegFormat::Regedit4;
+          if (!lines_.utf16() && !textIsUtf8_) {
+            windows1252_ = true;
+            lines_.setWindows1252();
+          }
         } else if (t == "Windows Registry Editor Version 5.00") {
           format_ = RegFormat::Version5;
         } else {
@@ -184,10 +240,8 @@ class Parser {
     return t.size() > 40 ? std::string(t.substr(0, 40)) + "..." : std::string(t);
   }
 
-  bool fail(std::size_t line, std::string what) {
-    error_.file = label_;
-    error_.line = line;
-    error_.what = std::move(what);
+  bool fail(std::size_t line, std::string_view what) {
+    error_ = fmt::format("{}:{}: {}", label_, line, what);
     return false;
   }
 
@@ -216,8 +270,10 @@ class Parser {
     return true;
   }
 
-  // Reads a quoted string starting at s[i] == '"'; i ends past the closing quote.
-  bool quoted(std::string_view s, std::size_t& i, std::string& out, const char* what) {
+  // Reads a quoted string starting at s[i] == '"'; i ends past the closing quote. Value names
+  // also know "\r" and "\n" (as Wine's regedit writes them): a line cannot hold the characters.
+  bool quoted(std::string_view s, std::size_t& i, std::string& out, const char* what,
+              bool name = false) {
     ++i;
     out.clear();
     while (i < s.size()) {
@@ -236,6 +292,11 @@ class Parser {
         i += 2;
         continue;
       }
+      if (name && i + 1 < s.size() && (s[i + 1] == 'r' || s[i + 1] == 'n')) {
+        out.push_back(s[i + 1] == 'r' ? '\r' : '\n');
+        i += 2;
+        continue;
+      }
       out.push_back(c);
       ++i;
     }
@@ -249,7 +310,7 @@ class Parser {
     std::string name;
     if (t.front() == '@') {
       i = 1;
-    } else if (!quoted(t, i, name, "value name")) {
+    } else if (!quoted(t, i, name, "value name", true)) {
       return false;
     }
     while (i < t.size() && isBlank(t[i])) ++i;
@@ -286,9 +347,7 @@ class Parser {
         if (h < 0) return fail(startLine, "bad dword: expected 1 to 8 hex digits");
         v = v << 4 | static_cast<std::uint32_t>(h);
       }
-      sink_.value(name, regtype::Dword,
-                  Bytes{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-                        static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)});
+      sink_.value(name, regtype::Dword, dwordBytes(v));
       return true;
     }
     std::uint32_t type = regtype::Binary;
@@ -317,7 +376,10 @@ class Parser {
     if (!hexBytes(rest, hex_)) return false;
     Bytes bytes(hex_.begin(), hex_.end());
     if (format_ == RegFormat::Regedit4 && isTextType(type)) {
-      bytes = toUtf16le(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+      // ANSI bytes: in a Windows-1252 file, or wherever they are not UTF-8, they are Windows-1252.
+      std::string_view ansi(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+      bytes = toUtf16le(windows1252_ || !isValidUtf8(ansi) ? windows1252ToUtf8(ansi)
+                                                           : std::string(ansi));
     }
     sink_.value(name, type, std::move(bytes));
     return true;
@@ -362,37 +424,48 @@ class Parser {
   LineReader& lines_;
   const std::string& label_;
   RegSink& sink_;
-  RegError& error_;
+  const bool textIsUtf8_;
+  std::string error_;
   RegFormat format_ = RegFormat::Version5;
-  bool inKey_ = false;
+  bool inKey_ = false, windows1252_ = false;
   Bytes hex_;
 };
 
 }  // namespace
 
-bool parseRegFile(const std::string& path, RegSink& sink, RegError& error) {
+Result<RegFileInfo> parseRegFile(const std::string& path, RegSink& sink) {
   std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!f) {
-    error = RegError{path, 0, fmt::format("cannot open: {}", std::strerror(errno))};
-    return false;
+    int err = errno;
+    return Result<RegFileInfo>::fail(fmt::format("{}:0: cannot open: {}", path, std::strerror(err)),
+                                     err == ENOENT ? Status::FileNotFound : Status::AccessDenied);
   }
   bool readError = false;
-  LineReader lines([&](char* dst, std::size_t n) {
+  auto read = [&](char* dst, std::size_t n) {
     std::size_t got = std::fread(dst, 1, n, f.get());
     if (got < n && std::ferror(f.get())) readError = true;
     return got;
-  });
-  Parser parser(lines, path, sink, error);
-  bool ok = parser.run();
-  if (ok && readError) {
-    error = RegError{path, lines.lineNo(), "read error"};
-    return false;
+  };
+  // An 8-bit file is read twice: whether it is UTF-8 decides how every line is decoded.
+  bool utf8 = true;
+  unsigned char bom[2] = {0, 0};
+  std::size_t head = std::fread(bom, 1, 2, f.get());
+  if (!(head == 2 && bom[0] == 0xFF && bom[1] == 0xFE)) {
+    std::rewind(f.get());
+    utf8 = streamIsUtf8(read);
   }
-  return ok;
+  std::rewind(f.get());
+  LineReader lines(read);
+  Parser parser(lines, path, sink, utf8);
+  bool ok = parser.run();
+  if (ok && readError)
+    return Result<RegFileInfo>::fail(fmt::format("{}:{}: read error", path, lines.lineNo()),
+                                     Status::ReadFault);
+  if (!ok) return Result<RegFileInfo>::fail(parser.error(), Status::FileCorrupt);
+  return parser.info();
 }
 
-bool parseRegBytes(std::string_view bytes, const std::string& label, RegSink& sink,
-                   RegError& error) {
+Result<RegFileInfo> parseRegBytes(std::string_view bytes, const std::string& label, RegSink& sink) {
   std::size_t pos = 0;
   LineReader lines([&](char* dst, std::size_t n) {
     std::size_t k = std::min(n, bytes.size() - pos);
@@ -400,8 +473,9 @@ bool parseRegBytes(std::string_view bytes, const std::string& label, RegSink& si
     pos += k;
     return k;
   });
-  Parser parser(lines, label, sink, error);
-  return parser.run();
+  Parser parser(lines, label, sink, isValidUtf8(bytes));
+  if (!parser.run()) return Result<RegFileInfo>::fail(parser.error(), Status::FileCorrupt);
+  return parser.info();
 }
 
 // ---- RegRecorder ----

@@ -6,13 +6,13 @@
 #include <fmt/format.h>
 
 #include "platform/RegFile.h"
+#include "platform/Bytes.h"
 
 namespace brisquell {
 
 namespace {
 
 constexpr std::size_t kFlushAt = 1 << 20;
-constexpr std::size_t kHexWrap = 77;
 
 class Emitter {
  public:
@@ -61,18 +61,22 @@ class Emitter {
   std::string text_, bytes_;
 };
 
-void appendEscaped(std::string& out, std::string_view s) {
+// Quoted text: "\\" and "\"" escaped; in value names also CR and LF, as "\r" and "\n" (string
+// data holding them is written as hex instead, which every reader takes).
+void appendEscaped(std::string& out, std::string_view s, bool name = false) {
   std::size_t i = 0;
   while (i < s.size()) {  // runs without anything to escape go in one piece
     std::size_t j = i;
-    while (j < s.size() && s[j] != '\\' && s[j] != '"') ++j;
+    while (j < s.size() && s[j] != '\\' && s[j] != '"' && !(name && (s[j] == '\r' || s[j] == '\n'))) ++j;
     out.append(s.data() + i, j - i);
     if (j == s.size()) break;
     out.push_back('\\');
-    out.push_back(s[j]);
+    out.push_back(s[j] == '\r' ? 'r' : s[j] == '\n' ? 'n' : s[j]);
     i = j + 1;
   }
 }
+
+bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
 // A regtype::Sz prints as "text" only when reading it back gives the very same bytes.
 bool printableString(const Bytes& d, std::string& text) {
@@ -87,18 +91,7 @@ bool printableString(const Bytes& d, std::string& text) {
 }
 
 void appendHex(std::string& out, std::size_t column, const std::uint8_t* d, std::size_t n) {
-  static const char digits[] = "0123456789abcdef";
-  for (std::size_t i = 0; i < n; ++i) {
-    out.push_back(digits[d[i] >> 4]);
-    out.push_back(digits[d[i] & 15]);
-    if (i + 1 == n) break;
-    out.push_back(',');
-    column += 3;
-    if (column >= kHexWrap) {
-      out += "\\\r\n  ";
-      column = 2;
-    }
-  }
+  appendHexList(out, column, d, n, "\\\r\n");
 }
 
 void appendValue(std::string& out, RegFormat format, std::string_view name, std::uint32_t type,
@@ -108,7 +101,7 @@ void appendValue(std::string& out, RegFormat format, std::string_view name, std:
     out += "@=";
   } else {
     out.push_back('"');
-    appendEscaped(out, name);
+    appendEscaped(out, name, true);
     out += "\"=";
   }
   std::string text;
@@ -119,8 +112,7 @@ void appendValue(std::string& out, RegFormat format, std::string_view name, std:
     return;
   }
   if (type == regtype::Dword && data.size() == 4) {
-    std::uint32_t v = data[0] | data[1] << 8 | data[2] << 16 | static_cast<std::uint32_t>(data[3]) << 24;
-    fmt::format_to(std::back_inserter(out), "dword:{:08x}\r\n", v);
+    fmt::format_to(std::back_inserter(out), "dword:{:08x}\r\n", dwordOf(data));
     return;
   }
   if (type == regtype::Binary)
@@ -140,7 +132,23 @@ void appendValue(std::string& out, RegFormat format, std::string_view name, std:
   out += "\r\n";
 }
 
-bool writeKey(RegistryStore& store, KeyHandle key, std::string& path, Emitter& em, RegFormat format) {
+Outcome writeFailed() { return Outcome::fail("the export could not be written", Status::WriteFault); }
+
+// A key name is one line between brackets: nothing can stand for a line break in it.
+Outcome unwritableName(std::string_view path) {
+  std::string shown;
+  for (char c : path) {
+    if (c == '\r') shown += "<CR>";
+    else if (c == '\n') shown += "<LF>";
+    else shown += c;
+  }
+  return Outcome::fail(
+      fmt::format("the key {} has a line break in its name, which no .reg file can hold", shown),
+      Status::InvalidName);
+}
+
+Outcome writeKey(RegistryStore& store, KeyHandle key, std::string& path, Emitter& em, RegFormat format) {
+  if (hasLineBreak(path)) return unwritableName(path);
   std::string& out = em.text();
   out.push_back('[');
   out += path;
@@ -151,7 +159,7 @@ bool writeKey(RegistryStore& store, KeyHandle key, std::string& path, Emitter& e
   for (std::uint32_t i = 0; store.enumValueRaw(key, i, name, type, data) == Status::Success; ++i)
     appendValue(out, format, name, type, data);
   out += "\r\n";
-  if (!em.flush(false)) return false;
+  if (!em.flush(false)) return writeFailed();
   std::size_t len = path.size();
   for (std::uint32_t i = 0; store.enumKey(key, i, name) == Status::Success; ++i) {
     KeyHandle child = 0;
@@ -159,11 +167,11 @@ bool writeKey(RegistryStore& store, KeyHandle key, std::string& path, Emitter& e
     ScopedKey guard(store, child);
     path.push_back('\\');
     path += name;
-    bool ok = writeKey(store, child, path, em, format);
+    Outcome r = writeKey(store, child, path, em, format);
     path.resize(len);
-    if (!ok) return false;
+    if (!r) return r;
   }
-  return true;
+  return {};
 }
 
 // The path of an existing key as the store spells it, whatever case the caller used.
@@ -195,45 +203,48 @@ std::string storedPath(RegistryStore& store, KeyHandle root, std::string_view pa
 
 }  // namespace
 
-Status writeReg(RegistryStore& store, KeyHandle root, std::string_view path, RegFormat format,
-                      const std::function<bool(const char*, std::size_t)>& out) {
+Outcome writeReg(RegistryStore& store, KeyHandle root, std::string_view path, RegFormat format,
+                 const std::function<bool(const char*, std::size_t)>& out) {
   Emitter em(format, out);
   em.text() = format == RegFormat::Version5 ? "Windows Registry Editor Version 5.00\r\n\r\n"
                                             : "REGEDIT4\r\n\r\n";
-  auto one = [&](KeyHandle r, std::string_view p, bool skipEmpty) -> Status {
+  auto one = [&](KeyHandle r, std::string_view p, bool skipEmpty) -> Outcome {
     KeyHandle h = 0;
     Status st = store.openKey(r, p, keyaccess::AllAccess, h);
-    if (st != Status::Success) return skipEmpty ? Status::Success : st;
+    if (st != Status::Success) {
+      if (skipEmpty) return {};
+      return Outcome::fail(
+          fmt::format("the key {}\\{} cannot be opened (error {})", rootName(r), p, st), st);
+    }
     ScopedKey guard(store, h);
     if (skipEmpty) {
       std::uint32_t keys = 0, values = 0;
       store.queryInfo(h, keys, values);
-      if (keys == 0 && values == 0) return Status::Success;
+      if (keys == 0 && values == 0) return {};
     }
     std::string full(rootName(r));
     if (std::string stored = storedPath(store, r, p); !stored.empty()) {
       full.push_back('\\');
       full += stored;
     }
-    return writeKey(store, h, full, em, format) ? Status::Success : Status::AccessDenied;
+    return writeKey(store, h, full, em, format);
   };
-  Status st = Status::Success;
   if (root == 0) {
     for (KeyHandle r : {hkey::LocalMachine, hkey::CurrentUser, hkey::Users, hkey::CurrentConfig})
-      if ((st = one(r, "", true)) != Status::Success) break;
-  } else {
-    st = one(root, path, false);
+      if (Outcome res = one(r, "", true); !res) return res;
+  } else if (Outcome res = one(root, path, false); !res) {
+    return res;
   }
-  if (st != Status::Success) return st;
-  return em.flush(true) ? Status::Success : Status::AccessDenied;
+  return em.flush(true) ? Outcome() : writeFailed();
 }
 
 std::string exportReg(RegistryStore& store, KeyHandle root, std::string_view path, RegFormat format) {
   std::string all;
-  writeReg(store, root, path, format, [&](const char* d, std::size_t n) {
+  Outcome r = writeReg(store, root, path, format, [&](const char* d, std::size_t n) {
     all.append(d, n);
     return true;
   });
+  if (!r) all.clear();
   return all;
 }
 

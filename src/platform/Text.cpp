@@ -6,46 +6,58 @@ namespace brisquell {
 namespace {
 
 // Decodes one code point from UTF-8 at s[i]; returns U+FFFD and advances one byte on bad input.
-char32_t decodeUtf8(std::string_view s, std::size_t& i) {
+inline char32_t decodeOrReplace(std::string_view s, std::size_t& i) {
+  char32_t cp;
+  if (decodeUtf8(s, i, cp)) return cp;
+  ++i;
+  return 0xFFFD;
+}
+
+// Windows-1252 at 0x80..0x9F; the rest of the code page equals Latin-1.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+
+inline void push16(Bytes& out, char32_t u) {
+  out.push_back(static_cast<std::uint8_t>(u & 0xFF));
+  out.push_back(static_cast<std::uint8_t>(u >> 8));
+}
+
+}  // namespace
+
+bool decodeUtf8(std::string_view s, std::size_t& i, char32_t& cp) {
   auto c = static_cast<unsigned char>(s[i]);
   if (c < 0x80) {
+    cp = c;
     ++i;
-    return c;
+    return true;
   }
-  int len = 0;
-  char32_t cp = 0;
+  std::size_t len;
+  char32_t v;
   if ((c & 0xE0) == 0xC0) {
     len = 2;
-    cp = c & 0x1F;
+    v = c & 0x1F;
   } else if ((c & 0xF0) == 0xE0) {
     len = 3;
-    cp = c & 0x0F;
+    v = c & 0x0F;
   } else if ((c & 0xF8) == 0xF0) {
     len = 4;
-    cp = c & 0x07;
+    v = c & 0x07;
   } else {
-    ++i;
-    return 0xFFFD;
+    return false;
   }
-  if (i + len > s.size()) {
-    ++i;
-    return 0xFFFD;
-  }
-  for (int k = 1; k < len; ++k) {
+  if (i + len > s.size()) return false;
+  for (std::size_t k = 1; k < len; ++k) {
     auto cc = static_cast<unsigned char>(s[i + k]);
-    if ((cc & 0xC0) != 0x80) {
-      ++i;
-      return 0xFFFD;
-    }
-    cp = (cp << 6) | (cc & 0x3F);
+    if ((cc & 0xC0) != 0x80) return false;
+    v = (v << 6) | (cc & 0x3F);
   }
   static const char32_t minimum[5] = {0, 0, 0x80, 0x800, 0x10000};
-  if (cp < minimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    ++i;
-    return 0xFFFD;
-  }
+  if (v < minimum[len] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return false;
   i += len;
-  return cp;
+  cp = v;
+  return true;
 }
 
 void appendUtf8(char32_t cp, std::string& out) {
@@ -66,12 +78,40 @@ void appendUtf8(char32_t cp, std::string& out) {
   }
 }
 
-inline void push16(Bytes& out, char32_t u) {
-  out.push_back(static_cast<std::uint8_t>(u & 0xFF));
-  out.push_back(static_cast<std::uint8_t>(u >> 8));
+bool isValidUtf8(std::string_view s) {
+  char32_t cp;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    if (static_cast<unsigned char>(s[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    if (!decodeUtf8(s, i, cp)) return false;
+  }
+  return true;
 }
 
-}  // namespace
+char32_t windows1252CodePoint(unsigned char byte) {
+  return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte;
+}
+
+int windows1252Byte(char32_t cp) {
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
+  for (int i = 0; i < 32; ++i)
+    if (kCp1252High[i] == cp) return 0x80 + i;
+  return -1;
+}
+
+std::string windows1252ToUtf8(std::string_view s) {
+  std::string out;
+  out.reserve(s.size() + s.size() / 4);
+  for (char c : s) {
+    auto b = static_cast<unsigned char>(c);
+    if (b < 0x80) out.push_back(c);
+    else appendUtf8(windows1252CodePoint(b), out);
+  }
+  return out;
+}
 
 void appendUtf16le(std::string_view s, Bytes& out) {
   std::size_t i = 0;
@@ -95,7 +135,7 @@ void appendUtf16le(std::string_view s, Bytes& out) {
       ++i;
       continue;
     }
-    char32_t cp = decodeUtf8(s, i);
+    char32_t cp = decodeOrReplace(s, i);
     if (cp >= 0x10000) {
       cp -= 0x10000;
       push16(out, 0xD800 + (cp >> 10));
@@ -179,7 +219,7 @@ std::string foldCase(std::string_view s) {
       out.push_back(static_cast<char>((c >= 'A' && c <= 'Z') ? c + 32 : c));
       ++i;
     } else {
-      appendUtf8(foldCodePoint(decodeUtf8(s, i)), out);
+      appendUtf8(foldCodePoint(decodeOrReplace(s, i)), out);
     }
   }
   return out;
@@ -195,7 +235,7 @@ std::uint64_t foldedHash(std::string_view s) {
       cp = (c >= 'A' && c <= 'Z') ? c + 32 : c;
       ++i;
     } else {
-      cp = foldCodePoint(decodeUtf8(s, i));
+      cp = foldCodePoint(decodeOrReplace(s, i));
     }
     h = (h ^ cp) * 1099511628211ull;
   }
@@ -215,7 +255,7 @@ bool iequals(std::string_view a, std::string_view b) {
       ++j;
       continue;
     }
-    if (foldCodePoint(decodeUtf8(a, i)) != foldCodePoint(decodeUtf8(b, j))) return false;
+    if (foldCodePoint(decodeOrReplace(a, i)) != foldCodePoint(decodeOrReplace(b, j))) return false;
   }
   return i == a.size() && j == b.size();
 }

@@ -6,9 +6,25 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Bytes.h"
+
 namespace brisquell {
 
-using Bytes = std::vector<std::uint8_t>;
+/// Decodes the UTF-8 sequence at s[i] into cp and moves i past it; false (i unchanged) when the
+/// bytes there are not well-formed UTF-8 (overlong forms, surrogates and cut sequences included).
+bool decodeUtf8(std::string_view s, std::size_t& i, char32_t& cp);
+/// Appends the UTF-8 form of a code point.
+void appendUtf8(char32_t cp, std::string& out);
+/// True when the whole text is well-formed UTF-8.
+bool isValidUtf8(std::string_view s);
+
+/// The code point that Windows-1252 gives a byte; its five unassigned bytes (81 8D 8F 90 9D)
+/// map to the C1 controls of the same number, as Windows maps them.
+char32_t windows1252CodePoint(unsigned char byte);
+/// The Windows-1252 byte of a code point; -1 when the code page has none.
+int windows1252Byte(char32_t cp);
+/// Windows-1252 text as UTF-8.
+std::string windows1252ToUtf8(std::string_view s);
 
 /// Appends the UTF-16LE bytes of a UTF-8 text; ill-formed input becomes U+FFFD.
 void appendUtf16le(std::string_view utf8, Bytes& out);

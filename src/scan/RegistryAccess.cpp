@@ -11,18 +11,9 @@ namespace brisquell {
 
 namespace {
 
-
-std::int32_t dwordOf(const Bytes& b) {
-  std::uint32_t v = 0;
-  for (std::size_t i = 0; i < 4 && i < b.size(); ++i) v |= static_cast<std::uint32_t>(b[i]) << (8 * i);
-  return static_cast<std::int32_t>(v);
-}
-
-Bytes dwordBytes(std::int32_t n) {
-  auto v = static_cast<std::uint32_t>(n);
-  return Bytes{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-               static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
-}
+// DWORDs read and written as VB's signed Long.
+std::int32_t longOf(const Bytes& b) { return static_cast<std::int32_t>(dwordOf(b)); }
+Bytes longBytes(std::int32_t n) { return dwordBytes(static_cast<std::uint32_t>(n)); }
 
 }  // namespace
 
@@ -52,7 +43,7 @@ std::string RegistryAccess::GetSubKeyValue(KeyHandle key, std::string_view name)
     }
     case regtype::Dword:
       if (data.size() < 4) return {};
-      return std::to_string(dwordOf(data));
+      return std::to_string(longOf(data));
     default:
       return {};
   }
@@ -70,7 +61,7 @@ Status RegistryAccess::QueryValueEx(KeyHandle key, std::string_view name, std::s
       return Status::Success;
     case regtype::Dword:
       if (data.size() < 4) return Status::MoreData;
-      value = std::to_string(dwordOf(data));
+      value = std::to_string(longOf(data));
       return Status::Success;
     default:
       return Status::NotSupported;
@@ -102,7 +93,7 @@ bool RegistryAccess::QueryValue(KeyHandle root, std::string_view keyPath, std::s
     return true;
   }
   if (type == regtype::Dword && data.size() >= 4) {
-    text = std::to_string(dwordOf(data));
+    text = std::to_string(longOf(data));
     return true;
   }
   return false;
@@ -127,27 +118,29 @@ Status RegistryAccess::SetValueEx(KeyHandle key, std::string_view name, std::uin
       log_.write("SetValueEx", 6, "Overflow");
       return Status::InvalidParameter;
     }
-    return store_.setValue(key, name, regtype::Dword, dwordBytes(static_cast<std::int32_t>(std::lround(d))));
+    return store_.setValue(key, name, regtype::Dword, longBytes(static_cast<std::int32_t>(std::lround(d))));
   }
-  return Status::Success;
+  return Status::NotSupported;  // nothing was written
 }
 
-void RegistryAccess::SetKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name,
-                                 std::string_view value, std::uint32_t type) {
+Status RegistryAccess::SetKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name,
+                                   std::string_view value, std::uint32_t type) {
   KeyHandle h = 0;
   if (store_.openKey(root, keyPath, keyaccess::AllAccess, h) != Status::Success) {
     KeyHandle created = 0;
-    if (store_.createKey(root, keyPath, created) == Status::Success) store_.closeKey(created);
-    if (store_.openKey(root, keyPath, keyaccess::AllAccess, h) != Status::Success) return;
+    Status st = store_.createKey(root, keyPath, created);
+    if (st != Status::Success) return st;
+    store_.closeKey(created);
+    if ((st = store_.openKey(root, keyPath, keyaccess::AllAccess, h)) != Status::Success) return st;
   }
   ScopedKey key(store_, h);
-  SetValueEx(h, name, type, value);
+  return SetValueEx(h, name, type, value);
 }
 
-void RegistryAccess::SetKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name,
-                                 bool value, std::uint32_t type) {
+Status RegistryAccess::SetKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name,
+                                   bool value, std::uint32_t type) {
   std::string_view text = type == regtype::Dword ? (value ? "-1" : "0") : (value ? "True" : "False");
-  SetKeyValue(root, keyPath, name, text, type);
+  return SetKeyValue(root, keyPath, name, text, type);
 }
 
 bool RegistryAccess::WriteRegistryValue(KeyHandle root, std::string_view keyPath, std::string_view name,
@@ -162,7 +155,7 @@ bool RegistryAccess::WriteRegistryValue(KeyHandle root, std::string_view keyPath
       log_.write("WriteRegistryValue", 6, "Overflow");
       return false;
     }
-    st = store_.setValue(h, name, regtype::Dword, dwordBytes(static_cast<std::int32_t>(std::lround(d))));
+    st = store_.setValue(h, name, regtype::Dword, longBytes(static_cast<std::int32_t>(std::lround(d))));
   } else {
     std::string text = trimBlanks(data);
     st = store_.setValue(h, name, regtype::Sz, Bytes(text.begin(), text.end()));
@@ -174,11 +167,12 @@ bool RegistryAccess::WriteRegistryValue(KeyHandle root, std::string_view keyPath
   return true;
 }
 
-void RegistryAccess::DeleteValue(KeyHandle root, std::string_view keyPath, std::string_view name) {
+Status RegistryAccess::DeleteValue(KeyHandle root, std::string_view keyPath, std::string_view name) {
   KeyHandle h = 0;
-  if (store_.openKey(root, keyPath, keyaccess::AllAccess, h) != Status::Success) return;
+  Status st = store_.openKey(root, keyPath, keyaccess::AllAccess, h);
+  if (st != Status::Success) return st;
   ScopedKey key(store_, h);
-  store_.deleteValue(h, name);
+  return store_.deleteValue(h, name);
 }
 
 }  // namespace brisquell

@@ -31,18 +31,25 @@ class RegistryAccess {
   std::string QueryValueOrDefault(KeyHandle root, std::string_view keyPath, std::string_view name,
                                   std::string_view defaultValue);
   bool QueryValue(KeyHandle root, std::string_view keyPath, std::string_view name, std::string& text);
-  /// type 1 (regtype::Sz) or 4 (regtype::Dword); creates the key path when missing.
-  void SetKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name,
-                   std::string_view value, std::uint32_t type);
-  void SetKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name, bool value,
-                   std::uint32_t type);
+  /// type 1 (regtype::Sz) or 4 (regtype::Dword); creates the key path when missing. Returns
+  /// the status of the write (of the key's creation when that failed).
+  Status SetKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name,
+                     std::string_view value, std::uint32_t type);
+  Status SetKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name, bool value,
+                     std::uint32_t type);
+  /// Text given as a literal is text: without this, "42" would take the bool overload.
+  Status SetKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name,
+                     const char* value, std::uint32_t type) {
+    return SetKeyValue(root, keyPath, name, std::string_view(value), type);
+  }
   Status SetValueEx(KeyHandle key, std::string_view name, std::uint32_t type,
                           std::string_view value);
   /// Numeric data as regtype::Dword, other text trimmed as regtype::Sz without a NUL. False when the
   /// key could not be opened or the write failed.
   bool WriteRegistryValue(KeyHandle root, std::string_view keyPath, std::string_view name,
                           std::string_view data);
-  void DeleteValue(KeyHandle root, std::string_view keyPath, std::string_view name);
+  /// The store's status: Status::FileNotFound when the key or the value is not there.
+  Status DeleteValue(KeyHandle root, std::string_view keyPath, std::string_view name);
   std::int32_t GetVersion() const { return platformId_; }
 
  private:

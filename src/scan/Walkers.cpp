@@ -15,8 +15,7 @@ std::string valueTextOf(std::uint32_t type, const Bytes& data) {
       return std::string(data.begin(), std::find(data.begin(), data.end(), 0));
     case regtype::Dword: {
       if (data.size() < 4) return {};
-      std::uint32_t v = data[0] | data[1] << 8 | data[2] << 16 | static_cast<std::uint32_t>(data[3]) << 24;
-      return std::to_string(static_cast<std::int32_t>(v));
+      return std::to_string(static_cast<std::int32_t>(dwordOf(data)));
     }
     default:
       return {};

@@ -57,8 +57,8 @@ std::optional<std::string> Settings::get(std::string_view name) {
 bool Settings::set(std::string_view name, std::string_view value) {
   const Entry* e = find(name);
   if (!e) return false;
-  registry_.SetKeyValue(hkey::LocalMachine, keyOf(*e), e->value, value, regtype::Sz);
-  return true;
+  return registry_.SetKeyValue(hkey::LocalMachine, keyOf(*e), e->value, value, regtype::Sz) ==
+         Status::Success;
 }
 
 std::string Settings::text(std::string_view name) {

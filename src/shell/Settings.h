@@ -31,7 +31,8 @@ class Settings {
   /// The stored text, or the entry's default when it cannot be read.
   std::string get(const Entry& e);
   std::optional<std::string> get(std::string_view name);
-  /// Writes the text as regtype::Sz, creating the key when missing; false for an unknown name.
+  /// Writes the text as regtype::Sz, creating the key when missing; false for an unknown name
+  /// or a write the registry refused.
   bool set(std::string_view name, std::string_view value);
 
   std::string Version() { return text("Version"); }
@@ -51,7 +52,7 @@ class Settings {
   std::string LastTime() { return text("LastTime"); }
   std::string IECache() { return text("Cache"); }
 
-  void setOption(std::string_view name, bool on) { set(name, on ? "True" : "False"); }
+  bool setOption(std::string_view name, bool on) { return set(name, on ? "True" : "False"); }
 
   /// Entries outside the product key.
   static constexpr std::string_view kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";

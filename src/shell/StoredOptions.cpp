@@ -36,12 +36,12 @@ std::string runAtStartupCommand(std::string_view programPath) {
   return command;
 }
 
-void setRunAtStartup(RegistryAccess& registry, bool on, std::string_view programPath) {
+bool setRunAtStartup(RegistryAccess& registry, bool on, std::string_view programPath) {
   if (on)
-    registry.SetKeyValue(hkey::LocalMachine, Settings::kRunKey, Settings::kRunValue,
-                         runAtStartupCommand(programPath), regtype::Sz);
-  else
-    registry.DeleteValue(hkey::LocalMachine, Settings::kRunKey, Settings::kRunValue);
+    return registry.SetKeyValue(hkey::LocalMachine, Settings::kRunKey, Settings::kRunValue,
+                                runAtStartupCommand(programPath), regtype::Sz) == Status::Success;
+  Status st = registry.DeleteValue(hkey::LocalMachine, Settings::kRunKey, Settings::kRunValue);
+  return st == Status::Success || st == Status::FileNotFound;
 }
 
 }  // namespace brisquell

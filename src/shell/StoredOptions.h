@@ -23,7 +23,8 @@ struct StoredOptions {
 
 /// The run entry's command: the program's path between double quotes, then " -Quick".
 std::string runAtStartupCommand(std::string_view programPath);
-/// Writes the run entry (on) or deletes it (off; a missing value is no error).
-void setRunAtStartup(RegistryAccess& registry, bool on, std::string_view programPath);
+/// Writes the run entry (on) or deletes it (off; a missing value is no error); false when the
+/// registry refused.
+bool setRunAtStartup(RegistryAccess& registry, bool on, std::string_view programPath);
 
 }  // namespace brisquell

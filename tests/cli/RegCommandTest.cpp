@@ -1,4 +1,7 @@
 // brisquell reg export|import, targets and exit codes, run as the real executable.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "platform/Text.h"
@@ -71,6 +74,46 @@ TEST(RegCommand, ImportMergesAndRoundTrips) {
   ASSERT_EQ(runCli({"--target", dir / "copy", "reg", "import", dir / "all.reg"}).exitCode, 0);
   EXPECT_EQ(readText(dir / "copy/registry.reg"), readText(dir / "all.reg"));
   EXPECT_EQ(readText(dir / "copy/registry.reg"), readText(dir / "m/registry.reg"));
+}
+
+TEST(RegCommand, AnsiImportSaysHowItWasRead) {
+  TempDir dir;
+  test::makeMachine(dir / "m", kBody);
+  test::writeText(dir / "ansi.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Ansi]\r\n"
+                                    "\"s\"=\"Caf\xe9\"\r\n");
+  auto r = runCli({"--target", dir / "m", "reg", "import", dir / "ansi.reg"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("REGEDIT4"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Windows-1252"), std::string::npos) << r.out;
+  EXPECT_NE(decode(readText(dir / "m/registry.reg")).find("\"s\"=\"Café\""), std::string::npos);
+
+  test::writeText(dir / "utf8.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Ansi]\r\n"
+                                    "\"s\"=\"Café\"\r\n");
+  r = runCli({"--target", dir / "m", "reg", "import", dir / "utf8.reg"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("UTF-8"), std::string::npos) << r.out;
+}
+
+TEST(RegCommand, OutputIntoADeviceOrThroughALinkKeepsIt) {
+  TempDir dir;
+  test::makeMachine(dir / "m", kBody);
+  auto null = runCli({"--target", dir / "m", "reg", "export", "--output", "/dev/null"});
+  EXPECT_EQ(null.exitCode, 0) << null.err;
+  struct stat st {};
+  ASSERT_EQ(::lstat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  auto scan = runCli({"--target", dir / "m", "scan", "--output", "/dev/null"});
+  EXPECT_EQ(scan.exitCode, 0) << scan.err;
+  ASSERT_EQ(::lstat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+  test::writeText(dir / "target.reg", "old");
+  ASSERT_EQ(::symlink("target.reg", (dir / "link.reg").c_str()), 0);
+  auto linked = runCli({"--target", dir / "m", "reg", "export", "--output", dir / "link.reg"});
+  ASSERT_EQ(linked.exitCode, 0) << linked.err;
+  ASSERT_EQ(::lstat((dir / "link.reg").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(decode(readText(dir / "target.reg")).rfind("Windows Registry Editor Version 5.00", 0), 0u);
 }
 
 TEST(RegCommand, MalformedImportChangesNothing) {

@@ -23,9 +23,9 @@ Bytes raw(MemoryRegistry& r, KeyHandle root, std::string_view key, std::string_v
   return data;
 }
 
-bool load(std::string_view text, MemoryRegistry& r, RegError& err) {
+Result<RegFileInfo> load(std::string_view text, MemoryRegistry& r) {
   MemoryLoader loader(r);
-  return parseRegBytes(text, "in.reg", loader, err);
+  return parseRegBytes(text, "in.reg", loader);
 }
 
 Bytes utf16z(std::string_view s) {
@@ -71,8 +71,8 @@ TEST(RegFile, ReadsEveryFormInBothVersions) {
   for (const char* file : {"v5-utf16.reg", "v5-utf8.reg", "regedit4.reg"}) {
     SCOPED_TRACE(file);
     MemoryRegistry r;
-    RegError err;
-    ASSERT_TRUE(loadRegFile(dir / file, r, err)) << err.message();
+    Outcome loaded = loadRegFile(dir / file, r);
+    ASSERT_TRUE(loaded) << loaded.message();
     EXPECT_FALSE(r.modified()) << "a freshly loaded registry has nothing to save";
     const char* k = "SOFTWARE\\Test";
     EXPECT_EQ(raw(r, hkey::LocalMachine, k, "", regtype::Sz), utf16z("default"));
@@ -146,8 +146,8 @@ TEST(RegFile, ExportImportExportIsByteIdentical) {
     EXPECT_EQ(first.find("HKEY_CLASSES_ROOT"), std::string::npos) << "classes are written once";
 
     MemoryRegistry copy;
-    RegError err;
-    ASSERT_TRUE(load(first, copy, err)) << err.message();
+    auto loaded = load(first, copy);
+    ASSERT_TRUE(loaded) << loaded.message();
     EXPECT_EQ(exportReg(copy, 0, "", format), first);
 
     // Every value came back with its type and bytes.
@@ -186,8 +186,8 @@ TEST(RegFile, LargeUtf16FileKeepsCharactersAcrossReadChunks) {
   TempDir dir;
   test::writeUtf16(dir / "big.reg", text);
   MemoryRegistry r;
-  RegError err;
-  ASSERT_TRUE(loadRegFile(dir / "big.reg", r, err)) << err.message();
+  Outcome loaded = loadRegFile(dir / "big.reg", r);
+  ASSERT_TRUE(loaded) << loaded.message();
   EXPECT_EQ(raw(r, hkey::CurrentUser, "Big", "v", regtype::Sz), utf16z(emoji));
 }
 
@@ -223,17 +223,16 @@ TEST(RegFile, MalformedInputNamesFileAndLine) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     RegRecorder rec;
-    RegError err;
-    ASSERT_FALSE(parseRegBytes(c.text, "bad.reg", rec, err));
-    EXPECT_EQ(err.line, c.line);
-    EXPECT_NE(err.what.find(c.what), std::string::npos) << err.what;
-    EXPECT_EQ(err.message().rfind("bad.reg:" + std::to_string(c.line) + ": ", 0), 0u)
-        << err.message();
+    auto parsed = parseRegBytes(c.text, "bad.reg", rec);
+    ASSERT_FALSE(parsed);
+    const std::string where = "bad.reg:" + std::to_string(c.line) + ": ";
+    EXPECT_EQ(parsed.message().rfind(where, 0), 0u) << parsed.message();
+    EXPECT_NE(parsed.message().find(c.what, where.size()), std::string::npos) << parsed.message();
   }
-  RegError err;
   RegRecorder rec;
-  EXPECT_FALSE(parseRegFile("/nonexistent/x.reg", rec, err));
-  EXPECT_NE(err.message().find("/nonexistent/x.reg"), std::string::npos);
+  auto missing = parseRegFile("/nonexistent/x.reg", rec);
+  EXPECT_FALSE(missing);
+  EXPECT_NE(missing.message().find("/nonexistent/x.reg"), std::string::npos);
 }
 
 TEST(RegFile, RecorderAppliesStatementsInOrder) {
@@ -242,11 +241,10 @@ TEST(RegFile, RecorderAppliesStatementsInOrder) {
   r.createKey(hkey::CurrentUser, "Old\\Child", h);
   r.setValueRaw(hkey::CurrentUser, "keep", regtype::Dword, Bytes{1, 0, 0, 0});
   RegRecorder rec;
-  RegError err;
-  ASSERT_TRUE(parseRegBytes("REGEDIT4\n[-HKEY_CURRENT_USER\\Old]\n[HKEY_CURRENT_USER\\New]\n"
-                            "\"a\"=\"1\"\n\"a\"=-\n\"b\"=\"2\"\n[-HKEY_CURRENT_USER\\Absent]\n",
-                            "ok.reg", rec, err))
-      << err.message();
+  auto parsed = parseRegBytes("REGEDIT4\n[-HKEY_CURRENT_USER\\Old]\n[HKEY_CURRENT_USER\\New]\n"
+                              "\"a\"=\"1\"\n\"a\"=-\n\"b\"=\"2\"\n[-HKEY_CURRENT_USER\\Absent]\n",
+                              "ok.reg", rec);
+  ASSERT_TRUE(parsed) << parsed.message();
   ASSERT_EQ(rec.applyTo(r), Status::Success);
   EXPECT_EQ(r.openKey(hkey::CurrentUser, "Old", 0, h), Status::FileNotFound);
   EXPECT_EQ(raw(r, hkey::CurrentUser, "New", "b", regtype::Sz), utf16z("2"));
@@ -255,6 +253,100 @@ TEST(RegFile, RecorderAppliesStatementsInOrder) {
   r.openKey(hkey::CurrentUser, "New", 0, h);
   EXPECT_EQ(r.queryValueRaw(h, "a", type, data), Status::FileNotFound);
   EXPECT_EQ(r.queryValueRaw(hkey::CurrentUser, "keep", type, data), Status::Success);
+}
+
+}  // namespace
+}  // namespace brisquell
+
+namespace brisquell {
+namespace {
+
+TEST(RegFile, Regedit4IsReadAsUtf8OnlyWhenItIsValidUtf8) {
+  // "Café" in Windows-1252, a euro sign (0x80) and an unassigned byte (0x81), also as the ANSI
+  // bytes of an expandable string.
+  const std::string ansi =
+      "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Caf\xe9]\r\n\"n\xe9\"=\"Caf\xe9 \x80\x81\"\r\n"
+      "\"e\"=hex(2):43,61,66,e9,00\r\n";
+  MemoryRegistry r;
+  auto parsed = load(ansi, r);
+  ASSERT_TRUE(parsed) << parsed.message();
+  EXPECT_EQ(parsed->format, RegFormat::Regedit4);
+  EXPECT_EQ(parsed->encoding, RegEncoding::Windows1252);
+  EXPECT_EQ(raw(r, hkey::CurrentUser, "Café", "né", regtype::Sz), utf16z("Café \u20AC\u0081"));
+  EXPECT_EQ(raw(r, hkey::CurrentUser, "Café", "e", regtype::ExpandSz), utf16z("Café"));
+
+  // The same text in UTF-8 reads the same; hex text that is not UTF-8 is still Windows-1252.
+  MemoryRegistry u;
+  parsed = load("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Café]\r\n\"né\"=\"Café €\u0081\"\r\n"
+                "\"e\"=hex(2):43,61,66,e9,00\r\n\"u\"=hex(2):c3,a9,00\r\n",
+                u);
+  ASSERT_TRUE(parsed) << parsed.message();
+  EXPECT_EQ(parsed->encoding, RegEncoding::Utf8);
+  EXPECT_EQ(raw(u, hkey::CurrentUser, "Café", "né", regtype::Sz), utf16z("Café €\u0081"));
+  EXPECT_EQ(raw(u, hkey::CurrentUser, "Café", "e", regtype::ExpandSz), utf16z("Café"));
+  EXPECT_EQ(raw(u, hkey::CurrentUser, "Café", "u", regtype::ExpandSz), utf16z("é"));
+
+  // One stray byte at the very end decides for the whole file; a UTF-8 sequence across the
+  // first read chunk does not.
+  TempDir dir;
+  std::string big = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"a\"=\"\xc3\xa9\"\r\n;" +
+                    std::string((1 << 22) - 47, 'x') + "\xc3\xa9\r\n; \xe9\r\n";
+  test::writeText(dir / "big.reg", big);
+  MemoryRegistry b;
+  MemoryLoader loader(b);
+  parsed = parseRegFile(dir / "big.reg", loader);
+  ASSERT_TRUE(parsed) << parsed.message();
+  EXPECT_EQ(parsed->encoding, RegEncoding::Windows1252);
+  EXPECT_EQ(raw(b, hkey::CurrentUser, "K", "a", regtype::Sz), utf16z("Ã©"));
+  big.resize(big.size() - 5);
+  test::writeText(dir / "big.reg", big + "\r\n");
+  MemoryRegistry b2;
+  MemoryLoader loader2(b2);
+  parsed = parseRegFile(dir / "big.reg", loader2);
+  ASSERT_TRUE(parsed) << parsed.message();
+  EXPECT_EQ(parsed->encoding, RegEncoding::Utf8);
+  EXPECT_EQ(raw(b2, hkey::CurrentUser, "K", "a", regtype::Sz), utf16z("é"));
+}
+
+TEST(RegFile, NamesWithLineBreaksRoundTripAndKeysThatCannotAreRefused) {
+  const std::vector<std::string> names = {"cr\rhere", "lf\nhere", "both\r\n", "\n", "q\"uote",
+                                          "back\\slash\\", "br]ack[et]", "Grüße ж 😀",
+                                          "\\n not an escape", "\"]\r\\\n"};
+  for (RegFormat format : {RegFormat::Version5, RegFormat::Regedit4}) {
+    SCOPED_TRACE(format == RegFormat::Version5 ? "version 5" : "REGEDIT4");
+    MemoryRegistry original;
+    KeyHandle h = 0;
+    ASSERT_EQ(original.createKey(hkey::CurrentUser, "Software\\br]ack[et] \"q\" Grüße]", h),
+              Status::Success);
+    for (const std::string& n : names)
+      ASSERT_EQ(original.setValueRaw(h, n, regtype::Sz, utf16z(n)), Status::Success);
+    original.closeKey(h);
+    const std::string first = exportReg(original, 0, "", format);
+    ASSERT_FALSE(first.empty());
+    MemoryRegistry copy;
+    auto parsed = load(first, copy);
+    ASSERT_TRUE(parsed) << parsed.message();
+    for (const std::string& n : names)
+      EXPECT_EQ(raw(copy, hkey::CurrentUser, "Software\\br]ack[et] \"q\" Grüße]", n, regtype::Sz),
+                utf16z(n));
+    EXPECT_EQ(exportReg(copy, 0, "", format), first);
+  }
+
+  // A key name is one line: a line break in it cannot be written, and nothing is.
+  MemoryRegistry r;
+  KeyHandle h = 0;
+  ASSERT_EQ(r.createKey(hkey::CurrentUser, "Software\\Two\nLines\\Below", h), Status::Success);
+  r.closeKey(h);
+  std::string out;
+  Outcome written = writeReg(r, 0, "", RegFormat::Version5, [&](const char* d, std::size_t n) {
+    out.append(d, n);
+    return true;
+  });
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.status(), Status::InvalidName);
+  EXPECT_NE(written.message().find("HKEY_CURRENT_USER\\Software\\Two<LF>Lines"), std::string::npos)
+      << written.message();
+  EXPECT_EQ(exportReg(r, 0, ""), "");
 }
 
 }  // namespace

@@ -380,5 +380,18 @@ TEST(WinePrefix, NeverWritesWhileAWineserverRuns) {
   EXPECT_NE(readText(dir / "system.reg").find("@=\"newfile\""), std::string::npos);
 }
 
+TEST(WinePrefix, KeyNameNoRegFileCanHoldIsAnErrorNotABrokenExport) {
+  TempDir dir;
+  makePrefix(dir, kSystem + "\n[Software\\\\Two\\nLines] 1702194095\n#time=1da2b3c4d5e6f70\n\"a\"=\"b\"\n");
+  writeText(dir / "out.reg", "before");
+  auto r = runCli({"--target", dir.path(), "reg", "export", "--output", dir / "out.reg"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("HKEY_LOCAL_MACHINE\\Software\\Two<LF>Lines"), std::string::npos) << r.err;
+  EXPECT_EQ(readText(dir / "out.reg"), "before");
+  // The rest of the registry still exports.
+  auto part = runCli({"--target", dir.path(), "reg", "export", "HKLM\\Software\\Classes"});
+  EXPECT_EQ(part.exitCode, 0) << part.err;
+}
+
 }  // namespace
 }  // namespace brisquell

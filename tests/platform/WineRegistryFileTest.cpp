@@ -90,8 +90,8 @@ struct Loaded {
   MemoryRegistry store;
   WineRegistryFile file{store, hkey::LocalMachine};
   explicit Loaded(const std::string& text) {
-    std::string err;
-    EXPECT_TRUE(file.parse(text, "system.reg", err)) << err;
+    Outcome parsed = file.parse(text, "system.reg");
+    EXPECT_TRUE(parsed) << parsed.message();
   }
   Bytes raw(std::string_view key, std::string_view name, std::uint32_t& type) {
     KeyHandle h = 0;
@@ -111,9 +111,9 @@ void markAllChanged(MemoryRegistry::Key* k) {
 std::string parseError(const std::string& text) {
   MemoryRegistry store;
   WineRegistryFile f(store, hkey::LocalMachine);
-  std::string err;
-  EXPECT_FALSE(f.parse(text, "system.reg", err));
-  return err;
+  Outcome parsed = f.parse(text, "system.reg");
+  EXPECT_FALSE(parsed);
+  return parsed.message();
 }
 
 TEST(WineRegistryFile, ReadsEveryValueForm) {
@@ -181,11 +181,11 @@ TEST(WineRegistryFile, ChangedKeyGetsTheNewTimeOthersKeepTheirs) {
   writeText(path, kSystemReg);
   MemoryRegistry store;
   WineRegistryFile file(store, hkey::LocalMachine);
-  std::string err;
-  ASSERT_TRUE(file.load(path, err)) << err;
-  bool written = true;
-  ASSERT_TRUE(file.save(path, err, &written)) << err;
-  EXPECT_FALSE(written) << "nothing changed, nothing to write";
+  Outcome loaded = file.load(path);
+  ASSERT_TRUE(loaded) << loaded.message();
+  Result<bool> written = file.save(path);
+  ASSERT_TRUE(written) << written.message();
+  EXPECT_FALSE(*written) << "nothing changed, nothing to write";
 
   KeyHandle h = 0;
   ASSERT_EQ(store.openKey(hkey::ClassesRoot, ".txt", keyaccess::AllAccess, h), Status::Success);
@@ -197,8 +197,9 @@ TEST(WineRegistryFile, ChangedKeyGetsTheNewTimeOthersKeepTheirs) {
   EXPECT_TRUE(file.changed());
 
   const std::uint64_t before = WineRegistryFile::currentTime();
-  ASSERT_TRUE(file.save(path, err, &written)) << err;
-  EXPECT_TRUE(written);
+  written = file.save(path);
+  ASSERT_TRUE(written) << written.message();
+  EXPECT_TRUE(*written);
   const std::string saved = readText(path);
 
   auto blockOf = [&](const std::string& keyLine) {
@@ -223,10 +224,12 @@ TEST(WineRegistryFile, ChangedKeyGetsTheNewTimeOthersKeepTheirs) {
   // Reading the saved file back gives what was saved, and a second save writes nothing.
   MemoryRegistry again;
   WineRegistryFile reread(again, hkey::LocalMachine);
-  ASSERT_TRUE(reread.load(path, err)) << err;
+  loaded = reread.load(path);
+  ASSERT_TRUE(loaded) << loaded.message();
   EXPECT_EQ(reread.render(kTime), saved);
-  ASSERT_TRUE(file.save(path, err, &written)) << err;
-  EXPECT_FALSE(written);
+  written = file.save(path);
+  ASSERT_TRUE(written) << written.message();
+  EXPECT_FALSE(*written);
   EXPECT_EQ(file.render(kTime), saved);
 }
 
@@ -275,11 +278,44 @@ TEST(WineRegistryFile, DamagedFilesAreRefusedWithFileAndLine) {
   EXPECT_EQ(parseError("WINE REGISTRY Version 2\n@=\"x\"\n"), "system.reg:2: value before the first key");
 }
 
+TEST(WineRegistryFile, DeletingTheLastKeyLeavesTheHeaderOnly) {
+  TempDir dir;
+  const std::string path = dir / "user.reg";
+  writeText(path, kUserReg);
+  MemoryRegistry store;
+  WineRegistryFile user(store, hkey::CurrentUser);
+  ASSERT_TRUE(user.load(path));
+  ASSERT_EQ(store.deleteTree(hkey::CurrentUser, "Environment"), Status::Success);
+  Result<bool> written = user.save(path);
+  ASSERT_TRUE(written) << written.message();
+  EXPECT_TRUE(*written);
+  const std::string saved = readText(path);
+  EXPECT_EQ(saved, kUserReg.substr(0, kUserReg.find("\n\n[Environment]") + 1)) << saved;
+  EXPECT_EQ(saved.find("[]"), std::string::npos);
+
+  // Read again and given a value of the root itself, the root is written as Wine writes it.
+  MemoryRegistry again;
+  WineRegistryFile reread(again, hkey::CurrentUser);
+  ASSERT_TRUE(reread.load(path));
+  ASSERT_EQ(again.setValueRaw(hkey::CurrentUser, "v", regtype::Dword, dwordBytes(7)), Status::Success);
+  std::string out = reread.render(kTime);
+  EXPECT_NE(out.find("\n[] "), std::string::npos) << out;
+  EXPECT_NE(out.find("\"v\"=dword:00000007\n"), std::string::npos) << out;
+
+  // Saved in two steps, the keys count as written only once the caller says so.
+  auto prepared = reread.prepare(kTime);
+  EXPECT_EQ(prepared.text(), out);
+  EXPECT_TRUE(reread.changed());
+  reread.saved(std::move(prepared));
+  EXPECT_FALSE(reread.changed());
+  EXPECT_EQ(reread.render(kTime + 1), out) << "written keys keep the text they were saved with";
+}
+
 TEST(WineRegistryFile, UserFileLoadsIntoCurrentUser) {
   MemoryRegistry store;
   WineRegistryFile user(store, hkey::CurrentUser);
-  std::string err;
-  ASSERT_TRUE(user.parse(kUserReg, "user.reg", err)) << err;
+  Outcome parsed = user.parse(kUserReg, "user.reg");
+  ASSERT_TRUE(parsed) << parsed.message();
   KeyHandle h = 0;
   EXPECT_EQ(store.openKey(hkey::CurrentUser, "Environment", keyaccess::AllAccess, h), Status::Success);
   store.closeKey(h);

@@ -264,9 +264,7 @@ Status HostFileSystem::writeFile(std::string_view path, const Bytes& data) {
   auto host = hostPathForNew(path);
   if (!host) return Status::PathNotFound;
   AtomicFile f(*host);
-  std::string err;
-  if (!f.open(err) || !f.write(reinterpret_cast<const char*>(data.data()), data.size()) ||
-      !f.commit(err))
+  if (!f.open() || !f.write(reinterpret_cast<const char*>(data.data()), data.size()) || !f.commit())
     return Status::WriteFault;
   forget(host->substr(0, host->rfind('/')));
   return Status::Success;

@@ -5,6 +5,8 @@
 
 #include <liblnk.h>
 
+#include "platform/Text.h"
+
 namespace brisquell {
 
 namespace {
@@ -44,71 +46,14 @@ std::string getString(liblnk_file_t* f, SizeGetter size, StringGetter get) {
   return s;
 }
 
-// Decodes one UTF-8 sequence; false when it is malformed.
-bool nextCodePoint(std::string_view s, std::size_t& i, char32_t& cp) {
-  unsigned char c = static_cast<unsigned char>(s[i]);
-  int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-  if (extra < 0 || i + static_cast<std::size_t>(extra) >= s.size()) return false;
-  cp = extra == 0 ? c : c & (0x3F >> extra);
-  for (int k = 1; k <= extra; ++k) {
-    unsigned char t = static_cast<unsigned char>(s[i + k]);
-    if ((t & 0xC0) != 0x80) return false;
-    cp = (cp << 6) | (t & 0x3F);
-  }
-  static const char32_t minimum[4] = {0, 0x80, 0x800, 0x10000};
-  if (cp < minimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-  i += extra + 1;
-  return true;
-}
-
-void appendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-bool isUtf8(std::string_view s) {
-  char32_t cp;
-  for (std::size_t i = 0; i < s.size();)
-    if (!nextCodePoint(s, i, cp)) return false;
-  return true;
-}
-
-// Windows-1252 at 0x80..0x9F (its five unused bytes as Windows maps them); the rest of the
-// code page equals Latin-1.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
-
 std::u32string codePoints(std::string_view s) {
   std::u32string out;
   char32_t cp;
   for (std::size_t i = 0; i < s.size();) {
-    if (!nextCodePoint(s, i, cp)) return {};
+    if (!decodeUtf8(s, i, cp)) return {};
     out += cp;
   }
   return out;
-}
-
-// The byte that Windows-1252 decodes to cp; -1 when none does.
-int cp1252Byte(char32_t cp) {
-  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
-  for (int i = 0; i < 32; ++i)
-    if (kCp1252High[i] == cp && cp > 0x9F) return 0x80 + i;
-  return -1;
 }
 
 // The five bytes Windows-1252 leaves unused, as Windows-1251 decodes them.
@@ -138,14 +83,14 @@ std::string readString(liblnk_file_t* f, SizeGetter size, StringGetter get) {
   if (ca.size() != cb.size()) return a;
   std::string bytes;
   for (std::size_t i = 0; i < ca.size(); ++i) {
-    int byte = ca[i] == 0xFFFD ? cp1251UnusedIn1252(cb[i]) : cp1252Byte(ca[i]);
+    // liblnk gives U+FFFD for the five unassigned bytes, never their C1 code points.
+    int byte = ca[i] == 0xFFFD                    ? cp1251UnusedIn1252(cb[i])
+               : ca[i] >= 0x80 && ca[i] < 0xA0 ? -1
+                                                : windows1252Byte(ca[i]);
     if (byte < 0) return a;
     bytes += static_cast<char>(byte);
   }
-  if (isUtf8(bytes)) return bytes;
-  std::string out;
-  for (unsigned char c : bytes) appendUtf8(out, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
-  return out;
+  return isValidUtf8(bytes) ? bytes : windows1252ToUtf8(bytes);
 }
 
 }  // namespace

@@ -40,23 +40,22 @@ int driveTypeFromName(std::string_view n) {
   return -1;
 }
 
-}  // namespace
+struct MachineIni {
+  MachineInfo info;
+  std::vector<HostDrive> drives;
+};
 
-bool MachineFolder::looksLikeOne(const std::string& folder) { return hostIsFile(folder + "/machine.ini"); }
-
-Result<std::unique_ptr<MachineFolder>> MachineFolder::open(const std::string& folderIn) {
-  std::string folder = folderIn;
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  auto m = std::unique_ptr<MachineFolder>(new MachineFolder());
-  m->folder_ = folder;
+// machine.ini, strictly: unknown sections, entries and drive types are errors, not guesses.
+Result<MachineIni> readMachineIni(const std::string& folder) {
   const std::string ini = folder + "/machine.ini";
   std::ifstream in(ini);
-  if (!in) return Error{Status::ReadFault, fmt::format("{}: cannot be read", ini)};
-  std::vector<HostDrive> drives;
+  if (!in) return Result<MachineIni>::fail(fmt::format("{}: cannot be read", ini), Status::FileNotFound);
+  MachineIni m;
+  std::vector<HostDrive>& drives = m.drives;
   std::string line, section;
   std::size_t lineNo = 0;
-  auto bad = [&](std::string what) {
-    return Error{Status::FileCorrupt, fmt::format("{}:{}: {}", ini, lineNo, what)};
+  auto bad = [&](std::string_view what) {
+    return Result<MachineIni>::fail(fmt::format("{}:{}: {}", ini, lineNo, what), Status::FileCorrupt);
   };
   while (std::getline(in, line)) {
     ++lineNo;
@@ -75,7 +74,7 @@ Result<std::unique_ptr<MachineFolder>> MachineFolder::open(const std::string& fo
     std::string name = trimSpace(t.substr(0, eq));
     std::string value = stripComment(trimSpace(t.substr(eq + 1)));
     if (iequals(section, "Machine")) {
-      MachineInfo& i = m->info_;
+      MachineInfo& i = m.info;
       if (iequals(name, "Platform")) {
         if (value != "1" && value != "2") return bad("Platform must be 1 or 2");
         i.platformId = value[0] - '0';
@@ -119,12 +118,28 @@ Result<std::unique_ptr<MachineFolder>> MachineFolder::open(const std::string& fo
       return bad("entry outside a section");
     }
   }
+  if (in.bad()) return Result<MachineIni>::fail(fmt::format("{}: read error", ini), Status::ReadFault);
+  return m;
+}
+
+}  // namespace
+
+bool MachineFolder::looksLikeOne(const std::string& folder) { return hostIsFile(folder + "/machine.ini"); }
+
+Result<std::unique_ptr<MachineFolder>> MachineFolder::open(const std::string& folderIn) {
+  std::string folder = folderIn;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  auto m = std::unique_ptr<MachineFolder>(new MachineFolder());
+  m->folder_ = folder;
+  auto ini = readMachineIni(folder);
+  if (!ini) return ini.error();
+  m->info_ = std::move(ini->info);
+  std::vector<HostDrive> drives = std::move(ini->drives);
   const std::string reg = folder + "/registry.reg";
   if (!hostIsFile(reg))
     return Error{Status::FileNotFound,
                  fmt::format("{}: missing (a machine folder keeps its registry there)", reg)};
-  RegError rerr;
-  if (!loadRegFile(reg, m->registry_, rerr)) return Error{Status::FileCorrupt, rerr.message()};
+  if (Outcome loaded = loadRegFile(reg, m->registry_); !loaded) return loaded.error();
   std::string cwd = m->info_.installFolder;
   m->files_ = std::make_unique<HostFileSystem>(std::move(drives), cwd);
   m->shortcuts_ = std::make_unique<LnkShortcutReader>(*m->files_, machineEnvironment(m->info_));
@@ -134,19 +149,20 @@ Result<std::unique_ptr<MachineFolder>> MachineFolder::open(const std::string& fo
 
 Outcome saveRegistryFile(RegistryStore& store, const std::string& path, std::size_t failAfterBytes) {
   AtomicFile file(path);
-  std::string error;
-  if (!file.open(error)) return Error{Status::WriteFault, error};
+  if (Outcome r = file.open(); !r) return r;
   std::size_t written = 0;
-  Status st = writeReg(store, 0, "", RegFormat::Version5, [&](const char* d, std::size_t n) {
+  Outcome r = writeReg(store, 0, "", RegFormat::Version5, [&](const char* d, std::size_t n) {
     if (written + n > failAfterBytes) return false;
     written += n;
     return file.write(d, n);
   });
-  if (st != Status::Success)
-    return Error{Status::WriteFault,
-                 fmt::format("{}: could not be saved (write failed); the previous file is unchanged", path)};
-  if (!file.commit(error)) return Error{Status::WriteFault, error};
-  return {};
+  if (!r) {
+    std::string why = r.status() == Status::WriteFault ? std::string("write failed") : r.message();
+    return Outcome::fail(
+        fmt::format("{}: could not be saved ({}); the previous file is unchanged", path, why),
+        r.status());
+  }
+  return file.commit();
 }
 
 Outcome MachineFolder::save() {
@@ -159,11 +175,9 @@ Outcome MachineFolder::save() {
 Outcome MachineFolder::reload() {
   for (KeyHandle root : {hkey::LocalMachine, hkey::CurrentUser, hkey::Users, hkey::CurrentConfig})
     registry_.removeTree(registry_.root(root));
-  RegError err;
-  const bool loaded = loadRegFile(folder_ + "/registry.reg", registry_, err);
+  Outcome loaded = loadRegFile(folder_ + "/registry.reg", registry_);
   registry_.markSaved();
-  if (!loaded) return Error{Status::FileCorrupt, err.message()};
-  return {};
+  return loaded;
 }
 
 }  // namespace brisquell

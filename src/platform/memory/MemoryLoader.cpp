@@ -65,11 +65,11 @@ void MemoryLoader::deleteValue(std::string_view name) {
     }
 }
 
-bool loadRegFile(const std::string& path, MemoryRegistry& store, RegError& error) {
+Outcome loadRegFile(const std::string& path, MemoryRegistry& store) {
   MemoryLoader loader(store);
-  if (!parseRegFile(path, loader, error)) return false;
+  if (auto parsed = parseRegFile(path, loader); !parsed) return parsed.error();
   store.markSaved();
-  return true;
+  return {};
 }
 
 }  // namespace brisquell

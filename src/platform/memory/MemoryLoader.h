@@ -22,7 +22,7 @@ class MemoryLoader final : public RegSink {
   std::vector<std::pair<std::size_t, MemoryRegistry::Key*>> chain_;  // (path length, key) per level
 };
 
-/// Loads a whole .reg file into a fresh store; false with the error on any fault.
-bool loadRegFile(const std::string& path, MemoryRegistry& store, RegError& error);
+/// Loads a whole .reg file into a fresh store; "FILE:LINE: what is wrong" on any fault.
+Outcome loadRegFile(const std::string& path, MemoryRegistry& store);
 
 }  // namespace brisquell

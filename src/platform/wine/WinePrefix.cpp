@@ -82,10 +82,10 @@ Outcome WinePrefix::load() {
   systemStamp_ = stampOf(sys);
   userStamp_ = stampOf(usr);
   mustReload_ = false;
-  std::string error;
-  const bool loaded = system_->load(sys, error) && user_->load(usr, error);
+  Outcome loaded = system_->load(sys);
+  if (loaded) loaded = user_->load(usr);
   registry_.markSaved();
-  if (!loaded) return Error{Status::FileCorrupt, error};
+  if (!loaded) return loaded;
   if (!system_->arch().empty() && !user_->arch().empty() && system_->arch() != user_->arch())
     return Error{Status::FileCorrupt, fmt::format("{}: #arch={} does not match #arch={} of {}", usr,
                                                   user_->arch(), system_->arch(), sys)};
@@ -255,12 +255,12 @@ Outcome WinePrefix::save() {
   };
   // First every new file beside its old one; nothing is replaced until all are written.
   for (Replacement& p : parts) {
-    std::string error;
-    bool written = false;
-    if (!p.file->save(p.fresh, error, &written) || !written) {
+    Result<bool> written = p.file->save(p.fresh);
+    if (!written || !*written) {
       discard();
-      return Error{Status::WriteFault, (error.empty() ? p.fresh + ": could not be written" : error) +
-                                           "; nothing was replaced"};
+      return Error{Status::WriteFault,
+                   (written ? p.fresh + ": could not be written" : written.message()) +
+                       "; nothing was replaced"};
     }
     // The old file stays reachable under a second name until the last new one is in place.
     if (::link(p.path.c_str(), p.old.c_str()) != 0) {

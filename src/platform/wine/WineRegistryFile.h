@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Status.h"
 #include "platform/memory/MemoryRegistry.h"
 
 namespace brisquell {
@@ -20,11 +21,11 @@ class WineRegistryFile {
   /// for user.reg). The store must outlive this object.
   WineRegistryFile(MemoryRegistry& store, KeyHandle root);
 
-  /// Reads the file into the branch; false with "FILE:LINE: what is wrong" on any fault (the
-  /// branch may then hold part of the file and must not be saved).
-  bool load(const std::string& path, std::string& error);
+  /// Reads the file into the branch; "FILE:LINE: what is wrong" on any fault (the branch may
+  /// then hold part of the file and must not be saved).
+  Outcome load(const std::string& path);
   /// The same from text; name stands for the file in messages.
-  bool parse(std::string text, const std::string& name, std::string& error);
+  Outcome parse(std::string text, const std::string& name);
 
   /// "win32", "win64" or empty, from the header's #arch line.
   const std::string& arch() const { return arch_; }
@@ -32,9 +33,15 @@ class WineRegistryFile {
   bool changed() const;
   /// The file as it would be saved now; changed keys get the time `now` (FILETIME ticks).
   std::string render(std::uint64_t now) const;
-  /// Writes the file atomically if a key changed (written tells whether it did); afterwards
-  /// the written keys count as unchanged, with their new text.
-  bool save(const std::string& path, std::string& error, bool* written = nullptr);
+  /// Writes the file atomically if a key changed; true when it was written, false when there
+  /// was nothing to write. Afterwards the written keys count as unchanged, with their new text.
+  Result<bool> save(const std::string& path);
+
+  class Prepared;
+  /// The same in two steps, for files that must be replaced together: the text to write, and
+  /// saved() once it is on disk (until then the keys still count as changed).
+  Prepared prepare(std::uint64_t now) const;
+  void saved(Prepared&& prepared);
 
   /// The current time as FILETIME ticks (100 ns since 1601).
   static std::uint64_t currentTime();
@@ -51,6 +58,22 @@ class WineRegistryFile {
     MemoryRegistry::Key* key;
     std::string text;  // empty: the key is now implicit
   };
+
+ public:
+  /// A rendered file and what saving it changes in the keys' bookkeeping.
+  class Prepared {
+   public:
+    const std::string& text() const { return text_; }
+
+   private:
+    friend class WineRegistryFile;
+    std::string text_;
+    std::vector<Pending> pending_;
+  };
+
+ private:
+
+  class Reader;  // WineRegistryReader.cpp
 
   std::string_view blockText(const Block& b) const;
   void renderKey(MemoryRegistry::Key* key, std::uint64_t now, std::string& out,
