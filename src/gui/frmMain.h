@@ -139,9 +139,11 @@ class frmMain : public QMainWindow {
   class Observer;
 
   void Form_Load();
+  // frmMainWidgets.cpp: the controls and menus, without what they do.
   void buildWindow();
   void buildMenus();
   void setUpColumns();
+  void connectCommands();
   void showPage(Page page);
   void startScan(ScanMode mode);
   void EndScan(ScanMode mode);

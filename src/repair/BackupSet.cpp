@@ -90,10 +90,7 @@ std::string BackupSet::archivePathOf(std::string_view backupPath) {
 }
 
 std::string BackupSet::generalDate(Clock::time_point t) {
-  std::tm tm = localOf(t);
-  int h12 = tm.tm_hour % 12 == 0 ? 12 : tm.tm_hour % 12;
-  return fmt::format("{}/{}/{} {}:{:02}:{:02} {}", tm.tm_mon + 1, tm.tm_mday, tm.tm_year + 1900,
-                     h12, tm.tm_min, tm.tm_sec, tm.tm_hour < 12 ? "AM" : "PM");
+  return generalDateText(Clock::to_time_t(t));
 }
 
 std::optional<std::tm> BackupSet::parseDate(std::string_view text) {

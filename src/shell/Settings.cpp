@@ -66,12 +66,4 @@ std::string Settings::text(std::string_view name) {
   return e ? get(*e) : std::string();
 }
 
-std::optional<bool> Settings::truthValue(std::string_view text) {
-  std::string t = trimBlanks(text);
-  if (iequals(t, "True")) return true;
-  if (iequals(t, "False")) return false;
-  if (isNumericText(t)) return std::strtod(t.c_str(), nullptr) != 0;
-  return std::nullopt;
-}
-
 }  // namespace brisquell

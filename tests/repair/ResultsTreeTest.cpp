@@ -10,14 +10,8 @@ namespace brisquell {
 namespace {
 
 ProblemRecord row(std::string section, std::string value) {
-  ProblemRecord r;
-  r.MainKey = "-2147483646";
-  r.KeyName = "v";
-  r.KeyValue = std::move(value);
-  r.Section = std::move(section);
-  r.FullKeyPath = "SOFTWARE\\X";
-  r.MainKeyName = "HKEY_LOCAL_MACHINE";
-  return r;
+  return ProblemRecord{"-2147483646", "v", std::move(value), std::move(section), "SOFTWARE\\X",
+                       "HKEY_LOCAL_MACHINE"};
 }
 
 struct ResultsTreeTest : ::testing::Test {
