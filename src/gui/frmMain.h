@@ -116,7 +116,6 @@ class frmMain : public QMainWindow {
   void showAtStart();
   bool scanRunning() const { return ctx_.scanning; }
   ScanContext& context() { return ctx_; }
-  ResultsTree& resultsTree() { return tree_; }
   QtEventPump& pump() { return pump_; }
   int scansStarted() const { return scansStarted_; }
   /// The help page handed to OpenWith.

@@ -12,6 +12,7 @@
 
 #include "platform/Text.h"
 #include "repair/cInifile.h"
+#include "scan/RegistryAccess.h"
 
 namespace brisquell {
 
@@ -271,7 +272,7 @@ std::optional<KeyHandle> BackupSet::rootOf(std::string_view mainKey) {
   char* end = nullptr;
   long long v = std::strtoll(t.c_str(), &end, 10);
   if (!end || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return std::nullopt;
-  return static_cast<KeyHandle>(static_cast<std::int32_t>(v));
+  return handleFromSigned(static_cast<std::int32_t>(v));
 }
 
 std::string BackupSet::toHex(const std::uint8_t* data, std::size_t size) {

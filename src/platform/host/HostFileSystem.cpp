@@ -202,7 +202,6 @@ Status HostFileSystem::find(std::string_view pattern, std::vector<DirEntry>& out
 
 Status HostFileSystem::attributes(std::string_view path, std::uint32_t& attrs) {
   attrs = 0;
-  std::vector<DirEntry> found;
   Parsed p;
   if (Status st = parse(path, p); st != Status::Success) return st;
   if (p.components.empty()) {

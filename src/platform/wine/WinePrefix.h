@@ -32,7 +32,6 @@ class WinePrefix final : public Target {
   bool save(std::string& error) override;
 
   /// The drives as found in dosdevices/, for diagnostics and tests.
-  const std::vector<HostDrive>& driveMap() const { return drives_; }
 
  private:
   struct FileStamp {
