@@ -1,9 +1,7 @@
 // The settings table and its reads and writes.
 #include "shell/Settings.h"
 
-#include <cstdlib>
-
-#include "scan/ScanDriver.h"
+#include "scan/KnownKeys.h"
 
 namespace brisquell {
 

@@ -57,8 +57,6 @@ class Settings {
   /// Entries outside the product key.
   static constexpr std::string_view kRunKey = brisquell::kRunKey;
   static constexpr std::string_view kRunValue = "Brisquell";
-  static constexpr std::string_view kDisabledStartupKey =
-      "Software\\VB and VBA Program Settings\\Brisquell\\Run";
 
   /// "True"/"False" in any case, or a number (zero false); nullopt for any other text.
   static std::optional<bool> truthValue(std::string_view text) { return brisquell::truthValue(text); }
