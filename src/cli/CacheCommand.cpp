@@ -25,16 +25,11 @@ int cacheCommand(CommandTarget& on) {
   if (r.outcome != Outcome::SwitchedOff)
     std::cout << fmt::format("{} entr{} deleted, {} spared.\n", r.deleted,
                              r.deleted == 1 ? "y" : "ies", r.spared);
-  std::string message = r.message();
-  if (r.outcome == Outcome::Cleared && r.failures.empty()) {
-    std::cout << message << "\n";
+  if (r.tone() == CacheClearResult::Tone::Inform) {
+    std::cout << r.message() << "\n";
     return kOk;
   }
-  if (r.outcome == Outcome::SwitchedOff) {
-    std::cout << message << "\n";
-    return kOk;
-  }
-  std::cerr << "brisquell: " << message << "\n";
+  std::cerr << "brisquell: " << r.message() << "\n";
   return kFailed;
 }
 

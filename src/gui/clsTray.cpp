@@ -32,11 +32,6 @@ void clsTray::RemoveIcon(QWidget*) {
   running_ = false;
 }
 
-void clsTray::ChangeIcon(QWidget*, const QIcon& picNewIcon) {
-  if (!running_) return;
-  icon_->setIcon(picNewIcon);
-}
-
 void clsTray::ChangeToolTip(QWidget*, const QString& strNewTip) {
   if (!running_) return;
   tip_ = strNewTip.left(kTipLength);

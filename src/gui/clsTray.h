@@ -23,7 +23,6 @@ class clsTray : public QObject {
   bool bRunningInTray() const { return running_; }
   void ShowIcon(QWidget* sysTrayForm);
   void RemoveIcon(QWidget* sysTrayForm);
-  void ChangeIcon(QWidget* sysTrayForm, const QIcon& picNewIcon);
   void ChangeToolTip(QWidget* sysTrayForm, const QString& strNewTip);
 
   QString tip() const { return tip_; }

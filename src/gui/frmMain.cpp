@@ -1,5 +1,6 @@
-// The main window. The scan, repair and restore run on this thread through the core; the
-// window only shows their lists and answers their questions.
+// The main window's flow: scan, repair, restore, menus and window events. The scan, repair and
+// restore run on this thread through the core; the window only shows their lists and answers
+// their questions. The widgets are built in frmMainWidgets.cpp.
 #include "gui/frmMain.h"
 
 #include <QAction>
@@ -8,17 +9,12 @@
 #include <QCursor>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
-#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QVBoxLayout>
 
 #include "gui/GuiSupport.h"
 #include "gui/clsTray.h"
@@ -38,36 +34,10 @@ namespace brisquell::gui {
 
 namespace {
 
-constexpr const char* kWelcome =
-    "Brisquell can safely clean and repair your Windows registry problems. It uses an intelligent "
-    "and high-performance detection engine to quickly identify missing and invalid references in "
-    "your Windows registry. By using Brisquell regularly to clean your registry, your system "
-    "should not only be more stable but it will also help Windows and your software run faster.";
-constexpr const char* kMenuCaptions[13] = {
-    "Registry Integrity", "ActiveX \\ COM", "ActiveX \\ COM Subsections", "File Extensions",
-    "Application Paths",  "Device Driver", "Windows Fonts",            "Help Files",
-    "Microsoft Shared",   "Windows Startup", "Uninstall Section",      "VxD Section",
-    "MS-Dos Shortcuts"};
 constexpr std::string_view kStopScanning = "Stop scanning and then exit.";
 constexpr std::string_view kCloseQuestion = "Are you sure want to close this application?";
 constexpr int kKeyRole = Qt::UserRole + 1;
 const QColor kDarkRed(192, 0, 0);
-
-// A label whose long text never widens the window.
-QLabel* elidingLabel(const QString& text, QWidget* parent) {
-  auto* l = new QLabel(text, parent);
-  l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  l->setMinimumWidth(1);
-  return l;
-}
-
-QPushButton* bigButton(const QString& text, const QIcon& icon, QWidget* parent) {
-  auto* b = new QPushButton(icon, text, parent);
-  b->setIconSize(QSize(24, 24));
-  b->setMinimumHeight(44);
-  b->setMinimumWidth(140);
-  return b;
-}
 
 // The repair's question goes through here: a Yes shows the window's repair state at once.
 class RepairInterface final : public UserInterface {
@@ -147,6 +117,7 @@ frmMain::frmMain(Target& target, UserInterface& ui, std::vector<std::string> arg
   pump_.beforeEvents = [this] { observer_->flushIfDue(); };
   buildWindow();
   buildMenus();
+  connectCommands();
   Form_Load();
 }
 
@@ -155,212 +126,41 @@ frmMain::~frmMain() {
   ctx_.setPump(nullptr);
 }
 
-void frmMain::buildWindow() {
-  setWindowIcon(programIcon());
-  resize(760, 540);
-  tmrUnload = new QTimer(this);
-  tmrUnload->setInterval(100);
+// What each control and menu item does; the widgets themselves are built in frmMainWidgets.cpp.
+void frmMain::connectCommands() {
   connect(tmrUnload, &QTimer::timeout, this, &frmMain::tmrUnload_Timer);
-  TmrIncrementProgressBar = new QTimer(this);
-  TmrIncrementProgressBar->setInterval(50);
   connect(TmrIncrementProgressBar, &QTimer::timeout, this, &frmMain::TmrIncrementProgressBar_Timer);
-
-  auto* central = new QWidget(this);
-  auto* outer = new QVBoxLayout(central);
-  outer->setContentsMargins(0, 0, 0, 0);
-  outer->setSpacing(0);
-  Image1 = new QLabel(central);
-  Image1->setPixmap(headerPicture(2400, 64, qs(kProductName), "Registry cleaner"));
-  Image1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-  Image1->setStyleSheet("background: #1a4c9a;");
-  outer->addWidget(Image1);
-
-  auto* body = new QHBoxLayout;
-  body->setContentsMargins(10, 10, 10, 10);
-  outer->addLayout(body, 1);
-  auto* side = new QVBoxLayout;
-  cmdQuickScan = bigButton("Quick Scan", threatIcon(102), central);
-  cmdQuickScan->setToolTip("Scan the registry sections");
-  cmdDeepScan = bigButton("Deep Scan", threatIcon(100), central);
-  cmdDeepScan->setToolTip("Scan the registry sections and the shortcuts on the fixed drives");
-  cmdRestore = bigButton("Restore", threatIcon(103), central);
-  cmdRestore->setToolTip("Write back what an earlier repair removed");
-  side->addWidget(cmdQuickScan);
-  side->addWidget(cmdDeepScan);
-  side->addWidget(cmdRestore);
-  side->addStretch(1);
-  body->addLayout(side);
   connect(cmdQuickScan, &QPushButton::clicked, this, &frmMain::cmdQuickScan_Click);
   connect(cmdDeepScan, &QPushButton::clicked, this, &frmMain::cmdDeepScan_Click);
   connect(cmdRestore, &QPushButton::clicked, this, &frmMain::cmdRestore_Click);
-
-  auto* pages = new QVBoxLayout;
-  body->addLayout(pages, 1);
-
-  // Start page.
-  picMain = new QWidget(central);
-  auto* mainLayout = new QVBoxLayout(picMain);
-  auto* welcomeTitle = new QLabel("Welcome to " + qs(kProductName), picMain);
-  QFont tf = welcomeTitle->font();
-  tf.setPointSizeF(tf.pointSizeF() * 1.6);
-  tf.setBold(true);
-  welcomeTitle->setFont(tf);
-  Label1 = new QLabel(kWelcome, picMain);
-  Label1->setWordWrap(true);
-  mainLayout->addWidget(welcomeTitle);
-  mainLayout->addSpacing(8);
-  mainLayout->addWidget(Label1);
-  mainLayout->addSpacing(12);
-  auto* hint = new QLabel("Choose <b>Quick Scan</b> to check the registry sections, or <b>Deep Scan</b> "
-                          "to check the shortcuts on your fixed drives as well. Nothing is changed "
-                          "until you press <b>Fix the Problems</b>, and a backup is taken first.",
-                          picMain);
-  hint->setWordWrap(true);
-  mainLayout->addWidget(hint);
-  mainLayout->addStretch(1);
-  pages->addWidget(picMain);
-
-  // Scan page.
-  picScanning = new QWidget(central);
-  auto* scanLayout = new QVBoxLayout(picScanning);
-  auto* scanTitle = new QLabel("Scanning your registry...", picScanning);
-  scanTitle->setFont(tf);
-  scanLayout->addWidget(scanTitle);
-  lblRegistryScan = elidingLabel("None", picScanning);
-  lblRegistryFilesScan = elidingLabel("None", picScanning);
-  lblRegistryFilesScan->setStyleSheet("color: #555;");
-  scanLayout->addWidget(lblRegistryScan);
-  scanLayout->addWidget(lblRegistryFilesScan);
-  PgbScanning = new QProgressBar(picScanning);
-  PgbScanning->setRange(0, 100);
-  PgbScanning->setTextVisible(false);
-  scanLayout->addWidget(PgbScanning);
-  lvwResultProgress = new QTreeWidget(picScanning);
-  lvwResultProgress->setHeaderLabels({"Registry Section", "Status", "Problems"});
-  lvwResultProgress->setRootIsDecorated(false);
-  lvwResultProgress->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-  lvwResultProgress->header()->setStretchLastSection(false);
-  lvwResultProgress->setColumnWidth(1, 90);
-  lvwResultProgress->setColumnWidth(2, 150);
-  scanLayout->addWidget(lvwResultProgress, 1);
-  auto* cancelRow = new QHBoxLayout;
-  cancelRow->addStretch(1);
-  cmdCancel = new QPushButton("Cancel", picScanning);
-  cmdCancel->setToolTip("Click this button if you are sure you want to cancel the scan.");
-  cancelRow->addWidget(cmdCancel);
-  scanLayout->addLayout(cancelRow);
   connect(cmdCancel, &QPushButton::clicked, this, &frmMain::cmdCancel_Click);
-  pages->addWidget(picScanning);
-
-  // Results page.
-  PicResults = new QWidget(central);
-  auto* resultsLayout = new QVBoxLayout(PicResults);
-  imgListOfProblems = new QLabel("Problems found in your registry", PicResults);
-  imgListOfProblems->setFont(tf);
-  imgListOfItemsInBackupFile = new QLabel("Items in the backup file", PicResults);
-  imgListOfItemsInBackupFile->setFont(tf);
-  resultsLayout->addWidget(imgListOfProblems);
-  resultsLayout->addWidget(imgListOfItemsInBackupFile);
-  vbatvwResults = new QTreeWidget(PicResults);
-  resultsLayout->addWidget(vbatvwResults, 1);
   connect(vbatvwResults, &QTreeWidget::itemChanged, this,
           [this](QTreeWidgetItem* item, int column) {
             if (column == 0) vbatvwResults_nodeCheck(item);
           });
-
-  picFixProblemLowerBase = new QWidget(PicResults);
-  auto* fixLayout = new QHBoxLayout(picFixProblemLowerBase);
-  fixLayout->setContentsMargins(0, 0, 0, 0);
-  auto* totalCaption = new QLabel("Problems found:", picFixProblemLowerBase);
-  lblTotalErrors = new QLabel("0", picFixProblemLowerBase);
-  QFont bold = lblTotalErrors->font();
-  bold.setBold(true);
-  lblTotalErrors->setFont(bold);
-  lblStatusOfActionTaken = new QLabel("Deleteing the corrupt files", picFixProblemLowerBase);
-  pgbDeletingErrors = new QProgressBar(picFixProblemLowerBase);
-  cmdRepairCorruptFiles = bigButton("Fix the Problems", threatIcon(102), picFixProblemLowerBase);
-  fixLayout->addWidget(totalCaption);
-  fixLayout->addWidget(lblTotalErrors);
-  fixLayout->addSpacing(12);
-  fixLayout->addWidget(lblStatusOfActionTaken);
-  fixLayout->addWidget(pgbDeletingErrors, 1);
-  fixLayout->addStretch(0);
-  fixLayout->addWidget(cmdRepairCorruptFiles);
   connect(cmdRepairCorruptFiles, &QPushButton::clicked, this, &frmMain::cmdRepairCorruptFiles_Click);
-  resultsLayout->addWidget(picFixProblemLowerBase);
-
-  picRestoreLowerBase = new QWidget(PicResults);
-  auto* restoreLayout = new QHBoxLayout(picRestoreLowerBase);
-  restoreLayout->setContentsMargins(0, 0, 0, 0);
-  restoreLayout->addStretch(1);
-  cmdRestoreNow = bigButton("Restore Now", threatIcon(103), picRestoreLowerBase);
-  restoreLayout->addWidget(cmdRestoreNow);
   connect(cmdRestoreNow, &QPushButton::clicked, this, &frmMain::cmdRestoreNow_Click);
-  resultsLayout->addWidget(picRestoreLowerBase);
-  pages->addWidget(PicResults);
-
-  setCentralWidget(central);
-  lblStatus = new QLabel("####", this);
-  statusBar()->addWidget(lblStatus, 1);
-
-  tray = new clsTray(this);
   connect(tray, &clsTray::leftDoubleClick, this, &frmMain::mnuShowOrvane_Click);
   connect(tray, &clsTray::rightButtonUp, this, [this] { mnuTray->popup(QCursor::pos()); });
-}
 
-void frmMain::buildMenus() {
-  mnuAction = menuBar()->addMenu("Action");
-  mnuAQuickScan = mnuAction->addAction("&Quick Scan", this, &frmMain::cmdQuickScan_Click);
-  mnuADeepScan = mnuAction->addAction("&Deep Scan", this, &frmMain::cmdDeepScan_Click);
-  mnuFixTheProblems = mnuAction->addAction("&Fix the Problems", this, &frmMain::cmdRepairCorruptFiles_Click);
-  mnuARestore = mnuAction->addAction("&Restore", this, &frmMain::cmdRestore_Click);
-  mnuAInternetSystemCleaner =
-      mnuAction->addAction("Internet && System &Cleaner", this, &frmMain::mnuAInternetSystemCleaner_Click);
-  mnuAInternetSystemCleaner->setVisible(false);
-  mnuAction->addSeparator();
-  mnuExit = mnuAction->addAction("E&xit", this, &frmMain::ExitApplication);
-
-  mnuTools = menuBar()->addMenu("&Settings");
-  mnuTOptionsAndSettings = mnuTools->addAction("Options", this, &frmMain::mnuTOptionsAndSettings_Click);
-  mnuTools->addSeparator();
-  for (int k = 0; k < 13; ++k) {
-    mnuOptions[static_cast<std::size_t>(k)] = mnuTools->addAction(kMenuCaptions[k]);
-    QAction* a = mnuOptions[static_cast<std::size_t>(k)];
-    a->setCheckable(true);
-    // The item inverts its own mark; the click handler stores the new state.
-    connect(a, &QAction::triggered, this, [this, k] { mnuOptions_Click(k); });
-  }
-
-  // The File menu is kept hidden: its windows stay reachable for whenever it is shown.
-  mnuFile = menuBar()->addMenu("File");
-  mnuFileScanforProblems = mnuFile->addAction("Scan for problems");
-  MnuFileSpeedUpMyComputer = mnuFile->addAction("Speed Up My Computer", this, &frmMain::MnuFileSpeedUpMyComputer_Click);
-  mnuFileSpeedUpMyInternet = mnuFile->addAction("Speed Up My Internet", this, &frmMain::mnuFileSpeedUpMyInternet_Click);
-  mnuFilePrintListofErrors = mnuFile->addAction("Print List of Errors", this, &frmMain::mnuFilePrintListofErrors_Click);
-  mnuFile->addSeparator();
-  mnuFileExit = mnuFile->addAction("Exit");
-  mnuFile->menuAction()->setVisible(false);
-
-  mnuHelp = menuBar()->addMenu("Help");
-  mnuHOnlineHelp = mnuHelp->addAction("", this, &frmMain::mnuHOnlineHelp_Click);
-  mnuHelp->addSeparator();
-  mnuHelpAboutThisProgram = mnuHelp->addAction("", this, &frmMain::mnuHelpAboutThisProgram_Click);
-
-  mnuTray = new QMenu("Tray Menu", this);
-  mnuShowOrvane = mnuTray->addAction("Show Orvane", this, &frmMain::mnuShowOrvane_Click);
-  mnuCloseThisMenu = mnuTray->addAction("Close this menu");
-  mnuTray->addSeparator();
-  mnuTrayExit = mnuTray->addAction("Exit", this, &frmMain::ExitApplication);
-}
-
-void frmMain::setUpColumns() {
-  vbatvwResults->setColumnCount(2);
-  vbatvwResults->setHeaderLabels({"Problems", "Threat Level"});
-  vbatvwResults->header()->setStretchLastSection(false);
-  vbatvwResults->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-  vbatvwResults->header()->setSectionResizeMode(1, QHeaderView::Fixed);
-  vbatvwResults->setColumnWidth(1, 90);
-  vbatvwResults->setIconSize(QSize(16, 16));
+  connect(mnuAQuickScan, &QAction::triggered, this, &frmMain::cmdQuickScan_Click);
+  connect(mnuADeepScan, &QAction::triggered, this, &frmMain::cmdDeepScan_Click);
+  connect(mnuFixTheProblems, &QAction::triggered, this, &frmMain::cmdRepairCorruptFiles_Click);
+  connect(mnuARestore, &QAction::triggered, this, &frmMain::cmdRestore_Click);
+  connect(mnuAInternetSystemCleaner, &QAction::triggered, this, &frmMain::mnuAInternetSystemCleaner_Click);
+  connect(mnuExit, &QAction::triggered, this, &frmMain::ExitApplication);
+  connect(mnuTOptionsAndSettings, &QAction::triggered, this, &frmMain::mnuTOptionsAndSettings_Click);
+  // The item inverts its own mark; the click handler stores the new state.
+  for (int k = 0; k < 13; ++k)
+    connect(mnuOptions[static_cast<std::size_t>(k)], &QAction::triggered, this,
+            [this, k] { mnuOptions_Click(k); });
+  connect(MnuFileSpeedUpMyComputer, &QAction::triggered, this, &frmMain::MnuFileSpeedUpMyComputer_Click);
+  connect(mnuFileSpeedUpMyInternet, &QAction::triggered, this, &frmMain::mnuFileSpeedUpMyInternet_Click);
+  connect(mnuFilePrintListofErrors, &QAction::triggered, this, &frmMain::mnuFilePrintListofErrors_Click);
+  connect(mnuHOnlineHelp, &QAction::triggered, this, &frmMain::mnuHOnlineHelp_Click);
+  connect(mnuHelpAboutThisProgram, &QAction::triggered, this, &frmMain::mnuHelpAboutThisProgram_Click);
+  connect(mnuShowOrvane, &QAction::triggered, this, &frmMain::mnuShowOrvane_Click);
+  connect(mnuTrayExit, &QAction::triggered, this, &frmMain::ExitApplication);
 }
 
 void frmMain::Form_Load() {

@@ -116,7 +116,6 @@ class frmMain : public QMainWindow {
   void showAtStart();
   bool scanRunning() const { return ctx_.scanning; }
   ScanContext& context() { return ctx_; }
-  ResultsTree& resultsTree() { return tree_; }
   QtEventPump& pump() { return pump_; }
   int scansStarted() const { return scansStarted_; }
   /// The help page handed to OpenWith.
@@ -139,9 +138,11 @@ class frmMain : public QMainWindow {
   class Observer;
 
   void Form_Load();
+  // frmMainWidgets.cpp: the controls and menus, without what they do.
   void buildWindow();
   void buildMenus();
   void setUpColumns();
+  void connectCommands();
   void showPage(Page page);
   void startScan(ScanMode mode);
   void EndScan(ScanMode mode);

@@ -177,13 +177,10 @@ void frmSpeedIntenetConnection::cmdClearCache_Click() {
   const bool done = applyChange(ctx_.target(), ui_, [&] { r = clearing.ClearCache(); });
   if (done && r.outcome != CacheClearResult::Outcome::Skipped) {
     ProgressBar();
-    const std::string message = r.message();
-    if (r.outcome == CacheClearResult::Outcome::Cleared && r.failures.empty())
-      ui_.inform(kProductName, message);
-    else if (r.outcome == CacheClearResult::Outcome::SwitchedOff)
-      ui_.inform(kProductName, message);
+    if (r.tone() == CacheClearResult::Tone::Inform)
+      ui_.inform(kProductName, r.message());
     else
-      ui_.warn(kProductName, message);
+      ui_.warn(kProductName, r.message());
     picProgressBar->hide();
     Label1->hide();
   }

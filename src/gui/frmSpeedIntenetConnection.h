@@ -18,7 +18,6 @@ class ProgressPicture : public QWidget {
  public:
   using QWidget::QWidget;
   void setPercent(int p) { percent_ = p; }
-  int percent() const { return percent_; }
 
  protected:
   void paintEvent(QPaintEvent*) override;

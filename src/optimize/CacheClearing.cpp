@@ -54,6 +54,20 @@ std::string CacheClearResult::message() const {
   return {};
 }
 
+CacheClearResult::Tone CacheClearResult::tone() const {
+  switch (outcome) {
+    case Outcome::Cleared:
+      return failures.empty() ? Tone::Inform : Tone::Warn;
+    case Outcome::SwitchedOff:
+      return Tone::Inform;
+    case Outcome::Unreadable:
+      return Tone::Warn;
+    case Outcome::Skipped:
+      break;
+  }
+  return Tone::Silent;
+}
+
 CacheClearResult CacheClearing::ClearCache() {
   CacheClearResult result;
   ctx_.log().trap(kClickName, [&] {

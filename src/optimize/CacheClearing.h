@@ -27,6 +27,10 @@ struct CacheClearResult {
 
   /// The message of the window; empty for Skipped. Claims a cleared cache only when it is one.
   std::string message() const;
+  /// How the message is shown: as news (a cleared cache, or clearing switched off), as a
+  /// failure, or not at all (Skipped).
+  enum class Tone { Silent, Inform, Warn };
+  Tone tone() const;
 };
 
 class CacheClearing {
@@ -34,7 +38,7 @@ class CacheClearing {
   static constexpr std::string_view kClearedMessage =
       "All Cache Files have been cleared sucessfully.";
 
-  explicit CacheClearing(ScanContext& ctx) : ctx_(ctx) {}
+  explicit CacheClearing(ScanSession& ctx) : ctx_(ctx) {}
 
   /// What "Clear Cache" does below the window: on platform 1 or 2, EraseIEFiles.
   CacheClearResult ClearCache();
@@ -47,7 +51,7 @@ class CacheClearing {
   std::string GetStrFromPtrA(const Bytes& record, std::uint32_t offset);
 
  private:
-  ScanContext& ctx_;
+  ScanSession& ctx_;
 };
 
 }  // namespace brisquell

@@ -24,7 +24,7 @@ bool flag(Settings& s, std::string_view name) {
 
 }  // namespace
 
-ConnectionTuning::ConnectionTuning(ScanContext& ctx)
+ConnectionTuning::ConnectionTuning(ScanSession& ctx)
     : ctx_(ctx), clock_([] { return std::time(nullptr); }) {}
 
 std::vector<TuningValue> ConnectionTuning::values(ConnectionKind kind) {
@@ -91,7 +91,7 @@ TuningResult ConnectionTuning::cmdOptimize_Click(ConnectionKind kind) {
   TuningResult r;
   ctx_.log().trap(kOptimizeName, [&] {
     for (const TuningValue& v : values(kind)) write(v.key, v.name, v.data, r);
-    write(std::string(kProductKey) + "\\Optimization", "LastTime", generalDate(clock_()), r);
+    write(std::string(kProductKey) + "\\Optimization", "LastTime", generalDateText(clock_()), r);
   });
   return r;
 }
@@ -109,14 +109,6 @@ TuningResult ConnectionTuning::cmdSetToDefault_Click() {
     }
   });
   return r;
-}
-
-std::string ConnectionTuning::generalDate(std::time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  int hour = tm.tm_hour % 12 == 0 ? 12 : tm.tm_hour % 12;
-  return fmt::format("{}/{}/{} {}:{:02}:{:02} {}", tm.tm_mon + 1, tm.tm_mday, tm.tm_year + 1900,
-                     hour, tm.tm_min, tm.tm_sec, tm.tm_hour < 12 ? "AM" : "PM");
 }
 
 }  // namespace brisquell

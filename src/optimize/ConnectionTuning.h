@@ -38,7 +38,7 @@ class ConnectionTuning {
   static constexpr std::string_view kDefaultsMessage =
       "Default Values Loaded. You will need to restart to changes to take effect.";
 
-  explicit ConnectionTuning(ScanContext& ctx);
+  explicit ConnectionTuning(ScanSession& ctx);
 
   /// The four values of a kind in table order (none for ConnectionKind::None).
   static std::vector<TuningValue> values(ConnectionKind kind);
@@ -56,16 +56,13 @@ class ConnectionTuning {
   TuningResult cmdOptimize_Click(ConnectionKind kind);
   /// Removes the tuning values, so that the network stack's own defaults apply again.
   TuningResult cmdSetToDefault_Click();
-
-  /// Date and time in the general date format ("12/8/2024 5:45:12 PM").
-  static std::string generalDate(std::time_t t);
   void setClock(std::function<std::time_t()> clock) { clock_ = std::move(clock); }
 
  private:
   void storeKind(ConnectionKind kind, std::string_view procedure);
   bool write(std::string_view key, std::string_view name, std::string_view data, TuningResult& r);
 
-  ScanContext& ctx_;
+  ScanSession& ctx_;
   std::function<std::time_t()> clock_;
 };
 

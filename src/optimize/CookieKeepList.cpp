@@ -7,12 +7,6 @@ namespace brisquell {
 
 namespace {
 
-std::string_view trimItem(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 // Byte length of the last n characters of a UTF-8 text, or npos when it has fewer.
 std::size_t lastCharsLength(std::string_view s, std::size_t n) {
   std::size_t i = s.size();
@@ -45,7 +39,7 @@ std::vector<std::string> CookieKeepList::items(std::string_view text) {
     } else {
       std::size_t sep = text.find_first_of(",\r\n", i);
       if (sep == std::string_view::npos) sep = text.size();
-      item = trimItem(text.substr(i, sep - i));
+      item = trimmedView(text.substr(i, sep - i), " \t");
       i = sep;
     }
     out.push_back(std::move(item));

@@ -187,28 +187,24 @@ StartupDoneResult StartupPrograms::cmdDone_Click() {
   ctx_.log().trap(kDoneName, [&] {
     // Rows carry their own place, so no row can be matched to another entry's text and no
     // pass over the store can miss a value.
-    for (StartupRow& row : rows_) {
-      if (row.checked || !row.runs) continue;
-      std::string why;
-      if (moveEntry(row, hkey::CurrentUser, kStoreKey, why)) {
-        row.runs = false;
-        ++result.switchedOff;
-      } else {
-        result.failures.push_back(fmt::format("{} stays switched on: {}", row.tag, why));
+    // Unticked rows leave the run key first, then ticked ones come back to it.
+    auto switchRows = [&](bool on) {
+      for (StartupRow& row : rows_) {
+        if (row.checked != on || row.runs == on) continue;
+        std::string why;
+        const KeyHandle toRoot = on ? hkey::LocalMachine : hkey::CurrentUser;
+        if (moveEntry(row, toRoot, on ? kRunKey : kStoreKey, why)) {
+          row.runs = on;
+          ++(on ? result.switchedOn : result.switchedOff);
+        } else {
+          result.failures.push_back(
+              fmt::format("{} stays switched {}: {}", row.tag, on ? "off" : "on", why));
+        }
+        ctx_.doEvents();
       }
-      ctx_.doEvents();
-    }
-    for (StartupRow& row : rows_) {
-      if (!row.checked || row.runs) continue;
-      std::string why;
-      if (moveEntry(row, hkey::LocalMachine, kRunKey, why)) {
-        row.runs = true;
-        ++result.switchedOn;
-      } else {
-        result.failures.push_back(fmt::format("{} stays switched off: {}", row.tag, why));
-      }
-      ctx_.doEvents();
-    }
+    };
+    switchRows(false);
+    switchRows(true);
   });
   return result;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "scan/KnownKeys.h"
 #include "scan/ScanContext.h"
 
 namespace brisquell {
@@ -31,7 +32,7 @@ struct StartupDoneResult {
 
 class StartupPrograms {
  public:
-  static constexpr std::string_view kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+  static constexpr std::string_view kRunKey = brisquell::kRunKey;
   static constexpr std::string_view kStoreParent =
       "Software\\VB and VBA Program Settings\\Brisquell";
   static constexpr std::string_view kStoreKey =
@@ -45,7 +46,7 @@ class StartupPrograms {
       "like to put any of these files back in the windows startup, simply recheck the box by its "
       "name.";
 
-  explicit StartupPrograms(ScanContext& ctx) : ctx_(ctx) {}
+  explicit StartupPrograms(ScanSession& ctx) : ctx_(ctx) {}
 
   /// Fills the rows: the run key's entries checked, then the store's unchecked.
   void Form_Load();
@@ -70,7 +71,7 @@ class StartupPrograms {
  private:
   bool moveEntry(StartupRow& row, KeyHandle toRoot, std::string_view toKey, std::string& why);
 
-  ScanContext& ctx_;
+  ScanSession& ctx_;
   std::vector<StartupRow> rows_;
   bool firstListing_ = false;
   bool listingRunSide_ = false;

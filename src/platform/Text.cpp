@@ -1,6 +1,8 @@
 // Text helpers: conversions and case folding written for speed on large registries.
 #include "platform/Text.h"
 
+#include <fmt/format.h>
+
 namespace brisquell {
 
 namespace {
@@ -305,11 +307,22 @@ bool wildcardMatch(std::string_view pattern, std::string_view name) {
   return pi == p.size();
 }
 
-std::string trimBlanks(std::string_view s) {
-  std::size_t a = 0, b = s.size();
-  while (a < b && s[a] == ' ') ++a;
-  while (b > a && s[b - 1] == ' ') --b;
-  return std::string(s.substr(a, b - a));
+std::string_view trimmedRightView(std::string_view s, std::string_view chars) {
+  std::size_t b = s.find_last_not_of(chars);
+  return b == std::string_view::npos ? std::string_view() : s.substr(0, b + 1);
+}
+
+std::string_view trimmedView(std::string_view s, std::string_view chars) {
+  std::size_t a = s.find_first_not_of(chars);
+  return a == std::string_view::npos ? std::string_view() : trimmedRightView(s.substr(a), chars);
+}
+
+std::string generalDateText(std::time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  int hour = tm.tm_hour % 12 == 0 ? 12 : tm.tm_hour % 12;
+  return fmt::format("{}/{}/{} {}:{:02}:{:02} {}", tm.tm_mon + 1, tm.tm_mday, tm.tm_year + 1900,
+                     hour, tm.tm_min, tm.tm_sec, tm.tm_hour < 12 ? "AM" : "PM");
 }
 
 }  // namespace brisquell

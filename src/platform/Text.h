@@ -1,7 +1,9 @@
-// Text helpers shared by every layer: UTF-8 <-> UTF-16LE, Windows-style case folding, wildcards.
+// Text helpers shared by every layer: UTF-8 <-> UTF-16LE, Windows-style case folding, wildcards,
+// trimming and the date text.
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +56,17 @@ inline bool icontains(std::string_view hay, std::string_view needle) {
 /// Windows-style wildcard match ('*' any run, '?' one character), ignoring case.
 bool wildcardMatch(std::string_view pattern, std::string_view name);
 
-std::string trimBlanks(std::string_view s);
+/// s without any of `chars` at either end (trimmedRightView: at its end only).
+std::string_view trimmedView(std::string_view s, std::string_view chars);
+std::string_view trimmedRightView(std::string_view s, std::string_view chars);
+inline std::string trimmed(std::string_view s, std::string_view chars) {
+  return std::string(trimmedView(s, chars));
+}
+/// Spaces only, as the stored switches and the checks have always been trimmed.
+inline std::string trimBlanks(std::string_view s) { return trimmed(s, " "); }
+
+/// Month/day/year and a 12-hour time of local time, as "General Date" shows it:
+/// "12/8/2004 5:45:02 PM".
+std::string generalDateText(std::time_t t);
 
 }  // namespace brisquell

@@ -12,6 +12,7 @@
 
 #include "platform/Text.h"
 #include "repair/cInifile.h"
+#include "scan/RegistryAccess.h"
 
 namespace brisquell {
 
@@ -90,10 +91,7 @@ std::string BackupSet::archivePathOf(std::string_view backupPath) {
 }
 
 std::string BackupSet::generalDate(Clock::time_point t) {
-  std::tm tm = localOf(t);
-  int h12 = tm.tm_hour % 12 == 0 ? 12 : tm.tm_hour % 12;
-  return fmt::format("{}/{}/{} {}:{:02}:{:02} {}", tm.tm_mon + 1, tm.tm_mday, tm.tm_year + 1900,
-                     h12, tm.tm_min, tm.tm_sec, tm.tm_hour < 12 ? "AM" : "PM");
+  return generalDateText(Clock::to_time_t(t));
 }
 
 std::optional<std::tm> BackupSet::parseDate(std::string_view text) {
@@ -274,7 +272,7 @@ std::optional<KeyHandle> BackupSet::rootOf(std::string_view mainKey) {
   char* end = nullptr;
   long long v = std::strtoll(t.c_str(), &end, 10);
   if (!end || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return std::nullopt;
-  return static_cast<KeyHandle>(static_cast<std::int32_t>(v));
+  return handleFromSigned(static_cast<std::int32_t>(v));
 }
 
 std::string BackupSet::toHex(const std::uint8_t* data, std::size_t size) {

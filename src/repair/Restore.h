@@ -37,7 +37,7 @@ class Restore {
   /// (also, having said why, while the target must not be written).
   bool cmdDeleteBackup_Click(const BackupListing& set);
   /// Loads the backup file's records into the problem list (and, when given, the tree in
-  /// "Restore" mode). False, having said so, when it holds no record.
+  /// "Restore" mode). False when it holds no record; the user is told which file was empty.
   bool cmdRestore_Click(std::string_view backupPath, ResultsTree* tree = nullptr);
   /// Writes every loaded record back, extracts the archive, saves the target.
   RestoreResult cmdRestoreNow_Click();

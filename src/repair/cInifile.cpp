@@ -7,12 +7,8 @@ namespace brisquell {
 
 namespace {
 
-std::string trimmed(std::string_view s) {
-  std::size_t a = 0, b = s.size();
-  while (a < b && (s[a] == ' ' || s[a] == '\t')) ++a;
-  while (b > a && (s[b - 1] == ' ' || s[b - 1] == '\t')) --b;
-  return std::string(s.substr(a, b - a));
-}
+// What names and values are trimmed of, as the profile-string calls trim them.
+constexpr std::string_view kBlanks = " \t";
 
 }  // namespace
 
@@ -42,12 +38,13 @@ void cInifile::load() {
     std::string_view line = text.substr(pos, end - pos);
     pos = end + 1;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    std::string t = trimmed(line);
+    std::string t = trimmed(line, kBlanks);
     if (!t.empty() && t[0] == '[') {
       std::size_t close = t.rfind(']');
       std::string name = trimmed(std::string_view(t).substr(1, close == std::string::npos || close == 0
                                                                    ? std::string::npos
-                                                                   : close - 1));
+                                                                   : close - 1),
+                                 kBlanks);
       sectionIndex_.try_emplace(foldCase(name), sections_.size());
       sections_.push_back(SectionData{std::move(name), {}, {}});
       continue;
@@ -62,21 +59,21 @@ void cInifile::load() {
       s.lines.push_back(Line{false, {}, {}, std::string(line)});
       continue;
     }
-    Line l{true, trimmed(line.substr(0, eq)), trimmed(line.substr(eq + 1)), {}};
+    Line l{true, trimmed(line.substr(0, eq), kBlanks), trimmed(line.substr(eq + 1), kBlanks), {}};
     s.keyIndex.try_emplace(foldCase(l.key), s.lines.size());
     s.lines.push_back(std::move(l));
   }
 }
 
 const cInifile::SectionData* cInifile::findSection(std::string_view name) const {
-  auto it = sectionIndex_.find(foldCase(trimmed(name)));
+  auto it = sectionIndex_.find(foldCase(trimmed(name, kBlanks)));
   return it == sectionIndex_.end() ? nullptr : &sections_[it->second];
 }
 
 std::string cInifile::Value() const {
   const SectionData* s = findSection(section_);
   if (!s) return default_;
-  auto it = s->keyIndex.find(foldCase(trimmed(key_)));
+  auto it = s->keyIndex.find(foldCase(trimmed(key_, kBlanks)));
   return it == s->keyIndex.end() ? default_ : s->lines[it->second].value;
 }
 
@@ -87,7 +84,7 @@ void cInifile::setValue(std::string_view value) {
     if (c == '\0') continue;
     v += (c == '\r' || c == '\n') ? ' ' : c;
   }
-  std::string section = trimmed(section_), key = trimmed(key_);
+  std::string section = trimmed(section_, kBlanks), key = trimmed(key_, kBlanks);
   std::string folded = foldCase(section);
   auto sit = sectionIndex_.find(folded);
   if (sit == sectionIndex_.end()) {

@@ -42,7 +42,6 @@ class cInifile {
   /// Writes the changes to Path as one replacement of the file; false (LastReturnCode 0)
   /// when the file cannot be written, for example because its folder is missing.
   bool Flush();
-  bool dirty() const { return dirty_; }
 
   long LastReturnCode() const { return lastReturnCode_; }
   bool Success() const { return lastReturnCode_ != 0; }

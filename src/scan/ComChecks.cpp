@@ -84,8 +84,7 @@ void CheckRegistryActiveXComponent(ScanContext& ctx, CheckArgs a) {
     std::string path = v.find('\\') != std::string::npos
                            ? v
                            : GetPathWithSlash(ctx.GetSystemDirectory()) + v;
-    if (!ctx.FileOrFolderExists(path))
-      ctx.AddProblem(a.rootKey, a.valueName, path, a.section, a.keyPath, a.rootName);
+    ctx.RecordIfMissing(a, path);
   } catch (const TrappedError& e) {
     ctx.log().write("CheckRegistryActiveXComponent", e);
   }

@@ -7,11 +7,6 @@ namespace brisquell {
 
 namespace {
 
-void testAndRecord(ScanContext& ctx, const CheckArgs& a, const std::string& path) {
-  if (!ctx.FileOrFolderExists(path))
-    ctx.AddProblem(a.rootKey, a.valueName, path, a.section, a.keyPath, a.rootName);
-}
-
 // The text from the drive letter in front of the first ":\" on; empty when there is none.
 // A ":\" at the very start leaves no drive letter to cut at: that is an error.
 std::optional<std::string> fromDriveLetter(const std::string& v) {
@@ -35,7 +30,7 @@ void CheckApplicationPath(ScanContext& ctx, CheckArgs a) {
       ctx.CheckAllSystemdirectory(a);
       return;
     }
-    testAndRecord(ctx, a, v.find('\\') != std::string::npos ? v : GetPathWithSlash(ctx.GetSystemDirectory()) + v);
+    ctx.RecordIfMissing(a, v.find('\\') != std::string::npos ? v : GetPathWithSlash(ctx.GetSystemDirectory()) + v);
   } catch (const TrappedError& e) {
     ctx.log().write("CheckApplicationPath", e);
   }
@@ -45,10 +40,9 @@ void CheckWindowsFontpath(ScanContext& ctx, CheckArgs a) {
   try {
     if (a.valueText.empty() || icontains(a.valueText, ".FON")) return;
     const std::string& v = a.valueText;
-    testAndRecord(ctx, a,
-                  v.find('\\') != std::string::npos
-                      ? v
-                      : GetPathWithSlash(ctx.GetWindowsDirectory()) + "Fonts\\" + v);
+    ctx.RecordIfMissing(a, v.find('\\') != std::string::npos
+                               ? v
+                               : GetPathWithSlash(ctx.GetWindowsDirectory()) + "Fonts\\" + v);
   } catch (const TrappedError& e) {
     ctx.log().write("CheckWindowsFontpath", e);
   }
@@ -58,10 +52,9 @@ void CheckHelpFilesPath(ScanContext& ctx, CheckArgs a) {
   try {
     if (a.valueText.empty()) return;
     std::string full = GetPathWithSlash(a.valueText) + a.valueName;
-    testAndRecord(ctx, a,
-                  full.find('\\') != std::string::npos
-                      ? full
-                      : GetPathWithSlash(ctx.GetSystemDirectory()) + a.valueText);
+    ctx.RecordIfMissing(a, full.find('\\') != std::string::npos
+                               ? full
+                               : GetPathWithSlash(ctx.GetSystemDirectory()) + a.valueText);
   } catch (const TrappedError& e) {
     ctx.log().write("CheckHelpFilesPath", e);
   }
@@ -74,13 +67,13 @@ void CheckMicrosoftSharedPath(ScanContext& ctx, CheckArgs a) {
       auto cut = fromDriveLetter(a.valueText);
       if (!cut) return;
       if (GetFileExtension(*cut).size() != 3) return;
-      testAndRecord(ctx, a, *cut);
+      ctx.RecordIfMissing(a, *cut);
       return;
     }
     if (a.valueText.find('*') != std::string::npos) return;
     std::string path = GetPathWithSlash(ctx.GetSystemDirectory()) + a.valueText;
     if (GetFileExtension(a.valueText).size() != 3) return;
-    testAndRecord(ctx, a, path);
+    ctx.RecordIfMissing(a, path);
   } catch (const TrappedError& e) {
     ctx.log().write("CheckMicrosoftSharedPath", e);
   }
@@ -92,10 +85,10 @@ void CheckVirtualDeviceSection(ScanContext& ctx, CheckArgs a) {
     if (a.valueText.find('\\') != std::string::npos) {
       auto cut = fromDriveLetter(a.valueText);
       if (!cut) return;
-      testAndRecord(ctx, a, *cut);
+      ctx.RecordIfMissing(a, *cut);
       return;
     }
-    testAndRecord(ctx, a, GetPathWithSlash(ctx.GetSystemDirectory()) + a.valueText);
+    ctx.RecordIfMissing(a, GetPathWithSlash(ctx.GetSystemDirectory()) + a.valueText);
   } catch (const TrappedError& e) {
     ctx.log().write("CheckVirtualDeviceSection", e);
   }

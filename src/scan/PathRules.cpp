@@ -7,36 +7,36 @@ namespace {
 constexpr std::string_view kCurrentVersion = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 }
 
-ScanContext::ScanContext(Target& target)
+ScanSession::ScanSession(Target& target)
     : target_(target),
       log_(target.files(), [this] { return GetWindowsDirectory(); }),
       registry_(target.registry(), log_, target.machine().platformId) {}
 
-std::string ScanContext::GetWindowsDirectory() {
+std::string ScanSession::GetWindowsDirectory() {
   std::string d = target_.machine().windowsDirectory;
   while (d.size() > 3 && d.back() == '\\') d.pop_back();
   return d;
 }
 
-std::string ScanContext::GetSystemDirectory() {
+std::string ScanSession::GetSystemDirectory() {
   std::string d = target_.machine().systemDirectory;
   while (d.size() > 3 && d.back() == '\\') d.pop_back();
   return d;
 }
 
-std::string ScanContext::GetProgramFilesPath() {
+std::string ScanSession::GetProgramFilesPath() {
   std::string s;
   if (!registry_.QueryValue(hkey::LocalMachine, kCurrentVersion, "ProgramFilesDir", s)) return {};
   return trimBlanks(s);
 }
 
-std::string ScanContext::GetCommonProgramFilesPath() {
+std::string ScanSession::GetCommonProgramFilesPath() {
   std::string s;
   if (!registry_.QueryValue(hkey::LocalMachine, kCurrentVersion, "CommonFilesDir", s)) return {};
   return trimBlanks(s);
 }
 
-bool ScanContext::FileOrFolderExists(std::string_view path) {
+bool ScanSession::FileOrFolderExists(std::string_view path) {
   std::vector<DirEntry> found;
   Status st = target_.files().find(path, found);
   if (st == Status::Success) return true;
@@ -45,9 +45,9 @@ bool ScanContext::FileOrFolderExists(std::string_view path) {
   return false;
 }
 
-void ScanContext::AddProblem(std::int32_t rootKey, std::string_view valueName,
-                             std::string_view valueText, std::string_view section,
-                             std::string_view keyPath, std::string_view rootName) {
+void ScanState::AddProblem(std::int32_t rootKey, std::string_view valueName,
+                           std::string_view valueText, std::string_view section,
+                           std::string_view keyPath, std::string_view rootName) {
   ProblemRecord r;
   r.MainKey = std::to_string(rootKey);
   r.KeyName = valueName.empty() ? std::string("(Default)") : std::string(valueName);
@@ -56,6 +56,11 @@ void ScanContext::AddProblem(std::int32_t rootKey, std::string_view valueName,
   r.FullKeyPath = keyPath;
   r.MainKeyName = rootName;
   problems_.add(std::move(r));
+}
+
+void ScanContext::RecordIfMissing(const CheckArgs& a, const std::string& path) {
+  if (!FileOrFolderExists(path))
+    AddProblem(a.rootKey, a.valueName, path, a.section, a.keyPath, a.rootName);
 }
 
 void ScanContext::CheckAllSystemdirectory(const CheckArgs& a) {
@@ -68,10 +73,9 @@ void ScanContext::CheckAllSystemdirectory(const CheckArgs& a) {
     } else {
       path = GetCommonProgramFilesPath() + CheckCommonProgramFilesPath(a.valueText);
     }
-    if (!FileOrFolderExists(path))
-      AddProblem(a.rootKey, a.valueName, path, a.section, a.keyPath, a.rootName);
+    RecordIfMissing(a, path);
   } catch (const TrappedError& e) {
-    log_.write("CheckAllSystemdirectory", e);
+    log().write("CheckAllSystemdirectory", e);
   }
 }
 

@@ -31,6 +31,14 @@ bool isNumericText(std::string_view s) {
   return digits > 0 && i == s.size();
 }
 
+std::optional<bool> truthValue(std::string_view s) {
+  std::string t = trimBlanks(s);
+  if (iequals(t, "True")) return true;
+  if (iequals(t, "False")) return false;
+  if (isNumericText(t)) return std::strtod(t.c_str(), nullptr) != 0;
+  return std::nullopt;
+}
+
 std::string RegistryAccess::GetSubKeyValue(KeyHandle key, std::string_view name) {
   std::uint32_t type = 0;
   Bytes data;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -60,5 +61,8 @@ class RegistryAccess {
 
 /// VB-style numeric test: optional blanks and sign, digits, optional fraction.
 bool isNumericText(std::string_view s);
+/// A stored switch as a truth value: "True" or "False" in any case, or a number (0 is false),
+/// blanks around it ignored; nothing for any other text.
+std::optional<bool> truthValue(std::string_view s);
 
 }  // namespace brisquell

@@ -1,7 +1,7 @@
 // Scan driver: runs the ticked sections in order with the cancel tests between walks.
 #include "scan/ScanDriver.h"
 
-#include <cstdlib>
+#include <optional>
 
 #include "scan/ShortcutScan.h"
 #include "scan/Walkers.h"
@@ -32,8 +32,6 @@ struct SectionWalks {
   bool testedAfter;
 };
 
-constexpr std::string_view kRun = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-
 SectionWalks walksOf(ScanContext& ctx, int position) {
   using enum WalkKind;
   switch (position) {
@@ -52,8 +50,8 @@ SectionWalks walksOf(ScanContext& ctx, int position) {
                      {Values, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\HTML Help"}}, false};
     case 9: return {{{Keys, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Shared Tools"},
                      {Values, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"}}, false};
-    case 10: return {{{Keys, hkey::LocalMachine, kRun}, {Values, hkey::LocalMachine, kRun},
-                      {Keys, hkey::CurrentUser, kRun}, {Values, hkey::CurrentUser, kRun},
+    case 10: return {{{Keys, hkey::LocalMachine, kRunKey}, {Values, hkey::LocalMachine, kRunKey},
+                      {Keys, hkey::CurrentUser, kRunKey}, {Values, hkey::CurrentUser, kRunKey},
                       {Keys, hkey::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\Programs"}}, false};
     case 11: return {{{Keys, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"}}, true};
     case 12: return {{{Values, hkey::LocalMachine, "SYSTEM\\CurrentControlSet\\Control\\VirtualDeviceDrivers"}}, true};
@@ -61,18 +59,8 @@ SectionWalks walksOf(ScanContext& ctx, int position) {
   }
 }
 
-// Text to Boolean as the stored switches are read: "True"/"False" or a number (0 is false).
-bool toBoolean(const std::string& s, bool& ok) {
-  ok = true;
-  std::string t = trimBlanks(s);
-  if (iequals(t, "True")) return true;
-  if (iequals(t, "False")) return false;
-  if (isNumericText(t)) return std::strtod(t.c_str(), nullptr) != 0;
-  ok = false;
-  return true;
-}
-
-// Steps 6 to 9 of a section: count, "Finished", copy to the progress row, colour.
+// A section's row and its progress row end alike, so the window and the command line show the
+// same count; the progress row turns dark red only when the section found something.
 void finishSection(ScanContext& ctx, SectionRow& row, std::size_t progressIndex) {
   std::size_t n = GetProblemsinActiveEx(ctx, row.name);
   row.problems = std::to_string(n) + " Registry Problems";
@@ -96,13 +84,12 @@ void LoadRegistryValues(ScanContext& ctx, ScanMode mode) {
   for (std::size_t i = 0; i < rows.size(); ++i) {
     std::string v = ctx.registry().QueryValueOrDefault(hkey::LocalMachine, kSettingsKey,
                                                        "Menu" + std::to_string(i), "True");
-    bool ok;
-    bool ticked = toBoolean(v, ok);
-    if (!ok) {
+    std::optional<bool> ticked = truthValue(v);
+    if (!ticked) {
       ctx.log().write("LoadRegistryValues", 13, "Type mismatch");
       return;
     }
-    rows[i].ticked = ticked;
+    rows[i].ticked = *ticked;
   }
   if (mode == ScanMode::Deep) GetFixedDrives(ctx);
 }

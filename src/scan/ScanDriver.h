@@ -2,12 +2,11 @@
 #pragma once
 
 #include "platform/UserInterface.h"
+#include "scan/KnownKeys.h"
 #include "scan/ScanContext.h"
 
 namespace brisquell {
 
-inline constexpr std::string_view kProductKey = "SOFTWARE\\Quandrel Technology\\Brisquell";
-inline constexpr std::string_view kSettingsKey = "SOFTWARE\\Quandrel Technology\\Brisquell\\Settings";
 inline constexpr std::string_view kNoProblemsMessage = "Congratulations!!! No problem found.";
 inline constexpr std::string_view kProductName = "Brisquell";
 

@@ -23,11 +23,6 @@ std::string Mid(std::string_view s, std::size_t start, std::size_t length = std:
 
 std::string Left(std::string_view s, std::size_t n) { return std::string(s.substr(0, n)); }
 
-void testAndRecord(ScanContext& ctx, const CheckArgs& a, const std::string& path) {
-  if (!ctx.FileOrFolderExists(path))
-    ctx.AddProblem(a.rootKey, a.valueName, path, a.section, a.keyPath, a.rootName);
-}
-
 // A path cut from a command line, trimmed after its extension when arguments still follow.
 std::string trimAfterExtension(std::string path) {
   path = RemoveBackSlashandComma(path);
@@ -68,12 +63,12 @@ void CheckInstallSource(ScanContext& ctx, CheckArgs a) {
       std::size_t p = InStr(v, ":\\");
       if (!p) return;
       v = RemoveBackSlashandComma(Mid(v, p - 1));
-      testAndRecord(ctx, a, v);
+      ctx.RecordIfMissing(a, v);
       return;
     }
     if (InStr(v, ":/")) return;
     v = RemoveBackSlashandComma(v);
-    testAndRecord(ctx, a, GetPathWithSlash(ctx.GetSystemDirectory()) + v);
+    ctx.RecordIfMissing(a, GetPathWithSlash(ctx.GetSystemDirectory()) + v);
   } catch (const TrappedError& e) {
     ctx.log().write("CheckInstallSource", e);
   }
@@ -99,7 +94,7 @@ void CheckUninstallString(ScanContext& ctx, CheckArgs a) {
     std::string ext = dot ? trimBlanks(Mid(s, dot + 1)) : std::string();
     if (ext.size() != 3) return;
     if (!InStr(s, ":\\")) s = GetPathWithSlash(ctx.GetSystemDirectory()) + s;
-    testAndRecord(ctx, a, s);
+    ctx.RecordIfMissing(a, s);
   } catch (const TrappedError& e) {
     ctx.log().write("CheckUninstallString", e);
   }
@@ -112,11 +107,11 @@ void CheckUninstallStringValue(ScanContext& ctx, CheckArgs a) {
     if (!b) return;
     std::size_t c = InStr(b + 1, v, ":\\");
     if (!c) {
-      testAndRecord(ctx, a, RemoveBackSlashandComma(Mid(v, b - 1)));
+      ctx.RecordIfMissing(a, RemoveBackSlashandComma(Mid(v, b - 1)));
       return;
     }
-    testAndRecord(ctx, a, trimAfterExtension(Mid(v, b - 1, c - 2)));
-    testAndRecord(ctx, a, trimAfterExtension(Mid(v, c - 1)));
+    ctx.RecordIfMissing(a, trimAfterExtension(Mid(v, b - 1, c - 2)));
+    ctx.RecordIfMissing(a, trimAfterExtension(Mid(v, c - 1)));
   } catch (const TrappedError& e) {
     ctx.log().write("CheckUninstallStringValue", e);
   }
@@ -165,7 +160,7 @@ void RegistryValueCheck(ScanContext& ctx, CheckArgs a) {
       std::size_t bl = InStr(v, " ");
       v = ctx.GetSystemDirectory() + "\\" + (bl ? Mid(v, bl + 1) : v);
     }
-    testAndRecord(ctx, a, v);
+    ctx.RecordIfMissing(a, v);
   } catch (const TrappedError& e) {
     ctx.log().write("RegistryValueCheck", e);
   }

@@ -1,9 +1,7 @@
 // The settings table and its reads and writes.
 #include "shell/Settings.h"
 
-#include <cstdlib>
-
-#include "scan/ScanDriver.h"
+#include "scan/KnownKeys.h"
 
 namespace brisquell {
 
@@ -64,14 +62,6 @@ bool Settings::set(std::string_view name, std::string_view value) {
 std::string Settings::text(std::string_view name) {
   const Entry* e = find(name);
   return e ? get(*e) : std::string();
-}
-
-std::optional<bool> Settings::truthValue(std::string_view text) {
-  std::string t = trimBlanks(text);
-  if (iequals(t, "True")) return true;
-  if (iequals(t, "False")) return false;
-  if (isNumericText(t)) return std::strtod(t.c_str(), nullptr) != 0;
-  return std::nullopt;
 }
 
 }  // namespace brisquell

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "scan/KnownKeys.h"
 #include "scan/RegistryAccess.h"
 
 namespace brisquell {
@@ -55,13 +56,11 @@ class Settings {
   bool setOption(std::string_view name, bool on) { return set(name, on ? "True" : "False"); }
 
   /// Entries outside the product key.
-  static constexpr std::string_view kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+  static constexpr std::string_view kRunKey = brisquell::kRunKey;
   static constexpr std::string_view kRunValue = "Brisquell";
-  static constexpr std::string_view kDisabledStartupKey =
-      "Software\\VB and VBA Program Settings\\Brisquell\\Run";
 
   /// "True"/"False" in any case, or a number (zero false); nullopt for any other text.
-  static std::optional<bool> truthValue(std::string_view text);
+  static std::optional<bool> truthValue(std::string_view text) { return brisquell::truthValue(text); }
 
  private:
   std::string text(std::string_view name);

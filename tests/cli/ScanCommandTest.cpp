@@ -64,4 +64,17 @@ TEST(ScanCommand, UsageAndTargetErrors) {
   EXPECT_EQ(unwritable.exitCode, 1);
 }
 
+// An empty InstallFolder leaves a Help Files value of "C" as a relative path with no folder to
+// stand on: the scan logs it and ends normally.
+TEST(ScanCommand, EmptyInstallFolderAndShortHelpPath) {
+  TempDir d;
+  makeMachine(d / "m",
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\Help]\r\n@=\"C\"\r\n\"x.hlp\"=\"C\"\r\n",
+              "[Machine]\nInstallFolder=\n[Drives]\nC=fixed,drive_c\n");
+  auto r = runCli({"--target", d / "m", "scan", "--format", "tsv"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+}
+
 }  // namespace brisquell::test

@@ -110,6 +110,22 @@ TEST(CacheSwitch, OneAndAHalfRoundsToTwo) {
   EXPECT_EQ(one.clear().deleted, 5u);
 }
 
+// The window and the command line show the message as news or as a failure by this alone.
+TEST(CacheSwitch, ToneOfTheMessage) {
+  using Outcome = CacheClearResult::Outcome;
+  using Tone = CacheClearResult::Tone;
+  CacheClearResult r;
+  EXPECT_EQ(r.tone(), Tone::Silent);
+  r.outcome = Outcome::Cleared;
+  EXPECT_EQ(r.tone(), Tone::Inform);
+  r.failures.push_back("http://a/: locked");
+  EXPECT_EQ(r.tone(), Tone::Warn) << "a cache that was not fully cleared is no good news";
+  r.outcome = Outcome::SwitchedOff;
+  EXPECT_EQ(r.tone(), Tone::Inform);
+  r.outcome = Outcome::Unreadable;
+  EXPECT_EQ(r.tone(), Tone::Warn);
+}
+
 TEST(CacheKeepList, CookieSparedByFullPathOthersDeleted) {
   Cache c("", kCookiePath + "\r\n", true);
   auto r = c.clear();

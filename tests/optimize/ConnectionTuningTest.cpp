@@ -40,7 +40,7 @@ TEST(TuningValues, DialUpWritesItsFourValuesCreatingMissingKeys) {
   EXPECT_EQ(x.tuning(), (std::vector<std::string>{"8192", "128", "536", "576"}));
   EXPECT_EQ(r.done.size(), 5u);
   EXPECT_TRUE(r.failed.empty());
-  EXPECT_EQ(x.lastTime(), ConnectionTuning::generalDate(1102527912));
+  EXPECT_EQ(x.lastTime(), generalDateText(1102527912));
 }
 
 TEST(TuningValues, CableAndDslWriteTheSameValues) {
@@ -131,9 +131,9 @@ TEST(TuningKind, GeneralDateFormat) {
   tm.tm_min = 45;
   tm.tm_sec = 2;
   tm.tm_isdst = -1;
-  EXPECT_EQ(ConnectionTuning::generalDate(std::mktime(&tm)), "12/8/2004 5:45:02 PM");
+  EXPECT_EQ(generalDateText(std::mktime(&tm)), "12/8/2004 5:45:02 PM");
   tm.tm_hour = 0;
-  EXPECT_EQ(ConnectionTuning::generalDate(std::mktime(&tm)), "12/8/2004 12:45:02 AM");
+  EXPECT_EQ(generalDateText(std::mktime(&tm)), "12/8/2004 12:45:02 AM");
 }
 
 }  // namespace brisquell::test

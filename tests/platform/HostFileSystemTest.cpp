@@ -137,5 +137,37 @@ TEST_F(HostFileSystemTest, ListingCacheSeesTheProgramsOwnChanges) {
   EXPECT_EQ(names("C:\\windows\\fresh\\*"), std::vector<std::string>{"f.txt"});
 }
 
+// A machine.ini may leave InstallFolder empty or odd: relative paths then name nothing that can
+// be tested, and no path, however short, may read past its end.
+TEST_F(HostFileSystemTest, ShortPathsAndOddCurrentFolders) {
+  std::vector<HostDrive> drives{{{'C', DriveFixed, true}, dir / "c"}};
+  for (const char* cwd : {"", "C", "\\", "7:", "C:"}) {
+    HostFileSystem odd(drives, cwd);
+    for (const char* path : {"", "C", "C\\", "x", "\\", "\\x", ":", ":\\", "C:", "C:x", "c:\\WINDOWS\\win.ini"}) {
+      SCOPED_TRACE(std::string("cwd \"") + cwd + "\", path \"" + path + "\"");
+      std::uint32_t a = 0;
+      std::vector<DirEntry> found;
+      Bytes data;
+      const bool onDrive = std::string_view(path).size() >= 2 && path[1] == ':';
+      const bool relativeToRoot = std::string_view(cwd) == "C:" && path[0] != ':';
+      const Status st = odd.attributes(path, a);
+      if (onDrive || relativeToRoot) {
+        EXPECT_FALSE(isPathError(st)) << st;
+      } else {
+        EXPECT_TRUE(isPathError(st)) << st;
+        EXPECT_TRUE(isPathError(odd.find(path, found)));
+        EXPECT_TRUE(isPathError(odd.readFile(path, data)));
+        EXPECT_FALSE(odd.hostPath(path));
+      }
+    }
+  }
+  HostFileSystem atRoot(drives, "C:");
+  std::uint32_t a = 0;
+  EXPECT_EQ(atRoot.attributes("WINDOWS\\win.ini", a), Status::Success);
+  EXPECT_EQ(atRoot.attributes("C:WINDOWS\\win.ini", a), Status::Success);
+  EXPECT_EQ(atRoot.attributes("C:", a), Status::Success);
+  EXPECT_TRUE(a & fileattr::Directory);
+}
+
 }  // namespace
 }  // namespace brisquell

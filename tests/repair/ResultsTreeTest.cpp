@@ -10,12 +10,8 @@ namespace brisquell {
 namespace {
 
 ProblemRecord row(std::string section, std::string value) {
-  return ProblemRecord{.MainKey = "-2147483646",
-                       .KeyName = "v",
-                       .KeyValue = std::move(value),
-                       .Section = std::move(section),
-                       .FullKeyPath = "SOFTWARE\\X",
-                       .MainKeyName = "HKEY_LOCAL_MACHINE"};
+  return ProblemRecord{"-2147483646", "v", std::move(value), std::move(section), "SOFTWARE\\X",
+                       "HKEY_LOCAL_MACHINE"};
 }
 
 struct ResultsTreeTest : ::testing::Test {

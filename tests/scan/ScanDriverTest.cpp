@@ -1,6 +1,7 @@
 // The scan driver: section list from the switches, modes, drive sections, counts, cancel,
 // re-entry, and the error log's shape.
 #include <filesystem>
+#include <type_traits>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -33,6 +34,12 @@ std::vector<std::string> progressNames(ScanContext& ctx) {
   for (const auto& p : ctx.progress()) out.push_back(p.name + "|" + p.status + "|" + p.problems);
   return out;
 }
+
+// A copy would keep pointers into the original (the log's folder lookup, the registry access's
+// log, the front ends' indexes into the lists).
+static_assert(!std::is_copy_constructible_v<ScanSession> && !std::is_copy_assignable_v<ScanSession>);
+static_assert(!std::is_copy_constructible_v<ScanState> && !std::is_copy_assignable_v<ScanState>);
+static_assert(!std::is_copy_constructible_v<ScanContext> && !std::is_move_constructible_v<ScanContext>);
 
 constexpr const char* kSettings = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quandrel Technology\\Brisquell\\Settings]\n";
 

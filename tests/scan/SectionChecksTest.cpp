@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ScanTestSupport.h"
+#include "scan/Checks.h"
 
 namespace brisquell::test {
 
@@ -179,6 +180,36 @@ TEST(SectionChecks, UninstallAndStartup) {
                           "UninstallString=C:\\PROGRA~1\\App\\install.log@Uninstall Section",
                           "UninstallString=C:\\App.d\\uninst.exe -f@Uninstall Section",
                           "QuietUninstallString=C:\\Q\\q.dll@Uninstall Section"));
+}
+
+// Empty folders in machine.ini leave relative paths with nothing to stand on, and short values
+// leave the cutting rules little to cut: every check must end cleanly, whatever it is given.
+TEST(SectionChecks, ShortValuesWithEmptyFolders) {
+  TempDir dir;
+  makeMachine(dir.path(),
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\Help]\n@=\"C\"\n\"a.hlp\"=\"C\"\n",
+              "[Machine]\nInstallFolder=\nWindowsDirectory=\nSystemDirectory=\n[Drives]\nC=fixed,drive_c\n");
+  auto machine = MachineFolder::open(dir.path());
+  ASSERT_TRUE(machine) << machine.message();
+  ScanContext ctx(**machine);
+  EXPECT_EQ(runScan(ctx, ScanMode::Deep), ScanOutcome::Finished);
+  EXPECT_TRUE(ctx.problems().empty()) << "what cannot be tested is logged, never reported";
+
+  const char* sections[] = {"Registry Integrity", "ActiveX \\ COM", "File Extensions",
+                            "Application Paths", "Windows Fonts", "Help Files",
+                            "Microsoft Shared", "Windows Startup", "Uninstall Section",
+                            "VxD Section"};
+  const char* texts[] = {"", "C", "C:", ":", ":\\", "\\", ".", "C.", ".dll", "a.b.c", "C:\\",
+                         "x:\\.", " ", "\"", "-", "%Systemroot%", "%ProgramFiles%",
+                         "%commonprogramfiles%", "a b", "C:\\a.exe C:\\", ":\\a.dll:\\b.dll"};
+  const char* names[] = {"", "C", "UninstallString", "QuietUninstallString", "InstallSource"};
+  for (const char* section : sections)
+    for (const char* text : texts)
+      for (const char* name : names) {
+        SCOPED_TRACE(std::string(section) + " / \"" + text + "\" / \"" + name + "\"");
+        EXPECT_NO_THROW(CheckPathExistinDirectory(ctx, text, section, name, hkey::LocalMachine,
+                                                  "HKEY_LOCAL_MACHINE", "SOFTWARE\\X"));
+      }
 }
 
 }  // namespace brisquell::test

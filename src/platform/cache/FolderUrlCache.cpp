@@ -140,13 +140,6 @@ bool FolderUrlCache::store(const Index& index) {
   return true;
 }
 
-bool FolderUrlCache::readIndex(std::vector<Entry>& entries) {
-  Index index;
-  if (!load(index)) return false;
-  entries = std::move(index.entries);
-  return true;
-}
-
 Status FolderUrlCache::fill(const Entry& e, Bytes* buffer, std::uint32_t& size) {
   Bytes record = makeUrlCacheRecord(e.url, joinPath(folder_, e.file));
   const auto need = static_cast<std::uint32_t>(record.size());

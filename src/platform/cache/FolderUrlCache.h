@@ -49,8 +49,6 @@ class FolderUrlCache final : public UrlCache {
     std::string file;      // relative to the cache folder, components joined with "\"
     std::size_t line = 0;  // 0-based index into the index file's lines
   };
-  /// Reads the index; false (errorText() set) when it cannot be read or is damaged.
-  bool readIndex(std::vector<Entry>& entries);
   /// Appends an entry to the index (creating it when missing) and writes the file's contents.
   bool addEntry(std::string_view url, std::string_view file, const Bytes& contents);
 

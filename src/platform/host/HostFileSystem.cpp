@@ -62,8 +62,6 @@ Status HostFileSystem::parse(std::string_view path, Parsed& out) const {
   std::string full;
   if (p.size() >= 2 && p[1] == ':') {
     full = p;
-    if (full.size() == 2) full += '\\';
-    else if (full[2] != '\\') full = full.substr(0, 2) + "\\" + full.substr(2);  // "C:x" is relative to the drive's root here
   } else if (!p.empty() && p[0] == '\\') {
     full = currentDirectory_.substr(0, 2) + p;
   } else {
@@ -71,6 +69,11 @@ Status HostFileSystem::parse(std::string_view path, Parsed& out) const {
     if (!full.empty() && full.back() != '\\') full += '\\';
     full += p;
   }
+  // A relative path needs a current directory on a drive (an empty or odd InstallFolder gives
+  // none): without one the path names nothing that can be tested.
+  if (full.size() < 2 || full[1] != ':') return Status::InvalidName;
+  if (full.size() == 2) full += '\\';
+  else if (full[2] != '\\') full.insert(2, 1, '\\');  // "C:x" is relative to the drive's root here
   char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(full[0])));
   if (letter < 'A' || letter > 'Z') return Status::InvalidName;
   out.drive = nullptr;
@@ -199,7 +202,6 @@ Status HostFileSystem::find(std::string_view pattern, std::vector<DirEntry>& out
 
 Status HostFileSystem::attributes(std::string_view path, std::uint32_t& attrs) {
   attrs = 0;
-  std::vector<DirEntry> found;
   Parsed p;
   if (Status st = parse(path, p); st != Status::Success) return st;
   if (p.components.empty()) {

@@ -17,18 +17,14 @@ namespace brisquell {
 
 namespace {
 
-std::string trimSpace(std::string_view s) {
-  std::size_t a = 0, b = s.size();
-  while (a < b && (s[a] == ' ' || s[a] == '\t' || s[a] == '\r')) ++a;
-  while (b > a && (s[b - 1] == ' ' || s[b - 1] == '\t' || s[b - 1] == '\r')) --b;
-  return std::string(s.substr(a, b - a));
-}
+// What machine.ini's lines and entries are trimmed of (a file written on Windows ends in CR).
+constexpr std::string_view kIniBlanks = " \t\r";
 
 // Drops a trailing "; comment" outside of any value text.
 std::string stripComment(const std::string& s) {
   std::size_t c = s.find(" ;");
   if (c == std::string::npos) c = s.find("\t;");
-  return c == std::string::npos ? s : trimSpace(s.substr(0, c));
+  return c == std::string::npos ? s : trimmed(s.substr(0, c), kIniBlanks);
 }
 
 int driveTypeFromName(std::string_view n) {
@@ -59,7 +55,7 @@ Result<MachineIni> readMachineIni(const std::string& folder) {
   };
   while (std::getline(in, line)) {
     ++lineNo;
-    std::string t = trimSpace(line);
+    std::string t = trimmed(line, kIniBlanks);
     if (lineNo == 1 && t.rfind("\xEF\xBB\xBF", 0) == 0) t = t.substr(3);
     if (t.empty() || t[0] == ';' || t[0] == '#') continue;
     if (t[0] == '[') {
@@ -71,8 +67,8 @@ Result<MachineIni> readMachineIni(const std::string& folder) {
     }
     std::size_t eq = t.find('=');
     if (eq == std::string::npos) return bad("expected NAME=VALUE");
-    std::string name = trimSpace(t.substr(0, eq));
-    std::string value = stripComment(trimSpace(t.substr(eq + 1)));
+    std::string name = trimmed(t.substr(0, eq), kIniBlanks);
+    std::string value = stripComment(trimmed(t.substr(eq + 1), kIniBlanks));
     if (iequals(section, "Machine")) {
       MachineInfo& i = m.info;
       if (iequals(name, "Platform")) {
@@ -96,7 +92,8 @@ Result<MachineIni> readMachineIni(const std::string& folder) {
       std::size_t s = 0;
       for (;;) {
         std::size_t c = value.find(',', s);
-        parts.push_back(trimSpace(value.substr(s, c == std::string::npos ? std::string::npos : c - s)));
+        parts.push_back(
+            trimmed(value.substr(s, c == std::string::npos ? std::string::npos : c - s), kIniBlanks));
         if (c == std::string::npos) break;
         s = c + 1;
       }

@@ -41,7 +41,6 @@ class WinePrefix final : public Target {
   void setRenameForTest(std::function<int(const char*, const char*)> rename) { rename_ = std::move(rename); }
 
   /// The drives as found in dosdevices/, for diagnostics and tests.
-  const std::vector<HostDrive>& driveMap() const { return drives_; }
 
  private:
   struct FileStamp {

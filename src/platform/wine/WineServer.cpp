@@ -48,11 +48,6 @@ bool socketAnswers(const std::string& socketFile) {
   return ok;
 }
 
-std::string trimmed(std::string s) {
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
-  return s;
-}
-
 }  // namespace
 
 std::optional<WineServerProcess> findWineServer(const std::string& prefix) {
@@ -69,7 +64,8 @@ std::optional<WineServerProcess> findWineServer(const std::string& prefix) {
   // Debian's Wine keeps the server in a randomly named folder recorded in the prefix.
   std::ifstream named(prefix + "/wineserver");
   std::string name;
-  if (named && std::getline(named, name) && !(name = trimmed(name)).empty()) {
+  if (named && std::getline(named, name) &&
+      !(name = std::string(trimmedRightView(name, "\n\r "))).empty()) {
     if (name[0] == '/') dirs.push_back(name + "/" + serverName);
     else if (name.find('/') == std::string::npos)
       for (const auto& root : tmpRoots) dirs.push_back(root + "/" + name + "/" + serverName);
