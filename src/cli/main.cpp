@@ -20,12 +20,13 @@ std::unique_ptr<Target> openNamedTarget(const Global& g, int& exitCode, Access a
     return nullptr;
   }
   TargetError err;
-  auto t = openTarget(folder, err);
+  auto t = openTarget(folder, g.options, err);
   if (!t) {
     std::cerr << "brisquell: " << err.message << "\n";
     exitCode = kUsage;
     return t;
   }
+  for (const auto& note : t->notes()) std::cerr << "brisquell: note: " << note << "\n";
   if (auto blocker = t->writeBlocker()) {
     if (access == Access::Write) {
       std::cerr << "brisquell: the registry cannot be changed now: " << *blocker
@@ -65,6 +66,8 @@ int main(int argc, char** argv) {
   addTuneCommand(app, g, result);
   addCacheCommand(app, g, result);
   addSettingsCommand(app, g, result);
+  addUsersCommand(app, g, result);
+  addTargetOptions(app, g);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

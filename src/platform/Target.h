@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/FileSystem.h"
 #include "platform/RegistryStore.h"
@@ -42,6 +43,9 @@ class Target {
   /// Commands that change the registry ask before they change anything, and refuse while it
   /// is set; commands that only read may go on, noting that what they read may be stale.
   virtual std::optional<std::string> writeBlocker() const { return std::nullopt; }
+  /// What the user should know about how the target was opened (the user chosen, parts
+  /// missing or left unread); printed before the command's own output.
+  virtual std::vector<std::string> notes() const { return {}; }
 };
 
 /// Why a target could not be opened; exit code 2 on the command line.
@@ -51,5 +55,15 @@ struct TargetError {
 
 /// Recognises the target kind of a folder and opens it; null with the error otherwise.
 std::unique_ptr<Target> openTarget(const std::string& folder, TargetError& error);
+
+/// Choices only some target kinds take (an offline Windows installation's user and drives).
+struct TargetOptions {
+  std::string user;                 // profile folder name; empty: chosen as Windows would
+  std::vector<std::string> drives;  // "D=PATH[,type]"
+  bool empty() const { return user.empty() && drives.empty(); }
+};
+/// As above; a target kind that takes none of the options refuses them.
+std::unique_ptr<Target> openTarget(const std::string& folder, const TargetOptions& options,
+                                   TargetError& error);
 
 }  // namespace brisquell
