@@ -1,11 +1,17 @@
 // Offline Windows installations: hives through hivex, the root mapping, users, safe saving.
 #include "platform/hive/OfflineWindows.h"
 
+#include <sys/stat.h>
+#include <utime.h>
+
 #include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
 
+#include "platform/memory/MemoryLoader.h"
+#include "platform/RegFile.h"
+#include "scan/ScanDriver.h"
 #include "support/HiveWriter.h"
 #include "support/TempDir.h"
 
@@ -15,15 +21,201 @@ namespace {
 using test::TempDir;
 namespace fs = std::filesystem;
 
-TEST(OfflineWindows, Smoke) {
-  TempDir dir;
-  MemoryRegistry reg;
-  test::loadRegText(reg, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\App]\r\n\"Path\"=\"C:\\\\App\\\\app.exe\"\r\n\r\n");
-  test::writeOfflineWindows(dir.path(), reg);
+std::string bytesOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// What each hive file holds, read back through a fresh load.
+std::string hiveContent(const std::string& file) {
+  MemoryRegistry m;
+  HiveFile h(file, hkey::LocalMachine, "H");
+  Outcome o = h.load(m);
+  EXPECT_TRUE(o.ok()) << o.message();
+  return test::dumpTree(m, hkey::LocalMachine, "H");
+}
+
+std::unique_ptr<OfflineWindows> openOffline(const std::string& folder, TargetOptions options = {}) {
   TargetError err;
-  auto t = openTarget(dir.path(), err);
-  ASSERT_TRUE(t) << err.message;
-  EXPECT_EQ(t->kind(), "offline Windows installation");
+  auto t = OfflineWindows::open(folder, options, err);
+  EXPECT_TRUE(t) << err.message;
+  return t;
+}
+
+std::string text(RegistryStore& reg, KeyHandle root, std::string_view path, std::string_view name) {
+  KeyHandle h = 0;
+  if (reg.openKey(root, path, 0, h) != Status::Success) return "<no key>";
+  ScopedKey k(reg, h);
+  std::uint32_t type = 0;
+  Bytes data;
+  if (reg.queryValue(h, name, type, data) != Status::Success) return "<no value>";
+  std::string s(data.begin(), data.end());
+  return s.substr(0, s.find('\0'));
+}
+
+const char* kMapping =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\both]\r\n\"who\"=\"machine\"\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\both\\machinesub]\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\machineonly]\r\n@=\"m\"\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\App]\r\n\"Path\"=\"C:\\\\App\\\\app.exe\"\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\r\n\"Current\"=dword:00000002\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services\\Two]\r\n\"Start\"=dword:00000003\r\n\r\n"
+    "[HKEY_CURRENT_USER\\Software\\App]\r\n\"Recent\"=\"C:\\\\doc.txt\"\r\n\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Classes\\both]\r\n\"who\"=\"user\"\r\n\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Classes\\both\\usersub]\r\n\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Classes\\useronly]\r\n@=\"u\"\r\n\r\n";
+
+TEST(OfflineWindows, MapsEachRootAndWritesOnlyChangedHives) {
+  TempDir dir;
+  MemoryRegistry src;
+  test::loadRegText(src, kMapping);
+  test::writeOfflineWindows(dir.path(), src, "alice");
+  // Names on the volume are matched without regard to case.
+  fs::rename(dir / "Windows/System32", dir / "Windows/SYSTEM32");
+  const std::string root = dir.path();
+  auto cfg = [&](const std::string& n) { return root + "/Windows/SYSTEM32/config/" + n; };
+  const std::string ntuser = dir / "Users/alice/NTUSER.DAT";
+  const std::string usrclass = dir / "Users/alice/AppData/Local/Microsoft/Windows/UsrClass.dat";
+  const std::string systemBefore = bytesOf(cfg("SYSTEM"));
+
+  auto t = openOffline(dir.path());
+  ASSERT_TRUE(t);
+  RegistryStore& reg = t->registry();
+  EXPECT_EQ(text(reg, hkey::LocalMachine, "SOFTWARE\\App", "Path"), "C:\\App\\app.exe");
+  EXPECT_EQ(text(reg, hkey::CurrentUser, "Software\\App", "Recent"), "C:\\doc.txt");
+  EXPECT_EQ(text(reg, hkey::LocalMachine, "SYSTEM\\CurrentControlSet\\Services\\Two", "Start"),
+            "\x03");
+  KeyHandle sys = 0;
+  ASSERT_EQ(reg.openKey(hkey::LocalMachine, "SYSTEM", 0, sys), Status::Success);
+  KeyHandle two = 0;
+  ASSERT_EQ(reg.openKey(sys, "currentcontrolset\\Services\\Two", 0, two), Status::Success)
+      << "CurrentControlSet is the set Select\\Current names";
+  EXPECT_EQ(reg.setValue(two, "Via", regtype::Sz, Bytes{'c', 'c', 's', 0}), Status::Success);
+  reg.closeKey(two);
+  reg.closeKey(sys);
+
+  // HKCR: the user's classes over the machine's.
+  std::vector<std::string> names;
+  std::string n;
+  for (std::uint32_t i = 0; reg.enumKey(hkey::ClassesRoot, i, n) == Status::Success; ++i)
+    names.push_back(n);
+  EXPECT_EQ(names, (std::vector<std::string>{"both", "useronly", "machineonly"}));
+  EXPECT_EQ(text(reg, hkey::ClassesRoot, "both", "who"), "user");
+  EXPECT_EQ(text(reg, hkey::ClassesRoot, "machineonly", ""), "m");
+  KeyHandle both = 0;
+  ASSERT_EQ(reg.openKey(hkey::ClassesRoot, "both", 0, both), Status::Success);
+  std::uint32_t subs = 0, vals = 0;
+  ASSERT_EQ(reg.queryInfo(both, subs, vals), Status::Success);
+  EXPECT_EQ(subs, 2u) << "subkeys of both hives are merged";
+  EXPECT_EQ(reg.setValue(both, "new", regtype::Sz, Bytes{'x', 0}), Status::Success);
+  reg.closeKey(both);
+  KeyHandle made = 0;
+  ASSERT_EQ(reg.createKey(hkey::ClassesRoot, "brandnew\\deep", made), Status::Success);
+  reg.closeKey(made);
+  ASSERT_EQ(reg.createKey(hkey::ClassesRoot, "useronly\\child", made), Status::Success);
+  reg.closeKey(made);
+  ASSERT_EQ(reg.deleteTree(hkey::ClassesRoot, "machineonly"), Status::Success);
+  // Keys no hive would hold are refused, not kept in memory and lost.
+  EXPECT_EQ(reg.createKey(hkey::LocalMachine, "HARDWARE\\X", made), Status::AccessDenied);
+  EXPECT_EQ(reg.deleteTree(hkey::LocalMachine, "SOFTWARE"), Status::AccessDenied);
+  EXPECT_EQ(reg.deleteTree(hkey::CurrentUser, "Software"), Status::AccessDenied)
+      << "it holds the mount of UsrClass.dat";
+
+  std::string err;
+  ASSERT_TRUE(t->save(err)) << err;
+  EXPECT_NE(bytesOf(cfg("SYSTEM")), systemBefore);
+  // SYSTEM changed through CurrentControlSet; NTUSER.DAT did not change at all.
+  int copies = 0;
+  for (const auto& e : fs::recursive_directory_iterator(dir.path())) {
+    std::string p = e.path().filename().string();
+    if (p.find(".brisquell-before-") != std::string::npos) ++copies;
+    EXPECT_EQ(p.find(".brisquell-new"), std::string::npos) << p;
+    EXPECT_EQ(p.rfind("NTUSER.DAT.brisquell-before-", 0), std::string::npos) << "unchanged hive";
+  }
+  EXPECT_EQ(copies, 3) << "SOFTWARE, SYSTEM and UsrClass.dat each keep their original";
+
+  std::string system = hiveContent(cfg("SYSTEM"));
+  EXPECT_NE(system.find("[ControlSet002\\Services\\Two]\n  \"Start\" type 4 : 03 00 00 00\n"
+                        "  \"Via\" type 1 : 63 00 63 00 73 00 00 00\n"),
+            std::string::npos)
+      << system;
+  std::string classes = hiveContent(usrclass);
+  EXPECT_NE(classes.find("\"new\" type 1 : 78 00 00 00"), std::string::npos) << classes;
+  EXPECT_NE(classes.find("[useronly\\child]"), std::string::npos) << classes;
+  std::string software = hiveContent(cfg("SOFTWARE"));
+  EXPECT_NE(software.find("[Classes\\brandnew\\deep]"), std::string::npos) << software;
+  EXPECT_EQ(software.find("machineonly"), std::string::npos) << software;
+  EXPECT_EQ(software.find("\"new\""), std::string::npos) << "the user's key held the write";
+  EXPECT_NE(hiveContent(ntuser).find("\"Recent\""), std::string::npos);
+
+  // A second save of the same target writes on top of the first without a second copy.
+  reg.setValue(hkey::LocalMachine, "x", regtype::Sz, Bytes{0});  // HKLM itself is in no hive
+  KeyHandle app = 0;
+  ASSERT_EQ(reg.openKey(hkey::LocalMachine, "SOFTWARE\\App", 0, app), Status::Success);
+  ASSERT_EQ(reg.deleteValue(app, "Path"), Status::Success);
+  reg.closeKey(app);
+  ASSERT_TRUE(t->save(err)) << err;
+  EXPECT_EQ(hiveContent(cfg("SOFTWARE")).find("\"Path\""), std::string::npos);
+  auto again = openOffline(dir.path());
+  ASSERT_TRUE(again);
+  EXPECT_EQ(text(again->registry(), hkey::ClassesRoot, "both", "new"), "x");
+}
+
+TEST(OfflineWindows, ChoosesTheUser) {
+  TempDir dir;
+  MemoryRegistry src;
+  test::loadRegText(src, kMapping);
+  test::writeOfflineWindows(dir.path(), src, "alice");
+  test::writeOfflineWindows(dir.path(), src, "bob");
+  test::writeOfflineWindows(dir.path(), src, "Default");
+  fs::create_directories(dir / "Users/dave");
+  // bob's hive was written last; Default's later still, but a template is never chosen alone.
+  auto age = [&](const std::string& user, time_t when) {
+    struct utimbuf t{when, when};
+    ::utime((dir / ("Users/" + user + "/NTUSER.DAT")).c_str(), &t);
+  };
+  age("alice", 1000000000);
+  age("bob", 1100000000);
+  age("Default", 1200000000);
+  auto t = openOffline(dir.path());
+  ASSERT_TRUE(t);
+  ASSERT_TRUE(t->user());
+  EXPECT_EQ(t->user()->name, "bob");
+  EXPECT_EQ(t->machine().userName, "bob");
+  ASSERT_FALSE(t->notes().empty());
+  EXPECT_NE(t->notes().front().find("bob"), std::string::npos);
+  EXPECT_NE(t->notes().front().find("--user"), std::string::npos);
+
+  auto a = openOffline(dir.path(), TargetOptions{"ALICE", {}});
+  ASSERT_TRUE(a && a->user());
+  EXPECT_EQ(a->user()->name, "alice");
+
+  TargetError err;
+  EXPECT_FALSE(OfflineWindows::open(dir.path(), TargetOptions{"carol", {}}, err));
+  EXPECT_NE(err.message.find("carol"), std::string::npos) << err.message;
+  EXPECT_NE(err.message.find("alice, bob"), std::string::npos) << err.message;
+  EXPECT_FALSE(OfflineWindows::open(dir.path(), TargetOptions{"dave", {}}, err));
+  EXPECT_NE(err.message.find("NTUSER.DAT"), std::string::npos) << err.message;
+  EXPECT_FALSE(OfflineWindows::open(dir.path(), TargetOptions{"", {"C=" + dir.path()}}, err));
+  EXPECT_FALSE(OfflineWindows::open(dir.path(), TargetOptions{"", {"E=/no/such"}}, err));
+  fs::create_directories(dir / "stick");
+  auto d = openOffline(dir.path(), TargetOptions{"", {"e=" + (dir / "stick") + ",removable"}});
+  ASSERT_TRUE(d);
+  auto drives = d->files().drives();
+  ASSERT_EQ(drives.size(), 2u);
+  EXPECT_EQ(drives[1].letter, 'E');
+  EXPECT_EQ(drives[1].type, DriveRemovable);
+
+  test::RunResult r = test::runCli({"--target", dir.path(), "users"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("bob"), std::string::npos);
+  EXPECT_NE(r.out.find("(the default user)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("dave"), std::string::npos);
+  EXPECT_NE(r.out.find("(no NTUSER.DAT)"), std::string::npos);
+  r = test::runCli({"--target", dir.path(), "--user", "alice", "reg", "export",
+                    "HKEY_CURRENT_USER\\Software\\App"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("user alice"), std::string::npos) << r.err;
 }
 
 }  // namespace
