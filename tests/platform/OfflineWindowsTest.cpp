@@ -218,5 +218,93 @@ TEST(OfflineWindows, ChoosesTheUser) {
   EXPECT_NE(r.err.find("user alice"), std::string::npos) << r.err;
 }
 
+Bytes utf16(std::string_view s) {
+  Bytes b = toUtf16le(s);
+  b.push_back(0);
+  b.push_back(0);
+  return b;
+}
+
+TEST(OfflineWindows, EveryValueKindSurvivesAndUntouchedPartsStayExact) {
+  TempDir dir;
+  MemoryRegistry src;
+  auto* app = src.ensure(src.root(hkey::LocalMachine), "SOFTWARE\\App");
+  src.setRaw(app, "keep", regtype::Sz, utf16("keep"));
+  src.setRaw(app, "drop", regtype::Sz, utf16("drop"));
+  auto* k = src.ensure(src.root(hkey::LocalMachine), "SOFTWARE\\Kinds");
+  Bytes big(40000);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
+  src.setRaw(k, "", regtype::Sz, utf16("default"));
+  src.setRaw(k, "big", regtype::Binary, big);
+  src.setRaw(k, "bigtext", regtype::Sz, Bytes(20001, 'a'));  // odd length, no terminator
+  src.setRaw(k, "dword", regtype::Dword, {1, 2, 3, 4});
+  src.setRaw(k, "bigendian", regtype::DwordBigEndian, {0, 0, 1, 0});
+  src.setRaw(k, "qword", regtype::Qword, {1, 2, 3, 4, 5, 6, 7, 8});
+  src.setRaw(k, "link", regtype::Link, toUtf16le("\\Registry\\Machine\\Target"));
+  src.setRaw(k, "multi", regtype::MultiSz, [] {
+    Bytes b = utf16("one");
+    Bytes two = utf16("two");
+    b.insert(b.end(), two.begin(), two.end());
+    b.push_back(0);
+    b.push_back(0);
+    return b;
+  }());
+  src.setRaw(k, "none", regtype::None, {});
+  src.setRaw(k, "odd type", 0x12345, {9, 8, 7});
+  src.setRaw(k, "short sz", regtype::Sz, {'a', 0, 'b'});
+  src.setRaw(k, "Grüße ✓", regtype::ExpandSz, utf16("%SystemRoot%\\x"));
+  src.setRaw(k, "\xC4\x80\xC4\x80\xC4\x80\xC4\x80", regtype::Sz, utf16("renamed below"));
+  src.ensure(k, "Ключ");
+  test::writeOfflineWindows(dir.path(), src);
+  const std::string software = dir / "Windows/System32/config/SOFTWARE";
+  const std::string before = hiveContent(software);
+  EXPECT_EQ(before, test::dumpTree(src, hkey::LocalMachine, "SOFTWARE"));
+
+  // A name that is not valid UTF-16: the value "ĀĀĀĀ" gets an unpaired surrogate in the file.
+  std::string bytes = bytesOf(software);
+  const std::string name("\x00\x01\x00\x01\x00\x01\x00\x01", 8);
+  auto at = bytes.find(name);
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + 1] = '\xD8';
+  std::ofstream(software, std::ios::binary | std::ios::trunc) << bytes;
+
+  auto t = openOffline(dir.path());
+  ASSERT_TRUE(t);
+  bool noted = false;
+  for (const auto& n : t->notes()) noted |= n.find("not valid UTF-16") != std::string::npos;
+  EXPECT_TRUE(noted);
+  RegistryStore& reg = t->registry();
+  KeyHandle h = 0;
+  ASSERT_EQ(reg.openKey(hkey::LocalMachine, "SOFTWARE\\App", 0, h), Status::Success);
+  ASSERT_EQ(reg.deleteValue(h, "drop"), Status::Success);
+  reg.closeKey(h);
+  std::string err;
+  ASSERT_TRUE(t->save(err)) << err;
+  // The unreadable name is still in the file, beside everything else of its key.
+  bytes = bytesOf(software);
+  EXPECT_NE(bytes.find(std::string("\x00\xD8\x00\x01\x00\x01\x00\x01", 8)), std::string::npos);
+  // Changing a value beside it would lose it: refused, nothing written.
+  ASSERT_EQ(reg.openKey(hkey::LocalMachine, "SOFTWARE\\Kinds", 0, h), Status::Success);
+  ASSERT_EQ(reg.setValueRaw(h, "added", regtype::Dword, {5, 0, 0, 0}), Status::Success);
+  reg.closeKey(h);
+  EXPECT_FALSE(t->save(err));
+  EXPECT_NE(err.find("not valid UTF-16"), std::string::npos) << err;
+  EXPECT_EQ(bytesOf(software), bytes);
+  for (const auto& e : fs::directory_iterator(dir / "Windows/System32/config"))
+    EXPECT_EQ(e.path().string().find(".brisquell-new"), std::string::npos);
+
+  auto* kinds = src.find(src.root(hkey::LocalMachine), "SOFTWARE\\Kinds");
+  kinds->values.erase(kinds->values.end() - 1);  // unreadable now
+  kinds->valueIndex.invalidate();
+  auto* srcApp = src.find(src.root(hkey::LocalMachine), "SOFTWARE\\App");
+  srcApp->values.pop_back();
+  srcApp->valueIndex.invalidate();
+  MemoryRegistry after;
+  HiveFile reread(software, hkey::LocalMachine, "SOFTWARE");
+  ASSERT_TRUE(reread.load(after).ok());
+  EXPECT_EQ(test::dumpTree(after, hkey::LocalMachine, "SOFTWARE"),
+            test::dumpTree(src, hkey::LocalMachine, "SOFTWARE"));
+}
+
 }  // namespace
 }  // namespace brisquell

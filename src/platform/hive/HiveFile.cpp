@@ -350,14 +350,15 @@ Outcome HiveFile::prepare(MemoryRegistry& store) {
         same = false;
     }
     if (same && readable == k->values.size()) return {};
-    bool deletions = !oldNames.empty();
-    if (deletions) {
-      if (unreadableValues_.count(node))
-        return Outcome::fail(fmt::format("{}: {} holds values whose names are not valid UTF-16; "
-                                         "removing a value there would lose them, so nothing "
-                                         "was written",
-                                         path_, keyPath(k)),
-                             Status::AccessDenied);
+    // hivex cannot change one value of a key whose other names it cannot read, and writing
+    // the whole list would drop those.
+    if (unreadableValues_.count(node))
+      return Outcome::fail(fmt::format("{}: {} holds values whose names are not valid UTF-16; "
+                                       "changing its values would lose them, so nothing was "
+                                       "written",
+                                       path_, keyPath(k)),
+                           Status::AccessDenied);
+    if (!oldNames.empty()) {
       if (!setAll(k, node)) return fail(k, "writing its values");
       return {};
     }

@@ -77,8 +77,7 @@ class HiveFile {
   /// Nodes the store does not show (unreadable names, the covered classes key): never deleted
   /// when their parent's subkeys are written back.
   std::unordered_set<std::size_t> unseen_;
-  /// Keys that hold values whose names could not be read: their value lists are only ever
-  /// changed value by value, so those values survive.
+  /// Keys that hold values whose names could not be read: their values are never rewritten.
   std::unordered_set<std::size_t> unreadableValues_;
   std::string temp_, safetyCopy_;
   bool committed_ = false;
