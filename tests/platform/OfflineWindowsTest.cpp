@@ -5,7 +5,9 @@
 #include <utime.h>
 
 #include <filesystem>
+#include <cstring>
 #include <fstream>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -304,6 +306,150 @@ TEST(OfflineWindows, EveryValueKindSurvivesAndUntouchedPartsStayExact) {
   ASSERT_TRUE(reread.load(after).ok());
   EXPECT_EQ(test::dumpTree(after, hkey::LocalMachine, "SOFTWARE"),
             test::dumpTree(src, hkey::LocalMachine, "SOFTWARE"));
+}
+
+// Every file below the folder with its bytes, to prove nothing was written.
+std::map<std::string, std::string> snapshot(const std::string& folder) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(folder))
+    if (e.is_regular_file()) out[e.path().string()] = bytesOf(e.path().string());
+  return out;
+}
+
+void fixChecksum(std::string& hive) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < 508; i += 4) {
+    std::uint32_t w;
+    std::memcpy(&w, hive.data() + i, 4);
+    sum ^= w;
+  }
+  std::memcpy(hive.data() + 508, &sum, 4);
+}
+
+TEST(OfflineWindows, DamagedHivesAreRefusedAndNothingIsWritten) {
+  TempDir dir;
+  MemoryRegistry src;
+  test::loadRegText(src, kMapping);
+  test::writeOfflineWindows(dir.path(), src, "alice");
+  const std::string software = dir / "Windows/System32/config/SOFTWARE";
+  const std::string ntuser = dir / "Users/alice/NTUSER.DAT";
+  const std::string good = bytesOf(software);
+  std::string outOfRange = good;
+  std::uint32_t far = 0x7ffff000;
+  std::memcpy(outOfRange.data() + 36, &far, 4);  // the root cell lies past the end
+  fixChecksum(outOfRange);
+  struct Case {
+    std::string file, bytes, why;
+  };
+  std::vector<Case> cases = {
+      {software, "REGEDIT4\r\n", "not a hive"},
+      {software, good.substr(0, good.size() / 2 + 100), "truncated"},
+      {software, outOfRange, "out of range"},
+      {ntuser, "", "empty"},
+  };
+  for (const auto& c : cases) {
+    std::ofstream(c.file, std::ios::binary | std::ios::trunc) << c.bytes;
+    auto before = snapshot(dir.path());
+    test::RunResult r = test::runCli({"--target", dir.path(), "fix", "--yes"});
+    EXPECT_EQ(r.exitCode, 2) << c.why << ": " << r.err;
+    EXPECT_NE(r.err.find(c.file), std::string::npos) << c.why << ": " << r.err;
+    EXPECT_TRUE(snapshot(dir.path()) == before) << c.why;
+    std::ofstream(software, std::ios::binary | std::ios::trunc) << good;
+    if (c.file == ntuser) test::writeHive(ntuser, src, hkey::CurrentUser, "", "Software\\Classes");
+  }
+  // A missing SYSTEM hive: what exists is scanned, what is missing is said.
+  fs::remove(dir / "Windows/System32/config/SYSTEM");
+  test::RunResult r = test::runCli({"--target", dir.path(), "scan", "--format", "tsv"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("SYSTEM is missing"), std::string::npos) << r.err;
+  auto t = openOffline(dir.path());
+  ASSERT_TRUE(t);
+  KeyHandle h = 0;
+  EXPECT_EQ(t->registry().createKey(hkey::LocalMachine, "SYSTEM\\CurrentControlSet\\X", h),
+            Status::AccessDenied);
+}
+
+TEST(OfflineWindows, DirtyHivesRefuseWrites) {
+  TempDir dir;
+  MemoryRegistry src;
+  test::loadRegText(src, kMapping);
+  test::writeOfflineWindows(dir.path(), src, "alice");
+  const std::string config = dir / "Windows/System32/config";
+  {
+    auto t = openOffline(dir.path());
+    ASSERT_TRUE(t);
+    EXPECT_FALSE(t->writeBlocker());
+  }
+  // A log whose entries are older than the hive changes nothing.
+  std::string log(1024, '\0');
+  std::memcpy(log.data(), "regf", 4);
+  std::memcpy(log.data() + 512, "HvLE", 4);
+  std::ofstream(config + "/system.log1", std::ios::binary) << log;
+  {
+    auto t = openOffline(dir.path());
+    ASSERT_TRUE(t);
+    EXPECT_FALSE(t->writeBlocker());
+  }
+  std::uint32_t seq = 7;
+  std::memcpy(log.data() + 512 + 8, &seq, 4);
+  std::ofstream(config + "/system.log1", std::ios::binary | std::ios::trunc) << log;
+  {
+    auto t = openOffline(dir.path());
+    ASSERT_TRUE(t);
+    auto blocker = t->writeBlocker();
+    ASSERT_TRUE(blocker);
+    EXPECT_NE(blocker->find("system.log1"), std::string::npos) << *blocker;
+  }
+  fs::remove(config + "/system.log1");
+  std::string hive = bytesOf(config + "/SOFTWARE");
+  std::memcpy(&seq, hive.data() + 8, 4);
+  ++seq;  // a write was begun and never finished
+  std::memcpy(hive.data() + 4, &seq, 4);
+  fixChecksum(hive);
+  std::ofstream(config + "/SOFTWARE", std::ios::binary | std::ios::trunc) << hive;
+  auto before = snapshot(dir.path());
+  test::RunResult r = test::runCli({"--target", dir.path(), "fix", "--yes"});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("shut it down fully"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("sequence numbers"), std::string::npos) << r.err;
+  EXPECT_TRUE(snapshot(dir.path()) == before);
+  r = test::runCli({"--target", dir.path(), "scan"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("stale"), std::string::npos) << r.err;
+  auto t = openOffline(dir.path());
+  ASSERT_TRUE(t);
+  KeyHandle h = 0;
+  ASSERT_EQ(t->registry().createKey(hkey::LocalMachine, "SOFTWARE\\New", h), Status::Success);
+  std::string err;
+  EXPECT_FALSE(t->save(err));
+  EXPECT_TRUE(snapshot(dir.path()) == before);
+}
+
+TEST(OfflineWindows, ASaveAcrossHivesIsAllOrNothing) {
+  TempDir dir;
+  MemoryRegistry src;
+  test::loadRegText(src, kMapping);
+  test::writeOfflineWindows(dir.path(), src, "alice");
+  auto before = snapshot(dir.path());
+  auto t = openOffline(dir.path());
+  ASSERT_TRUE(t);
+  RegistryStore& reg = t->registry();
+  ASSERT_EQ(reg.deleteTree(hkey::LocalMachine, "SOFTWARE\\App"), Status::Success);
+  ASSERT_EQ(reg.deleteTree(hkey::CurrentUser, "Software\\App"), Status::Success);
+  t->failBeforeReplacing("NTUSER.DAT");
+  std::string err;
+  EXPECT_FALSE(t->save(err));
+  EXPECT_NE(err.find("every hive was left as it was"), std::string::npos) << err;
+  auto after = snapshot(dir.path());
+  for (const auto& [path, bytes] : before) EXPECT_EQ(after[path], bytes) << path;
+  for (const auto& [path, bytes] : after)
+    if (!before.count(path)) {
+      EXPECT_NE(path.find(".brisquell-before-"), std::string::npos) << path;
+      EXPECT_EQ(bytes, before[path.substr(0, path.find(".brisquell-before-"))]) << path;
+    }
+  t->failBeforeReplacing("");
+  ASSERT_TRUE(t->save(err)) << err;
+  EXPECT_EQ(hiveContent(dir / "Windows/System32/config/SOFTWARE").find("[App]"), std::string::npos);
 }
 
 }  // namespace
