@@ -68,7 +68,7 @@ void addTargetOptions(CLI::App& app, Global& g) {
   app.add_option("--user", g.options.user,
                  "offline Windows: the profile whose NTUSER.DAT is HKEY_CURRENT_USER");
   app.add_option("--drive", g.options.drives,
-                 "offline Windows: another drive, D=PATH[,removable|fixed|network|cdrom|ramdisk]")
+                 "offline Windows: another drive, D=PATH[,removable|fixed|network|cdrom|ramdisk][,notready]")
       ->expected(1)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 }

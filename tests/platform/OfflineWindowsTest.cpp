@@ -5,6 +5,7 @@
 #include <utime.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -450,6 +451,117 @@ TEST(OfflineWindows, ASaveAcrossHivesIsAllOrNothing) {
   t->failBeforeReplacing("");
   ASSERT_TRUE(t->save(err)) << err;
   EXPECT_EQ(hiveContent(dir / "Windows/System32/config/SOFTWARE").find("[App]"), std::string::npos);
+}
+
+// The demo machine as an offline installation: its registry as hives, drive C: as the volume.
+std::string makeOfflineDemo(const TempDir& dir) {
+  const std::string demo = std::string(BRISQUELL_SOURCE_DIR) + "/examples/demo-machine";
+  const std::string volume = dir / "win";
+  fs::copy(demo + "/drive_c", volume, fs::copy_options::recursive);
+  fs::copy(demo + "/drive_e", dir / "stick", fs::copy_options::recursive);
+
+  MemoryRegistry reg;
+  RegError err;
+  EXPECT_TRUE(loadRegFile(demo + "/registry.reg", reg, err)) << err.message();
+  test::writeOfflineWindows(volume, reg, "user", true);
+  return volume;
+}
+
+std::vector<std::string> sortedLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t j = text.find('\n', i);
+    if (j == std::string::npos) j = text.size();
+    lines.push_back(text.substr(i, j - i));
+    i = j + 1;
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// A hive's content with each key's values in name order: a restored value comes back last.
+std::string valuesSorted(const std::string& dump) {
+  std::string out;
+  std::vector<std::string> values;
+  auto flush = [&] {
+    std::sort(values.begin(), values.end());
+    for (const auto& v : values) out += v + "\n";
+    values.clear();
+  };
+  for (const auto& line : [&] {
+         std::vector<std::string> l;
+         std::size_t i = 0;
+         while (i < dump.size()) {
+           std::size_t j = dump.find('\n', i);
+           l.push_back(dump.substr(i, j - i));
+           i = j + 1;
+         }
+         return l;
+       }()) {
+    if (line.rfind("  ", 0) == 0) {
+      values.push_back(line);
+      continue;
+    }
+    flush();
+    out += line + "\n";
+  }
+  flush();
+  return out;
+}
+
+std::string tsv(ScanContext& ctx) {
+  std::string out;
+  for (const auto& r : ctx.problems().rows())
+    out += r.MainKey + "\t" + r.KeyName + "\t" + r.KeyValue + "\t" + r.Section + "\t" +
+           r.FullKeyPath + "\t" + r.MainKeyName + "\n";
+  return out;
+}
+
+TEST(OfflineWindows, DemoMachineScansAsTheMachineFolderDoes) {
+  TempDir dir;
+  std::string volume = makeOfflineDemo(dir);
+  for (auto [mode, golden] : {std::pair{ScanMode::Quick, "demo-quick.tsv"},
+                              std::pair{ScanMode::Deep, "demo-deep.tsv"}}) {
+    auto t = openOffline(volume, TargetOptions{"", {"A=,removable,notready", "D=,cdrom,notready",
+                                                     "E=" + (dir / "stick") + ",removable"}});
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->machine().windowsDirectory, "C:\\WINDOWS");
+    ScanContext ctx(*t);
+    runScan(ctx, mode);
+    // The same records; the hive keeps subkeys sorted, so they come in the hive's order.
+    EXPECT_EQ(sortedLines(tsv(ctx)),
+              sortedLines(test::readText(std::string(BRISQUELL_TEST_DATA) + "/" + golden)))
+        << golden;
+  }
+}
+
+TEST(OfflineWindows, ScanFixRestoreGivesBackEveryHive) {
+  TempDir dir;
+  std::string volume = makeOfflineDemo(dir);
+  const std::vector<std::string> hives = {
+      findNoCase(volume, "Windows/System32/config/SOFTWARE"),
+      findNoCase(volume, "Windows/System32/config/SYSTEM"),
+      volume + "/Documents and Settings/user/NTUSER.DAT"};
+  std::vector<std::string> before;
+  for (const auto& h : hives) before.push_back(valuesSorted(hiveContent(h)));
+  const std::string drive = "E=" + (dir / "stick") + ",removable";
+  test::RunResult fix = test::runCli({"--target", volume, "--drive", drive, "--drive",
+                                      "D=,cdrom,notready", "fix", "--yes"});
+  ASSERT_EQ(fix.exitCode, 0) << fix.err;
+  EXPECT_NE(valuesSorted(hiveContent(hives[0])), before[0]) << "the fix removed something";
+  test::RunResult list = test::runCli({"--target", volume, "backups"});
+  ASSERT_EQ(list.exitCode, 0) << list.err;
+  auto at = list.out.find("BrisquellBK");
+  ASSERT_NE(at, std::string::npos) << list.out;
+  std::string name = list.out.substr(at, list.out.find(' ', at) - at);
+  EXPECT_TRUE(fs::exists(volume + "/Program Files/Brisquell/Backup/" + name))
+      << "backup sets live on the volume";
+  test::RunResult restore =
+      test::runCli({"--target", volume, "--drive", drive, "restore", name, "--yes"});
+  ASSERT_EQ(restore.exitCode, 0) << restore.err;
+  for (std::size_t i = 0; i < hives.size(); ++i)
+    EXPECT_EQ(valuesSorted(hiveContent(hives[i])), before[i]) << hives[i];
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/RegFile.h"
+#include "platform/hive/OfflineWindows.h"
 #include "platform/memory/MemoryLoader.h"
 
 namespace brisquell::test {
@@ -120,10 +121,25 @@ void writeHive(const std::string& file, MemoryRegistry& store, KeyHandle root,
   hivex_close(h);
 }
 
+// The folder below base, each component reusing an existing one of another letter case.
+std::string folderNoCase(const std::string& base, std::string_view rel) {
+  std::string at = base;
+  std::size_t i = 0;
+  while (i < rel.size()) {
+    std::size_t j = rel.find('/', i);
+    if (j == std::string_view::npos) j = rel.size();
+    std::string c(rel.substr(i, j - i));
+    i = j + 1;
+    std::string found = findNoCase(at, c);
+    at = found.empty() ? at + "/" + c : found;
+  }
+  fs::create_directories(at);
+  return at;
+}
+
 void writeOfflineWindows(const std::string& folder, MemoryRegistry& store, const std::string& user,
                          bool xpLayout) {
-  const std::string config = folder + "/Windows/System32/config";
-  fs::create_directories(config);
+  const std::string config = folderNoCase(folder, "Windows/System32/config");
   writeHive(config + "/SOFTWARE", store, hkey::LocalMachine, "SOFTWARE");
   // The SYSTEM hive keeps control sets; the live registry's CurrentControlSet is one of them.
   MemoryRegistry system;
@@ -143,11 +159,15 @@ void writeOfflineWindows(const std::string& folder, MemoryRegistry& store, const
   MemoryRegistry::Key* select = system.ensure(dest, "Select");
   if (!select->value("Current")) system.setRaw(select, "Current", regtype::Dword, {1, 0, 0, 0});
   writeHive(config + "/SYSTEM", system, hkey::LocalMachine, "SYSTEM");
-  const std::string profile = folder + (xpLayout ? "/Documents and Settings/" : "/Users/") + user;
-  writeHive(profile + "/NTUSER.DAT", store, hkey::CurrentUser, "", "Software\\Classes");
+  const std::string profile =
+      folderNoCase(folder, (xpLayout ? "Documents and Settings/" : "Users/") + user);
+  std::string ntuser = findNoCase(profile, "NTUSER.DAT");
+  writeHive(ntuser.empty() ? profile + "/NTUSER.DAT" : ntuser, store, hkey::CurrentUser, "",
+            "Software\\Classes");
   if (store.find(store.root(hkey::CurrentUser), "Software\\Classes"))
-    writeHive(profile + (xpLayout ? "/Local Settings/Application Data" : "/AppData/Local") +
-                  "/Microsoft/Windows/UsrClass.dat",
+    writeHive(folderNoCase(profile, xpLayout ? "Local Settings/Application Data/Microsoft/Windows"
+                                             : "AppData/Local/Microsoft/Windows") +
+                  "/UsrClass.dat",
               store, hkey::CurrentUser, "Software\\Classes");
 }
 

@@ -203,7 +203,14 @@ Outcome OfflineWindows::addDrives(const std::vector<std::string>& specs,
     HostDrive d;
     d.info.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(spec[0])));
     std::string rest = spec.substr(2), type = "fixed";
-    if (auto comma = rest.rfind(','); comma != std::string::npos) {
+    // PATH[,type][,notready]: a drive without its medium (an empty CD-ROM drive) is not ready.
+    auto comma = rest.rfind(',');
+    if (comma != std::string::npos && iequals(rest.substr(comma + 1), "notready")) {
+      d.info.ready = false;
+      rest = rest.substr(0, comma);
+      comma = rest.rfind(',');
+    }
+    if (comma != std::string::npos) {
       type = rest.substr(comma + 1);
       rest = rest.substr(0, comma);
     }
@@ -216,7 +223,8 @@ Outcome OfflineWindows::addDrives(const std::vector<std::string>& specs,
       if (other.info.letter == d.info.letter)
         return bad(d.info.letter == 'C' ? "C: is the installation's own volume"
                                         : fmt::format("drive {}: is named twice", d.info.letter));
-    if (rest.empty() || !hostIsDir(rest)) return bad(fmt::format("no such folder: {}", rest));
+    if (d.info.ready && (rest.empty() || !hostIsDir(rest)))
+      return bad(fmt::format("no such folder: {}", rest));
     d.hostRoot = rest;
     drives.push_back(std::move(d));
   }
