@@ -15,7 +15,7 @@
 #include "platform/memory/MemoryLoader.h"
 #include "platform/RegFile.h"
 #include "scan/ScanDriver.h"
-#include "support/HiveWriter.h"
+#include "support/HiveTestSupport.h"
 #include "support/TempDir.h"
 
 namespace brisquell {

@@ -235,6 +235,7 @@ Outcome OfflineWindows::addDrives(const std::vector<std::string>& specs,
 
 Outcome OfflineWindows::load(const TargetOptions& options) {
   std::string software = findNoCase(folder_, "Windows/System32/config/SOFTWARE");
+  software_ = software;
   configDir_ = software.substr(0, software.rfind('/'));
   std::vector<HostDrive> drives;
   HostDrive c;
@@ -327,7 +328,9 @@ void OfflineWindows::describeMachine() {
   while (windows.size() > 3 && windows.back() == '\\') windows.pop_back();
   info_.platformId = 2;
   info_.windowsDirectory = windows;
-  info_.systemDirectory = windows + "\\system32";
+  // The system folder as the volume spells it ("system32" on XP, "System32" later).
+  std::string sys32 = software_.empty() ? std::string() : software_.substr(0, software_.rfind("/config"));
+  info_.systemDirectory = windows + "\\" + (sys32.empty() ? "system32" : sys32.substr(sys32.rfind('/') + 1));
   std::string programFiles = textValue(registry_, hkey::LocalMachine, kCurrentVersion,
                                        "ProgramFilesDir");
   if (programFiles.empty()) programFiles = "C:\\Program Files";

@@ -65,7 +65,7 @@ class OfflineWindows final : public Target {
   Outcome addDrives(const std::vector<std::string>& specs, std::vector<HostDrive>& drives);
   void describeMachine();
 
-  std::string folder_, configDir_;
+  std::string folder_, configDir_, software_;
   MachineInfo info_;
   Profile user_;
   OfflineRegistry registry_;

@@ -1,6 +1,7 @@
-// Hive files for tests and the bench, written through hivex from an in-memory registry.
-#include "support/HiveWriter.h"
+// Hive files through hivex from an in-memory registry, and offline installations made of them.
+#include "HiveWriter.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -10,13 +11,10 @@
 #include <hivex.h>
 
 #include <fmt/format.h>
-#include <gtest/gtest.h>
 
-#include "platform/RegFile.h"
 #include "platform/hive/OfflineWindows.h"
-#include "platform/memory/MemoryLoader.h"
 
-namespace brisquell::test {
+namespace brisquell {
 
 namespace fs = std::filesystem;
 
@@ -32,7 +30,7 @@ void put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v) {
 
 }  // namespace
 
-void writeEmptyHive(const std::string& path) {
+Outcome writeEmptyHive(const std::string& path) {
   // Base block (4 KB), then one 4 KB bin: the root key cell, its security cell, free space.
   std::vector<std::uint8_t> b(0x2000, 0);
   std::memcpy(b.data(), "regf", 4);
@@ -80,16 +78,24 @@ void writeEmptyHive(const std::string& path) {
   put32(b, freeCell, static_cast<std::uint32_t>(0x2000 - freeCell));
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-  ASSERT_TRUE(out.good()) << path;
+  out.close();
+  if (!out) return Outcome::fail(fmt::format("{}: could not be written", path));
+  return {};
 }
 
-void writeHive(const std::string& file, MemoryRegistry& store, KeyHandle root,
-               std::string_view path, std::string_view skip) {
+Outcome writeHive(const std::string& file, MemoryRegistry& store, KeyHandle root,
+                  std::string_view path, std::string_view skip) {
   using Key = MemoryRegistry::Key;
-  fs::create_directories(fs::path(file).parent_path());
-  writeEmptyHive(file);
+  std::error_code ec;
+  fs::create_directories(fs::path(file).parent_path(), ec);
+  if (Outcome o = writeEmptyHive(file); !o) return o;
   hive_h* h = hivex_open(file.c_str(), HIVEX_OPEN_WRITE);
-  ASSERT_TRUE(h) << file << ": " << std::strerror(errno);
+  if (!h) return Outcome::fail(fmt::format("{}: {}", file, std::strerror(errno)));
+  auto failed = [&](const std::string& what) {
+    std::string message = fmt::format("{}: {}: {}", file, what, std::strerror(errno));
+    hivex_close(h);
+    return Outcome::fail(message);
+  };
   Key* top = path.empty() ? store.root(root) : store.find(store.root(root), path);
   Key* skipped = top && !skip.empty() ? store.find(top, skip) : nullptr;
   struct Item {
@@ -106,22 +112,23 @@ void writeHive(const std::string& file, MemoryRegistry& store, KeyHandle root,
       vals.push_back(hive_set_value{const_cast<char*>(v.name.c_str()),
                                     static_cast<hive_type>(v.type), v.data.size(),
                                     reinterpret_cast<char*>(const_cast<std::uint8_t*>(v.data.data()))});
-    if (!vals.empty()) {
-      ASSERT_EQ(hivex_node_set_values(h, it.node, vals.size(), vals.data(), 0), 0)
-          << file << ": values of " << it.key->name << ": " << std::strerror(errno);
-    }
+    if (!vals.empty() && hivex_node_set_values(h, it.node, vals.size(), vals.data(), 0) != 0)
+      return failed("values of " + it.key->name);
     for (const auto& c : it.key->children) {
       if (c.get() == skipped) continue;
       hive_node_h n = hivex_node_add_child(h, it.node, c->name.c_str());
-      ASSERT_NE(n, 0u) << file << ": key " << c->name << ": " << std::strerror(errno);
+      if (!n) return failed("key " + c->name);
       todo.push_back({c.get(), n});
     }
   }
-  ASSERT_EQ(hivex_commit(h, nullptr, 0), 0) << file << ": " << std::strerror(errno);
+  if (hivex_commit(h, nullptr, 0) != 0) return failed("commit");
   hivex_close(h);
+  return {};
 }
 
 // The folder below base, each component reusing an existing one of another letter case.
+namespace {
+
 std::string folderNoCase(const std::string& base, std::string_view rel) {
   std::string at = base;
   std::size_t i = 0;
@@ -133,14 +140,18 @@ std::string folderNoCase(const std::string& base, std::string_view rel) {
     std::string found = findNoCase(at, c);
     at = found.empty() ? at + "/" + c : found;
   }
-  fs::create_directories(at);
+  std::error_code ec;
+  fs::create_directories(at, ec);
   return at;
 }
 
-void writeOfflineWindows(const std::string& folder, MemoryRegistry& store, const std::string& user,
-                         bool xpLayout) {
+}  // namespace
+
+Outcome writeOfflineWindows(const std::string& folder, MemoryRegistry& store,
+                            const std::string& user, bool xpLayout) {
   const std::string config = folderNoCase(folder, "Windows/System32/config");
-  writeHive(config + "/SOFTWARE", store, hkey::LocalMachine, "SOFTWARE");
+  if (Outcome o = writeHive(config + "/SOFTWARE", store, hkey::LocalMachine, "SOFTWARE"); !o)
+    return o;
   // The SYSTEM hive keeps control sets; the live registry's CurrentControlSet is one of them.
   MemoryRegistry system;
   MemoryRegistry::Key* sys = store.find(store.root(hkey::LocalMachine), "SYSTEM");
@@ -158,51 +169,21 @@ void writeOfflineWindows(const std::string& folder, MemoryRegistry& store, const
   }
   MemoryRegistry::Key* select = system.ensure(dest, "Select");
   if (!select->value("Current")) system.setRaw(select, "Current", regtype::Dword, {1, 0, 0, 0});
-  writeHive(config + "/SYSTEM", system, hkey::LocalMachine, "SYSTEM");
+  if (Outcome o = writeHive(config + "/SYSTEM", system, hkey::LocalMachine, "SYSTEM"); !o)
+    return o;
   const std::string profile =
       folderNoCase(folder, (xpLayout ? "Documents and Settings/" : "Users/") + user);
   std::string ntuser = findNoCase(profile, "NTUSER.DAT");
-  writeHive(ntuser.empty() ? profile + "/NTUSER.DAT" : ntuser, store, hkey::CurrentUser, "",
-            "Software\\Classes");
+  if (Outcome o = writeHive(ntuser.empty() ? profile + "/NTUSER.DAT" : ntuser, store,
+                            hkey::CurrentUser, "", "Software\\Classes");
+      !o)
+    return o;
   if (store.find(store.root(hkey::CurrentUser), "Software\\Classes"))
-    writeHive(folderNoCase(profile, xpLayout ? "Local Settings/Application Data/Microsoft/Windows"
+    return writeHive(folderNoCase(profile, xpLayout ? "Local Settings/Application Data/Microsoft/Windows"
                                              : "AppData/Local/Microsoft/Windows") +
                   "/UsrClass.dat",
               store, hkey::CurrentUser, "Software\\Classes");
+  return {};
 }
 
-void loadRegText(MemoryRegistry& store, const std::string& body) {
-  static int n = 0;
-  fs::path p = fs::temp_directory_path() / fmt::format("brisquell-hive-{}-{}.reg", ::getpid(), n++);
-  {
-    std::ofstream out(p, std::ios::binary);
-    out << "Windows Registry Editor Version 5.00\r\n\r\n" << body;
-  }
-  RegError err;
-  bool ok = loadRegFile(p.string(), store, err);
-  fs::remove(p);
-  ASSERT_TRUE(ok) << err.message();
-}
-
-std::string dumpTree(MemoryRegistry& store, KeyHandle root, std::string_view path) {
-  using Key = MemoryRegistry::Key;
-  Key* top = path.empty() ? store.root(root) : store.find(store.root(root), path);
-  std::string out;
-  if (!top) return out;
-  std::vector<std::pair<const Key*, std::string>> todo{{top, std::string()}};
-  while (!todo.empty()) {
-    auto [k, p] = todo.back();
-    todo.pop_back();
-    out += "[" + p + "]\n";
-    for (const auto& v : k->values) {
-      out += fmt::format("  \"{}\" type {} :", v.name, v.type);
-      for (auto byte : v.data) out += fmt::format(" {:02x}", byte);
-      out += "\n";
-    }
-    for (auto c = k->children.rbegin(); c != k->children.rend(); ++c)
-      todo.push_back({c->get(), p.empty() ? (*c)->name : p + "\\" + (*c)->name});
-  }
-  return out;
-}
-
-}  // namespace brisquell::test
+}  // namespace brisquell

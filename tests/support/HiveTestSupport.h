@@ -1,5 +1,5 @@
-// Test and bench support: hive files made through hivex from an in-memory registry, and whole
-// offline Windows installations made from a machine's registry.
+// Test support for hives: the hive writer (bench/HiveWriter.h) failing the test on error, .reg
+// text loading and comparable dumps of a tree.
 #pragma once
 
 #include <string>
