@@ -28,12 +28,12 @@ double seconds(std::chrono::steady_clock::time_point a) {
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: brisquell-bench-scan MACHINE_DIR\n");
+    std::fprintf(stderr, "usage: brisquell-bench-scan TARGET_DIR\n");
     return 2;
   }
   auto t0 = std::chrono::steady_clock::now();
   TargetError err;
-  auto machine = MachineFolder::open(argv[1], err);
+  auto machine = openTarget(argv[1], err);  // a machine folder, or any other target kind
   if (!machine) {
     std::fprintf(stderr, "%s\n", err.message.c_str());
     return 2;
