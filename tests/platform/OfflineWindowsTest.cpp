@@ -219,6 +219,13 @@ TEST(OfflineWindows, ChoosesTheUser) {
                     "HKEY_CURRENT_USER\\Software\\App"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.err.find("user alice"), std::string::npos) << r.err;
+  // The options belong to offline installations only.
+  TempDir machine;
+  test::makeMachine(machine.path(), "");
+  EXPECT_EQ(test::runCli({"--target", machine.path(), "users"}).exitCode, 2);
+  r = test::runCli({"--target", machine.path(), "--user", "alice", "scan"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("offline Windows installation only"), std::string::npos) << r.err;
 }
 
 Bytes utf16(std::string_view s) {
