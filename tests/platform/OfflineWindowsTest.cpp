@@ -571,5 +571,35 @@ TEST(OfflineWindows, ScanFixRestoreGivesBackEveryHive) {
     EXPECT_EQ(valuesSorted(hiveContent(hives[i])), before[i]) << hives[i];
 }
 
+TEST(OfflineWindows, UserClassesHideWhatNtuserHoldsThereAndLeaveItAlone) {
+  TempDir dir;
+  MemoryRegistry src;
+  test::loadRegText(src, kMapping);
+  test::writeOfflineWindows(dir.path(), src, "alice");
+  // An NTUSER.DAT that holds a Software\Classes key of its own, which UsrClass.dat covers.
+  MemoryRegistry own;
+  test::loadRegText(own, "[HKEY_CURRENT_USER\\Software\\App]\r\n\"Recent\"=\"x\"\r\n\r\n"
+                         "[HKEY_CURRENT_USER\\Software\\Classes\\ntuseronly]\r\n@=\"n\"\r\n\r\n");
+  const std::string ntuser = dir / "Users/alice/NTUSER.DAT";
+  test::writeHive(ntuser, own, hkey::CurrentUser, "");
+  auto t = openOffline(dir.path());
+  ASSERT_TRUE(t);
+  RegistryStore& reg = t->registry();
+  KeyHandle h = 0;
+  EXPECT_EQ(reg.openKey(hkey::CurrentUser, "Software\\Classes\\ntuseronly", 0, h),
+            Status::FileNotFound);
+  EXPECT_EQ(text(reg, hkey::CurrentUser, "Software\\Classes\\useronly", ""), "u");
+  ASSERT_EQ(reg.deleteTree(hkey::CurrentUser, "Software\\App"), Status::Success);
+  ASSERT_EQ(reg.deleteTree(hkey::CurrentUser, "Software\\Classes\\useronly"), Status::Success);
+  std::string err;
+  ASSERT_TRUE(t->save(err)) << err;
+  std::string user = hiveContent(ntuser);
+  EXPECT_EQ(user.find("[Software\\App]"), std::string::npos) << user;
+  EXPECT_NE(user.find("[Software\\Classes\\ntuseronly]"), std::string::npos) << user;
+  std::string classes = hiveContent(dir / "Users/alice/AppData/Local/Microsoft/Windows/UsrClass.dat");
+  EXPECT_EQ(classes.find("useronly"), std::string::npos) << classes;
+  EXPECT_NE(classes.find("[both]"), std::string::npos) << classes;
+}
+
 }  // namespace
 }  // namespace brisquell
