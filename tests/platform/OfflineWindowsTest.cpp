@@ -365,6 +365,29 @@ TEST(OfflineWindows, DamagedHivesAreRefusedAndNothingIsWritten) {
     std::ofstream(software, std::ios::binary | std::ios::trunc) << good;
     if (c.file == ntuser) test::writeHive(ntuser, src, hkey::CurrentUser, "", "Software\\Classes");
   }
+  // A subkey list that leads back to the root key: a cycle.
+  {
+    MemoryRegistry c;
+    c.ensure(c.root(hkey::LocalMachine), "SOFTWARE\\Aloop\\Bcycle");
+    test::writeHive(software, c, hkey::LocalMachine, "SOFTWARE");
+    std::string bytes = bytesOf(software);
+    auto name = bytes.find("Bcycle");
+    ASSERT_NE(name, std::string::npos);
+    std::uint32_t node = static_cast<std::uint32_t>(name - 0x50 - 0x1000), root = 0;
+    std::memcpy(&root, bytes.data() + 36, 4);
+    std::string entry = std::string("lh\x01\x00", 4) + std::string(reinterpret_cast<char*>(&node), 4);
+    auto at = bytes.find(entry);
+    ASSERT_NE(at, std::string::npos);
+    std::memcpy(bytes.data() + at + 4, &root, 4);
+    std::ofstream(software, std::ios::binary | std::ios::trunc) << bytes;
+    auto before = snapshot(dir.path());
+    test::RunResult r = test::runCli({"--target", dir.path(), "fix", "--yes"});
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_NE(r.err.find(software), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("cycle"), std::string::npos) << r.err;
+    EXPECT_TRUE(snapshot(dir.path()) == before);
+    std::ofstream(software, std::ios::binary | std::ios::trunc) << good;
+  }
   // A missing SYSTEM hive: what exists is scanned, what is missing is said.
   fs::remove(dir / "Windows/System32/config/SYSTEM");
   test::RunResult r = test::runCli({"--target", dir.path(), "scan", "--format", "tsv"});
