@@ -28,11 +28,11 @@ double seconds(std::chrono::steady_clock::time_point a) {
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: brisquell-bench-scan MACHINE_DIR\n");
+    std::fprintf(stderr, "usage: brisquell-bench-scan TARGET_DIR\n");
     return 2;
   }
   auto t0 = std::chrono::steady_clock::now();
-  auto machineOpened = MachineFolder::open(argv[1]);
+  auto machineOpened = openTarget(argv[1]);  // a machine folder, or any other target kind
   auto machine = machineOpened ? std::move(machineOpened).value() : nullptr;
   if (!machine) {
     std::fprintf(stderr, "%s\n", machineOpened.message().c_str());

@@ -17,6 +17,7 @@
 
 #include <fmt/format.h>
 
+#include "HiveWriter.h"
 #include "LnkWriter.h"
 #include "platform/machine/MachineFolder.h"
 #include "platform/memory/MemoryRegistry.h"
@@ -946,14 +947,17 @@ bool writeFiles(const Machine& m, const std::string& driveRoot, std::string& err
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: brisquell-generate --size small|medium|large [--seed N] OUT_DIR\n");
+  std::fprintf(stderr,
+               "usage: brisquell-generate --size small|medium|large [--seed N] [--format "
+               "machine|hives] OUT_DIR\n"
+               "  machine: a machine folder; hives: an offline Windows installation (OUT_DIR is C:)\n");
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string size, out;
+  std::string size, out, format = "machine";
   std::uint64_t seed = 1;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -963,6 +967,9 @@ int main(int argc, char** argv) {
       char* end = nullptr;
       seed = std::strtoull(argv[++i], &end, 10);
       if (!end || *end) return usage();
+    } else if (a == "--format" && i + 1 < argc) {
+      format = argv[++i];
+      if (format != "machine" && format != "hives") return usage();
     } else if (a == "-h" || a == "--help") {
       usage();
       return 0;
@@ -978,7 +985,9 @@ int main(int argc, char** argv) {
   auto started = std::chrono::steady_clock::now();
   std::error_code ec;
   std::filesystem::create_directories(out, ec);
-  if (ec || std::filesystem::exists(out + "/machine.ini") || std::filesystem::exists(out + "/drive_c")) {
+  const bool hives = format == "hives";
+  if (ec || std::filesystem::exists(out + "/machine.ini") || std::filesystem::exists(out + "/drive_c") ||
+      (hives && !std::filesystem::is_empty(out))) {
     std::fprintf(stderr, "%s: %s\n", out.c_str(),
                  ec ? ec.message().c_str() : "already holds a machine; choose an empty folder");
     return 1;
@@ -992,11 +1001,21 @@ int main(int argc, char** argv) {
   fillRegistry(m, m.n(700000), m.n(1200000));
 
   std::string error;
-  if (!writeFiles(m, out + "/drive_c", error)) {
+  if (!writeFiles(m, hives ? out : out + "/drive_c", error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  {
+  std::uintmax_t bytes = 0;
+  if (hives) {
+    if (Outcome o = writeOfflineWindows(out, m.reg, "user"); !o) {
+      std::fprintf(stderr, "%s\n", o.message().c_str());
+      return 1;
+    }
+    for (const auto& e : std::filesystem::recursive_directory_iterator(out))
+      if (e.is_regular_file() && (e.path().filename() == "SOFTWARE" || e.path().filename() == "SYSTEM" ||
+                                  e.path().filename() == "NTUSER.DAT" || e.path().filename() == "UsrClass.dat"))
+        bytes += e.file_size();
+  } else {
     std::FILE* ini = std::fopen((out + "/machine.ini").c_str(), "wb");
     if (!ini) {
       std::fprintf(stderr, "%s/machine.ini: %s\n", out.c_str(), std::strerror(errno));
@@ -1010,10 +1029,11 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s/machine.ini: write failed\n", out.c_str());
       return 1;
     }
-  }
-  if (Outcome r = saveRegistryFile(m.reg, out + "/registry.reg"); !r) {
-    std::fprintf(stderr, "%s\n", r.message().c_str());
-    return 1;
+    if (Outcome r = saveRegistryFile(m.reg, out + "/registry.reg"); !r) {
+      std::fprintf(stderr, "%s\n", r.message().c_str());
+      return 1;
+    }
+    bytes = std::filesystem::file_size(out + "/registry.reg", ec);
   }
 
   // The report counts the tree itself: the running counters only steer the bulk.
@@ -1033,13 +1053,13 @@ int main(int argc, char** argv) {
   std::size_t shortcuts = 0;
   for (const auto& [win, content] : m.files)
     if (win.ends_with(".lnk")) ++shortcuts;
-  auto bytes = std::filesystem::file_size(out + "/registry.reg", ec);
   double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::printf("machine       %s (size %s, seed %llu)\n", out.c_str(), size.c_str(),
               static_cast<unsigned long long>(seed));
   std::printf("keys          %zu\nvalues        %zu\nfiles on C:   %zu (%zu shortcuts)\n", keys, values,
               m.files.size(), shortcuts);
-  std::printf("registry.reg  %llu bytes\ntime          %.1f s\n\n", static_cast<unsigned long long>(bytes), secs);
+  std::printf("%-13s %llu bytes\ntime          %.1f s\n\n", hives ? "hives" : "registry.reg",
+              static_cast<unsigned long long>(bytes), secs);
   std::printf("%-48s %10s %8s\n", "references planted, by scanned section", "tested", "broken");
   for (int s = 0; s < kSectionCount; ++s)
     std::printf("%-48s %10zu %8zu\n", kSectionNames[s], m.tally.refs[s], m.tally.broken[s]);

@@ -22,12 +22,13 @@ int runOnTarget(const Global& g, Access access, const std::function<int(CommandT
     std::cerr << "brisquell: " << folder.message() << "\n";
     return kUsage;
   }
-  Result<std::unique_ptr<Target>> opened = openTarget(*folder);
+  Result<std::unique_ptr<Target>> opened = openTarget(*folder, g.options);
   if (!opened) {
     std::cerr << "brisquell: " << opened.message() << "\n";
     return kUsage;
   }
   CommandTarget on(std::move(opened).value());
+  for (const auto& note : on.target().notes()) std::cerr << "brisquell: note: " << note << "\n";
   if (access == Access::Write) {
     if (Outcome allowed = TargetChanges(on.target()).begin(); !allowed) {
       std::cerr << "brisquell: " << allowed.message() << "\n";

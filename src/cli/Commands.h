@@ -21,6 +21,7 @@ enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2, kCancelled = 130 };
 /// Options shared by every subcommand.
 struct Global {
   std::string target;
+  TargetOptions options;  // --user, --drive
 };
 
 /// Each registers its subcommand; the callback stores the exit code in `result`.
@@ -34,6 +35,9 @@ void addStartupCommand(CLI::App& app, Global& g, int& result);
 void addTuneCommand(CLI::App& app, Global& g, int& result);
 void addCacheCommand(CLI::App& app, Global& g, int& result);
 void addSettingsCommand(CLI::App& app, Global& g, int& result);
+void addUsersCommand(CLI::App& app, Global& g, int& result);
+/// --user and --drive, for an offline Windows installation.
+void addTargetOptions(CLI::App& app, Global& g);
 
 /// The set named NAME (its file name, with or without ".bkp"); null, having said why, when
 /// there is none.

@@ -25,6 +25,8 @@ int main(int argc, char** argv) {
     addTuneCommand(app, g, result);
     addCacheCommand(app, g, result);
     addSettingsCommand(app, g, result);
+    addUsersCommand(app, g, result);
+    addTargetOptions(app, g);
     try {
       app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

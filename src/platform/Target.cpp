@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "platform/hive/OfflineWindows.h"
 #include "platform/machine/MachineFolder.h"
 #include "platform/wine/WinePrefix.h"
 
@@ -22,14 +23,24 @@ Result<std::unique_ptr<Target>> asTarget(Result<std::unique_ptr<T>> opened) {
 }  // namespace
 
 Result<std::unique_ptr<Target>> openTarget(const std::string& folder) {
+  return openTarget(folder, TargetOptions{});
+}
+
+Result<std::unique_ptr<Target>> openTarget(const std::string& folder, const TargetOptions& options) {
   struct stat st;
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
     return Error{Status::PathNotFound, fmt::format("{}: no such folder", folder)};
+  if (OfflineWindows::looksLikeOne(folder)) return asTarget(OfflineWindows::open(folder, options));
+  if (!options.empty())
+    return Error{Status::InvalidParameter,
+                 fmt::format("{}: --user and --drive apply to an offline Windows installation only",
+                             folder)};
   if (MachineFolder::looksLikeOne(folder)) return asTarget(MachineFolder::open(folder));
   if (WinePrefix::looksLikeOne(folder)) return asTarget(WinePrefix::open(folder));
   return Error{Status::InvalidParameter,
                fmt::format("{}: not a known target (a machine folder holds machine.ini and "
-                           "registry.reg; a Wine prefix holds system.reg, user.reg and drive_c)",
+                           "registry.reg; a Wine prefix holds system.reg, user.reg and drive_c; an "
+                           "offline Windows installation holds Windows/System32/config/SOFTWARE)",
                            folder)};
 }
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/FileSystem.h"
 #include "platform/RegistryStore.h"
@@ -52,6 +53,9 @@ class Target {
     (void)root;
     return true;
   }
+  /// What the user should know about how the target was opened (the user chosen, parts
+  /// missing or left unread); printed before the command's own output.
+  virtual std::vector<std::string> notes() const { return {}; }
 };
 
 /// Recognises the target kind of a folder and opens it; the error (exit code 2 on the command
@@ -61,5 +65,14 @@ Result<std::unique_ptr<Target>> openTarget(const std::string& folder);
 /// The folder the user named: `given` (a --target option), else $BRISQUELL_TARGET; without
 /// either, an error telling how to name one (`program` is the command to show).
 Result<std::string> targetFolder(const std::string& given, std::string_view program);
+
+/// Choices only some target kinds take (an offline Windows installation's user and drives).
+struct TargetOptions {
+  std::string user;                 // profile folder name; empty: chosen as Windows would
+  std::vector<std::string> drives;  // "D=PATH[,type]"
+  bool empty() const { return user.empty() && drives.empty(); }
+};
+/// As above; a target kind that takes none of the options refuses them.
+Result<std::unique_ptr<Target>> openTarget(const std::string& folder, const TargetOptions& options);
 
 }  // namespace brisquell
