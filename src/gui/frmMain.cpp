@@ -459,6 +459,7 @@ void frmMain::mnuAInternetSystemCleaner_Click() {
 std::string frmMain::helpPagePath() const {
   QString beside = QCoreApplication::applicationDirPath() + "/BrisquellHelp.htm";
   if (QFileInfo::exists(beside)) return ss(beside);
+  if (std::string installed = installedHelpPage(); !installed.empty()) return installed;
 #ifdef BRISQUELL_HELP_FALLBACK
   return BRISQUELL_HELP_FALLBACK;
 #else

@@ -1,4 +1,4 @@
-// Root names and the raw/text conversions shared by every registry back end.
+// Root names, the raw/text conversions and the text view shared by every registry back end.
 #include "platform/RegistryStore.h"
 
 namespace brisquell {
@@ -37,6 +37,25 @@ Bytes rawToText(std::uint32_t type, const Bytes& raw) {
 Bytes textToRaw(std::uint32_t type, const Bytes& text) {
   if (!isTextType(type)) return text;
   return toUtf16le(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
+}
+
+Status RegistryStore::enumValue(KeyHandle key, std::uint32_t index, std::string& name,
+                                std::uint32_t& type, Bytes& data) {
+  Status st = enumValueRaw(key, index, name, type, data);
+  if (st == Status::Success && isTextType(type)) data = rawToText(type, data);
+  return st;
+}
+
+Status RegistryStore::queryValue(KeyHandle key, std::string_view name, std::uint32_t& type,
+                                 Bytes& data) {
+  Status st = queryValueRaw(key, name, type, data);
+  if (st == Status::Success && isTextType(type)) data = rawToText(type, data);
+  return st;
+}
+
+Status RegistryStore::setValue(KeyHandle key, std::string_view name, std::uint32_t type,
+                               const Bytes& data) {
+  return setValueRaw(key, name, type, textToRaw(type, data));
 }
 
 }  // namespace brisquell

@@ -49,10 +49,17 @@ inline bool isTextType(std::uint32_t type) {
   return type == regtype::Sz || type == regtype::ExpandSz || type == regtype::MultiSz;
 }
 
+/// Where a key really lives: the root and path that name it however it was reached.
+struct KeyLocation {
+  KeyHandle root = 0;
+  std::string path;
+};
+
 /// The operations of a registry. Names and data cross as whole strings and byte vectors: no
 /// call ends early because a buffer is too small. Key paths use "\" and are compared without
-/// regard to case. Text calls (the "A" forms) see string data as UTF-8; raw calls see the
-/// bytes as stored (strings as UTF-16LE, as Windows keeps them).
+/// regard to case. Back ends implement the raw calls, which see the bytes as stored (strings
+/// as UTF-16LE, as Windows keeps them); the text calls (the "A" forms) are one layer on top of
+/// them, shared by every back end, that sees string data as UTF-8.
 class RegistryStore {
  public:
   virtual ~RegistryStore() = default;
@@ -65,13 +72,6 @@ class RegistryStore {
 
   /// Subkey name at a 0-based index; Status::NoMoreItems past the last.
   virtual Status enumKey(KeyHandle key, std::uint32_t index, std::string& name) = 0;
-  /// Value at a 0-based index: name, type and data (text types as UTF-8, as the A calls give it).
-  virtual Status enumValue(KeyHandle key, std::uint32_t index, std::string& name,
-                                 std::uint32_t& type, Bytes& data) = 0;
-  virtual Status queryValue(KeyHandle key, std::string_view name, std::uint32_t& type,
-                                  Bytes& data) = 0;
-  virtual Status setValue(KeyHandle key, std::string_view name, std::uint32_t type,
-                                const Bytes& data) = 0;
   virtual Status deleteValue(KeyHandle key, std::string_view name) = 0;
   /// Deletes a key that has no subkeys.
   virtual Status deleteKey(KeyHandle key, std::string_view subKey) = 0;
@@ -80,18 +80,30 @@ class RegistryStore {
 
   /// Raw forms: data exactly as stored.
   virtual Status enumValueRaw(KeyHandle key, std::uint32_t index, std::string& name,
-                                    std::uint32_t& type, Bytes& data) = 0;
+                              std::uint32_t& type, Bytes& data) = 0;
   virtual Status queryValueRaw(KeyHandle key, std::string_view name, std::uint32_t& type,
-                                     Bytes& data) = 0;
+                               Bytes& data) = 0;
   virtual Status setValueRaw(KeyHandle key, std::string_view name, std::uint32_t type,
-                                   const Bytes& data) = 0;
+                             const Bytes& data) = 0;
 
   /// Counts of a key's subkeys and values.
   virtual Status queryInfo(KeyHandle key, std::uint32_t& subKeys, std::uint32_t& values) = 0;
 
+  /// The root and path the key `root\path` really lives under, so that two names of one key
+  /// (a view such as hkey::ClassesRoot and what it shows) come out the same. The path is
+  /// returned as given below the mapped part, neither case-folded nor trimmed.
+  virtual KeyLocation canonicalKey(KeyHandle root, std::string_view path) = 0;
+
   /// True once anything was written since load or the last markSaved().
   virtual bool modified() const = 0;
   virtual void markSaved() = 0;
+
+  /// Text forms over the raw calls: text types (see isTextType) as UTF-8.
+  /// Value at a 0-based index: name, type and data.
+  Status enumValue(KeyHandle key, std::uint32_t index, std::string& name, std::uint32_t& type,
+                   Bytes& data);
+  Status queryValue(KeyHandle key, std::string_view name, std::uint32_t& type, Bytes& data);
+  Status setValue(KeyHandle key, std::string_view name, std::uint32_t type, const Bytes& data);
 };
 
 /// Data conversions between the raw (UTF-16LE) and text (UTF-8) views of a value.

@@ -259,11 +259,11 @@ void BackupSet::readRecords(cInifile& ini, ProblemList& problems, std::vector<Or
   }
 }
 
-std::string BackupSet::keyIdentity(KeyHandle root, std::string_view path) {
-  std::string p = foldCase(path);
+std::string BackupSet::keyIdentity(RegistryStore& store, KeyHandle root, std::string_view path) {
+  KeyLocation at = store.canonicalKey(root, path);
+  std::string p = foldCase(at.path);
   while (!p.empty() && p.back() == '\\') p.pop_back();
-  if (root == hkey::ClassesRoot) return "hkey_local_machine\\software\\classes" + (p.empty() ? "" : "\\" + p);
-  return foldCase(rootName(root)) + (p.empty() ? "" : "\\" + p);
+  return foldCase(rootName(at.root)) + (p.empty() ? "" : "\\" + p);
 }
 
 std::optional<KeyHandle> BackupSet::rootOf(std::string_view mainKey) {

@@ -74,9 +74,9 @@ class BackupSet {
   /// one entry per problem (known = false for records without the extra keys).
   static void readRecords(cInifile& ini, ProblemList& problems, std::vector<Original>& originals);
 
-  /// One name for a key however it is reached: hkey::ClassesRoot is a view of
-  /// hkey::LocalMachine\SOFTWARE\Classes. Case-folded.
-  static std::string keyIdentity(KeyHandle root, std::string_view path);
+  /// One name for a key however it is reached (the store says where views such as
+  /// hkey::ClassesRoot lead). Case-folded.
+  static std::string keyIdentity(RegistryStore& store, KeyHandle root, std::string_view path);
   /// The root handle a record's MainKey holds (signed decimal); nullopt when it holds none.
   static std::optional<KeyHandle> rootOf(std::string_view mainKey);
 

@@ -53,7 +53,7 @@ void Repair::captureOriginal(RowState& row, const ProblemRecord& r) {
   ScopedKey key(store, h);
   o.existed = store.queryValueRaw(h, row.name, o.type, o.data) == Status::Success;
   if (!o.existed) return;
-  auto [it, added] = positions_.try_emplace(BackupSet::keyIdentity(*row.root, r.FullKeyPath));
+  auto [it, added] = positions_.try_emplace(BackupSet::keyIdentity(store, *row.root, r.FullKeyPath));
   if (added) {
     std::string name;
     std::uint32_t type;

@@ -97,7 +97,7 @@ bool Restore::writeOriginal(const ProblemRecord& r, KeyHandle root, const Backup
     return false;
   }
   if (o.index >= 0) {
-    std::string id = BackupSet::keyIdentity(root, o.keyPath);
+    std::string id = BackupSet::keyIdentity(store, root, o.keyPath);
     auto [it, added] = placed.try_emplace(id, Placed{root, o.keyPath, {}});
     it->second.values.emplace_back(o.name, o.index);
   }

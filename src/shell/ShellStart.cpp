@@ -1,9 +1,5 @@
-// Version text, settings reset, command-line switch and program path.
+// Version text, settings reset, command-line switch and the program's own files.
 #include "shell/ShellStart.h"
-
-#include <unistd.h>
-
-#include <climits>
 
 #include "scan/ScanDriver.h"
 #include "shell/Settings.h"
@@ -48,18 +44,8 @@ bool hasQuickSwitch(const std::vector<std::string>& arguments) {
   return false;
 }
 
-std::string currentProgramPath() {
-  char buffer[PATH_MAX + 1];
-  ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
-  if (n <= 0) return {};
-  return std::string(buffer, static_cast<std::size_t>(n));
-}
+std::string desktopProgramPath() { return siblingProgramPath("brisquell-gui"); }
 
-std::string desktopProgramPath() {
-  std::string self = currentProgramPath();
-  std::size_t slash = self.rfind('/');
-  if (slash == std::string::npos) return "brisquell-gui";
-  return self.substr(0, slash + 1) + "brisquell-gui";
-}
+std::string installedHelpPage() { return installedFile("share/doc/brisquell", "BrisquellHelp.htm"); }
 
 }  // namespace brisquell

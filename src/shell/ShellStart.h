@@ -1,11 +1,12 @@
 // Start-up logic shared by the desktop program and the command line: the version text, the
-// one-shot settings reset, the -Quick switch, the program's own path.
+// one-shot settings reset, the -Quick switch, the program's own files.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/ProgramLocation.h"
 #include "scan/ScanContext.h"
 
 namespace brisquell {
@@ -24,9 +25,10 @@ bool ResetRegistrySettings(ScanContext& ctx);
 /// The command line asks for one quick scan: "-Quick" anywhere, any letter case.
 bool hasQuickSwitch(const std::vector<std::string>& arguments);
 
-/// This process's executable, as an absolute host path; empty when it cannot be told.
-std::string currentProgramPath();
 /// The desktop program beside this executable ("…/brisquell-gui").
 std::string desktopProgramPath();
+/// The help page installed with the program: beside it (a build tree) or in the
+/// installation's share/doc/brisquell; empty when neither holds it.
+std::string installedHelpPage();
 
 }  // namespace brisquell

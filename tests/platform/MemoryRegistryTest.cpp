@@ -164,6 +164,15 @@ TEST(MemoryRegistry, ClassesRootIsTheMachineClassesKey) {
   ASSERT_EQ(r.deleteTree(hkey::ClassesRoot, "CLSID"), Status::Success);
   EXPECT_EQ(r.openKey(hkey::LocalMachine, "SOFTWARE\\Classes\\CLSID", 0, lm),
             Status::FileNotFound);
+
+  // The store says where a view leads; other roots, and the user's own classes, are their own.
+  KeyLocation at = r.canonicalKey(hkey::ClassesRoot, "clsid\\{1}");
+  EXPECT_EQ(at.root, hkey::LocalMachine);
+  EXPECT_EQ(at.path, "SOFTWARE\\Classes\\clsid\\{1}");
+  EXPECT_EQ(r.canonicalKey(hkey::ClassesRoot, "").path, "SOFTWARE\\Classes");
+  at = r.canonicalKey(hkey::CurrentUser, "Software\\Classes\\.txt");
+  EXPECT_EQ(at.root, hkey::CurrentUser);
+  EXPECT_EQ(at.path, "Software\\Classes\\.txt");
 }
 
 TEST(MemoryRegistry, StatusCodesAndHandles) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/host/HostFileSystem.h"
+#include "platform/memory/MemoryRegistry.h"
 #include "repair/cInifile.h"
 #include "support/TempDir.h"
 
@@ -35,6 +36,15 @@ TEST(BackupNames, BaseNameNameTestAndArchivePath) {
   tm.tm_hour = 0, tm.tm_min = 5, tm.tm_sec = 0;
   EXPECT_EQ(BackupSet::secondsText(BackupSet::Clock::from_time_t(std::mktime(&tm))), "300");
   EXPECT_EQ(BackupSet::generalDate(BackupSet::Clock::from_time_t(std::mktime(&tm))), "12/8/2026 12:05:00 AM");
+}
+
+TEST(BackupNames, KeyIdentityFollowsTheStoresViews) {
+  MemoryRegistry store;
+  const std::string viaView = BackupSet::keyIdentity(store, hkey::ClassesRoot, "CLSID\\{1}\\");
+  EXPECT_EQ(viaView, "hkey_local_machine\\software\\classes\\clsid\\{1}");
+  EXPECT_EQ(viaView, BackupSet::keyIdentity(store, hkey::LocalMachine, "Software\\Classes\\clsid\\{1}"));
+  EXPECT_EQ(BackupSet::keyIdentity(store, hkey::ClassesRoot, ""), "hkey_local_machine\\software\\classes");
+  EXPECT_NE(viaView, BackupSet::keyIdentity(store, hkey::CurrentUser, "Software\\Classes\\CLSID\\{1}"));
 }
 
 TEST(BackupDates, GeneralDateParsesToTheListAndSortForms) {

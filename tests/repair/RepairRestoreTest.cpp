@@ -254,9 +254,6 @@ class RefusingStore final : public RegistryStore {
   Status createKey(KeyHandle k, std::string_view p, KeyHandle& r) override { return s_.createKey(k, p, r); }
   Status closeKey(KeyHandle k) override { return s_.closeKey(k); }
   Status enumKey(KeyHandle k, std::uint32_t i, std::string& n) override { return s_.enumKey(k, i, n); }
-  Status enumValue(KeyHandle k, std::uint32_t i, std::string& n, std::uint32_t& t, Bytes& d) override { return s_.enumValue(k, i, n, t, d); }
-  Status queryValue(KeyHandle k, std::string_view n, std::uint32_t& t, Bytes& d) override { return s_.queryValue(k, n, t, d); }
-  Status setValue(KeyHandle k, std::string_view n, std::uint32_t t, const Bytes& d) override { return s_.setValue(k, n, t, d); }
   Status deleteValue(KeyHandle k, std::string_view n) override {
     return iequals(n, refused_) ? Status::AccessDenied : s_.deleteValue(k, n);
   }
@@ -266,6 +263,7 @@ class RefusingStore final : public RegistryStore {
   Status queryValueRaw(KeyHandle k, std::string_view n, std::uint32_t& t, Bytes& d) override { return s_.queryValueRaw(k, n, t, d); }
   Status setValueRaw(KeyHandle k, std::string_view n, std::uint32_t t, const Bytes& d) override { return s_.setValueRaw(k, n, t, d); }
   Status queryInfo(KeyHandle k, std::uint32_t& a, std::uint32_t& b) override { return s_.queryInfo(k, a, b); }
+  KeyLocation canonicalKey(KeyHandle k, std::string_view p) override { return s_.canonicalKey(k, p); }
   bool modified() const override { return s_.modified(); }
   void markSaved() override { s_.markSaved(); }
 

@@ -20,9 +20,6 @@ class ReadOnlyStore final : public RegistryStore {
   }
   Status closeKey(KeyHandle k) override { return s_.closeKey(k); }
   Status enumKey(KeyHandle k, std::uint32_t i, std::string& n) override { return s_.enumKey(k, i, n); }
-  Status enumValue(KeyHandle k, std::uint32_t i, std::string& n, std::uint32_t& t, Bytes& d) override { return s_.enumValue(k, i, n, t, d); }
-  Status queryValue(KeyHandle k, std::string_view n, std::uint32_t& t, Bytes& d) override { return s_.queryValue(k, n, t, d); }
-  Status setValue(KeyHandle, std::string_view, std::uint32_t, const Bytes&) override { return Status::AccessDenied; }
   Status deleteValue(KeyHandle, std::string_view) override { return Status::AccessDenied; }
   Status deleteKey(KeyHandle, std::string_view) override { return Status::AccessDenied; }
   Status deleteTree(KeyHandle, std::string_view) override { return Status::AccessDenied; }
@@ -30,6 +27,7 @@ class ReadOnlyStore final : public RegistryStore {
   Status queryValueRaw(KeyHandle k, std::string_view n, std::uint32_t& t, Bytes& d) override { return s_.queryValueRaw(k, n, t, d); }
   Status setValueRaw(KeyHandle, std::string_view, std::uint32_t, const Bytes&) override { return Status::AccessDenied; }
   Status queryInfo(KeyHandle k, std::uint32_t& a, std::uint32_t& b) override { return s_.queryInfo(k, a, b); }
+  KeyLocation canonicalKey(KeyHandle root, std::string_view path) override { return s_.canonicalKey(root, path); }
   bool modified() const override { return s_.modified(); }
   void markSaved() override { s_.markSaved(); }
 

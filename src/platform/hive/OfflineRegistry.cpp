@@ -360,23 +360,11 @@ Status OfflineRegistry::queryInfo(KeyHandle key, std::uint32_t& subKeys, std::ui
 
 // Text calls: the raw calls with string data seen as UTF-8.
 
-Status OfflineRegistry::enumValue(KeyHandle key, std::uint32_t index, std::string& name,
-                                  std::uint32_t& type, Bytes& data) {
-  Status st = enumValueRaw(key, index, name, type, data);
-  if (st == Status::Success) data = rawToText(type, data);
-  return st;
-}
-
-Status OfflineRegistry::queryValue(KeyHandle key, std::string_view name, std::uint32_t& type,
-                                   Bytes& data) {
-  Status st = queryValueRaw(key, name, type, data);
-  if (st == Status::Success) data = rawToText(type, data);
-  return st;
-}
-
-Status OfflineRegistry::setValue(KeyHandle key, std::string_view name, std::uint32_t type,
-                                 const Bytes& data) {
-  return setValueRaw(key, name, type, textToRaw(type, data));
+KeyLocation OfflineRegistry::canonicalKey(KeyHandle root, std::string_view path) {
+  if (root != hkey::ClassesRoot) return {root, std::string(path)};
+  std::string p = join(path, "");
+  if (userClasses(p)) return {hkey::CurrentUser, join("Software\\Classes", p)};
+  return {hkey::LocalMachine, join("SOFTWARE\\Classes", p)};
 }
 
 }  // namespace brisquell

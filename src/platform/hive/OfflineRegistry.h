@@ -34,12 +34,6 @@ class OfflineRegistry final : public RegistryStore {
   Status createKey(KeyHandle key, std::string_view subKey, KeyHandle& result) override;
   Status closeKey(KeyHandle key) override;
   Status enumKey(KeyHandle key, std::uint32_t index, std::string& name) override;
-  Status enumValue(KeyHandle key, std::uint32_t index, std::string& name, std::uint32_t& type,
-                   Bytes& data) override;
-  Status queryValue(KeyHandle key, std::string_view name, std::uint32_t& type,
-                    Bytes& data) override;
-  Status setValue(KeyHandle key, std::string_view name, std::uint32_t type,
-                  const Bytes& data) override;
   Status deleteValue(KeyHandle key, std::string_view name) override;
   Status deleteKey(KeyHandle key, std::string_view subKey) override;
   Status deleteTree(KeyHandle key, std::string_view subKey) override;
@@ -50,6 +44,8 @@ class OfflineRegistry final : public RegistryStore {
   Status setValueRaw(KeyHandle key, std::string_view name, std::uint32_t type,
                      const Bytes& data) override;
   Status queryInfo(KeyHandle key, std::uint32_t& subKeys, std::uint32_t& values) override;
+  /// An HKCR key lives in the user's classes when they hold it, else in the machine's.
+  KeyLocation canonicalKey(KeyHandle root, std::string_view path) override;
   bool modified() const override { return mem_.modified(); }
   void markSaved() override { mem_.markSaved(); }
 

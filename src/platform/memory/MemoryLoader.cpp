@@ -5,11 +5,11 @@
 namespace brisquell {
 
 void MemoryLoader::key(KeyHandle root, std::string_view path) {
-  std::string classes;
-  if (root == hkey::ClassesRoot) {
-    classes = path.empty() ? std::string("SOFTWARE\\Classes") : "SOFTWARE\\Classes\\" + std::string(path);
-    path = classes;
-    root = hkey::LocalMachine;
+  KeyLocation view;
+  if (root == hkey::ClassesRoot) {  // only views are mapped: the common case costs no copy
+    view = store_.canonicalKey(root, path);
+    path = view.path;
+    root = view.root;
   }
   if (root != lastRoot_) {
     chain_.clear();

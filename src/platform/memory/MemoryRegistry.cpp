@@ -254,17 +254,6 @@ Status MemoryRegistry::enumValueRaw(KeyHandle key, std::uint32_t index, std::str
   return Status::Success;
 }
 
-Status MemoryRegistry::enumValue(KeyHandle key, std::uint32_t index, std::string& name,
-                                       std::uint32_t& type, Bytes& data) {
-  BRISQUELL_KEY_OR_FAIL(k, key);
-  if (index >= k->values.size()) return Status::NoMoreItems;
-  const Value& v = k->values[index];
-  name = v.name;
-  type = v.type;
-  data = rawToText(v.type, v.data);
-  return Status::Success;
-}
-
 Status MemoryRegistry::queryValueRaw(KeyHandle key, std::string_view name, std::uint32_t& type,
                                            Bytes& data) {
   BRISQUELL_KEY_OR_FAIL(k, key);
@@ -275,27 +264,12 @@ Status MemoryRegistry::queryValueRaw(KeyHandle key, std::string_view name, std::
   return Status::Success;
 }
 
-Status MemoryRegistry::queryValue(KeyHandle key, std::string_view name, std::uint32_t& type,
-                                        Bytes& data) {
-  BRISQUELL_KEY_OR_FAIL(k, key);
-  Value* v = k->value(name);
-  if (!v) return Status::FileNotFound;
-  type = v->type;
-  data = rawToText(v->type, v->data);
-  return Status::Success;
-}
-
 Status MemoryRegistry::setValueRaw(KeyHandle key, std::string_view name, std::uint32_t type,
                                          const Bytes& data) {
   Key* k = key == hkey::ClassesRoot ? classesRoot(true) : resolve(key);
   if (!k) return Status::InvalidHandle;
   setRaw(k, name, type, data);
   return Status::Success;
-}
-
-Status MemoryRegistry::setValue(KeyHandle key, std::string_view name, std::uint32_t type,
-                                      const Bytes& data) {
-  return setValueRaw(key, name, type, textToRaw(type, data));
 }
 
 Status MemoryRegistry::deleteValue(KeyHandle key, std::string_view name) {
@@ -325,6 +299,13 @@ Status MemoryRegistry::deleteTree(KeyHandle key, std::string_view subKey) {
   if (!k) return Status::FileNotFound;
   removeTree(k);
   return Status::Success;
+}
+
+KeyLocation MemoryRegistry::canonicalKey(KeyHandle root, std::string_view path) {
+  if (root != hkey::ClassesRoot) return {root, std::string(path)};
+  std::string p(kClassesPath);
+  if (!path.empty()) p.append("\\").append(path);
+  return {hkey::LocalMachine, std::move(p)};
 }
 
 Status MemoryRegistry::queryInfo(KeyHandle key, std::uint32_t& subKeys, std::uint32_t& values) {
