@@ -19,6 +19,7 @@
 
 #include "HiveWriter.h"
 #include "LnkWriter.h"
+#include "platform/Bytes.h"
 #include "platform/machine/MachineFolder.h"
 #include "platform/memory/MemoryRegistry.h"
 
@@ -121,10 +122,7 @@ Bytes multiData(const std::vector<std::string>& items) {
   return b;
 }
 
-Bytes dwordData(std::uint32_t v) {
-  return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-          static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
-}
+Bytes dwordData(std::uint32_t v) { return dwordBytes(v); }
 
 Bytes randomBytes(Rng& r, std::size_t n) {
   Bytes b(n);

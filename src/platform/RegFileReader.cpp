@@ -153,11 +153,7 @@ class LineReader {
 
 inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (isBlank(s.front()) || s.front() == '\r')) s.remove_prefix(1);
-  while (!s.empty() && (isBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
-  return s;
-}
+std::string_view trim(std::string_view s) { return trimmedView(s, " \t\r"); }
 
 // True when the 8-bit file read through `read` is valid UTF-8 from start to end.
 bool streamIsUtf8(const std::function<std::size_t(char*, std::size_t)>& read) {

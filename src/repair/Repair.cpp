@@ -21,12 +21,6 @@ std::string describe(const ProblemRecord& r) {
   return fmt::format("{}\\{} - {}", r.MainKeyName, r.FullKeyPath, r.KeyName);
 }
 
-bool blank(const Bytes& data) {
-  for (std::uint8_t b : data)
-    if (b) return false;
-  return true;
-}
-
 }  // namespace
 
 Repair::Repair(ScanContext& ctx, UserInterface& ui)
@@ -139,19 +133,17 @@ bool Repair::fixValue(const ProblemRecord& r, RowState& row, std::string& why) {
     return false;
   }
   RegistryAccess& reg = ctx_.registry();
-  if (r.KeyName == "(Default)")
-    reg.WriteRegistryValue(*row.root, r.FullKeyPath, "", "");
-  else
-    reg.DeleteValue(*row.root, r.FullKeyPath, row.name);
-  // Gone (or blank, for the unnamed value) is fixed, also when an earlier row already did it.
-  RegistryStore& store = reg.store();
-  KeyHandle h = 0;
-  if (store.openKey(*row.root, r.FullKeyPath, keyaccess::AllAccess, h) != Status::Success) return true;
-  ScopedKey key(store, h);
-  std::uint32_t type = 0;
-  Bytes data;
-  if (store.queryValueRaw(h, row.name, type, data) != Status::Success) return true;
-  if (row.name.empty() && blank(data)) return true;
+  // Gone is fixed, also when an earlier row (or the user) already removed it.
+  if (r.KeyName == "(Default)") {
+    KeyHandle h = 0;
+    if (reg.store().openKey(*row.root, r.FullKeyPath, keyaccess::AllAccess, h) != Status::Success)
+      return true;
+    reg.store().closeKey(h);
+    if (reg.WriteRegistryValue(*row.root, r.FullKeyPath, "", "")) return true;
+  } else {
+    const Status st = reg.DeleteValue(*row.root, r.FullKeyPath, row.name);
+    if (st == Status::Success || st == Status::FileNotFound) return true;
+  }
   why = "the registry refused the change";
   return false;
 }

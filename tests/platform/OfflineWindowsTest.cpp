@@ -167,6 +167,19 @@ TEST(OfflineWindows, MapsEachRootAndWritesOnlyChangedHives) {
   auto again = openOffline(dir.path());
   ASSERT_TRUE(again);
   EXPECT_EQ(text(again->registry(), hkey::ClassesRoot, "both", "new"), "x");
+
+  // After a failed command the gate reads the hives again: what was only in memory is gone,
+  // and the mounts, the control set and the classes merge are as they were.
+  std::string before = hiveContent(cfg("SOFTWARE"));
+  ASSERT_EQ(again->registry().openKey(hkey::LocalMachine, "SOFTWARE\\App", 0, app), Status::Success);
+  ASSERT_EQ(again->registry().setValue(app, "Unsaved", regtype::Sz, Bytes{'u', 0}), Status::Success);
+  again->registry().closeKey(app);
+  ASSERT_TRUE(again->reload()) << "reload";
+  EXPECT_FALSE(again->registry().modified());
+  EXPECT_EQ(text(again->registry(), hkey::LocalMachine, "SOFTWARE\\App", "Unsaved"), "<no value>");
+  EXPECT_EQ(text(again->registry(), hkey::ClassesRoot, "both", "new"), "x");
+  ASSERT_TRUE(saved(*again, err)) << err;
+  EXPECT_EQ(hiveContent(cfg("SOFTWARE")), before) << "nothing left to write after the reload";
 }
 
 TEST(OfflineWindows, ChoosesTheUser) {

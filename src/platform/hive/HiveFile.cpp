@@ -15,6 +15,8 @@
 
 #include <fmt/format.h>
 
+#include "platform/Bytes.h"
+
 namespace brisquell {
 
 namespace {
@@ -36,9 +38,7 @@ using Malloced = std::unique_ptr<T, FreeDeleter>;
 
 std::string errnoText(int e) { return e ? std::strerror(e) : "not a valid hive"; }
 
-std::uint32_t le32(const unsigned char* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
+std::uint32_t le32(const unsigned char* p) { return dwordOf(p, 4); }
 
 // Reads up to n bytes from the start of a file; fewer when it is shorter.
 std::string readHead(const std::string& path, std::size_t n, std::size_t offset = 0) {

@@ -10,6 +10,8 @@
 
 #include <fmt/format.h>
 
+#include "platform/Bytes.h"
+
 namespace brisquell {
 
 namespace {
@@ -300,8 +302,7 @@ Outcome OfflineWindows::load(const TargetOptions& options) {
     if (tree.openKey(hkey::LocalMachine, "SYSTEM\\Select", 0, h) == Status::Success) {
       if (tree.queryValueRaw(h, "Current", type, data) == Status::Success &&
           type == regtype::Dword && data.size() == 4) {
-        std::uint32_t n = data[0] | (data[1] << 8) | (data[2] << 16) |
-                          (static_cast<std::uint32_t>(data[3]) << 24);
+        std::uint32_t n = dwordOf(data);
         set = fmt::format("ControlSet{:03}", n);
       }
       tree.closeKey(h);
