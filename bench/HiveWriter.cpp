@@ -34,9 +34,9 @@ Outcome writeEmptyHive(const std::string& path) {
   // Base block (4 KB), then one 4 KB bin: the root key cell, its security cell, free space.
   std::vector<std::uint8_t> b(0x2000, 0);
   std::memcpy(b.data(), "regf", 4);
-  put32(b, 4, 1);        // sequence numbers, equal: clean
+  put32(b, 4, 1);  // sequence numbers, equal: clean
   put32(b, 8, 1);
-  put32(b, 20, 1);       // format version 1.3
+  put32(b, 20, 1);  // format version 1.3
   put32(b, 24, 3);
   put32(b, 28, 0);       // primary file
   put32(b, 32, 1);       // direct memory load
@@ -55,20 +55,20 @@ Outcome writeEmptyHive(const std::string& path) {
   std::size_t nk = bin + nkCell;
   put32(b, nk, static_cast<std::uint32_t>(-static_cast<std::int32_t>(nkSize)));
   std::memcpy(&b[nk + 4], "nk", 2);
-  put16(b, nk + 6, 0x2c);  // hive root, not deletable, ASCII name
-  put32(b, nk + 0x18, 0);            // subkeys
-  put32(b, nk + 0x20, 0xffffffff);   // subkey list
-  put32(b, nk + 0x24, 0xffffffff);   // volatile subkey list
-  put32(b, nk + 0x28, 0);            // values
-  put32(b, nk + 0x2c, 0xffffffff);   // value list
+  put16(b, nk + 6, 0x2c);           // hive root, not deletable, ASCII name
+  put32(b, nk + 0x18, 0);           // subkeys
+  put32(b, nk + 0x20, 0xffffffff);  // subkey list
+  put32(b, nk + 0x24, 0xffffffff);  // volatile subkey list
+  put32(b, nk + 0x28, 0);           // values
+  put32(b, nk + 0x2c, 0xffffffff);  // value list
   put32(b, nk + 0x30, static_cast<std::uint32_t>(skCell));
-  put32(b, nk + 0x34, 0xffffffff);   // class name
-  put16(b, nk + 0x4c, 4);            // name length
+  put32(b, nk + 0x34, 0xffffffff);  // class name
+  put16(b, nk + 0x4c, 4);           // name length
   std::memcpy(&b[nk + 0x50], "ROOT", 4);
   std::size_t sk = bin + skCell;
   put32(b, sk, static_cast<std::uint32_t>(-static_cast<std::int32_t>(skSize)));
   std::memcpy(&b[sk + 4], "sk", 2);
-  put32(b, sk + 8, static_cast<std::uint32_t>(skCell));   // a ring of one
+  put32(b, sk + 8, static_cast<std::uint32_t>(skCell));  // a ring of one
   put32(b, sk + 12, static_cast<std::uint32_t>(skCell));
   put32(b, sk + 16, 1);   // references
   put32(b, sk + 20, 20);  // descriptor size: an empty self-relative descriptor
@@ -109,9 +109,9 @@ Outcome writeHive(const std::string& file, MemoryRegistry& store, KeyHandle root
     todo.pop_back();
     std::vector<hive_set_value> vals;
     for (const auto& v : it.key->values)
-      vals.push_back(hive_set_value{const_cast<char*>(v.name.c_str()),
-                                    static_cast<hive_type>(v.type), v.data.size(),
-                                    reinterpret_cast<char*>(const_cast<std::uint8_t*>(v.data.data()))});
+      vals.push_back(hive_set_value{
+          const_cast<char*>(v.name.c_str()), static_cast<hive_type>(v.type), v.data.size(),
+          reinterpret_cast<char*>(const_cast<std::uint8_t*>(v.data.data()))});
     if (!vals.empty() && hivex_node_set_values(h, it.node, vals.size(), vals.data(), 0) != 0)
       return failed("values of " + it.key->name);
     for (const auto& c : it.key->children) {
@@ -169,8 +169,7 @@ Outcome writeOfflineWindows(const std::string& folder, MemoryRegistry& store,
   }
   MemoryRegistry::Key* select = system.ensure(dest, "Select");
   if (!select->value("Current")) system.setRaw(select, "Current", regtype::Dword, {1, 0, 0, 0});
-  if (Outcome o = writeHive(config + "/SYSTEM", system, hkey::LocalMachine, "SYSTEM"); !o)
-    return o;
+  if (Outcome o = writeHive(config + "/SYSTEM", system, hkey::LocalMachine, "SYSTEM"); !o) return o;
   const std::string profile =
       folderNoCase(folder, (xpLayout ? "Documents and Settings/" : "Users/") + user);
   std::string ntuser = findNoCase(profile, "NTUSER.DAT");
@@ -179,10 +178,11 @@ Outcome writeOfflineWindows(const std::string& folder, MemoryRegistry& store,
       !o)
     return o;
   if (store.find(store.root(hkey::CurrentUser), "Software\\Classes"))
-    return writeHive(folderNoCase(profile, xpLayout ? "Local Settings/Application Data/Microsoft/Windows"
-                                             : "AppData/Local/Microsoft/Windows") +
-                  "/UsrClass.dat",
-              store, hkey::CurrentUser, "Software\\Classes");
+    return writeHive(
+        folderNoCase(profile, xpLayout ? "Local Settings/Application Data/Microsoft/Windows"
+                                       : "AppData/Local/Microsoft/Windows") +
+            "/UsrClass.dat",
+        store, hkey::CurrentUser, "Software\\Classes");
   return {};
 }
 

@@ -34,12 +34,12 @@ Bytes makeShortcut(const LnkSpec& s) {
                                          0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
   for (std::uint8_t c : clsid) b.push_back(c);
   put32(b, flags);
-  put32(b, s.directory ? 0x10 : 0x20);  // file attributes
+  put32(b, s.directory ? 0x10 : 0x20);      // file attributes
   for (int i = 0; i < 6; ++i) put32(b, 0);  // creation, access, write times
-  put32(b, 0);                           // file size
-  put32(b, 0);                           // icon index
-  put32(b, 1);                           // show command: normal
-  put16(b, 0);                           // hot key
+  put32(b, 0);                              // file size
+  put32(b, 0);                              // icon index
+  put32(b, 1);                              // show command: normal
+  put16(b, 0);                              // hot key
   put16(b, 0);
   put32(b, 0);
   put32(b, 0);
@@ -75,7 +75,8 @@ Bytes makeShortcut(const LnkSpec& s) {
     put32(b, 0x314);
     put32(b, 0xA0000001);
     Bytes ansi(260, 0), wide(520, 0);
-    std::memcpy(ansi.data(), s.environmentPath.data(), std::min<std::size_t>(259, s.environmentPath.size()));
+    std::memcpy(ansi.data(), s.environmentPath.data(),
+                std::min<std::size_t>(259, s.environmentPath.size()));
     Bytes u = toUtf16le(s.environmentPath);
     std::memcpy(wide.data(), u.data(), std::min<std::size_t>(518, u.size()));
     for (std::uint8_t c : ansi) b.push_back(c);

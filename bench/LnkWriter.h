@@ -9,11 +9,11 @@
 namespace brisquell {
 
 struct LnkSpec {
-  std::string localBasePath;    // "C:\Program Files\App\app.exe" (ANSI, LinkInfo)
+  std::string localBasePath;     // "C:\Program Files\App\app.exe" (ANSI, LinkInfo)
   std::string commonPathSuffix;  // appended to the base path by readers
-  std::string relativePath;     // StringData RELATIVE_PATH, empty for none
-  std::string environmentPath;  // EnvironmentVariableDataBlock target, empty for none
-  bool directory = false;       // the target's attributes
+  std::string relativePath;      // StringData RELATIVE_PATH, empty for none
+  std::string environmentPath;   // EnvironmentVariableDataBlock target, empty for none
+  bool directory = false;        // the target's attributes
 };
 
 Bytes makeShortcut(const LnkSpec& shortcut);

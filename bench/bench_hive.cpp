@@ -23,7 +23,9 @@ using namespace brisquell;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+double since(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
 
 std::size_t statusKb(const char* field) {
   std::ifstream in("/proc/self/status");
@@ -62,7 +64,8 @@ bool child(const std::string& volume, double& seconds, std::size_t& beforeKb, st
   ::close(fds[1]);
   std::string out;
   char buf[256];
-  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+    out.append(buf, static_cast<std::size_t>(n));
   ::close(fds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);

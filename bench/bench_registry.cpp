@@ -26,7 +26,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+double since(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
 
 // User plus system CPU time of this process: steadier than wall time on a busy machine.
 double cpuSeconds() {
@@ -77,7 +79,8 @@ int loadOnly(const std::string& file) {
   f.rssKb = statusKb("VmRSS");
   for (KeyHandle r : {hkey::LocalMachine, hkey::CurrentUser, hkey::Users, hkey::CurrentConfig})
     count(*store.root(r), f.keys, f.values);
-  std::printf("%.6f %.6f %zu %zu %zu %zu %zu\n", f.seconds, f.cpu, f.hwmBeforeKb, f.hwmKb, f.rssKb, f.keys, f.values);
+  std::printf("%.6f %.6f %zu %zu %zu %zu %zu\n", f.seconds, f.cpu, f.hwmBeforeKb, f.hwmKb, f.rssKb,
+              f.keys, f.values);
   return 0;
 }
 
@@ -96,13 +99,14 @@ bool runChild(const std::string& file, LoadFigures& f) {
   ::close(fds[1]);
   std::string out;
   char buf[256];
-  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+    out.append(buf, static_cast<std::size_t>(n));
   ::close(fds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return false;
-  return std::sscanf(out.c_str(), "%lf %lf %zu %zu %zu %zu %zu", &f.seconds, &f.cpu, &f.hwmBeforeKb, &f.hwmKb,
-                     &f.rssKb, &f.keys, &f.values) == 7;
+  return std::sscanf(out.c_str(), "%lf %lf %zu %zu %zu %zu %zu", &f.seconds, &f.cpu, &f.hwmBeforeKb,
+                     &f.hwmKb, &f.rssKb, &f.keys, &f.values) == 7;
 }
 
 bool sameContents(const std::string& a, const std::string& b) {
@@ -111,7 +115,8 @@ bool sameContents(const std::string& a, const std::string& b) {
   while (fa && fb) {
     fa.read(ba.data(), static_cast<std::streamsize>(ba.size()));
     fb.read(bb.data(), static_cast<std::streamsize>(bb.size()));
-    if (fa.gcount() != fb.gcount() || std::memcmp(ba.data(), bb.data(), static_cast<std::size_t>(fa.gcount())) != 0)
+    if (fa.gcount() != fb.gcount() ||
+        std::memcmp(ba.data(), bb.data(), static_cast<std::size_t>(fa.gcount())) != 0)
       return false;
   }
   return !fa && !fb;
@@ -214,19 +219,23 @@ int main(int argc, char** argv) {
   const double peakMb = static_cast<double>(peakKb) * 1024 / 1e6;
   const double growthMb = static_cast<double>(peakKb - baseKb) * 1024 / 1e6;
   std::printf("machine          %s\n", folder.c_str());
-  std::printf("registry.reg     %.0f bytes (%.1f MB), %zu keys, %zu values\n", bytes, mb, last.keys, last.values);
+  std::printf("registry.reg     %.0f bytes (%.1f MB), %zu keys, %zu values\n", bytes, mb, last.keys,
+              last.values);
   std::printf("runs             %d (medians shown; MB = 10^6 bytes of registry.reg)\n\n", runs);
-  std::printf("%-26s %9s %10s %9s %10s %8s %5s\n", "operation", "wall (s)", "MB/s", "CPU (s)", "MB/s CPU", "goal", "met");
-  auto row = [&](const char* what, const std::vector<double>& wall, const std::vector<double>& cpu, bool goal) {
+  std::printf("%-26s %9s %10s %9s %10s %8s %5s\n", "operation", "wall (s)", "MB/s", "CPU (s)",
+              "MB/s CPU", "goal", "met");
+  auto row = [&](const char* what, const std::vector<double>& wall, const std::vector<double>& cpu,
+                 bool goal) {
     double w = median(wall), c = median(cpu);
-    std::printf("%-26s %9.3f %10.1f %9.3f %10.1f %8s %5s\n", what, w, mb / w, c, mb / c, goal ? ">= 150" : "",
-                goal ? (mb / w >= 150 ? "yes" : "NO") : "");
+    std::printf("%-26s %9.3f %10.1f %9.3f %10.1f %8s %5s\n", what, w, mb / w, c, mb / c,
+                goal ? ">= 150" : "", goal ? (mb / w >= 150 ? "yes" : "NO") : "");
   };
   row("load (fresh process)", loadTimes, loadCpu, true);
   row("save (atomic, fsync)", saveTimes, saveCpu, true);
   row("  of which serialising", writeTimes, writeCpu, false);
   std::printf("\n%-26s %9s %10s %12s %8s\n", "memory", "MB", "x file", "goal", "met");
-  std::printf("%-26s %9.1f %10.2f %12s %8s\n", "peak RSS of the load", peakMb, peakMb / mb, "<= 1.5", peakMb / mb <= 1.5 ? "yes" : "NO");
+  std::printf("%-26s %9.1f %10.2f %12s %8s\n", "peak RSS of the load", peakMb, peakMb / mb,
+              "<= 1.5", peakMb / mb <= 1.5 ? "yes" : "NO");
   std::printf("%-26s %9.1f %10.2f\n", "  less the empty process", growthMb, growthMb / mb);
   std::printf("%-26s %9.1f %10.2f\n", "RSS once loaded", static_cast<double>(rssKb) * 1024 / 1e6,
               static_cast<double>(rssKb) * 1024 / 1e6 / mb);

@@ -1,11 +1,11 @@
 // Times a fix of every problem with a backup, and the restore of that backup, on a scratch copy
 // of a machine folder, and checks that the restore gives the registry back byte for byte:
 // brisquell-bench-repair [--deep] MACHINE_DIR
+#include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 #include "platform/RegFile.h"
 #include "platform/machine/MachineFolder.h"
@@ -22,7 +22,9 @@ class Yes final : public UserInterface {
  public:
   bool askYesNo(std::string_view, std::string_view) override { return true; }
   void inform(std::string_view, std::string_view) override {}
-  void warn(std::string_view, std::string_view t) override { std::fprintf(stderr, "%.*s\n", int(t.size()), t.data()); }
+  void warn(std::string_view, std::string_view t) override {
+    std::fprintf(stderr, "%.*s\n", int(t.size()), t.data());
+  }
 };
 
 double seconds(std::chrono::steady_clock::time_point a) {
@@ -44,11 +46,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: brisquell-bench-repair [--deep] MACHINE_DIR\n");
     return 2;
   }
-  std::string scratch = (fs::temp_directory_path() / ("brisquell-bench-repair-" + std::to_string(::getpid()))).string();
+  std::string scratch =
+      (fs::temp_directory_path() / ("brisquell-bench-repair-" + std::to_string(::getpid())))
+          .string();
   fs::copy(argv[1 + deep], scratch, fs::copy_options::recursive);
   struct Cleanup {
     std::string p;
-    ~Cleanup() { std::error_code ec; fs::remove_all(p, ec); }
+    ~Cleanup() {
+      std::error_code ec;
+      fs::remove_all(p, ec);
+    }
   } cleanup{scratch};
 
   auto machine = open(scratch);
@@ -78,12 +85,13 @@ int main(int argc, char** argv) {
   auto check = open(scratch);
   bool identical = check && exportReg(check->registry(), 0, "") == before;
 
-  std::printf("machine              %s (%s scan %.2f s)\n", argv[1 + deep], deep ? "deep" : "quick", scan);
-  std::printf("problems             %zu (%zu shortcut files), fixed %zu, failures %zu\n", fixed.found, files,
-              fixed.fixed, fixed.failures.size());
+  std::printf("machine              %s (%s scan %.2f s)\n", argv[1 + deep], deep ? "deep" : "quick",
+              scan);
+  std::printf("problems             %zu (%zu shortcut files), fixed %zu, failures %zu\n",
+              fixed.found, files, fixed.fixed, fixed.failures.size());
   std::printf("fix with backup      %.2f s (backup set, deletions, save)\n", fix);
-  std::printf("restore              %.2f s (load %s, write back, extract, save), failures %zu\n", back,
-              loaded ? "ok" : "FAILED", restored.failures.size());
+  std::printf("restore              %.2f s (load %s, write back, extract, save), failures %zu\n",
+              back, loaded ? "ok" : "FAILED", restored.failures.size());
   std::printf("export after restore %s\n", identical ? "identical" : "DIFFERENT");
   return identical && fixed.failures.empty() && restored.failures.empty() ? 0 : 1;
 }

@@ -46,9 +46,10 @@ int main(int argc, char** argv) {
     auto t = std::chrono::steady_clock::now();
     runScan(ctx, mode);
     double s = seconds(t);
-    std::printf("%-5s scan: %7.3f s, %zu problems, peak memory %ld MB (%ld MB above the loaded registry)\n",
-                mode == ScanMode::Quick ? "quick" : "deep", s, ctx.problems().size(),
-                statusKb("VmHWM:") / 1024, (statusKb("VmHWM:") - rssLoaded) / 1024);
+    std::printf(
+        "%-5s scan: %7.3f s, %zu problems, peak memory %ld MB (%ld MB above the loaded registry)\n",
+        mode == ScanMode::Quick ? "quick" : "deep", s, ctx.problems().size(),
+        statusKb("VmHWM:") / 1024, (statusKb("VmHWM:") - rssLoaded) / 1024);
   }
   std::printf("load: %.3f s, resident after load %ld MB\n", load, rssLoaded / 1024);
   return 0;

@@ -1,6 +1,7 @@
 // Load and save times of a Wine prefix's registry (system.reg + user.reg), and two checks on
 // the real files: unchanged keys come back byte for byte, rewritten keys as Wine writes them.
 //   brisquell-bench-wine PREFIX [ROUNDS]
+#include <unistd.h>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -8,7 +9,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/memory/MemoryRegistry.h"
@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
   std::uintmax_t bytes = fs::file_size(files[0]) + fs::file_size(files[1]);
 
   // Work on copies: the prefix itself is never written.
-  const fs::path work = fs::temp_directory_path() / ("brisquell-bench-wine-" + std::to_string(::getpid()));
+  const fs::path work =
+      fs::temp_directory_path() / ("brisquell-bench-wine-" + std::to_string(::getpid()));
   fs::create_directories(work);
   const std::string copies[2] = {(work / "system.reg").string(), (work / "user.reg").string()};
 
@@ -149,7 +150,8 @@ int main(int argc, char** argv) {
     std::string rewritten = g.render(t);
     if (rewritten != normalised) {
       std::size_t at = 0;
-      while (at < rewritten.size() && at < normalised.size() && rewritten[at] == normalised[at]) ++at;
+      while (at < rewritten.size() && at < normalised.size() && rewritten[at] == normalised[at])
+        ++at;
       std::fprintf(stderr, "%s: rewriting every key differs from Wine at byte %zu: ...%s...\n",
                    files[i].c_str(), at, normalised.substr(at > 80 ? at - 80 : 0, 160).c_str());
       ok = false;

@@ -57,12 +57,12 @@ class Rng {
 // ---- names ----
 
 const std::array<const char*, 48> kSyllables = {
-    "ar",  "bel", "cor",  "dex",  "en",    "fal",  "gen",  "hal",  "ion",  "jet",  "kin",  "lum",
-    "mar", "nex", "or",   "pix",  "quar",  "ras",  "sol",  "tek",  "ul",   "vor",  "wex",  "xan",
-    "yel", "zen", "tra",  "cam",  "lin",   "pro",  "sys",  "net",  "data", "soft", "ware", "media",
-    "clo", "byt", "core", "flow", "vista", "mira", "orb",  "pulse", "syn", "tor",  "vel",  "qua"};
-const std::array<const char*, 9> kVendorSuffix = {"", "", " Software", " Systems", " Labs",
-                                                  " Inc", " Technologies", " GmbH", " Corporation"};
+    "ar",  "bel", "cor",  "dex",  "en",    "fal",  "gen", "hal",   "ion",  "jet",  "kin",  "lum",
+    "mar", "nex", "or",   "pix",  "quar",  "ras",  "sol", "tek",   "ul",   "vor",  "wex",  "xan",
+    "yel", "zen", "tra",  "cam",  "lin",   "pro",  "sys", "net",   "data", "soft", "ware", "media",
+    "clo", "byt", "core", "flow", "vista", "mira", "orb", "pulse", "syn",  "tor",  "vel",  "qua"};
+const std::array<const char*, 9> kVendorSuffix = {
+    "", "", " Software", " Systems", " Labs", " Inc", " Technologies", " GmbH", " Corporation"};
 const std::array<const char*, 12> kProductSuffix = {"",         "",        " Studio", " Player",
                                                     " Manager", " Tools",  " Suite",  " Client",
                                                     " Runtime", " Helper", " Viewer", " Sync"};
@@ -133,14 +133,31 @@ Bytes randomBytes(Rng& r, std::size_t n) {
 // ---- the scanned sections, for the summary of planted breakage ----
 
 enum Section {
-  kIntegrity, kCom, kFileExt, kAppPaths, kFonts, kHelp, kShared, kStartup, kUninstall, kVxd,
-  kShortcuts, kSectionCount
+  kIntegrity,
+  kCom,
+  kFileExt,
+  kAppPaths,
+  kFonts,
+  kHelp,
+  kShared,
+  kStartup,
+  kUninstall,
+  kVxd,
+  kShortcuts,
+  kSectionCount
 };
 const std::array<const char*, kSectionCount> kSectionNames = {
-    "Registry Integrity (empty HELPDIR)", "ActiveX \\ COM (InprocServer32, LocalServer32)",
-    "File Extensions (empty OpenWithList)", "Application Paths (App Paths, MUICache)",
-    "Windows Fonts", "Help Files", "Microsoft Shared (Shared Tools, SharedDLLs)",
-    "Windows Startup (Run)", "Uninstall Section", "VxD Section", "Windows Shortcuts (Drive C:)"};
+    "Registry Integrity (empty HELPDIR)",
+    "ActiveX \\ COM (InprocServer32, LocalServer32)",
+    "File Extensions (empty OpenWithList)",
+    "Application Paths (App Paths, MUICache)",
+    "Windows Fonts",
+    "Help Files",
+    "Microsoft Shared (Shared Tools, SharedDLLs)",
+    "Windows Startup (Run)",
+    "Uninstall Section",
+    "VxD Section",
+    "Windows Shortcuts (Drive C:)"};
 
 struct Tally {
   std::array<std::size_t, kSectionCount> refs{}, broken{};
@@ -193,11 +210,15 @@ class Machine {
     reg.setRaw(k, name, type, std::move(data));
     if (k->values.size() != before) ++values;
   }
-  void sz(Key* k, std::string_view name, std::string_view text) { set(k, name, regtype::Sz, szData(text)); }
+  void sz(Key* k, std::string_view name, std::string_view text) {
+    set(k, name, regtype::Sz, szData(text));
+  }
   void expand(Key* k, std::string_view name, std::string_view text) {
     set(k, name, regtype::ExpandSz, szData(text));
   }
-  void dword(Key* k, std::string_view name, std::uint32_t v) { set(k, name, regtype::Dword, dwordData(v)); }
+  void dword(Key* k, std::string_view name, std::uint32_t v) {
+    set(k, name, regtype::Dword, dwordData(v));
+  }
   void binary(Key* k, std::string_view name, std::size_t size) {
     set(k, name, regtype::Binary, randomBytes(r, size));
   }
@@ -224,7 +245,8 @@ class Machine {
     if (decideBroken(s, removed, p)) {
       if (removed) return winPath;
       std::size_t dot = winPath.rfind('.');
-      std::string gone = winPath.substr(0, dot) + fmt::format("_{}", hex(r, 4)) + winPath.substr(dot);
+      std::string gone =
+          winPath.substr(0, dot) + fmt::format("_{}", hex(r, 4)) + winPath.substr(dot);
       return gone;
     }
     file(winPath);
@@ -255,17 +277,22 @@ const std::string kCommon = "C:\\Program Files\\Common Files";
 void makeWindows(Machine& m) {
   Rng& r = m.r;
   const std::vector<std::string> wellKnown = {
-      "kernel32.dll", "user32.dll",   "gdi32.dll",    "shell32.dll",  "ole32.dll",
-      "oleaut32.dll", "comctl32.dll", "mscoree.dll",  "shlwapi.dll",  "urlmon.dll",
-      "wininet.dll",  "msxml6.dll",   "propsys.dll",  "windows.storage.dll"};
+      "kernel32.dll", "user32.dll",   "gdi32.dll",   "shell32.dll",        "ole32.dll",
+      "oleaut32.dll", "comctl32.dll", "mscoree.dll", "shlwapi.dll",        "urlmon.dll",
+      "wininet.dll",  "msxml6.dll",   "propsys.dll", "windows.storage.dll"};
   std::set<std::string> seen(wellKnown.begin(), wellKnown.end());
   m.sysDlls = wellKnown;
   while (m.sysDlls.size() < m.n(3500, 40)) {
     std::string s = stem(r, r.range(2, 3)) + (r.chance(0.2) ? "32" : "") + ".dll";
     if (seen.insert(s).second) m.sysDlls.push_back(s);
   }
-  m.sysExes = {"msiexec.exe", "rundll32.exe", "ctfmon.exe", "svchost.exe", "explorer.exe",
-               "regsvr32.exe", "SecurityHealthSystray.exe"};
+  m.sysExes = {"msiexec.exe",
+               "rundll32.exe",
+               "ctfmon.exe",
+               "svchost.exe",
+               "explorer.exe",
+               "regsvr32.exe",
+               "SecurityHealthSystray.exe"};
   while (m.sysExes.size() < m.n(600, 12)) {
     std::string s = stem(r, 2) + ".exe";
     if (seen.insert(s).second) m.sysExes.push_back(s);
@@ -275,7 +302,8 @@ void makeWindows(Machine& m) {
   m.file(kWin + "\\explorer.exe");
   m.file(kWin + "\\regedit.exe");
   for (std::size_t i = 0; i < m.n(700, 8); ++i) m.file(kSys + "\\drivers\\" + stem(r, 2) + ".sys");
-  for (std::size_t i = 0; i < m.n(2500, 20); ++i) m.file(kWin + "\\SysWOW64\\" + stem(r, 2) + ".dll");
+  for (std::size_t i = 0; i < m.n(2500, 20); ++i)
+    m.file(kWin + "\\SysWOW64\\" + stem(r, 2) + ".dll");
   for (std::size_t i = 0; i < m.n(1800, 10); ++i) m.file(kWin + "\\INF\\" + stem(r, 2) + ".inf");
   m.emptyDirs.push_back(kWin + "\\Temp");
   m.emptyDirs.push_back("C:\\Program Files\\Brisquell");
@@ -347,8 +375,7 @@ void makeWindows(Machine& m) {
     Key* t = m.child(typelib, guid(r));
     Key* v = m.child(t, fmt::format("{}.{}", r.range(1, 3), r.below(3)));
     m.sz(v, "", capitalised(stem(r, 2)) + " Type Library");
-    m.sz(m.path(v, r.chance(0.7) ? "0\\win64" : "0\\win32"), "",
-         kSys + "\\" + r.pick(m.sysDlls));
+    m.sz(m.path(v, r.chance(0.7) ? "0\\win64" : "0\\win32"), "", kSys + "\\" + r.pick(m.sysDlls));
     m.sz(m.child(v, "FLAGS"), "", "0");
     Key* help = m.child(v, "HELPDIR");
     if (!m.decideBroken(kIntegrity, false, 0.03)) m.sz(help, "", r.chance(0.5) ? kSys : "");
@@ -378,12 +405,13 @@ void makeWindows(Machine& m) {
 
   // File types known to Windows.
   std::set<std::string> exts;
-  for (const char* e : {".txt", ".jpg", ".png", ".pdf", ".zip", ".mp3", ".mp4", ".html",
-                        ".xml", ".json", ".log", ".ini", ".docx", ".xlsx", ".csv", ".reg"})
+  for (const char* e : {".txt", ".jpg", ".png", ".pdf", ".zip", ".mp3", ".mp4", ".html", ".xml",
+                        ".json", ".log", ".ini", ".docx", ".xlsx", ".csv", ".reg"})
     exts.insert(e);
   while (exts.size() < m.n(1600, 30)) {
     std::string e = ".";
-    for (std::uint32_t k = r.range(2, 4); k > 0; --k) e.push_back(static_cast<char>('a' + r.below(26)));
+    for (std::uint32_t k = r.range(2, 4); k > 0; --k)
+      e.push_back(static_cast<char>('a' + r.below(26)));
     exts.insert(e);
   }
   m.extensions.assign(exts.begin(), exts.end());
@@ -397,7 +425,8 @@ void makeWindows(Machine& m) {
     m.set(owp, progid, regtype::None, {});
     Key* p = m.child(m.classes, progid);
     m.sz(p, "", capitalised(e.substr(1)) + " File");
-    m.expand(m.child(p, "DefaultIcon"), "", "%SystemRoot%\\System32\\imageres.dll,-" + std::to_string(r.range(2, 200)));
+    m.expand(m.child(p, "DefaultIcon"), "",
+             "%SystemRoot%\\System32\\imageres.dll,-" + std::to_string(r.range(2, 200)));
     m.expand(m.path(p, "shell\\open\\command"), "", "%SystemRoot%\\system32\\NOTEPAD.EXE %1");
   }
 
@@ -475,8 +504,11 @@ void makeProducts(Machine& m) {
     if (!p.removed) {
       m.file(p.exe);
       for (std::uint32_t k = r.range(2, 14); k > 0; --k)
-        m.file(p.dir + "\\" + r.pick(std::array<const char*, 5>{"", "resources\\", "lib\\", "locales\\", "plugins\\"}) +
-               stem(r, 2) + r.pick(std::array<const char*, 6>{".dat", ".pak", ".json", ".png", ".xml", ".bin"}));
+        m.file(p.dir + "\\" +
+               r.pick(std::array<const char*, 5>{"", "resources\\", "lib\\", "locales\\",
+                                                 "plugins\\"}) +
+               stem(r, 2) +
+               r.pick(std::array<const char*, 6>{".dat", ".pak", ".json", ".png", ".xml", ".bin"}));
     }
     m.products.push_back(std::move(p));
   }
@@ -508,7 +540,8 @@ void makeProducts(Machine& m) {
     m.sz(u, "DisplayVersion", p.version);
     m.sz(u, "Publisher", p.vendor);
     m.sz(u, "InstallLocation", p.dir + "\\");
-    m.sz(u, "InstallDate", fmt::format("20{:02}{:02}{:02}", r.range(18, 24), r.range(1, 12), r.range(1, 28)));
+    m.sz(u, "InstallDate",
+         fmt::format("20{:02}{:02}{:02}", r.range(18, 24), r.range(1, 12), r.range(1, 28)));
     m.dword(u, "EstimatedSize", r.range(100, 4000000));
     m.sz(u, "DisplayIcon", m.refFile(kUninstall, p.exe, gone) + ",0");
     if (p.msi) {
@@ -530,9 +563,11 @@ void makeProducts(Machine& m) {
       m.sz(u, "QuietUninstallString", "\"" + un + "\" /SILENT");
       m.dword(u, "NoRepair", 1);
     }
-    if (r.chance(0.5)) m.sz(u, "URLInfoAbout", "https://www." + upper(p.stem).substr(0, 1) + p.stem + ".example/");
+    if (r.chance(0.5))
+      m.sz(u, "URLInfoAbout", "https://www." + upper(p.stem).substr(0, 1) + p.stem + ".example/");
     if (r.chance(0.3)) m.sz(u, "HelpLink", "https://support." + p.stem + ".example/");
-    if (r.chance(0.2)) m.sz(u, "Comments", "Installed by " + p.vendor + " setup.\r\nDo not remove.");
+    if (r.chance(0.2))
+      m.sz(u, "Comments", "Installed by " + p.vendor + " setup.\r\nDo not remove.");
 
     if (r.chance(0.5)) {
       Key* a = m.child(appPaths, p.stem + ".exe");
@@ -619,7 +654,8 @@ void makeProducts(Machine& m) {
     Key* settings = m.path(m.hkcu, "Software\\" + p.vendor + "\\" + p.name);
     m.sz(settings, "InstallPath", p.dir);
     m.sz(settings, "Version", p.version);
-    for (std::uint32_t k = r.range(0, 6); k > 0; --k) m.dword(settings, capitalised(stem(r, 2)), r.below(2));
+    for (std::uint32_t k = r.range(0, 6); k > 0; --k)
+      m.dword(settings, capitalised(stem(r, 2)), r.below(2));
     if (r.chance(0.5)) {
       Key* w = m.child(settings, "Window");
       m.binary(w, "Placement", 44);
@@ -633,7 +669,8 @@ void makeProducts(Machine& m) {
   }
 
   // Programs started at log-on.
-  m.sz(runLm, "SecurityHealth", m.refFile(kStartup, kSys + "\\SecurityHealthSystray.exe", false, 0));
+  m.sz(runLm, "SecurityHealth",
+       m.refFile(kStartup, kSys + "\\SecurityHealthSystray.exe", false, 0));
   m.sz(runLm, "ctfmon", m.refFile(kStartup, kSys + "\\ctfmon.exe", false, 0));
   for (std::size_t i = 0; i < m.n(22, 4); ++i) {
     const Product& p = r.pick(m.products);
@@ -645,27 +682,33 @@ void makeProducts(Machine& m) {
 
   // Common-file entries of Windows in SharedDLLs.
   for (std::size_t i = 0; i < m.n(600, 4); ++i) {
-    std::string f = kCommon + "\\microsoft shared\\" + capitalised(stem(r, 1)) + "\\" + stem(r, 2) + ".dll";
+    std::string f =
+        kCommon + "\\microsoft shared\\" + capitalised(stem(r, 1)) + "\\" + stem(r, 2) + ".dll";
     m.dword(sharedDlls, m.refFile(kShared, f), r.range(1, 30));
   }
-  for (std::size_t i = 0; i < m.n(40, 2); ++i) m.dword(sharedDlls, r.pick(m.sysDlls), r.range(1, 5));
+  for (std::size_t i = 0; i < m.n(40, 2); ++i)
+    m.dword(sharedDlls, r.pick(m.sysDlls), r.range(1, 5));
 
   // MUICache entries that name resources rather than programs.
   for (std::size_t i = 0; i < m.n(500, 4); ++i)
-    m.sz(muiCache, "@" + kSys + "\\" + r.pick(m.sysDlls) + ",-" + std::to_string(r.range(100, 30000)),
+    m.sz(muiCache,
+         "@" + kSys + "\\" + r.pick(m.sysDlls) + ",-" + std::to_string(r.range(100, 30000)),
          capitalised(stem(r, 2)));
   for (std::size_t i = 0; i < m.n(300, 3); ++i)
-    m.sz(muiCache, m.refFile(kAppPaths, kSys + "\\" + r.pick(m.sysExes), false, 0.01), capitalised(stem(r, 2)));
+    m.sz(muiCache, m.refFile(kAppPaths, kSys + "\\" + r.pick(m.sysExes), false, 0.01),
+         capitalised(stem(r, 2)));
 }
 
 // ---- shortcuts, documents and the rest of C: ----
 
 void makeShortcuts(Machine& m) {
   Rng& r = m.r;
-  const std::string userMenu = kUser + "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs";
+  const std::string userMenu =
+      kUser + "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs";
   const std::string allMenu = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
   const std::string desktop = kUser + "\\Desktop";
-  const std::string quick = kUser + "\\AppData\\Roaming\\Microsoft\\Internet Explorer\\Quick Launch";
+  const std::string quick =
+      kUser + "\\AppData\\Roaming\\Microsoft\\Internet Explorer\\Quick Launch";
   std::size_t target = m.n(2000, 20), made = 0;
   auto link = [&](const std::string& where, const std::string& to, bool gone, bool folder = false) {
     if (m.files.count(where)) return;  // the same product met again
@@ -682,7 +725,8 @@ void makeShortcuts(Machine& m) {
     bool all = r.chance(0.7);
     std::string menu = (all ? allMenu : userMenu) + "\\" + p.vendor;
     link(menu + "\\" + p.name + ".lnk", p.exe, p.removed);
-    if (made < target && r.chance(0.25)) link(menu + "\\Uninstall " + p.name + ".lnk", p.dir + "\\unins000.exe", p.removed);
+    if (made < target && r.chance(0.25))
+      link(menu + "\\Uninstall " + p.name + ".lnk", p.dir + "\\unins000.exe", p.removed);
     if (made < target && r.chance(0.12)) link(desktop + "\\" + p.name + ".lnk", p.exe, p.removed);
     if (made < target && r.chance(0.02)) link(quick + "\\" + p.name + ".lnk", p.exe, p.removed);
     if (made < target && r.chance(0.02)) {
@@ -702,26 +746,34 @@ void fillFiles(Machine& m, std::size_t target) {
     switch (r.below(4)) {
       case 0: {  // the component store
         if (sxs.empty() || r.chance(0.25))
-          sxs.push_back(kWin + "\\WinSxS\\amd64_microsoft-windows-" + stem(r, 2) + "_31bf3856ad364e35_10.0.22621." +
-                        std::to_string(r.range(1, 3000)) + "_none_" + hex(r, 16));
-        m.file(sxs.back() + "\\" + stem(r, 2) + r.pick(std::array<const char*, 3>{".dll", ".exe", ".mui"}));
+          sxs.push_back(kWin + "\\WinSxS\\amd64_microsoft-windows-" + stem(r, 2) +
+                        "_31bf3856ad364e35_10.0.22621." + std::to_string(r.range(1, 3000)) +
+                        "_none_" + hex(r, 16));
+        m.file(sxs.back() + "\\" + stem(r, 2) +
+               r.pick(std::array<const char*, 3>{".dll", ".exe", ".mui"}));
         break;
       }
       case 1: {  // data files of installed programs
         const Product& p = r.pick(m.products);
         if (p.removed) break;
-        m.file(p.dir + "\\" + r.pick(std::array<const char*, 4>{"resources\\", "data\\", "locales\\", "assets\\"}) +
-               stem(r, 2) + r.pick(std::array<const char*, 5>{".pak", ".png", ".json", ".qm", ".dat"}));
+        m.file(
+            p.dir + "\\" +
+            r.pick(std::array<const char*, 4>{"resources\\", "data\\", "locales\\", "assets\\"}) +
+            stem(r, 2) +
+            r.pick(std::array<const char*, 5>{".pak", ".png", ".json", ".qm", ".dat"}));
         break;
       }
       case 2:  // the user's own files
-        m.file(kUser + r.pick(std::array<const char*, 5>{"\\Documents\\", "\\Pictures\\", "\\Downloads\\",
-                                                         "\\Music\\", "\\AppData\\Local\\Temp\\"}) +
-               stem(r, 3) + r.pick(std::array<const char*, 6>{".docx", ".jpg", ".pdf", ".mp3", ".tmp", ".txt"}));
+        m.file(kUser +
+               r.pick(std::array<const char*, 5>{"\\Documents\\", "\\Pictures\\", "\\Downloads\\",
+                                                 "\\Music\\", "\\AppData\\Local\\Temp\\"}) +
+               stem(r, 3) +
+               r.pick(std::array<const char*, 6>{".docx", ".jpg", ".pdf", ".mp3", ".tmp", ".txt"}));
         break;
       default:  // Windows
-        m.file(kSys + r.pick(std::array<const char*, 4>{"\\en-US\\", "\\DriverStore\\FileRepository\\", "\\catroot\\",
-                                                        "\\"}) +
+        m.file(kSys +
+               r.pick(std::array<const char*, 4>{"\\en-US\\", "\\DriverStore\\FileRepository\\",
+                                                 "\\catroot\\", "\\"}) +
                stem(r, 2) + r.pick(std::array<const char*, 4>{".dll.mui", ".cat", ".inf", ".dll"}));
     }
   }
@@ -741,8 +793,10 @@ void bulkService(Machine& m, Key* services) {
     m.expand(s, "ImagePath", "\\SystemRoot\\System32\\drivers\\" + stem(r, 2) + ".sys");
   else
     m.expand(s, "ImagePath", "%SystemRoot%\\system32\\svchost.exe -k " + stem(r, 1) + " -p");
-  m.sz(s, "DisplayName", "@%SystemRoot%\\system32\\" + r.pick(m.sysDlls) + ",-" + std::to_string(r.range(100, 999)));
-  m.sz(s, "Description", "@%SystemRoot%\\system32\\" + r.pick(m.sysDlls) + ",-" + std::to_string(r.range(100, 999)));
+  m.sz(s, "DisplayName",
+       "@%SystemRoot%\\system32\\" + r.pick(m.sysDlls) + ",-" + std::to_string(r.range(100, 999)));
+  m.sz(s, "Description",
+       "@%SystemRoot%\\system32\\" + r.pick(m.sysDlls) + ",-" + std::to_string(r.range(100, 999)));
   m.sz(s, "Group", r.chance(0.5) ? "NDIS" : "Base");
   if (!driver) m.sz(s, "ObjectName", "LocalSystem");
   if (r.chance(0.5)) m.multi(s, "DependOnService", {"RpcSs", capitalised(stem(r, 2))});
@@ -764,9 +818,13 @@ void bulkService(Machine& m, Key* services) {
 void bulkDevice(Machine& m, Key* enumKey) {
   Rng& r = m.r;
   static const std::array<const char*, 6> buses = {"PCI", "USB", "HID", "SWD", "ROOT", "ACPI"};
-  std::string hw = fmt::format("VEN_{}&DEV_{}&SUBSYS_{}", upper(hex(r, 4)), upper(hex(r, 4)), upper(hex(r, 8)));
-  Key* d = m.child(m.child(m.child(enumKey, r.pick(buses)), hw), fmt::format("{}&{}&0&{}", r.below(9), hex(r, 8), hex(r, 4)));
-  m.sz(d, "DeviceDesc", "@oem" + std::to_string(r.range(1, 90)) + ".inf,%" + stem(r, 2) + "%;" + capitalised(stem(r, 3)));
+  std::string hw =
+      fmt::format("VEN_{}&DEV_{}&SUBSYS_{}", upper(hex(r, 4)), upper(hex(r, 4)), upper(hex(r, 8)));
+  Key* d = m.child(m.child(m.child(enumKey, r.pick(buses)), hw),
+                   fmt::format("{}&{}&0&{}", r.below(9), hex(r, 8), hex(r, 4)));
+  m.sz(d, "DeviceDesc",
+       "@oem" + std::to_string(r.range(1, 90)) + ".inf,%" + stem(r, 2) + "%;" +
+           capitalised(stem(r, 3)));
   m.multi(d, "HardwareID", {hw, hw.substr(0, 17)});
   m.multi(d, "CompatibleIDs", {"CC_0C0330", "CC_0C03"});
   m.sz(d, "ContainerID", guid(r));
@@ -803,12 +861,14 @@ void bulkComponent(Machine& m, Key* components) {
 
 void bulkPackage(Machine& m, Key* packages) {
   Rng& r = m.r;
-  std::string name = "Package_" + std::to_string(r.range(1, 9999)) + "_for_KB" + std::to_string(r.range(4000000, 5999999)) +
-                     "~31bf3856ad364e35~amd64~~22621." + std::to_string(r.range(1, 3000)) + ".1.10";
+  std::string name = "Package_" + std::to_string(r.range(1, 9999)) + "_for_KB" +
+                     std::to_string(r.range(4000000, 5999999)) + "~31bf3856ad364e35~amd64~~22621." +
+                     std::to_string(r.range(1, 3000)) + ".1.10";
   Key* k = m.child(packages, name);
   m.dword(k, "CurrentState", 112);
   m.sz(k, "InstallClient", "UpdateAgentLCU");
-  m.expand(k, "InstallLocation", "\\\\?\\C:\\Windows\\SoftwareDistribution\\Download\\" + hex(r, 32));
+  m.expand(k, "InstallLocation",
+           "\\\\?\\C:\\Windows\\SoftwareDistribution\\Download\\" + hex(r, 32));
   m.sz(k, "InstallName", name.substr(0, name.find('~')) + ".mum");
   m.dword(k, "InstallTimeHigh", r.next() & 0xFFFFFFF);
   m.dword(k, "InstallTimeLow", r.next() & 0xFFFFFFFF);
@@ -823,7 +883,8 @@ void bulkPackage(Machine& m, Key* packages) {
 
 void bulkWinner(Machine& m, Key* winners) {
   Rng& r = m.r;
-  Key* w = m.child(winners, "amd64_microsoft-windows-" + stem(r, 3) + "_31bf3856ad364e35_none_" + hex(r, 16));
+  Key* w = m.child(
+      winners, "amd64_microsoft-windows-" + stem(r, 3) + "_31bf3856ad364e35_none_" + hex(r, 16));
   Key* v = m.child(w, "10.0");
   std::string ver = "10.0.22621." + std::to_string(r.range(1, 3000));
   m.sz(v, "", ver);
@@ -853,8 +914,9 @@ void bulkDriverPackage(Machine& m, Key* packagesKey) {
 
 void bulkUserHive(Machine& m, Key* software) {
   Rng& r = m.r;
-  Key* k = m.path(software, "Classes\\Local Settings\\Software\\Microsoft\\Windows\\Shell\\BagMRU\\" +
-                                std::to_string(r.below(50)) + "\\" + std::to_string(r.below(50)));
+  Key* k =
+      m.path(software, "Classes\\Local Settings\\Software\\Microsoft\\Windows\\Shell\\BagMRU\\" +
+                           std::to_string(r.below(50)) + "\\" + std::to_string(r.below(50)));
   m.binary(k, std::to_string(r.below(30)), r.range(40, 160));
   m.dword(k, "NodeSlot", r.below(500));
   m.binary(k, "MRUListEx", 4 * r.range(1, 12));
@@ -865,12 +927,16 @@ void fillRegistry(Machine& m, std::size_t targetKeys, std::size_t targetValues) 
   Key* ccs = m.path(m.hklm, "SYSTEM\\CurrentControlSet");
   Key* services = m.child(ccs, "Services");
   Key* enumKey = m.child(ccs, "Enum");
-  Key* components = m.path(m.software, "Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components");
-  Key* packages = m.path(m.software, "Microsoft\\Windows\\CurrentVersion\\Component Based Servicing\\Packages");
+  Key* components = m.path(
+      m.software, "Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components");
+  Key* packages =
+      m.path(m.software, "Microsoft\\Windows\\CurrentVersion\\Component Based Servicing\\Packages");
   Key* winners = m.path(m.software, "Microsoft\\Windows\\CurrentVersion\\SideBySide\\Winners");
   Key* drivers = m.path(m.hklm, "SYSTEM\\DriverDatabase\\DriverPackages");
   Key* defaultUser = m.path(m.hku, ".DEFAULT\\Software");
-  Key* store = m.path(m.hkcu, "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Compatibility Assistant\\Store");
+  Key* store = m.path(m.hkcu,
+                      "Software\\Microsoft\\Windows "
+                      "NT\\CurrentVersion\\AppCompatFlags\\Compatibility Assistant\\Store");
   Key* folders = m.path(m.software, "Microsoft\\Windows\\CurrentVersion\\Installer\\Folders");
   Key* hardware = m.path(m.hkcc, "System\\CurrentControlSet\\Control\\Print\\Printers");
   m.dword(hardware, "DefaultPrinterCount", 1);
@@ -934,7 +1000,8 @@ bool writeFiles(const Machine& m, const std::string& driveRoot, std::string& err
       error = fmt::format("{}: {}", host, std::strerror(errno));
       return false;
     }
-    bool ok = content.empty() || ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+    bool ok = content.empty() ||
+              ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
     ::close(fd);
     if (!ok) {
       error = fmt::format("{}: write failed", host);
@@ -945,10 +1012,11 @@ bool writeFiles(const Machine& m, const std::string& driveRoot, std::string& err
 }
 
 int usage() {
-  std::fprintf(stderr,
-               "usage: brisquell-generate --size small|medium|large [--seed N] [--format "
-               "machine|hives] OUT_DIR\n"
-               "  machine: a machine folder; hives: an offline Windows installation (OUT_DIR is C:)\n");
+  std::fprintf(
+      stderr,
+      "usage: brisquell-generate --size small|medium|large [--seed N] [--format "
+      "machine|hives] OUT_DIR\n"
+      "  machine: a machine folder; hives: an offline Windows installation (OUT_DIR is C:)\n");
   return 2;
 }
 
@@ -984,8 +1052,8 @@ int main(int argc, char** argv) {
   std::error_code ec;
   std::filesystem::create_directories(out, ec);
   const bool hives = format == "hives";
-  if (ec || std::filesystem::exists(out + "/machine.ini") || std::filesystem::exists(out + "/drive_c") ||
-      (hives && !std::filesystem::is_empty(out))) {
+  if (ec || std::filesystem::exists(out + "/machine.ini") ||
+      std::filesystem::exists(out + "/drive_c") || (hives && !std::filesystem::is_empty(out))) {
     std::fprintf(stderr, "%s: %s\n", out.c_str(),
                  ec ? ec.message().c_str() : "already holds a machine; choose an empty folder");
     return 1;
@@ -1010,8 +1078,9 @@ int main(int argc, char** argv) {
       return 1;
     }
     for (const auto& e : std::filesystem::recursive_directory_iterator(out))
-      if (e.is_regular_file() && (e.path().filename() == "SOFTWARE" || e.path().filename() == "SYSTEM" ||
-                                  e.path().filename() == "NTUSER.DAT" || e.path().filename() == "UsrClass.dat"))
+      if (e.is_regular_file() &&
+          (e.path().filename() == "SOFTWARE" || e.path().filename() == "SYSTEM" ||
+           e.path().filename() == "NTUSER.DAT" || e.path().filename() == "UsrClass.dat"))
         bytes += e.file_size();
   } else {
     std::FILE* ini = std::fopen((out + "/machine.ini").c_str(), "wb");
@@ -1019,10 +1088,12 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s/machine.ini: %s\n", out.c_str(), std::strerror(errno));
       return 1;
     }
-    std::fputs("[Machine]\nPlatform=2\nWindowsDirectory=C:\\Windows\nSystemDirectory=C:\\Windows\\System32\n"
-               "InstallFolder=C:\\Program Files\\Brisquell\nTempFolder=C:\\Windows\\Temp\nUserName=user\n"
-               "[Drives]\nC=fixed,drive_c\nD=cdrom,drive_d,notready\n",
-               ini);
+    std::fputs(
+        "[Machine]\nPlatform=2\nWindowsDirectory=C:\\Windows\nSystemDirectory=C:"
+        "\\Windows\\System32\n"
+        "InstallFolder=C:\\Program Files\\Brisquell\nTempFolder=C:\\Windows\\Temp\nUserName=user\n"
+        "[Drives]\nC=fixed,drive_c\nD=cdrom,drive_d,notready\n",
+        ini);
     if (std::fclose(ini) != 0) {
       std::fprintf(stderr, "%s/machine.ini: write failed\n", out.c_str());
       return 1;
@@ -1054,8 +1125,8 @@ int main(int argc, char** argv) {
   double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::printf("machine       %s (size %s, seed %llu)\n", out.c_str(), size.c_str(),
               static_cast<unsigned long long>(seed));
-  std::printf("keys          %zu\nvalues        %zu\nfiles on C:   %zu (%zu shortcuts)\n", keys, values,
-              m.files.size(), shortcuts);
+  std::printf("keys          %zu\nvalues        %zu\nfiles on C:   %zu (%zu shortcuts)\n", keys,
+              values, m.files.size(), shortcuts);
   std::printf("%-13s %llu bytes\ntime          %.1f s\n\n", hives ? "hives" : "registry.reg",
               static_cast<unsigned long long>(bytes), secs);
   std::printf("%-48s %10s %8s\n", "references planted, by scanned section", "tested", "broken");

@@ -9,14 +9,16 @@
 
 namespace brisquell::cli {
 
-const BackupListing* findBackupSet(const std::vector<BackupListing>& sets, const std::string& name) {
+const BackupListing* findBackupSet(const std::vector<BackupListing>& sets,
+                                   const std::string& name) {
   if (sets.empty()) {
     std::cerr << "brisquell: " << Restore::kNotFound << "\n";
     return nullptr;
   }
   for (const BackupListing& s : sets)
     if (iequals(s.name, name) || iequals(s.name, name + ".bkp")) return &s;
-  std::cerr << fmt::format("brisquell: there is no backup set named \"{}\" (see brisquell backups list)\n", name);
+  std::cerr << fmt::format(
+      "brisquell: there is no backup set named \"{}\" (see brisquell backups list)\n", name);
   return nullptr;
 }
 
@@ -39,7 +41,8 @@ int listCommand(CommandTarget& on) {
   for (const auto& s : sets) w = std::max(w, s.name.size());
   std::cout << fmt::format("{:<{}}  {:<30}  {}\n", "Backup Name", w, "Date & Time", "Backup Path");
   for (const auto& s : sets)
-    std::cout << fmt::format("{:<{}}  {:<30}  {}\n", s.name, w, s.dateText.empty() ? "-" : s.dateText, s.path);
+    std::cout << fmt::format("{:<{}}  {:<30}  {}\n", s.name, w,
+                             s.dateText.empty() ? "-" : s.dateText, s.path);
   return kOk;
 }
 
@@ -51,8 +54,9 @@ int deleteCommand(CommandTarget& on, const BackupsOptions& o) {
   if (!set) return kFailed;
   if (!restore.cmdDeleteBackup_Click(*set)) {
     if (ui.refused()) {
-      std::cerr << "brisquell: deleting a backup set asks first, and standard input is no terminal: "
-                   "pass --yes to answer yes\n";
+      std::cerr
+          << "brisquell: deleting a backup set asks first, and standard input is no terminal: "
+             "pass --yes to answer yes\n";
       return kFailed;
     }
     std::cout << "Nothing was deleted.\n";
@@ -73,7 +77,8 @@ void addBackupsCommand(CLI::App& app, Global& g, int& result) {
   del->add_option("NAME", o->name, "the backup file's name, as the list shows it")->required();
   del->add_flag("--yes,-y", o->yes, "answer yes to the question");
   del->callback([&g, &result, o] {
-    result = runOnTarget(g, Access::Write, [&](CommandTarget& on) { return deleteCommand(on, *o); });
+    result =
+        runOnTarget(g, Access::Write, [&](CommandTarget& on) { return deleteCommand(on, *o); });
   });
   backups->callback([&g, &result, backups] {
     if (backups->get_subcommands().empty()) result = runOnTarget(g, Access::Read, listCommand);

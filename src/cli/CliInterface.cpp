@@ -1,9 +1,9 @@
 // Message texts carry CR LF for the message boxes; a terminal gets plain line ends.
 #include "cli/CliInterface.h"
 
+#include <unistd.h>
 #include <iostream>
 #include <string>
-#include <unistd.h>
 
 namespace brisquell::cli {
 

@@ -8,7 +8,9 @@
 namespace brisquell::cli {
 
 CommandTarget::CommandTarget(std::unique_ptr<Target> target)
-    : target_(std::move(target)), ctx_(std::make_unique<ScanContext>(*target_)), changes_(*target_) {}
+    : target_(std::move(target)),
+      ctx_(std::make_unique<ScanContext>(*target_)),
+      changes_(*target_) {}
 
 bool CommandTarget::save() {
   Outcome saved = changes_.save();

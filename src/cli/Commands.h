@@ -12,7 +12,7 @@
 namespace brisquell {
 class ResultsTree;
 struct BackupListing;
-}
+}  // namespace brisquell
 
 namespace brisquell::cli {
 

@@ -40,8 +40,9 @@ int fixCommand(CommandTarget& on, const FixOptions& o) {
   }
   if (!ctx.problems().empty()) {
     ResultsTree tree;
-    tree.LoadResultsTree(ctx, ResultsTree::kResults,
-                         mode == ScanMode::Quick ? "cmdQucikScan of frmMain" : "cmdDeepScan of frmMain");
+    tree.LoadResultsTree(
+        ctx, ResultsTree::kResults,
+        mode == ScanMode::Quick ? "cmdQucikScan of frmMain" : "cmdDeepScan of frmMain");
     std::cout << resultsTreeText(tree) << "\n" << std::flush;
   }
   CliInterface ui(o.yes);
@@ -49,8 +50,7 @@ int fixCommand(CommandTarget& on, const FixOptions& o) {
   if (o.noBackup) repair.setTakeBackup(false);
   RepairResult r = repair.cmdRepairCorruptFiles_Click();
   switch (r.outcome) {
-    case RepairResult::Outcome::NothingToRepair:
-      return kOk;
+    case RepairResult::Outcome::NothingToRepair: return kOk;
     case RepairResult::Outcome::Declined:
       if (ui.refused()) {
         std::cerr << "brisquell: fix asks before it changes anything, and standard input is no "
@@ -60,12 +60,9 @@ int fixCommand(CommandTarget& on, const FixOptions& o) {
       std::cout << "Nothing was changed.\n";
       return kOk;
     case RepairResult::Outcome::Refused:
-    case RepairResult::Outcome::BackupFailed:
-      return kFailed;
-    case RepairResult::Outcome::SaveFailed:
-      return kFailed;
-    case RepairResult::Outcome::Done:
-      break;
+    case RepairResult::Outcome::BackupFailed: return kFailed;
+    case RepairResult::Outcome::SaveFailed: return kFailed;
+    case RepairResult::Outcome::Done: break;
   }
   if (!r.backupFile.empty()) {
     std::string name = r.backupFile.substr(r.backupFile.rfind('\\') + 1);

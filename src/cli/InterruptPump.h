@@ -9,7 +9,7 @@ namespace brisquell::cli {
 class InterruptPump final : public EventPump {
  public:
   explicit InterruptPump(ScanContext& ctx);  // installs the handler
-  ~InterruptPump() override;                  // puts the previous one back
+  ~InterruptPump() override;                 // puts the previous one back
   InterruptPump(const InterruptPump&) = delete;
   InterruptPump& operator=(const InterruptPump&) = delete;
   void pump() override;

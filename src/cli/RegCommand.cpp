@@ -34,7 +34,8 @@ class RootCheck final : public RegSink {
   void note(KeyHandle root, std::string_view path) {
     if (target_.canStore(root)) return;
     if (refusedCount++ < 5)
-      refused.push_back(std::string(rootName(root)) + (path.empty() ? "" : "\\") + std::string(path));
+      refused.push_back(std::string(rootName(root)) + (path.empty() ? "" : "\\") +
+                        std::string(path));
   }
   const Target& target_;
   RegSink& next_;
@@ -57,10 +58,9 @@ int exportCommand(CommandTarget& on, const std::string& key, const std::string& 
     target.registry().closeKey(h);
   }
   if (output.empty() || output == "-") {
-    Outcome r = writeReg(target.registry(), root, path, RegFormat::Version5,
-                         [](const char* d, std::size_t n) {
-                           return std::fwrite(d, 1, n, stdout) == n;
-                         });
+    Outcome r =
+        writeReg(target.registry(), root, path, RegFormat::Version5,
+                 [](const char* d, std::size_t n) { return std::fwrite(d, 1, n, stdout) == n; });
     if (!r || std::fflush(stdout) != 0) {
       std::cerr << "brisquell: " << (r ? std::string("writing the export failed") : r.message())
                 << "\n";
@@ -129,12 +129,14 @@ void addRegCommand(CLI::App& app, Global& g, int& result) {
   exp->add_option("KEY", key, "for example HKEY_LOCAL_MACHINE\\SOFTWARE");
   exp->add_option("--output,-o", output, "file to write (default: standard output)");
   exp->callback([&] {
-    result = runOnTarget(g, Access::Read, [&](CommandTarget& on) { return exportCommand(on, key, output); });
+    result = runOnTarget(g, Access::Read,
+                         [&](CommandTarget& on) { return exportCommand(on, key, output); });
   });
   auto* imp = reg->add_subcommand("import", "merge a .reg file into the target's registry");
   imp->add_option("FILE", file, "REGEDIT4 or version 5 .reg file")->required();
   imp->callback([&] {
-    result = runOnTarget(g, Access::Write, [&](CommandTarget& on) { return importCommand(on, file); });
+    result =
+        runOnTarget(g, Access::Write, [&](CommandTarget& on) { return importCommand(on, file); });
   });
 }
 

@@ -35,9 +35,11 @@ int reportCommand(CommandTarget& on, const ReportOptions& o) {
 void addReportCommand(CLI::App& app, Global& g, int& result) {
   auto o = std::make_shared<ReportOptions>();
   auto* report = app.add_subcommand("report", "scan, then append the problem report to FILE");
-  report->add_option("FILE", o->file, "the text file to append to (created when missing)")->required();
+  report->add_option("FILE", o->file, "the text file to append to (created when missing)")
+      ->required();
   auto* quick = report->add_flag("--quick", o->quick, "the registry sections only (default)");
-  report->add_flag("--deep", o->deep, "also the shortcut files on the fixed drives")->excludes(quick);
+  report->add_flag("--deep", o->deep, "also the shortcut files on the fixed drives")
+      ->excludes(quick);
   report->callback([&g, &result, o] {
     result = runOnTarget(g, Access::Read, [&](CommandTarget& on) { return reportCommand(on, *o); });
   });

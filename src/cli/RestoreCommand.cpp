@@ -26,8 +26,9 @@ int restoreCommand(CommandTarget& on, const RestoreOptions& o) {
   ResultsTree tree;
   if (!restore.cmdRestore_Click(set->path, &tree)) return kOk;
   std::cout << resultsTreeText(tree) << "\n" << std::flush;
-  std::string question = fmt::format("Brisquell will now write back the {} entries of {}. Do you want to proceed?",
-                                     ctx.problems().size(), set->name);
+  std::string question =
+      fmt::format("Brisquell will now write back the {} entries of {}. Do you want to proceed?",
+                  ctx.problems().size(), set->name);
   if (!ui.askYesNo("Brisquell", question)) {
     if (ui.refused()) {
       std::cerr << "brisquell: restore asks before it changes anything, and standard input is no "
@@ -48,10 +49,12 @@ int restoreCommand(CommandTarget& on, const RestoreOptions& o) {
 void addRestoreCommand(CLI::App& app, Global& g, int& result) {
   auto o = std::make_shared<RestoreOptions>();
   auto* restore = app.add_subcommand("restore", "load a backup set and write it back");
-  restore->add_option("NAME", o->name, "the backup file's name, as brisquell backups lists it")->required();
+  restore->add_option("NAME", o->name, "the backup file's name, as brisquell backups lists it")
+      ->required();
   restore->add_flag("--yes,-y", o->yes, "answer yes to the question");
   restore->callback([&g, &result, o] {
-    result = runOnTarget(g, Access::Write, [&](CommandTarget& on) { return restoreCommand(on, *o); });
+    result =
+        runOnTarget(g, Access::Write, [&](CommandTarget& on) { return restoreCommand(on, *o); });
   });
 }
 

@@ -1,10 +1,10 @@
 // brisquell scan: runs a quick or deep scan and prints the problems as text, tsv or json.
+#include <unistd.h>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <iostream>
 #include <sstream>
-#include <unistd.h>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -32,7 +32,8 @@ class TerminalProgress final : public EventPump, public ScanObserver {
     auto now = std::chrono::steady_clock::now();
     if (now - last_ < std::chrono::milliseconds(100)) return;
     last_ = now;
-    std::string line = fmt::format("{} | {} | {} problems so far", section_, key_, ctx_.problems().size());
+    std::string line =
+        fmt::format("{} | {} | {} problems so far", section_, key_, ctx_.problems().size());
     if (line.size() > 100) line = line.substr(0, 97) + "...";
     std::cerr << "\r\033[K" << line << std::flush;
     shown_ = true;
@@ -73,13 +74,20 @@ std::string jsonReport(ScanContext& ctx, ScanMode mode, bool cancelled) {
     std::size_t count = 0;
     for (const auto& r : ctx.problems().rows())
       if (r.Section == s.name && !r.MainKey.empty()) ++count;
-    sections.push_back({{"name", s.name}, {"ticked", s.ticked}, {"status", s.status},
-                        {"problems", s.problems}, {"threatLevel", s.threatLevel}, {"count", count}});
+    sections.push_back({{"name", s.name},
+                        {"ticked", s.ticked},
+                        {"status", s.status},
+                        {"problems", s.problems},
+                        {"threatLevel", s.threatLevel},
+                        {"count", count}});
   }
   auto& records = j["problems"] = nlohmann::json::array();
   for (const auto& r : ctx.problems().rows())
-    records.push_back({{"MainKey", r.MainKey}, {"KeyName", r.KeyName}, {"KeyValue", r.KeyValue},
-                       {"Section", r.Section}, {"FullKeyPath", r.FullKeyPath},
+    records.push_back({{"MainKey", r.MainKey},
+                       {"KeyName", r.KeyName},
+                       {"KeyValue", r.KeyValue},
+                       {"Section", r.Section},
+                       {"FullKeyPath", r.FullKeyPath},
                        {"MainKeyName", r.MainKeyName}});
   j["total"] = ctx.problems().size();
   return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
@@ -96,7 +104,8 @@ std::string textReport(ScanContext& ctx, ScanMode mode, bool cancelled) {
     if (!cancelled) out += std::string(kNoProblemsMessage) + "\n";
     return out;
   }
-  out += fmt::format("{} problem{} found.\n", ctx.problems().size(), ctx.problems().size() == 1 ? "" : "s");
+  out += fmt::format("{} problem{} found.\n", ctx.problems().size(),
+                     ctx.problems().size() == 1 ? "" : "s");
   for (const auto& s : ctx.sections()) {
     std::string block;
     std::size_t n = 0;
@@ -106,7 +115,8 @@ std::string textReport(ScanContext& ctx, ScanMode mode, bool cancelled) {
       if (r.isFileProblem())
         block += fmt::format("  {}\n", r.KeyValue);
       else
-        block += fmt::format("  {}\\{}  {} = {}\n", r.MainKeyName, r.FullKeyPath, r.KeyName, r.KeyValue);
+        block +=
+            fmt::format("  {}\\{}  {} = {}\n", r.MainKeyName, r.FullKeyPath, r.KeyName, r.KeyValue);
     }
     if (n) out += fmt::format("\n{} ({})\n{}", s.name, n, block);
   }

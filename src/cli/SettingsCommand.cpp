@@ -37,8 +37,10 @@ int settingsCommand(CommandTarget& on, const SettingsOptions& o) {
   }
   const Settings::Entry* entry = Settings::find(o.name);
   if (o.name.empty() || !entry || !editable(o.name)) {
-    std::cerr << fmt::format("brisquell: settings {} needs one of chkTakeBackup, chkRunAtStartup, "
-                             "chkMinimizeToSysTray, Menu0 ... Menu12\n", o.action);
+    std::cerr << fmt::format(
+        "brisquell: settings {} needs one of chkTakeBackup, chkRunAtStartup, "
+        "chkMinimizeToSysTray, Menu0 ... Menu12\n",
+        o.action);
     return kUsage;
   }
   if (o.action == "get") {
@@ -47,14 +49,16 @@ int settingsCommand(CommandTarget& on, const SettingsOptions& o) {
   }
   auto truth = Settings::truthValue(o.value);
   if (!truth) {
-    std::cerr << fmt::format("brisquell: {} takes True or False, not \"{}\"\n", entry->name, o.value);
+    std::cerr << fmt::format("brisquell: {} takes True or False, not \"{}\"\n", entry->name,
+                             o.value);
     return kUsage;
   }
   bool stored = settings.setOption(entry->name, *truth);
   if (stored && entry->name == std::string_view("chkRunAtStartup"))
     stored = setRunAtStartup(ctx.registry(), *truth, desktopProgramPath());
   if (!stored) {
-    std::cerr << fmt::format("brisquell: the registry refused {}; nothing was saved\n", entry->name);
+    std::cerr << fmt::format("brisquell: the registry refused {}; nothing was saved\n",
+                             entry->name);
     return kFailed;
   }
   if (!on.save()) return kFailed;
@@ -69,7 +73,8 @@ void addSettingsCommand(CLI::App& app, Global& g, int& result) {
   auto* cmd = app.add_subcommand("settings", "show or change the stored options and scan sections");
   cmd->add_option("ACTION", o->action, "list (default), get or set")
       ->check(CLI::IsMember({"list", "get", "set"}));
-  cmd->add_option("NAME", o->name, "chkTakeBackup, chkRunAtStartup, chkMinimizeToSysTray, Menu0 ... Menu12");
+  cmd->add_option("NAME", o->name,
+                  "chkTakeBackup, chkRunAtStartup, chkMinimizeToSysTray, Menu0 ... Menu12");
   cmd->add_option("VALUE", o->value, "True or False (set only)");
   cmd->callback([&g, &result, o] {
     if (o->action == "set" && o->value.empty()) {

@@ -45,7 +45,8 @@ void addTuneCommand(CLI::App& app, Global& g, int& result) {
       ->required()
       ->check(CLI::IsMember({"dialup", "cable", "dsl", "default"}));
   cmd->callback([&g, &result, kind] {
-    result = runOnTarget(g, Access::Write, [&](CommandTarget& on) { return tuneCommand(on, *kind); });
+    result =
+        runOnTarget(g, Access::Write, [&](CommandTarget& on) { return tuneCommand(on, *kind); });
   });
 }
 

@@ -50,8 +50,10 @@ int usersCommand(const Global& g) {
       when = buf;
     }
     std::string hive = p.ntuser.empty() ? "(no NTUSER.DAT)" : p.ntuser;
-    if (p.name == chosen) hive += "  (the default user)";
-    else if (p.shared && !p.ntuser.empty()) hive += "  (shared or template; only with --user)";
+    if (p.name == chosen)
+      hive += "  (the default user)";
+    else if (p.shared && !p.ntuser.empty())
+      hive += "  (shared or template; only with --user)";
     std::cout << fmt::format("{:<{}}  {:<19}  {}\n", p.name, width, when, hive);
   }
   return kOk;
@@ -69,7 +71,8 @@ void addTargetOptions(CLI::App& app, Global& g) {
   app.add_option("--user", g.options.user,
                  "offline Windows: the profile whose NTUSER.DAT is HKEY_CURRENT_USER");
   app.add_option("--drive", g.options.drives,
-                 "offline Windows: another drive, D=PATH[,removable|fixed|network|cdrom|ramdisk][,notready]")
+                 "offline Windows: another drive, "
+                 "D=PATH[,removable|fixed|network|cdrom|ramdisk][,notready]")
       ->expected(1)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 }

@@ -13,7 +13,8 @@
 
 namespace brisquell::gui {
 
-EntryResult runDesktopProgram(Target& target, UserInterface& ui, const std::vector<std::string>& arguments,
+EntryResult runDesktopProgram(Target& target, UserInterface& ui,
+                              const std::vector<std::string>& arguments,
                               const EntryOptions& options) {
   EntryResult result;
   std::string version;

@@ -12,11 +12,9 @@
 
 namespace brisquell::gui {
 
-
-
 struct EntryOptions {
-  std::string lockFolder;    // empty: the user's runtime folder
-  int splashMs = 2000;       // the splash window's unload timer
+  std::string lockFolder;  // empty: the user's runtime folder
+  int splashMs = 2000;     // the splash window's unload timer
   bool showSplash = true;
   bool runEventLoop = true;  // false: return once the main window is shown (tests)
 };
@@ -29,7 +27,8 @@ struct EntryResult {
 };
 
 /// Runs the start-up in its order; with runEventLoop, until the program ends.
-EntryResult runDesktopProgram(Target& target, UserInterface& ui, const std::vector<std::string>& arguments,
+EntryResult runDesktopProgram(Target& target, UserInterface& ui,
+                              const std::vector<std::string>& arguments,
                               const EntryOptions& options = {});
 
 }  // namespace brisquell::gui

@@ -114,7 +114,8 @@ QPixmap headerPicture(int width, int height, const QString& title, const QString
     f.setBold(false);
     f.setPixelSize(12);
     g.setFont(f);
-    g.drawText(QRect(x, height / 2 + 2, width - x, height / 2 - 4), Qt::AlignTop | Qt::AlignLeft, subtitle);
+    g.drawText(QRect(x, height / 2 + 2, width - x, height / 2 - 4), Qt::AlignTop | Qt::AlignLeft,
+               subtitle);
   }
   return p;
 }

@@ -13,8 +13,10 @@ void QtEventPump::pump() {
   const qint64 now = since_.nsecsElapsed();
   const qint64 strideNs = now - lastCheckNs_;
   lastCheckNs_ = now;
-  if (strideNs < 100'000 && stride_ < 1024) stride_ *= 2;
-  else if (strideNs > 500'000 && stride_ > 1) stride_ /= 2;
+  if (strideNs < 100'000 && stride_ < 1024)
+    stride_ *= 2;
+  else if (strideNs > 500'000 && stride_ > 1)
+    stride_ /= 2;
   if (now < qint64(interval_) * 1'000'000) return;
   flush();
 }

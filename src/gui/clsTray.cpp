@@ -9,8 +9,10 @@ namespace brisquell::gui {
 clsTray::clsTray(QObject* parent) : QObject(parent), icon_(new QSystemTrayIcon(this)) {
   connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
     if (!running_) return;
-    if (r == QSystemTrayIcon::DoubleClick) emit leftDoubleClick();
-    else if (r == QSystemTrayIcon::Context) emit rightButtonUp();
+    if (r == QSystemTrayIcon::DoubleClick)
+      emit leftDoubleClick();
+    else if (r == QSystemTrayIcon::Context)
+      emit rightButtonUp();
   });
 }
 

@@ -46,7 +46,9 @@ frmAbout::frmAbout(ScanContext& ctx, UserInterface& ui, std::string version, QWi
   layout->addWidget(lblDisclaimer);
   layout->addWidget(cmdOK, 0, Qt::AlignRight);
   connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
-  openDocument = [this](const std::string& doc, const std::string& ext) { OpenWith::open(ui_, doc, ext); };
+  openDocument = [this](const std::string& doc, const std::string& ext) {
+    OpenWith::open(ui_, doc, ext);
+  };
   Form_Load();
 }
 

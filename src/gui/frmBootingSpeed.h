@@ -3,8 +3,8 @@
 
 #include <QDialog>
 
-#include "platform/UserInterface.h"
 #include "optimize/StartupPrograms.h"
+#include "platform/UserInterface.h"
 
 class QLabel;
 class QPushButton;

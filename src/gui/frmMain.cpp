@@ -64,12 +64,19 @@ class RepairInterface final : public UserInterface {
 class frmMain::Observer final : public ScanObserver {
  public:
   explicit Observer(frmMain& w) : w_(w) {}
-  void keyLabel(std::string_view s) override { key_.assign(s); keyDirty_ = true; }
-  void valueLabel(std::string_view s) override { value_.assign(s); valueDirty_ = true; }
+  void keyLabel(std::string_view s) override {
+    key_.assign(s);
+    keyDirty_ = true;
+  }
+  void valueLabel(std::string_view s) override {
+    value_.assign(s);
+    valueDirty_ = true;
+  }
   void totalProblems(std::size_t n) override { w_.lblTotalErrors->setText(QString::number(n)); }
   void progressRowAdded(std::size_t i) override {
     const ProgressRow& r = w_.ctx_.progress()[i];
-    auto* item = new QTreeWidgetItem(w_.lvwResultProgress, {qs(r.name), qs(r.status), qs(r.problems)});
+    auto* item =
+        new QTreeWidgetItem(w_.lvwResultProgress, {qs(r.name), qs(r.status), qs(r.problems)});
     w_.lvwResultProgress->setCurrentItem(item);
     w_.lvwResultProgress->scrollToItem(item);
   }
@@ -110,7 +117,9 @@ frmMain::frmMain(Target& target, UserInterface& ui, std::vector<std::string> arg
       version_(std::move(version)),
       observer_(std::make_unique<Observer>(*this)) {
   runModal = [](QDialog& d) { return d.exec(); };
-  openDocument = [this](const std::string& doc, const std::string& ext) { OpenWith::open(ui_, doc, ext); };
+  openDocument = [this](const std::string& doc, const std::string& ext) {
+    OpenWith::open(ui_, doc, ext);
+  };
   endProcess = [] { QCoreApplication::exit(0); };
   ctx_.setPump(&pump_);
   ctx_.setObserver(observer_.get());
@@ -138,7 +147,8 @@ void frmMain::connectCommands() {
           [this](QTreeWidgetItem* item, int column) {
             if (column == 0) vbatvwResults_nodeCheck(item);
           });
-  connect(cmdRepairCorruptFiles, &QPushButton::clicked, this, &frmMain::cmdRepairCorruptFiles_Click);
+  connect(cmdRepairCorruptFiles, &QPushButton::clicked, this,
+          &frmMain::cmdRepairCorruptFiles_Click);
   connect(cmdRestoreNow, &QPushButton::clicked, this, &frmMain::cmdRestoreNow_Click);
   connect(tray, &clsTray::leftDoubleClick, this, &frmMain::mnuShowOrvane_Click);
   connect(tray, &clsTray::rightButtonUp, this, [this] { mnuTray->popup(QCursor::pos()); });
@@ -147,18 +157,24 @@ void frmMain::connectCommands() {
   connect(mnuADeepScan, &QAction::triggered, this, &frmMain::cmdDeepScan_Click);
   connect(mnuFixTheProblems, &QAction::triggered, this, &frmMain::cmdRepairCorruptFiles_Click);
   connect(mnuARestore, &QAction::triggered, this, &frmMain::cmdRestore_Click);
-  connect(mnuAInternetSystemCleaner, &QAction::triggered, this, &frmMain::mnuAInternetSystemCleaner_Click);
+  connect(mnuAInternetSystemCleaner, &QAction::triggered, this,
+          &frmMain::mnuAInternetSystemCleaner_Click);
   connect(mnuExit, &QAction::triggered, this, &frmMain::ExitApplication);
-  connect(mnuTOptionsAndSettings, &QAction::triggered, this, &frmMain::mnuTOptionsAndSettings_Click);
+  connect(mnuTOptionsAndSettings, &QAction::triggered, this,
+          &frmMain::mnuTOptionsAndSettings_Click);
   // The item inverts its own mark; the click handler stores the new state.
   for (int k = 0; k < 13; ++k)
     connect(mnuOptions[static_cast<std::size_t>(k)], &QAction::triggered, this,
             [this, k] { mnuOptions_Click(k); });
-  connect(MnuFileSpeedUpMyComputer, &QAction::triggered, this, &frmMain::MnuFileSpeedUpMyComputer_Click);
-  connect(mnuFileSpeedUpMyInternet, &QAction::triggered, this, &frmMain::mnuFileSpeedUpMyInternet_Click);
-  connect(mnuFilePrintListofErrors, &QAction::triggered, this, &frmMain::mnuFilePrintListofErrors_Click);
+  connect(MnuFileSpeedUpMyComputer, &QAction::triggered, this,
+          &frmMain::MnuFileSpeedUpMyComputer_Click);
+  connect(mnuFileSpeedUpMyInternet, &QAction::triggered, this,
+          &frmMain::mnuFileSpeedUpMyInternet_Click);
+  connect(mnuFilePrintListofErrors, &QAction::triggered, this,
+          &frmMain::mnuFilePrintListofErrors_Click);
   connect(mnuHOnlineHelp, &QAction::triggered, this, &frmMain::mnuHOnlineHelp_Click);
-  connect(mnuHelpAboutThisProgram, &QAction::triggered, this, &frmMain::mnuHelpAboutThisProgram_Click);
+  connect(mnuHelpAboutThisProgram, &QAction::triggered, this,
+          &frmMain::mnuHelpAboutThisProgram_Click);
   connect(mnuShowOrvane, &QAction::triggered, this, &frmMain::mnuShowOrvane_Click);
   connect(mnuTrayExit, &QAction::triggered, this, &frmMain::ExitApplication);
 }
@@ -185,12 +201,14 @@ void frmMain::Form_Load() {
   setUpColumns();
   Settings settings(ctx_.registry());
   for (int k = 0; k < 13; ++k)
-    mnuOptions[static_cast<std::size_t>(k)]->setChecked(Settings::truthValue(settings.Menu(k)).value_or(true));
+    mnuOptions[static_cast<std::size_t>(k)]->setChecked(
+        Settings::truthValue(settings.Menu(k)).value_or(true));
   startInTray_ = settings.chkMinimizeToSysTray() == "True";
 }
 
 void frmMain::showAtStart() {
-  if (startInTray_ && tray->bRunningInTray() && clsTray::trayAvailable()) return;  // the tray icon only
+  if (startInTray_ && tray->bRunningInTray() && clsTray::trayAvailable())
+    return;  // the tray icon only
   if (startInTray_) {
     showMinimized();
     return;
@@ -262,8 +280,9 @@ void frmMain::EndScan(ScanMode mode) {
   setScanCommandsEnabled(true);
   cmdCancel->hide();
   if (!ctx_.problems().empty()) {
-    tree_.LoadResultsTree(ctx_, ResultsTree::kResults,
-                          mode == ScanMode::Quick ? "cmdQucikScan of frmMain" : "cmdDeepScan of frmMain");
+    tree_.LoadResultsTree(
+        ctx_, ResultsTree::kResults,
+        mode == ScanMode::Quick ? "cmdQucikScan of frmMain" : "cmdDeepScan of frmMain");
     showResultsTree();
     picFixProblemLowerBase->show();
     picRestoreLowerBase->hide();
@@ -314,7 +333,8 @@ void frmMain::showResultsTree() {
   }
   vbatvwResults->addTopLevelItems(top);
   for (int i = 0; i < vbatvwResults->topLevelItemCount(); ++i)
-    vbatvwResults->topLevelItem(i)->setExpanded(tree_.nodes()[static_cast<std::size_t>(i)]->expanded);
+    vbatvwResults->topLevelItem(i)->setExpanded(
+        tree_.nodes()[static_cast<std::size_t>(i)]->expanded);
   fillingTree_ = false;
 }
 
@@ -452,7 +472,9 @@ void frmMain::mnuAInternetSystemCleaner_Click() {
   const std::string program = ctx_.target().machine().installFolder + "\\drevlin.exe";
   std::uint32_t attrs = 0;
   auto host = ctx_.files().hostPath(program);
-  if (host && ctx_.files().attributes(program, attrs) == Status::Success && OpenWith::start({*host})) return;
+  if (host && ctx_.files().attributes(program, attrs) == Status::Success &&
+      OpenWith::start({*host}))
+    return;
   ui_.inform(kProductName, program + " file not found.");
 }
 
@@ -503,7 +525,8 @@ void frmMain::changeEvent(QEvent* e) {
   mnuTrayExit->setEnabled(true);
   mnuShowOrvane->setText(qs(kProductName) + " v" + qs(version_));
   // Without a tray there would be no way back to a hidden window: it stays minimized.
-  if (tray->bRunningInTray() && clsTray::trayAvailable()) QTimer::singleShot(0, this, &QWidget::hide);
+  if (tray->bRunningInTray() && clsTray::trayAvailable())
+    QTimer::singleShot(0, this, &QWidget::hide);
 }
 
 void frmMain::closeEvent(QCloseEvent* e) {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/UserInterface.h"
 #include "gui/QtEventPump.h"
-#include "repair/ResultsTree.h"
+#include "platform/UserInterface.h"
 #include "repair/Restore.h"
+#include "repair/ResultsTree.h"
 #include "scan/ScanContext.h"
 
 class QAction;
@@ -33,8 +33,8 @@ class frmMain : public QMainWindow {
   Q_OBJECT
  public:
   /// arguments: the process command line (for "-Quick"); version: the version text.
-  frmMain(Target& target, UserInterface& ui, std::vector<std::string> arguments, std::string version,
-          QWidget* parent = nullptr);
+  frmMain(Target& target, UserInterface& ui, std::vector<std::string> arguments,
+          std::string version, QWidget* parent = nullptr);
   ~frmMain() override;
 
   // Controls, in their order in the window.

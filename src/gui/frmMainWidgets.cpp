@@ -29,9 +29,10 @@ constexpr const char* kWelcome =
     "your Windows registry. By using Brisquell regularly to clean your registry, your system "
     "should not only be more stable but it will also help Windows and your software run faster.";
 constexpr const char* kMenuCaptions[13] = {
-    "Registry Integrity", "ActiveX \\ COM", "ActiveX \\ COM Subsections", "File Extensions",
-    "Application Paths",  "Device Driver", "Windows Fonts",            "Help Files",
-    "Microsoft Shared",   "Windows Startup", "Uninstall Section",      "VxD Section",
+    "Registry Integrity", "ActiveX \\ COM",    "ActiveX \\ COM Subsections",
+    "File Extensions",    "Application Paths", "Device Driver",
+    "Windows Fonts",      "Help Files",        "Microsoft Shared",
+    "Windows Startup",    "Uninstall Section", "VxD Section",
     "MS-Dos Shortcuts"};
 
 // A label whose long text never widens the window.
@@ -103,10 +104,11 @@ void frmMain::buildWindow() {
   mainLayout->addSpacing(8);
   mainLayout->addWidget(Label1);
   mainLayout->addSpacing(12);
-  auto* hint = new QLabel("Choose <b>Quick Scan</b> to check the registry sections, or <b>Deep Scan</b> "
-                          "to check the shortcuts on your fixed drives as well. Nothing is changed "
-                          "until you press <b>Fix the Problems</b>, and a backup is taken first.",
-                          picMain);
+  auto* hint = new QLabel(
+      "Choose <b>Quick Scan</b> to check the registry sections, or <b>Deep Scan</b> "
+      "to check the shortcuts on your fixed drives as well. Nothing is changed "
+      "until you press <b>Fix the Problems</b>, and a backup is taken first.",
+      picMain);
   hint->setWordWrap(true);
   mainLayout->addWidget(hint);
   mainLayout->addStretch(1);

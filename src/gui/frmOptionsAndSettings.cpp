@@ -12,8 +12,8 @@
 
 namespace brisquell::gui {
 
-frmOptionsAndSettings::frmOptionsAndSettings(ScanContext& ctx, UserInterface& ui, std::string programPath,
-                                             QWidget* parent)
+frmOptionsAndSettings::frmOptionsAndSettings(ScanContext& ctx, UserInterface& ui,
+                                             std::string programPath, QWidget* parent)
     : QDialog(parent), ctx_(ctx), ui_(ui), programPath_(std::move(programPath)) {
   setWindowTitle("Options");
   auto* layout = new QVBoxLayout(this);

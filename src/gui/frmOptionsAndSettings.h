@@ -18,7 +18,8 @@ class frmOptionsAndSettings : public QDialog {
   Q_OBJECT
  public:
   /// programPath: what the run-at-start-up entry starts.
-  frmOptionsAndSettings(ScanContext& ctx, UserInterface& ui, std::string programPath, QWidget* parent = nullptr);
+  frmOptionsAndSettings(ScanContext& ctx, UserInterface& ui, std::string programPath,
+                        QWidget* parent = nullptr);
 
   QGroupBox* Frame1 = nullptr;
   QCheckBox* chkMinimizeToSysTray = nullptr;

@@ -13,7 +13,8 @@
 
 namespace brisquell::gui {
 
-frmRestore::frmRestore(Restore& restore, UserInterface& ui, std::string& selectedBackup, QWidget* parent)
+frmRestore::frmRestore(Restore& restore, UserInterface& ui, std::string& selectedBackup,
+                       QWidget* parent)
     : QDialog(parent), restore_(restore), ui_(ui), selected_(selectedBackup) {
   setWindowTitle("Restore");
   resize(620, 340);
@@ -48,8 +49,9 @@ void frmRestore::Form_Load() {
   selected_.clear();
   sets_ = restore_.Form_Load();
   for (const BackupListing& s : sets_)
-    new QTreeWidgetItem(lvwBackups, {qs(s.name), s.dateText.empty() ? QString("(no date)") : qs(s.dateText),
-                                     qs(s.path), qs(s.sortKey)});
+    new QTreeWidgetItem(lvwBackups,
+                        {qs(s.name), s.dateText.empty() ? QString("(no date)") : qs(s.dateText),
+                         qs(s.path), qs(s.sortKey)});
   if (lvwBackups->topLevelItemCount() > 0) lvwBackups->setCurrentItem(lvwBackups->topLevelItem(0));
 }
 

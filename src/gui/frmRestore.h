@@ -18,7 +18,8 @@ class frmRestore : public QDialog {
   Q_OBJECT
  public:
   /// selectedBackup: the path shared with the main window; emptied at load and on cancel.
-  frmRestore(Restore& restore, UserInterface& ui, std::string& selectedBackup, QWidget* parent = nullptr);
+  frmRestore(Restore& restore, UserInterface& ui, std::string& selectedBackup,
+             QWidget* parent = nullptr);
 
   QLabel* Label1 = nullptr;
   QTreeWidget* lvwBackups = nullptr;

@@ -25,7 +25,8 @@ void ProgressPicture::paintEvent(QPaintEvent*) {
   g.fillRect(QRect(0, 0, width() * percent_ / 100, height()), QColor(0, 0, 255));
 }
 
-frmSpeedIntenetConnection::frmSpeedIntenetConnection(ScanContext& ctx, UserInterface& ui, QWidget* parent)
+frmSpeedIntenetConnection::frmSpeedIntenetConnection(ScanContext& ctx, UserInterface& ui,
+                                                     QWidget* parent)
     : QDialog(parent), ctx_(ctx), ui_(ui), tuning_(ctx) {
   auto* layout = new QVBoxLayout(this);
   PicSpeedUpYourInternet = new QWidget(this);
@@ -43,7 +44,8 @@ frmSpeedIntenetConnection::frmSpeedIntenetConnection(ScanContext& ctx, UserInter
   optDialUpInternetAccess = new QRadioButton("Dial-Up Internet-Acces", this);
   optCableInternetAccess = new QRadioButton("Cable Internet Access", this);
   optDSL = new QRadioButton("DSL (Digital Subscriber Line)", this);
-  for (QRadioButton* o : {optDialUpInternetAccess, optCableInternetAccess, optDSL}) layout->addWidget(o);
+  for (QRadioButton* o : {optDialUpInternetAccess, optCableInternetAccess, optDSL})
+    layout->addWidget(o);
   auto* tuneButtons = new QHBoxLayout;
   cmdOptimize = new QPushButton("Optimize", this);
   cmdSetToDefault = new QPushButton("Set To Default", this);
@@ -73,17 +75,21 @@ frmSpeedIntenetConnection::frmSpeedIntenetConnection(ScanContext& ctx, UserInter
   layout->addLayout(closeRow);
 
   connect(optDialUpInternetAccess, &QRadioButton::clicked, this, [this] {
-    if (!applyChange(ctx_.target(), ui_, [this] { tuning_.optDialUpInternetAccess_Click(); })) Form_Load();
+    if (!applyChange(ctx_.target(), ui_, [this] { tuning_.optDialUpInternetAccess_Click(); }))
+      Form_Load();
   });
   connect(optCableInternetAccess, &QRadioButton::clicked, this, [this] {
-    if (!applyChange(ctx_.target(), ui_, [this] { tuning_.optCableInternetAccess_Click(); })) Form_Load();
+    if (!applyChange(ctx_.target(), ui_, [this] { tuning_.optCableInternetAccess_Click(); }))
+      Form_Load();
   });
   connect(optDSL, &QRadioButton::clicked, this, [this] {
     if (!applyChange(ctx_.target(), ui_, [this] { tuning_.optDSL_Click(); })) Form_Load();
   });
   connect(cmdOptimize, &QPushButton::clicked, this, &frmSpeedIntenetConnection::cmdOptimize_Click);
-  connect(cmdSetToDefault, &QPushButton::clicked, this, &frmSpeedIntenetConnection::cmdSetToDefault_Click);
-  connect(cmdClearCache, &QPushButton::clicked, this, &frmSpeedIntenetConnection::cmdClearCache_Click);
+  connect(cmdSetToDefault, &QPushButton::clicked, this,
+          &frmSpeedIntenetConnection::cmdSetToDefault_Click);
+  connect(cmdClearCache, &QPushButton::clicked, this,
+          &frmSpeedIntenetConnection::cmdClearCache_Click);
   connect(cmdClose, &QPushButton::clicked, this, &frmSpeedIntenetConnection::cmdClose_Click);
   Form_Load();
 }
@@ -102,7 +108,8 @@ void frmSpeedIntenetConnection::Form_Load() {
   optDialUpInternetAccess->setChecked(kind == ConnectionKind::DialUp);
   optCableInternetAccess->setChecked(kind == ConnectionKind::Cable);
   optDSL->setChecked(kind == ConnectionKind::Dsl);
-  for (QRadioButton* o : {optDialUpInternetAccess, optCableInternetAccess, optDSL}) o->setAutoExclusive(true);
+  for (QRadioButton* o : {optDialUpInternetAccess, optCableInternetAccess, optDSL})
+    o->setAutoExclusive(true);
 }
 
 ConnectionKind frmSpeedIntenetConnection::selectedKind() const {
@@ -113,8 +120,10 @@ ConnectionKind frmSpeedIntenetConnection::selectedKind() const {
 }
 
 void frmSpeedIntenetConnection::busy(bool on) {
-  if (on) QApplication::setOverrideCursor(Qt::WaitCursor);
-  else QApplication::restoreOverrideCursor();
+  if (on)
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  else
+    QApplication::restoreOverrideCursor();
   cmdOptimize->setEnabled(!on);
   cmdSetToDefault->setEnabled(!on);
   cmdClose->setVisible(!on);
@@ -136,7 +145,8 @@ void frmSpeedIntenetConnection::cmdOptimize_Click() {
   busy(true);
   cmdClearCache->setEnabled(false);
   TuningResult r;
-  const bool saved = applyChange(ctx_.target(), ui_, [&] { r = tuning_.cmdOptimize_Click(selectedKind()); });
+  const bool saved =
+      applyChange(ctx_.target(), ui_, [&] { r = tuning_.cmdOptimize_Click(selectedKind()); });
   ProgressBar();
   if (!saved || !r.failed.empty()) {
     std::string text = "These values could not be written:";
@@ -157,7 +167,8 @@ void frmSpeedIntenetConnection::cmdSetToDefault_Click() {
   TuningResult r;
   const bool saved = applyChange(ctx_.target(), ui_, [&] { r = tuning_.cmdSetToDefault_Click(); });
   ProgressBar();
-  if (saved && r.failed.empty()) ui_.inform(kApplicationTitle, ConnectionTuning::kDefaultsMessage);
+  if (saved && r.failed.empty())
+    ui_.inform(kApplicationTitle, ConnectionTuning::kDefaultsMessage);
   else if (!r.failed.empty()) {
     std::string text = "These values could not be removed:";
     for (const auto& f : r.failed) text += "\n" + f;

@@ -10,7 +10,8 @@
 
 namespace brisquell::gui {
 
-frmSplash::frmSplash(int unloadAfterMs, QWidget* parent) : QDialog(parent, Qt::SplashScreen | Qt::FramelessWindowHint) {
+frmSplash::frmSplash(int unloadAfterMs, QWidget* parent)
+    : QDialog(parent, Qt::SplashScreen | Qt::FramelessWindowHint) {
   setWindowTitle(qs(kProductName));
   setWindowIcon(programIcon());
   auto* layout = new QVBoxLayout(this);

@@ -46,24 +46,18 @@ std::string CacheClearResult::message() const {
       return fmt::format(
           "The cache was not cleared: clearing is switched off (the setting \"Cache\" is \"{}\").",
           switchText);
-    case Outcome::Unreadable:
-      return "The cache was not cleared: " + error;
-    case Outcome::Skipped:
-      break;
+    case Outcome::Unreadable: return "The cache was not cleared: " + error;
+    case Outcome::Skipped: break;
   }
   return {};
 }
 
 CacheClearResult::Tone CacheClearResult::tone() const {
   switch (outcome) {
-    case Outcome::Cleared:
-      return failures.empty() ? Tone::Inform : Tone::Warn;
-    case Outcome::SwitchedOff:
-      return Tone::Inform;
-    case Outcome::Unreadable:
-      return Tone::Warn;
-    case Outcome::Skipped:
-      break;
+    case Outcome::Cleared: return failures.empty() ? Tone::Inform : Tone::Warn;
+    case Outcome::SwitchedOff: return Tone::Inform;
+    case Outcome::Unreadable: return Tone::Warn;
+    case Outcome::Skipped: break;
   }
   return Tone::Silent;
 }

@@ -40,8 +40,7 @@ std::vector<TuningValue> ConnectionTuning::values(ConnectionKind kind) {
               {kStackKey, "DefaultTTL", "128"},
               {kTransportKey, "MaxMSS", "1460"},
               {kTransportKey, "MaxMTU", "1500"}};
-    case ConnectionKind::None:
-      break;
+    case ConnectionKind::None: break;
   }
   return {};
 }

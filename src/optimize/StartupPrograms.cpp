@@ -106,8 +106,8 @@ void StartupPrograms::RegWindowsStartup(KeyHandle root, std::string_view keyPath
   });
 }
 
-bool StartupPrograms::RegCreateKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name,
-                                        std::string_view value) {
+bool StartupPrograms::RegCreateKeyValue(KeyHandle root, std::string_view keyPath,
+                                        std::string_view name, std::string_view value) {
   bool ok = false;
   ctx_.log().trap(kCreateName, [&] {
     RegistryStore& store = ctx_.registry().store();

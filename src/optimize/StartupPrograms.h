@@ -16,7 +16,7 @@ struct StartupRow {
   std::string text;     // the command shortened by RemoveBackSlashandComma: what the user sees
   std::string tag;      // the entry's value name
   std::string command;  // the full command as read, switches included
-  KeyHandle root = 0;        // where the entry is now
+  KeyHandle root = 0;   // where the entry is now
   std::string keyPath;
   bool runs = false;     // found on the run-key side (checked at load)
   bool checked = false;  // the user's check mark

@@ -1,11 +1,11 @@
 // Atomic replacement of a file: a reader sees the old contents or the new, never a mix.
 #include "platform/AtomicFile.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include <fmt/format.h>
 
@@ -54,7 +54,8 @@ Outcome AtomicFile::open() {
     struct stat st;
     if (::stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
       if (S_ISDIR(st.st_mode))
-        return Outcome::fail(fmt::format("{}: is a folder, not a file", path_), Status::AccessDenied);
+        return Outcome::fail(fmt::format("{}: is a folder, not a file", path_),
+                             Status::AccessDenied);
       // A device, FIFO or socket: renaming over it would put a regular file in its place.
       int fd = ::open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
       if (fd < 0 || !(file_ = ::fdopen(fd, "wb"))) {
@@ -118,8 +119,10 @@ Outcome AtomicFile::commit() {
   if (ok) {
     // Keep the permissions of the file being replaced.
     struct stat st;
-    if (::stat(target_.c_str(), &st) == 0) ::chmod(temp_.c_str(), st.st_mode & 07777);
-    else ::chmod(temp_.c_str(), 0644);
+    if (::stat(target_.c_str(), &st) == 0)
+      ::chmod(temp_.c_str(), st.st_mode & 07777);
+    else
+      ::chmod(temp_.c_str(), 0644);
     if (::rename(temp_.c_str(), target_.c_str()) != 0) {
       err = errno;
       ok = false;

@@ -15,7 +15,8 @@ using Bytes = std::vector<std::uint8_t>;
 /// The DWORD in the first four bytes (little-endian); missing bytes count as zero.
 inline std::uint32_t dwordOf(const std::uint8_t* data, std::size_t size) {
   std::uint32_t v = 0;
-  for (std::size_t i = 0; i < 4 && i < size; ++i) v |= static_cast<std::uint32_t>(data[i]) << (8 * i);
+  for (std::size_t i = 0; i < 4 && i < size; ++i)
+    v |= static_cast<std::uint32_t>(data[i]) << (8 * i);
   return v;
 }
 inline std::uint32_t dwordOf(const Bytes& b) { return dwordOf(b.data(), b.size()); }

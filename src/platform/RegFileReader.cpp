@@ -36,7 +36,8 @@ constexpr std::size_t kChunk = 1 << 22;
 // Yields physical lines (without CR LF) as UTF-8, whatever the file's encoding.
 class LineReader {
  public:
-  explicit LineReader(std::function<std::size_t(char*, std::size_t)> read) : read_(std::move(read)) {}
+  explicit LineReader(std::function<std::size_t(char*, std::size_t)> read)
+      : read_(std::move(read)) {}
 
   bool next(std::string_view& line) {
     for (;;) {
@@ -133,7 +134,8 @@ class LineReader {
           o[3] = static_cast<char>(w >> 48);
         }
       }
-      while (k < units && d[2 * k + 1] == 0 && d[2 * k] < 0x80) *o++ = static_cast<char>(d[2 * k++]);
+      while (k < units && d[2 * k + 1] == 0 && d[2 * k] < 0x80)
+        *o++ = static_cast<char>(d[2 * k++]);
       if (k == units) break;
       std::size_t stop = k;
       while (stop < units && !(d[2 * stop + 1] == 0 && d[2 * stop] < 0x80)) ++stop;
@@ -227,7 +229,8 @@ class Parser {
         return fail(lines_.lineNo(), fmt::format("unexpected text \"{}\"", shorten(t)));
       }
     }
-    if (!header) return fail(lines_.lineNo() ? lines_.lineNo() : 1, "bad header: the file is empty");
+    if (!header)
+      return fail(lines_.lineNo() ? lines_.lineNo() : 1, "bad header: the file is empty");
     return true;
   }
 
@@ -253,8 +256,8 @@ class Parser {
     KeyHandle root;
     std::string path;
     if (!splitRegPath(name, root, path))
-      return fail(lines_.lineNo(), fmt::format("unknown root key \"{}\"",
-                                               shorten(name.substr(0, name.find('\\')))));
+      return fail(lines_.lineNo(),
+                  fmt::format("unknown root key \"{}\"", shorten(name.substr(0, name.find('\\')))));
     if (del) {
       if (path.empty()) return fail(lines_.lineNo(), "a root key cannot be deleted");
       sink_.deleteKey(root, path);
@@ -352,8 +355,8 @@ class Parser {
       rest = data.substr(4);
     } else if (data.substr(0, 4) == "hex(") {
       std::size_t close = data.find(')');
-      if (close == std::string_view::npos || close == 4 || close > 12 ||
-          close + 1 >= data.size() || data[close + 1] != ':')
+      if (close == std::string_view::npos || close == 4 || close > 12 || close + 1 >= data.size() ||
+          data[close + 1] != ':')
         return fail(startLine, "bad hex type: expected hex(N):");
       std::uint64_t v = 0;
       for (char c : data.substr(4, close - 4)) {
@@ -392,7 +395,8 @@ class Parser {
       while (i < s.size()) {
         int a = hexDigit(s[i]);
         int b = i + 1 < s.size() ? hexDigit(s[i + 1]) : -1;
-        if (a < 0) return fail(lines_.lineNo(), fmt::format("bad hex byte \"{}\"", shorten(s.substr(i))));
+        if (a < 0)
+          return fail(lines_.lineNo(), fmt::format("bad hex byte \"{}\"", shorten(s.substr(i))));
         if (b >= 0) {
           out.push_back(static_cast<std::uint8_t>(a << 4 | b));
           i += 2;
@@ -402,10 +406,12 @@ class Parser {
         }
         while (i < s.size() && isBlank(s[i])) ++i;
         if (i < s.size()) {
-          if (s[i] != ',') return fail(lines_.lineNo(), fmt::format("bad hex byte \"{}\"", shorten(s.substr(i))));
+          if (s[i] != ',')
+            return fail(lines_.lineNo(), fmt::format("bad hex byte \"{}\"", shorten(s.substr(i))));
           ++i;
           while (i < s.size() && isBlank(s[i])) ++i;
-          if (i == s.size() && !more) return fail(lines_.lineNo(), "bad hex data: ends with a comma");
+          if (i == s.size() && !more)
+            return fail(lines_.lineNo(), "bad hex data: ends with a comma");
         }
       }
       if (!more) return true;
@@ -511,9 +517,7 @@ Status RegRecorder::applyTo(RegistryStore& store) const {
         if (st != Status::Success) return st;
         break;
       }
-      case Op::DeleteValue:
-        store.deleteValue(current.get(), op.text);
-        break;
+      case Op::DeleteValue: store.deleteValue(current.get(), op.text); break;
     }
   }
   return Status::Success;

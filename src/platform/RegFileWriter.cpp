@@ -5,8 +5,8 @@
 
 #include <fmt/format.h>
 
-#include "platform/RegFile.h"
 #include "platform/Bytes.h"
+#include "platform/RegFile.h"
 
 namespace brisquell {
 
@@ -67,7 +67,8 @@ void appendEscaped(std::string& out, std::string_view s, bool name = false) {
   std::size_t i = 0;
   while (i < s.size()) {  // runs without anything to escape go in one piece
     std::size_t j = i;
-    while (j < s.size() && s[j] != '\\' && s[j] != '"' && !(name && (s[j] == '\r' || s[j] == '\n'))) ++j;
+    while (j < s.size() && s[j] != '\\' && s[j] != '"' && !(name && (s[j] == '\r' || s[j] == '\n')))
+      ++j;
     out.append(s.data() + i, j - i);
     if (j == s.size()) break;
     out.push_back('\\');
@@ -132,22 +133,28 @@ void appendValue(std::string& out, RegFormat format, std::string_view name, std:
   out += "\r\n";
 }
 
-Outcome writeFailed() { return Outcome::fail("the export could not be written", Status::WriteFault); }
+Outcome writeFailed() {
+  return Outcome::fail("the export could not be written", Status::WriteFault);
+}
 
 // A key name is one line between brackets: nothing can stand for a line break in it.
 Outcome unwritableName(std::string_view path) {
   std::string shown;
   for (char c : path) {
-    if (c == '\r') shown += "<CR>";
-    else if (c == '\n') shown += "<LF>";
-    else shown += c;
+    if (c == '\r')
+      shown += "<CR>";
+    else if (c == '\n')
+      shown += "<LF>";
+    else
+      shown += c;
   }
   return Outcome::fail(
       fmt::format("the key {} has a line break in its name, which no .reg file can hold", shown),
       Status::InvalidName);
 }
 
-Outcome writeKey(RegistryStore& store, KeyHandle key, std::string& path, Emitter& em, RegFormat format) {
+Outcome writeKey(RegistryStore& store, KeyHandle key, std::string& path, Emitter& em,
+                 RegFormat format) {
   if (hasLineBreak(path)) return unwritableName(path);
   std::string& out = em.text();
   out.push_back('[');
@@ -238,7 +245,8 @@ Outcome writeReg(RegistryStore& store, KeyHandle root, std::string_view path, Re
   return em.flush(true) ? Outcome() : writeFailed();
 }
 
-std::string exportReg(RegistryStore& store, KeyHandle root, std::string_view path, RegFormat format) {
+std::string exportReg(RegistryStore& store, KeyHandle root, std::string_view path,
+                      RegFormat format) {
   std::string all;
   Outcome r = writeReg(store, root, path, format, [&](const char* d, std::size_t n) {
     all.append(d, n);

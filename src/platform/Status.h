@@ -54,7 +54,7 @@ struct Error {
 template <class T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : value_(std::move(value)) {}  // NOLINT: implicit by design
+  Result(T value) : value_(std::move(value)) {}      // NOLINT: implicit by design
   Result(Error error) : error_(std::move(error)) {}  // NOLINT
   static Result fail(std::string message, Status status = Status::InvalidParameter) {
     return Result(Error{status, std::move(message)});

@@ -1,8 +1,9 @@
-// Target loading: recognises the kind of target a folder holds, and finds the folder the user named.
+// Target loading: recognises the kind of target a folder holds, and finds the folder the user
+// named.
 #include "platform/Target.h"
 
-#include <cstdlib>
 #include <sys/stat.h>
+#include <cstdlib>
 
 #include <fmt/format.h>
 
@@ -26,7 +27,8 @@ Result<std::unique_ptr<Target>> openTarget(const std::string& folder) {
   return openTarget(folder, TargetOptions{});
 }
 
-Result<std::unique_ptr<Target>> openTarget(const std::string& folder, const TargetOptions& options) {
+Result<std::unique_ptr<Target>> openTarget(const std::string& folder,
+                                           const TargetOptions& options) {
   struct stat st;
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
     return Error{Status::PathNotFound, fmt::format("{}: no such folder", folder)};

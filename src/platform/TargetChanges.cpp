@@ -7,8 +7,9 @@ namespace brisquell {
 
 Outcome TargetChanges::begin() const {
   if (auto blocker = target_.writeBlocker())
-    return Error{Status::AccessDenied,
-                 fmt::format("the target cannot be changed now: {}. Nothing was changed.", *blocker)};
+    return Error{
+        Status::AccessDenied,
+        fmt::format("the target cannot be changed now: {}. Nothing was changed.", *blocker)};
   return {};
 }
 

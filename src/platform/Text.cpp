@@ -109,8 +109,10 @@ std::string windows1252ToUtf8(std::string_view s) {
   out.reserve(s.size() + s.size() / 4);
   for (char c : s) {
     auto b = static_cast<unsigned char>(c);
-    if (b < 0x80) out.push_back(c);
-    else appendUtf8(windows1252CodePoint(b), out);
+    if (b < 0x80)
+      out.push_back(c);
+    else
+      appendUtf8(windows1252CodePoint(b), out);
   }
   return out;
 }
@@ -198,15 +200,15 @@ bool isLosslessUtf16le(const std::uint8_t* d, std::size_t size) {
 
 char32_t foldCodePoint(char32_t c) {
   if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
-  if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;        // Latin-1
-  if (c == 0x178) return 0xFF;                                     // Y with diaeresis
+  if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;  // Latin-1
+  if (c == 0x178) return 0xFF;                               // Y with diaeresis
   if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 &&
-      c != 0x17F) {                                                 // Latin Extended-A pairs
+      c != 0x17F) {  // Latin Extended-A pairs
     bool oddLower = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
     return oddLower ? ((c & 1) ? c + 1 : c) : (c | 1);
   }
-  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;          // Greek
-  if (c >= 0x410 && c <= 0x42F) return c + 32;                         // Cyrillic
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;  // Greek
+  if (c >= 0x410 && c <= 0x42F) return c + 32;                // Cyrillic
   if (c >= 0x400 && c <= 0x40F) return c + 80;
   return c;
 }

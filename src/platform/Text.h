@@ -39,7 +39,8 @@ inline std::string fromUtf16le(const Bytes& b) { return fromUtf16le(b.data(), b.
 /// True when the bytes are UTF-16LE that converts to UTF-8 and back unchanged.
 bool isLosslessUtf16le(const std::uint8_t* data, std::size_t size);
 
-/// Folds one code point the way Windows compares names (simple upper-case mapping, as lower case here).
+/// Folds one code point the way Windows compares names (simple upper-case mapping, as lower case
+/// here).
 char32_t foldCodePoint(char32_t c);
 
 /// Case-folded copy of a UTF-8 text (ASCII fast path).

@@ -17,9 +17,7 @@ class NoUrlCache final : public UrlCache {
     handle = 0;
     return Status::FileNotFound;
   }
-  Status findNextEntry(Handle, Bytes*, std::uint32_t&) override {
-    return Status::InvalidHandle;
-  }
+  Status findNextEntry(Handle, Bytes*, std::uint32_t&) override { return Status::InvalidHandle; }
   Status deleteEntry(std::string_view) override { return Status::FileNotFound; }
   Status findClose(Handle) override { return Status::InvalidHandle; }
   std::string errorText() const override { return "this kind of target keeps no URL cache"; }

@@ -31,7 +31,8 @@ using ZipHandle = std::unique_ptr<zip_t, ZipCloser>;
 }  // namespace
 
 std::string BackupArchive::entryName(std::string_view windowsPath) {
-  if (windowsPath.size() < 3 || windowsPath[1] != ':' || (windowsPath[2] != '\\' && windowsPath[2] != '/') ||
+  if (windowsPath.size() < 3 || windowsPath[1] != ':' ||
+      (windowsPath[2] != '\\' && windowsPath[2] != '/') ||
       !std::isalpha(static_cast<unsigned char>(windowsPath[0])))
     return {};
   std::string name(1, static_cast<char>(std::toupper(static_cast<unsigned char>(windowsPath[0]))));
@@ -75,7 +76,8 @@ bool BackupArchive::write(std::string_view zipPath, std::string& error) {
   }
   for (const Pending& p : pending_) {
     zip_source_t* src = zip_source_buffer(z.get(), p.data.data(), p.data.size(), 0);
-    if (!src || zip_file_add(z.get(), p.entry.c_str(), src, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE) < 0) {
+    if (!src ||
+        zip_file_add(z.get(), p.entry.c_str(), src, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE) < 0) {
       if (src) zip_source_free(src);
       error = fmt::format("{}: {} could not be added: {}", zipPath, p.entry,
                           zip_error_strerror(zip_get_error(z.get())));
@@ -133,7 +135,9 @@ bool BackupArchive::extract(std::string_view zipPath, Extracted& result, std::st
     bool isDir = parts.back().empty();
     std::string drive = parts.front();
     if (!drive.empty() && drive.back() == ':') drive.pop_back();
-    char letter = drive.size() == 1 ? static_cast<char>(std::toupper(static_cast<unsigned char>(drive[0]))) : 0;
+    char letter = drive.size() == 1
+                      ? static_cast<char>(std::toupper(static_cast<unsigned char>(drive[0])))
+                      : 0;
     if (letter < 'A' || letter > 'Z' || !knownDrive(letter)) {
       refuse("not on a drive of the target");
       continue;
@@ -154,7 +158,8 @@ bool BackupArchive::extract(std::string_view zipPath, Extracted& result, std::st
     }
     if (components == 0) continue;  // the drive itself
     if (isDir) {
-      if (files_.createDirectory(path) != Status::Success) refuse("its folder could not be created");
+      if (files_.createDirectory(path) != Status::Success)
+        refuse("its folder could not be created");
       continue;
     }
     std::string parent = path.substr(0, path.rfind('\\'));

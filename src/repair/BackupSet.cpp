@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include <fmt/format.h>
@@ -37,7 +37,8 @@ std::tm localOf(BackupSet::Clock::time_point t) {
 bool readNumber(std::string_view s, std::size_t& i, int& out, int maxDigits) {
   std::size_t start = i;
   out = 0;
-  while (i < s.size() && i - start < static_cast<std::size_t>(maxDigits) && s[i] >= '0' && s[i] <= '9')
+  while (i < s.size() && i - start < static_cast<std::size_t>(maxDigits) && s[i] >= '0' &&
+         s[i] <= '9')
     out = out * 10 + (s[i++] - '0');
   return i > start;
 }
@@ -102,19 +103,22 @@ std::optional<std::tm> BackupSet::parseDate(std::string_view text) {
   int a = 0, b = 0, c = 0;
   if (!readNumber(v, i, a, 4)) return std::nullopt;
   if (i == 4 && expect(v, i, '-')) {  // yyyy-mm-dd
-    if (!readNumber(v, i, b, 2) || !expect(v, i, '-') || !readNumber(v, i, c, 2)) return std::nullopt;
+    if (!readNumber(v, i, b, 2) || !expect(v, i, '-') || !readNumber(v, i, c, 2))
+      return std::nullopt;
     t.tm_year = a - 1900, t.tm_mon = b - 1, t.tm_mday = c;
     if (i < v.size() && (v[i] == 'T' || v[i] == ' ')) ++i;
   } else {  // m/d/yyyy
     if (!expect(v, i, '/') || !readNumber(v, i, b, 2) || !expect(v, i, '/') ||
         !readNumber(v, i, c, 4))
       return std::nullopt;
-    t.tm_mon = a - 1, t.tm_mday = b, t.tm_year = (c < 100 ? (c < 30 ? 2000 + c : 1900 + c) : c) - 1900;
+    t.tm_mon = a - 1, t.tm_mday = b,
+    t.tm_year = (c < 100 ? (c < 30 ? 2000 + c : 1900 + c) : c) - 1900;
     while (i < v.size() && v[i] == ' ') ++i;
   }
   if (i < v.size()) {
     int h = 0, m = 0, sec = 0;
-    if (!readNumber(v, i, h, 2) || !expect(v, i, ':') || !readNumber(v, i, m, 2)) return std::nullopt;
+    if (!readNumber(v, i, h, 2) || !expect(v, i, ':') || !readNumber(v, i, m, 2))
+      return std::nullopt;
     if (expect(v, i, ':') && !readNumber(v, i, sec, 2)) return std::nullopt;
     while (i < v.size() && v[i] == ' ') ++i;
     std::string_view rest = v.substr(i);
@@ -171,7 +175,7 @@ std::vector<BackupListing> BackupSet::list(FileSystem& files, std::string_view f
 void BackupSet::writeRecord(cInifile& ini, std::size_t n, const ProblemRecord& r,
                             const Original* o) {
   ini.setSection(std::string(kRecordPrefix) + std::to_string(n));
-  const std::string* cells[6] = {&r.MainKey, &r.KeyName, &r.KeyValue,
+  const std::string* cells[6] = {&r.MainKey, &r.KeyName,     &r.KeyValue,
                                  &r.Section, &r.FullKeyPath, &r.MainKeyName};
   for (int i = 0; i < 6; ++i) {
     ini.setKey(kFields[i]);
@@ -190,7 +194,8 @@ void BackupSet::writeRecord(cInifile& ini, std::size_t n, const ProblemRecord& r
   ini.setValue(toHex(o->keyPath));
 }
 
-void BackupSet::readRecords(cInifile& ini, ProblemList& problems, std::vector<Original>& originals) {
+void BackupSet::readRecords(cInifile& ini, ProblemList& problems,
+                            std::vector<Original>& originals) {
   problems.clear();
   originals.clear();
   // Raw extra keys of the current problem, decoded once its section ends.
@@ -217,16 +222,26 @@ void BackupSet::readRecords(cInifile& ini, ProblemList& problems, std::vector<Or
       if (problems.empty()) continue;
       ProblemRecord& r = problems[problems.size() - 1];
       Pending& p = pending.back();
-      if (iequals(key, "KeyName")) r.KeyName = ini.Value();
-      else if (iequals(key, "KeyValue")) r.KeyValue = ini.Value();
-      else if (iequals(key, "Section")) r.Section = ini.Value();
-      else if (iequals(key, "FullKeyPath")) r.FullKeyPath = ini.Value();
-      else if (iequals(key, "MainKeyName")) r.MainKeyName = ini.Value();
-      else if (iequals(key, kOriginalType)) p.type = ini.Value();
-      else if (iequals(key, kOriginalData)) p.data = ini.Value();
-      else if (iequals(key, kOriginalIndex)) p.index = ini.Value();
-      else if (iequals(key, kOriginalName)) p.name = ini.Value();
-      else if (iequals(key, kOriginalKeyPath)) p.keyPath = ini.Value();
+      if (iequals(key, "KeyName"))
+        r.KeyName = ini.Value();
+      else if (iequals(key, "KeyValue"))
+        r.KeyValue = ini.Value();
+      else if (iequals(key, "Section"))
+        r.Section = ini.Value();
+      else if (iequals(key, "FullKeyPath"))
+        r.FullKeyPath = ini.Value();
+      else if (iequals(key, "MainKeyName"))
+        r.MainKeyName = ini.Value();
+      else if (iequals(key, kOriginalType))
+        p.type = ini.Value();
+      else if (iequals(key, kOriginalData))
+        p.data = ini.Value();
+      else if (iequals(key, kOriginalIndex))
+        p.index = ini.Value();
+      else if (iequals(key, kOriginalName))
+        p.name = ini.Value();
+      else if (iequals(key, kOriginalKeyPath))
+        p.keyPath = ini.Value();
     }
   }
   originals.resize(problems.size());

@@ -35,7 +35,7 @@ class BackupSet {
     bool known = false;    // the record carries these keys
     bool existed = false;  // false: the run created the value, so a restore removes it
     std::uint32_t type = regtype::None;
-    Bytes data;            // exactly as stored
+    Bytes data;               // exactly as stored
     std::int64_t index = -1;  // position among the key's values, -1 unknown
     std::string name, keyPath;
   };
@@ -43,7 +43,7 @@ class BackupSet {
   static constexpr std::string_view kInfoSection = "Backup Info";
   static constexpr std::string_view kTimeKey = "Time";
   static constexpr std::string_view kRecordPrefix = "Restore: ";
-  static constexpr std::string_view kFields[6] = {"MainKey", "KeyName", "KeyValue",
+  static constexpr std::string_view kFields[6] = {"MainKey", "KeyName",     "KeyValue",
                                                   "Section", "FullKeyPath", "MainKeyName"};
 
   /// The install folder's path followed by "\Backup\".

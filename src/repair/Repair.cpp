@@ -32,8 +32,9 @@ std::string Repair::question() {
 }
 
 std::string Repair::endMessage(std::size_t found, std::size_t fixed) {
-  return fmt::format("Windows Registry has been cleaned.\r\n\r\nProblems found: {}\r\nProblems fixed: {}",
-                     found, fixed);
+  return fmt::format(
+      "Windows Registry has been cleaned.\r\n\r\nProblems found: {}\r\nProblems fixed: {}", found,
+      fixed);
 }
 
 void Repair::captureOriginal(RowState& row, const ProblemRecord& r) {
@@ -47,7 +48,8 @@ void Repair::captureOriginal(RowState& row, const ProblemRecord& r) {
   ScopedKey key(store, h);
   o.existed = store.queryValueRaw(h, row.name, o.type, o.data) == Status::Success;
   if (!o.existed) return;
-  auto [it, added] = positions_.try_emplace(BackupSet::keyIdentity(store, *row.root, r.FullKeyPath));
+  auto [it, added] =
+      positions_.try_emplace(BackupSet::keyIdentity(store, *row.root, r.FullKeyPath));
   if (added) {
     std::string name;
     std::uint32_t type;
@@ -78,8 +80,9 @@ bool Repair::backUp(std::vector<RowState>& rows, RepairResult& result, bool take
     if (st == Status::FileNotFound || st == Status::PathNotFound) {
       row.missing = true;
     } else if (st != Status::Success || (attrs & fileattr::Directory)) {
-      row.backupError = st != Status::Success ? fmt::format("the file cannot be reached (error {})", st)
-                                    : std::string("a folder, not a file");
+      row.backupError = st != Status::Success
+                            ? fmt::format("the file cannot be reached (error {})", st)
+                            : std::string("a folder, not a file");
     } else if (std::string why; archive.add(r.FullKeyPath, why)) {
       row.archived = true;
     } else {
@@ -116,7 +119,8 @@ bool Repair::backUp(std::vector<RowState>& rows, RepairResult& result, bool take
   ini.setValue(BackupSet::generalDate(clock_()));
   for (std::size_t n = 0; n < problems.size(); ++n)
     if (problems[n].checked)
-      BackupSet::writeRecord(ini, n + 1, problems[n], rows[n].original.known ? &rows[n].original : nullptr);
+      BackupSet::writeRecord(ini, n + 1, problems[n],
+                             rows[n].original.known ? &rows[n].original : nullptr);
   if (!ini.Flush()) {
     result.error = fmt::format("the backup file {} could not be written", base + ".bkp");
     if (!result.archiveFile.empty()) ctx_.files().deleteFile(result.archiveFile);
@@ -159,7 +163,7 @@ bool Repair::fixFile(const ProblemRecord& r, RowState& row, bool takeBackup, std
   Status st = files.attributes(r.FullKeyPath, attrs);
   if (st == Status::FileNotFound || st == Status::PathNotFound) return true;
   why = st == Status::Success ? std::string("the file could not be deleted")
-                    : fmt::format("the file cannot be reached (error {})", st);
+                              : fmt::format("the file cannot be reached (error {})", st);
   return false;
 }
 
@@ -191,8 +195,8 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
   std::vector<RowState> rows(problems.size());
   if (!backUp(rows, result, takeBackup)) {
     result.outcome = RepairResult::Outcome::BackupFailed;
-    ui_.warn(kTitle, "The backup could not be written: " + result.error +
-                         ".\r\nNothing has been deleted.");
+    ui_.warn(kTitle,
+             "The backup could not be written: " + result.error + ".\r\nNothing has been deleted.");
     return result;
   }
 
@@ -222,14 +226,17 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
     result.outcome = RepairResult::Outcome::SaveFailed;
     result.error = saved.message();
     result.fixed -= fixedValueRows.size();
-    std::string text = "The Windows Registry could not be saved, so none of its entries was removed: " +
-                       result.error;
+    std::string text =
+        "The Windows Registry could not be saved, so none of its entries was removed: " +
+        result.error;
     for (const std::string& f : result.failures) text += "\r\n" + f;
     if (result.fixed)
-      text += fmt::format("\r\n{} file{} deleted{}.", result.fixed, result.fixed == 1 ? " was" : "s were",
+      text += fmt::format("\r\n{} file{} deleted{}.", result.fixed,
+                          result.fixed == 1 ? " was" : "s were",
                           takeBackup ? " (the backup set holds them)" : "");
     for (std::size_t n : fixedValueRows)
-      result.failures.push_back(fmt::format("{}: the registry could not be saved", describe(problems[n])));
+      result.failures.push_back(
+          fmt::format("{}: the registry could not be saved", describe(problems[n])));
     ui_.warn(kTitle, text);
     return result;
   }

@@ -19,9 +19,9 @@ struct RepairResult {
   /// Refused: the target must not be written now (nothing was asked or changed).
   enum class Outcome { NothingToRepair, Declined, Refused, BackupFailed, SaveFailed, Done };
   Outcome outcome = Outcome::Done;
-  std::size_t found = 0;  // rows in the problem list
-  std::size_t fixed = 0;  // checked rows whose value or file is gone afterwards
-  std::vector<std::string> failures;  // one line per checked row that was not fixed
+  std::size_t found = 0;                // rows in the problem list
+  std::size_t fixed = 0;                // checked rows whose value or file is gone afterwards
+  std::vector<std::string> failures;    // one line per checked row that was not fixed
   std::string backupFile, archiveFile;  // Windows paths of what was written, else empty
   std::string error;                    // why the repair was refused, or the backup or save failed
 };
@@ -50,9 +50,9 @@ class Repair {
     std::optional<KeyHandle> root;
     std::string name;  // the value's registry name ("" for "(Default)")
     BackupSet::Original original;
-    bool archived = false;   // the shortcut file is in the archive
-    bool missing = false;    // the shortcut file was already gone
-    std::string backupError; // the backup could not take the file
+    bool archived = false;    // the shortcut file is in the archive
+    bool missing = false;     // the shortcut file was already gone
+    std::string backupError;  // the backup could not take the file
   };
 
   bool backUp(std::vector<RowState>& rows, RepairResult& result, bool takeBackup);

@@ -140,7 +140,8 @@ void Restore::putInPlace(const Placed& p) {
   std::vector<Val> current;
   {
     Val v;
-    for (std::uint32_t i = 0; store.enumValueRaw(h, i, v.name, v.type, v.data) == Status::Success; ++i)
+    for (std::uint32_t i = 0; store.enumValueRaw(h, i, v.name, v.type, v.data) == Status::Success;
+         ++i)
       current.push_back(v);
   }
   std::unordered_map<std::string, std::int64_t> wanted;
@@ -149,8 +150,10 @@ void Restore::putInPlace(const Placed& p) {
   std::vector<std::size_t> others;
   for (std::size_t i = 0; i < current.size(); ++i) {
     auto it = wanted.find(foldCase(current[i].name));
-    if (it != wanted.end()) restored.emplace_back(it->second, i);
-    else others.push_back(i);
+    if (it != wanted.end())
+      restored.emplace_back(it->second, i);
+    else
+      others.push_back(i);
   }
   std::stable_sort(restored.begin(), restored.end());
   std::vector<std::size_t> order;
@@ -200,21 +203,29 @@ RestoreResult Restore::cmdRestoreNow_Click() {
       continue;
     }
     if (status_)
-      status_(fmt::format("Restoring: {}-{} - {} - {}", r.MainKeyName, r.FullKeyPath, r.KeyName, r.KeyValue));
+      status_(fmt::format("Restoring: {}-{} - {} - {}", r.MainKeyName, r.FullKeyPath, r.KeyName,
+                          r.KeyValue));
     std::string why;
     auto root = BackupSet::rootOf(r.MainKey);
     bool ok = false;
-    if (!root) why = fmt::format("its root key \"{}\" is not a number", r.MainKey);
-    else if (originals_[n].known) ok = writeOriginal(r, *root, originals_[n], placed, why);
-    else ok = writeAsText(r, *root, why);
-    if (ok) ++result.written;
-    else result.failures.push_back(fmt::format("{}\\{} - {}: {}", r.MainKeyName, r.FullKeyPath, r.KeyName, why));
+    if (!root)
+      why = fmt::format("its root key \"{}\" is not a number", r.MainKey);
+    else if (originals_[n].known)
+      ok = writeOriginal(r, *root, originals_[n], placed, why);
+    else
+      ok = writeAsText(r, *root, why);
+    if (ok)
+      ++result.written;
+    else
+      result.failures.push_back(
+          fmt::format("{}\\{} - {}: {}", r.MainKeyName, r.FullKeyPath, r.KeyName, why));
     ctx_.doEvents();
   }
   for (const auto& [id, p] : placed) putInPlace(p);
 
   std::uint32_t attrs = 0;
-  if (ctx_.files().attributes(archivePath, attrs) == Status::Success && !(attrs & fileattr::Hidden)) {
+  if (ctx_.files().attributes(archivePath, attrs) == Status::Success &&
+      !(attrs & fileattr::Hidden)) {
     BackupArchive archive(ctx_.files());
     BackupArchive::Extracted ex;
     std::string error;
@@ -226,7 +237,8 @@ RestoreResult Restore::cmdRestoreNow_Click() {
   if (Outcome saved = changes.save(); !saved) {
     result.outcome = RestoreResult::Outcome::SaveFailed;
     result.error = saved.message();
-    ui_.warn(kTitle, "The registry could not be saved; no registry value was restored.\r\n" + result.error);
+    ui_.warn(kTitle,
+             "The registry could not be saved; no registry value was restored.\r\n" + result.error);
     return result;
   }
   if (!result.failures.empty()) {

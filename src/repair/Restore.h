@@ -19,7 +19,7 @@ struct RestoreResult {
   /// Refused: the target must not be written now (nothing was changed; the load stays).
   enum class Outcome { NothingLoaded, Refused, Done, SaveFailed };
   Outcome outcome = Outcome::Done;
-  std::size_t written = 0;            // records written back (or removed, when new)
+  std::size_t written = 0;  // records written back (or removed, when new)
   std::vector<std::string> restoredFiles;
   std::vector<std::string> failures;  // records and archive entries that were not restored
   std::string error;

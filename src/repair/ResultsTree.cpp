@@ -31,7 +31,8 @@ ResultsNode* ResultsTree::find(std::string_view key) {
   return it == byKey_.end() ? nullptr : it->second;
 }
 
-bool ResultsTree::LoadResultsTree(ScanContext& ctx, std::string_view mode, std::string_view caller) {
+bool ResultsTree::LoadResultsTree(ScanContext& ctx, std::string_view mode,
+                                  std::string_view caller) {
   LoadRegistryValues(ctx, ScanMode::Deep);
   clear();
   const bool results = mode == kResults;
@@ -43,7 +44,7 @@ bool ResultsTree::LoadResultsTree(ScanContext& ctx, std::string_view mode, std::
       const SectionRow* sr = nullptr;
       for (const SectionRow& s : ctx.sections())
         if (s.name == row.Section) sr = &s;
-      int icon = !sr                         ? 0
+      int icon = !sr                           ? 0
                  : sr->threatLevel == "High"   ? 100
                  : sr->threatLevel == "Medium" ? 101
                  : sr->threatLevel == "Low"    ? 102

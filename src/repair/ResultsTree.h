@@ -19,8 +19,8 @@ struct ResultsNode {
   std::string threatLevel;  // the "Threat Level" cell, section nodes only
   int icon = 103;           // 100 High, 101 Medium, 102 Low, 103 problem
   bool checked = false;
-  bool expanded = false;    // shown opened: the restore view opens every node
-  std::size_t count = 0;    // problems under a section node
+  bool expanded = false;  // shown opened: the restore view opens every node
+  std::size_t count = 0;  // problems under a section node
   ResultsNode* parent = nullptr;
   std::vector<std::unique_ptr<ResultsNode>> children;
 };

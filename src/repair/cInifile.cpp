@@ -18,7 +18,9 @@ void cInifile::setPath(std::string_view path) {
   load();
 }
 
-void cInifile::setSection(std::string_view section) { section_.assign(section.begin(), section.end()); }
+void cInifile::setSection(std::string_view section) {
+  section_.assign(section.begin(), section.end());
+}
 void cInifile::setKey(std::string_view key) { key_.assign(key.begin(), key.end()); }
 void cInifile::setDefault(std::string_view d) { default_.assign(d.begin(), d.end()); }
 
@@ -41,10 +43,10 @@ void cInifile::load() {
     std::string t = trimmed(line, kBlanks);
     if (!t.empty() && t[0] == '[') {
       std::size_t close = t.rfind(']');
-      std::string name = trimmed(std::string_view(t).substr(1, close == std::string::npos || close == 0
-                                                                   ? std::string::npos
-                                                                   : close - 1),
-                                 kBlanks);
+      std::string name =
+          trimmed(std::string_view(t).substr(
+                      1, close == std::string::npos || close == 0 ? std::string::npos : close - 1),
+                  kBlanks);
       sectionIndex_.try_emplace(foldCase(name), sections_.size());
       sections_.push_back(SectionData{std::move(name), {}, {}});
       continue;

@@ -38,8 +38,12 @@ void CheckPathExistinDirectory(ScanContext& ctx, std::string_view valueText,
                                std::int32_t rootKey, std::string_view rootName,
                                std::string_view keyPath) {
   if (ctx.bCancelScan) return;
-  CheckArgs a{rootKey, std::string(rootName), std::string(valueName), std::string(valueText),
-              std::string(section), std::string(keyPath)};
+  CheckArgs a{rootKey,
+              std::string(rootName),
+              std::string(valueName),
+              std::string(valueText),
+              std::string(section),
+              std::string(keyPath)};
   if (section == "Registry Integrity") return CheckRegistryIntegrity(ctx, std::move(a));
   if (section == "ActiveX \\ COM" || section == "ActiveX \\ COM Subsections")
     return CheckRegistryActiveXComponent(ctx, std::move(a));
@@ -76,14 +80,13 @@ void CheckRegistryActiveXComponent(ScanContext& ctx, CheckArgs a) {
     std::string ext = GetFileExtension(a.valueText);
     if (ext != "dll" && ext != "ax" && ext != "ocx") return;
     const std::string& v = a.valueText;
-    if (icontains(v, "%Sysroot%") || icontains(v, "%Systemroot%") || icontains(v, "%ProgramFiles%") ||
-        icontains(v, "%commonprogramfiles%")) {
+    if (icontains(v, "%Sysroot%") || icontains(v, "%Systemroot%") ||
+        icontains(v, "%ProgramFiles%") || icontains(v, "%commonprogramfiles%")) {
       ctx.CheckAllSystemdirectory(a);
       return;
     }
-    std::string path = v.find('\\') != std::string::npos
-                           ? v
-                           : GetPathWithSlash(ctx.GetSystemDirectory()) + v;
+    std::string path =
+        v.find('\\') != std::string::npos ? v : GetPathWithSlash(ctx.GetSystemDirectory()) + v;
     ctx.RecordIfMissing(a, path);
   } catch (const TrappedError& e) {
     ctx.log().write("CheckRegistryActiveXComponent", e);

@@ -23,10 +23,10 @@ void ErrorLog::write(std::string_view procedure, const TrappedError& error) {
   std::time_t now = clock_();
   std::tm tm{};
   localtime_r(&now, &tm);
-  std::string entry = fmt::format("{}{} \r\n{}\r\n{:02}:{:02}:{:02}\r\n{:04}-{:02}-{:02}\r\n{}\r\n",
-                                  error.number < 0 ? "" : " ", error.number, error.description,
-                                  tm.tm_hour, tm.tm_min, tm.tm_sec, tm.tm_year + 1900,
-                                  tm.tm_mon + 1, tm.tm_mday, procedure);
+  std::string entry =
+      fmt::format("{}{} \r\n{}\r\n{:02}:{:02}:{:02}\r\n{:04}-{:02}-{:02}\r\n{}\r\n",
+                  error.number < 0 ? "" : " ", error.number, error.description, tm.tm_hour,
+                  tm.tm_min, tm.tm_sec, tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, procedure);
   std::string path = windowsDirectory_() + "\\ErrBrisq.txt";
   files_.appendFile(path, Bytes(entry.begin(), entry.end()));  // failure ignored on purpose
 }

@@ -7,7 +7,8 @@
 namespace brisquell {
 
 inline constexpr std::string_view kProductKey = "SOFTWARE\\Quandrel Technology\\Brisquell";
-inline constexpr std::string_view kSettingsKey = "SOFTWARE\\Quandrel Technology\\Brisquell\\Settings";
+inline constexpr std::string_view kSettingsKey =
+    "SOFTWARE\\Quandrel Technology\\Brisquell\\Settings";
 /// The machine's log-on programs: scanned, managed by StartupPrograms, and where the program
 /// itself starts with Windows.
 inline constexpr std::string_view kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";

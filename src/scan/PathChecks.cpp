@@ -30,7 +30,8 @@ void CheckApplicationPath(ScanContext& ctx, CheckArgs a) {
       ctx.CheckAllSystemdirectory(a);
       return;
     }
-    ctx.RecordIfMissing(a, v.find('\\') != std::string::npos ? v : GetPathWithSlash(ctx.GetSystemDirectory()) + v);
+    ctx.RecordIfMissing(
+        a, v.find('\\') != std::string::npos ? v : GetPathWithSlash(ctx.GetSystemDirectory()) + v);
   } catch (const TrappedError& e) {
     ctx.log().write("CheckApplicationPath", e);
   }

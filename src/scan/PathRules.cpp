@@ -100,7 +100,8 @@ std::string GetFileExtension(std::string_view s) {
 }
 
 std::string RemoveEnter(std::string_view s) {
-  while (!s.empty() && (s.front() == '"' || s.front() == '\r' || s.front() == ' ')) s.remove_prefix(1);
+  while (!s.empty() && (s.front() == '"' || s.front() == '\r' || s.front() == ' '))
+    s.remove_prefix(1);
   while (!s.empty() && (s.back() == '"' || s.back() == '\n' || s.back() == ' ')) s.remove_suffix(1);
   return std::string(s);
 }
@@ -110,7 +111,8 @@ std::string RemoveBackSlashandComma(std::string_view s) {
   std::size_t b = s.find(',');
   std::string r;
   if (a != std::string_view::npos) r = RemoveEnter(s.substr(0, a));
-  if (b != std::string_view::npos) r = RemoveEnter(s.substr(0, b));  // a comma wins wherever it stands
+  if (b != std::string_view::npos)
+    r = RemoveEnter(s.substr(0, b));  // a comma wins wherever it stands
   return r.empty() ? std::string(s) : r;
 }
 

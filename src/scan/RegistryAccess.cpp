@@ -52,8 +52,7 @@ std::string RegistryAccess::GetSubKeyValue(KeyHandle key, std::string_view name)
     case regtype::Dword:
       if (data.size() < 4) return {};
       return std::to_string(longOf(data));
-    default:
-      return {};
+    default: return {};
   }
 }
 
@@ -61,7 +60,8 @@ Status RegistryAccess::QueryValueEx(KeyHandle key, std::string_view name, std::s
   std::uint32_t type = 0;
   Bytes data;
   Status st = store_.queryValue(key, name, type, data);
-  if (st != Status::Success) return Status::NotSupported;  // a missing value leaves the type at 0: not supported
+  if (st != Status::Success)
+    return Status::NotSupported;  // a missing value leaves the type at 0: not supported
   switch (type) {
     case regtype::Sz:
     case regtype::MultiSz:
@@ -71,8 +71,7 @@ Status RegistryAccess::QueryValueEx(KeyHandle key, std::string_view name, std::s
       if (data.size() < 4) return Status::MoreData;
       value = std::to_string(longOf(data));
       return Status::Success;
-    default:
-      return Status::NotSupported;
+    default: return Status::NotSupported;
   }
 }
 
@@ -108,7 +107,7 @@ bool RegistryAccess::QueryValue(KeyHandle root, std::string_view keyPath, std::s
 }
 
 Status RegistryAccess::SetValueEx(KeyHandle key, std::string_view name, std::uint32_t type,
-                                        std::string_view value) {
+                                  std::string_view value) {
   if (type == regtype::Sz) {
     Bytes data(value.begin(), value.end());
     data.push_back(0);
@@ -126,7 +125,8 @@ Status RegistryAccess::SetValueEx(KeyHandle key, std::string_view name, std::uin
       log_.write("SetValueEx", 6, "Overflow");
       return Status::InvalidParameter;
     }
-    return store_.setValue(key, name, regtype::Dword, longBytes(static_cast<std::int32_t>(std::lround(d))));
+    return store_.setValue(key, name, regtype::Dword,
+                           longBytes(static_cast<std::int32_t>(std::lround(d))));
   }
   return Status::NotSupported;  // nothing was written
 }
@@ -147,12 +147,13 @@ Status RegistryAccess::SetKeyValue(KeyHandle root, std::string_view keyPath, std
 
 Status RegistryAccess::SetKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name,
                                    bool value, std::uint32_t type) {
-  std::string_view text = type == regtype::Dword ? (value ? "-1" : "0") : (value ? "True" : "False");
+  std::string_view text =
+      type == regtype::Dword ? (value ? "-1" : "0") : (value ? "True" : "False");
   return SetKeyValue(root, keyPath, name, text, type);
 }
 
-bool RegistryAccess::WriteRegistryValue(KeyHandle root, std::string_view keyPath, std::string_view name,
-                                        std::string_view data) {
+bool RegistryAccess::WriteRegistryValue(KeyHandle root, std::string_view keyPath,
+                                        std::string_view name, std::string_view data) {
   KeyHandle h = 0;
   if (store_.openKey(root, keyPath, keyaccess::AllAccess, h) != Status::Success) return false;
   ScopedKey key(store_, h);
@@ -163,7 +164,8 @@ bool RegistryAccess::WriteRegistryValue(KeyHandle root, std::string_view keyPath
       log_.write("WriteRegistryValue", 6, "Overflow");
       return false;
     }
-    st = store_.setValue(h, name, regtype::Dword, longBytes(static_cast<std::int32_t>(std::lround(d))));
+    st = store_.setValue(h, name, regtype::Dword,
+                         longBytes(static_cast<std::int32_t>(std::lround(d))));
   } else {
     std::string text = trimBlanks(data);
     st = store_.setValue(h, name, regtype::Sz, Bytes(text.begin(), text.end()));
@@ -175,7 +177,8 @@ bool RegistryAccess::WriteRegistryValue(KeyHandle root, std::string_view keyPath
   return true;
 }
 
-Status RegistryAccess::DeleteValue(KeyHandle root, std::string_view keyPath, std::string_view name) {
+Status RegistryAccess::DeleteValue(KeyHandle root, std::string_view keyPath,
+                                   std::string_view name) {
   KeyHandle h = 0;
   Status st = store_.openKey(root, keyPath, keyaccess::AllAccess, h);
   if (st != Status::Success) return st;

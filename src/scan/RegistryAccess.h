@@ -31,7 +31,8 @@ class RegistryAccess {
   Status QueryValueEx(KeyHandle key, std::string_view name, std::string& value);
   std::string QueryValueOrDefault(KeyHandle root, std::string_view keyPath, std::string_view name,
                                   std::string_view defaultValue);
-  bool QueryValue(KeyHandle root, std::string_view keyPath, std::string_view name, std::string& text);
+  bool QueryValue(KeyHandle root, std::string_view keyPath, std::string_view name,
+                  std::string& text);
   /// type 1 (regtype::Sz) or 4 (regtype::Dword); creates the key path when missing. Returns
   /// the status of the write (of the key's creation when that failed).
   Status SetKeyValue(KeyHandle root, std::string_view keyPath, std::string_view name,
@@ -44,9 +45,9 @@ class RegistryAccess {
     return SetKeyValue(root, keyPath, name, std::string_view(value), type);
   }
   Status SetValueEx(KeyHandle key, std::string_view name, std::uint32_t type,
-                          std::string_view value);
-  /// Numeric data as regtype::Dword, other text trimmed as regtype::Sz without a NUL. False when the
-  /// key could not be opened or the write failed.
+                    std::string_view value);
+  /// Numeric data as regtype::Dword, other text trimmed as regtype::Sz without a NUL. False when
+  /// the key could not be opened or the write failed.
   bool WriteRegistryValue(KeyHandle root, std::string_view keyPath, std::string_view name,
                           std::string_view data);
   /// The store's status: Status::FileNotFound when the key or the value is not there.

@@ -9,12 +9,18 @@
 namespace brisquell {
 
 const FixedSection kFixedSections[13] = {
-    {"Registry Integrity", "Medium"}, {"ActiveX \\ COM", "High"},
-    {"ActiveX \\ COM Subsections", "High"}, {"File Extensions", "Medium"},
-    {"Application Paths", "Medium"}, {"Device Drivers", "Medium"},
-    {"Windows Fonts", "Medium"}, {"Help Files", "Low"},
-    {"Microsoft Shared", "Medium"}, {"Windows Startup", "Medium"},
-    {"Uninstall Section", "Medium"}, {"VxD Section", "Medium"},
+    {"Registry Integrity", "Medium"},
+    {"ActiveX \\ COM", "High"},
+    {"ActiveX \\ COM Subsections", "High"},
+    {"File Extensions", "Medium"},
+    {"Application Paths", "Medium"},
+    {"Device Drivers", "Medium"},
+    {"Windows Fonts", "Medium"},
+    {"Help Files", "Low"},
+    {"Microsoft Shared", "Medium"},
+    {"Windows Startup", "Medium"},
+    {"Uninstall Section", "Medium"},
+    {"VxD Section", "Medium"},
     {"MS-Dos Shortcuts", "Medium"},
 };
 
@@ -35,26 +41,55 @@ struct SectionWalks {
 SectionWalks walksOf(ScanContext& ctx, int position) {
   using enum WalkKind;
   switch (position) {
-    case 1: return {{{Names, hkey::ClassesRoot, "CLSID"}, {Keys, hkey::ClassesRoot, "TypeLib"}}, false};
+    case 1:
+      return {{{Names, hkey::ClassesRoot, "CLSID"}, {Keys, hkey::ClassesRoot, "TypeLib"}}, false};
     case 2: return {{{Keys, hkey::ClassesRoot, "CLSID"}}, true};
-    case 3: return {{{Keys, hkey::LocalMachine, "SOFTWARE\\Classes\\CLSID"},
-                     {Keys, hkey::ClassesRoot, "Applications"}}, false};
-    case 4: return {{{Keys, hkey::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts"}}, false};
-    case 5: return {{{Keys, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths"},
-                     {Values, hkey::CurrentUser, "Software\\Microsoft\\Windows\\ShellNoRoam\\MUICache", false}}, false};
+    case 3:
+      return {{{Keys, hkey::LocalMachine, "SOFTWARE\\Classes\\CLSID"},
+               {Keys, hkey::ClassesRoot, "Applications"}},
+              false};
+    case 4:
+      return {{{Keys, hkey::CurrentUser,
+                "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts"}},
+              false};
+    case 5:
+      return {
+          {{Keys, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths"},
+           {Values, hkey::CurrentUser, "Software\\Microsoft\\Windows\\ShellNoRoam\\MUICache",
+            false}},
+          false};
     case 7:
       return {{{Values, hkey::LocalMachine,
-                ctx.registry().GetVersion() == 2 ? "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"
-                                                 : "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Fonts"}}, true};
-    case 8: return {{{Values, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\Help"},
-                     {Values, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\HTML Help"}}, false};
-    case 9: return {{{Keys, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Shared Tools"},
-                     {Values, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"}}, false};
-    case 10: return {{{Keys, hkey::LocalMachine, kRunKey}, {Values, hkey::LocalMachine, kRunKey},
-                      {Keys, hkey::CurrentUser, kRunKey}, {Values, hkey::CurrentUser, kRunKey},
-                      {Keys, hkey::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start Menu\\Programs"}}, false};
-    case 11: return {{{Keys, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"}}, true};
-    case 12: return {{{Values, hkey::LocalMachine, "SYSTEM\\CurrentControlSet\\Control\\VirtualDeviceDrivers"}}, true};
+                ctx.registry().GetVersion() == 2
+                    ? "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"
+                    : "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Fonts"}},
+              true};
+    case 8:
+      return {{{Values, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\Help"},
+               {Values, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\HTML Help"}},
+              false};
+    case 9:
+      return {{{Keys, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Shared Tools"},
+               {Values, hkey::LocalMachine,
+                "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"}},
+              false};
+    case 10:
+      return {{{Keys, hkey::LocalMachine, kRunKey},
+               {Values, hkey::LocalMachine, kRunKey},
+               {Keys, hkey::CurrentUser, kRunKey},
+               {Values, hkey::CurrentUser, kRunKey},
+               {Keys, hkey::CurrentUser,
+                "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\Start "
+                "Menu\\Programs"}},
+              false};
+    case 11:
+      return {
+          {{Keys, hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"}},
+          true};
+    case 12:
+      return {{{Values, hkey::LocalMachine,
+                "SYSTEM\\CurrentControlSet\\Control\\VirtualDeviceDrivers"}},
+              true};
     default: return {{}, false};  // "Device Drivers" and "MS-Dos Shortcuts" walk nothing
   }
 }
@@ -79,7 +114,10 @@ void LoadRegistryValues(ScanContext& ctx, ScanMode mode) {
   rows.clear();
   std::size_t count = mode == ScanMode::Quick ? 12 : 13;
   for (std::size_t i = 0; i < count; ++i)
-    rows.push_back(SectionRow{std::string(kFixedSections[i].name), true, {}, {},
+    rows.push_back(SectionRow{std::string(kFixedSections[i].name),
+                              true,
+                              {},
+                              {},
                               std::string(kFixedSections[i].threatLevel)});
   for (std::size_t i = 0; i < rows.size(); ++i) {
     std::string v = ctx.registry().QueryValueOrDefault(hkey::LocalMachine, kSettingsKey,
@@ -97,8 +135,8 @@ void LoadRegistryValues(ScanContext& ctx, ScanMode mode) {
 void GetFixedDrives(ScanContext& ctx) {
   for (const DriveInfo& d : ctx.files().drives()) {
     if (d.type == DriveFixed)
-      ctx.sections().push_back(SectionRow{std::string("Windows Shortcuts(Drive ") + d.letter + ":)",
-                                          true, {}, {}, "High"});
+      ctx.sections().push_back(SectionRow{
+          std::string("Windows Shortcuts(Drive ") + d.letter + ":)", true, {}, {}, "High"});
     ctx.doEvents();
   }
 }
@@ -139,7 +177,9 @@ void ScanRegistryAndHardDisk(ScanContext& ctx) {
           const std::string_view rootName = brisquell::rootName(w.root);
           switch (w.kind) {
             case WalkKind::Keys: EnumerateRegKeys(ctx, w.root, path, section, rootName); break;
-            case WalkKind::Values: EnumerateRegKeyValues(ctx, w.root, path, section, rootName); break;
+            case WalkKind::Values:
+              EnumerateRegKeyValues(ctx, w.root, path, section, rootName);
+              break;
             case WalkKind::Names: EnumerateRegKeyNames(ctx, w.root, path); break;
           }
         }

@@ -18,8 +18,8 @@ class ScanState {
   ScanState& operator=(const ScanState&) = delete;
 
   ProblemList& problems() { return problems_; }               // lvwErrors
-  std::vector<SectionRow>& sections() { return sections_; }    // lvwRegistryvaluesScan
-  std::vector<ProgressRow>& progress() { return progress_; }   // lvwResultProgress
+  std::vector<SectionRow>& sections() { return sections_; }   // lvwRegistryvaluesScan
+  std::vector<ProgressRow>& progress() { return progress_; }  // lvwResultProgress
 
   bool scanning = false;  // a scan is running: no second one may start inside it
 

@@ -6,7 +6,8 @@ namespace brisquell {
 
 namespace {
 
-constexpr std::uint32_t kFileAttributes = 0x1A7;  // read-only, hidden, system, archive, normal, temporary
+constexpr std::uint32_t kFileAttributes =
+    0x1A7;  // read-only, hidden, system, archive, normal, temporary
 
 std::string driveText(char letter) { return std::string("Drive ") + letter + ": "; }
 

@@ -45,7 +45,8 @@ std::string toUpper(std::string_view s) {
 void CheckUninstallFilePath(ScanContext& ctx, CheckArgs a) {
   try {
     const std::string name = toUpper(a.valueName);
-    if (name == "UNINSTALLSTRING" || name == "UNINSTALLPATH") return CheckUninstallString(ctx, std::move(a));
+    if (name == "UNINSTALLSTRING" || name == "UNINSTALLPATH")
+      return CheckUninstallString(ctx, std::move(a));
     if (name == "QUIETUNINSTALLSTRING") return CheckQuietUninstallString(ctx, std::move(a));
     if (name == "INSTALLSOURCE" || name == "MODIFYPATH" || name == "DISPLAYICON")
       return CheckInstallSource(ctx, std::move(a));

@@ -11,14 +11,12 @@ namespace brisquell {
 std::string valueTextOf(std::uint32_t type, const Bytes& data) {
   switch (type) {
     case regtype::Sz:
-    case regtype::MultiSz:
-      return std::string(data.begin(), std::find(data.begin(), data.end(), 0));
+    case regtype::MultiSz: return std::string(data.begin(), std::find(data.begin(), data.end(), 0));
     case regtype::Dword: {
       if (data.size() < 4) return {};
       return std::to_string(static_cast<std::int32_t>(dwordOf(data)));
     }
-    default:
-      return {};
+    default: return {};
   }
 }
 
@@ -56,7 +54,8 @@ void EnumerateRegKeyValues(ScanContext& ctx, KeyHandle root, const std::string& 
     if (!ok && i == 0) {
       // An empty help folder key or open-with list is itself the problem.
       if ((icontains(keyPath, "TypeLib\\") && icontains(keyPath, "\\HELPDIR")) ||
-          (icontains(keyPath, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\") &&
+          (icontains(keyPath,
+                     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\") &&
            icontains(keyPath, "\\OpenWithList")))
         CheckPathExistinDirectory(ctx, "", section, "", rootKey, rootName, keyPath);
     }

@@ -20,8 +20,7 @@ OpenWith::Outcome OpenWith::open(DocumentOpener& opener, UserInterface& ui,
     case DocumentOpener::Lookup::NoProgram:
       ui.warn(kNoApplicationTitle, kNoApplication);
       return Outcome::NoApplication;
-    case DocumentOpener::Lookup::Found:
-      break;
+    case DocumentOpener::Lookup::Found: break;
   }
   if (program.command.empty() || !opener.start(program.command)) {
     ui.warn(kNotOpenedTitle, kNotOpened);

@@ -16,12 +16,13 @@ const std::vector<Settings::Entry>& Settings::entries() {
         {"chkRunAtStartup", "Options", "chkRunAtStartup", "True"},
         {"chkMinimizeToSysTray", "Options", "chkMinimizeToSysTray", "False"},
     };
-    static const char* menus[13] = {"Menu0", "Menu1", "Menu2",  "Menu3", "Menu4",
-                                    "Menu5", "Menu6", "Menu7",  "Menu8", "Menu9",
-                                    "Menu10", "Menu11", "Menu12"};
+    static const char* menus[13] = {"Menu0", "Menu1", "Menu2", "Menu3",  "Menu4",  "Menu5", "Menu6",
+                                    "Menu7", "Menu8", "Menu9", "Menu10", "Menu11", "Menu12"};
     for (const char* m : menus) t.push_back({m, "Settings", m, "True"});
-    t.push_back({"DialUpInternetAccess", "frmSpeedIntenetConnection", "DialUpInternetAccess", "True"});
-    t.push_back({"CableInternetAccess", "frmSpeedIntenetConnection", "CableInternetAccess", "False"});
+    t.push_back(
+        {"DialUpInternetAccess", "frmSpeedIntenetConnection", "DialUpInternetAccess", "True"});
+    t.push_back(
+        {"CableInternetAccess", "frmSpeedIntenetConnection", "CableInternetAccess", "False"});
     t.push_back({"DSL", "frmSpeedIntenetConnection", "DSL", "False"});
     t.push_back({"LastTime", "Optimization", "LastTime", "", false});
     t.push_back({"Cache", "IESettings", "Cache", "1"});

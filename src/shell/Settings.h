@@ -60,7 +60,9 @@ class Settings {
   static constexpr std::string_view kRunValue = "Brisquell";
 
   /// "True"/"False" in any case, or a number (zero false); nullopt for any other text.
-  static std::optional<bool> truthValue(std::string_view text) { return brisquell::truthValue(text); }
+  static std::optional<bool> truthValue(std::string_view text) {
+    return brisquell::truthValue(text);
+  }
 
  private:
   std::string text(std::string_view name);

@@ -20,7 +20,9 @@ bool ResetRegistrySettings(ScanContext& ctx) {
   if (trimBlanks(settings.ResetValue()).empty()) return false;
   RegistryStore& store = ctx.registry().store();
   KeyHandle product = 0;
-  if (store.openKey(hkey::LocalMachine, kProductKey, keyaccess::AllAccess, product) != Status::Success) return false;
+  if (store.openKey(hkey::LocalMachine, kProductKey, keyaccess::AllAccess, product) !=
+      Status::Success)
+    return false;
   bool deleted = false;
   std::uint32_t index = 0;
   std::string name;
@@ -46,6 +48,8 @@ bool hasQuickSwitch(const std::vector<std::string>& arguments) {
 
 std::string desktopProgramPath() { return siblingProgramPath("brisquell-gui"); }
 
-std::string installedHelpPage() { return installedFile("share/doc/brisquell", "BrisquellHelp.htm"); }
+std::string installedHelpPage() {
+  return installedFile("share/doc/brisquell", "BrisquellHelp.htm");
+}
 
 }  // namespace brisquell

@@ -79,16 +79,18 @@ TEST(RegCommand, ImportMergesAndRoundTrips) {
 TEST(RegCommand, AnsiImportSaysHowItWasRead) {
   TempDir dir;
   test::makeMachine(dir / "m", kBody);
-  test::writeText(dir / "ansi.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Ansi]\r\n"
-                                    "\"s\"=\"Caf\xe9\"\r\n");
+  test::writeText(dir / "ansi.reg",
+                  "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Ansi]\r\n"
+                  "\"s\"=\"Caf\xe9\"\r\n");
   auto r = runCli({"--target", dir / "m", "reg", "import", dir / "ansi.reg"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("REGEDIT4"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Windows-1252"), std::string::npos) << r.out;
   EXPECT_NE(decode(readText(dir / "m/registry.reg")).find("\"s\"=\"Café\""), std::string::npos);
 
-  test::writeText(dir / "utf8.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Ansi]\r\n"
-                                    "\"s\"=\"Café\"\r\n");
+  test::writeText(dir / "utf8.reg",
+                  "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Ansi]\r\n"
+                  "\"s\"=\"Café\"\r\n");
   r = runCli({"--target", dir / "m", "reg", "import", dir / "utf8.reg"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("UTF-8"), std::string::npos) << r.out;
@@ -113,15 +115,17 @@ TEST(RegCommand, OutputIntoADeviceOrThroughALinkKeepsIt) {
   ASSERT_EQ(linked.exitCode, 0) << linked.err;
   ASSERT_EQ(::lstat((dir / "link.reg").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
-  EXPECT_EQ(decode(readText(dir / "target.reg")).rfind("Windows Registry Editor Version 5.00", 0), 0u);
+  EXPECT_EQ(decode(readText(dir / "target.reg")).rfind("Windows Registry Editor Version 5.00", 0),
+            0u);
 }
 
 TEST(RegCommand, MalformedImportChangesNothing) {
   TempDir dir;
   test::makeMachine(dir / "m", kBody);
   const std::string before = readText(dir / "m/registry.reg");
-  const std::string good = "[HKEY_CURRENT_USER\\Software\\Half]\r\n\"a\"=\"1\"\r\n"
-                           "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor]\r\n";
+  const std::string good =
+      "[HKEY_CURRENT_USER\\Software\\Half]\r\n\"a\"=\"1\"\r\n"
+      "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor]\r\n";
   struct Case {
     std::string text;
     int line;

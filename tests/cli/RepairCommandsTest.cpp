@@ -14,11 +14,13 @@ using test::runCli;
 
 struct RepairCommandsTest : ::testing::Test {
   void SetUp() override {
-    test::makeMachine(dir / "m",
-                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\gone.exe]\r\n"
-                      "@=\"C:\\\\Missing\\\\gone.exe\"\r\n\r\n"
-                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run]\r\n"
-                      "\"Broken\"=\"C:\\\\Missing\\\\run.exe\"\r\n\"Number\"=dword:00000007\r\n\r\n");
+    test::makeMachine(
+        dir / "m",
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App "
+        "Paths\\gone.exe]\r\n"
+        "@=\"C:\\\\Missing\\\\gone.exe\"\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run]\r\n"
+        "\"Broken\"=\"C:\\\\Missing\\\\run.exe\"\r\n\"Number\"=dword:00000007\r\n\r\n");
     target = dir / "m";
   }
   std::string exportReg() { return runCli({"--target", target, "reg", "export"}).out; }
@@ -40,10 +42,12 @@ TEST_F(RepairCommandsTest, FixListRestoreDeleteRoundTrip) {
   auto fix = runCli({"--target", target, "fix", "--yes"});
   ASSERT_EQ(fix.exitCode, 0) << fix.err;
   EXPECT_NE(fix.out.find("Application Paths (1 Registry Problems)"), std::string::npos) << fix.out;
-  EXPECT_NE(fix.out.find("Brisquell will now fix your Windows Registry problems. Do you want to proceed?"),
+  EXPECT_NE(fix.out.find(
+                "Brisquell will now fix your Windows Registry problems. Do you want to proceed?"),
             std::string::npos);
-  EXPECT_NE(fix.out.find("Windows Registry has been cleaned.\n\nProblems found: 2\nProblems fixed: 2"),
-            std::string::npos)
+  EXPECT_NE(
+      fix.out.find("Windows Registry has been cleaned.\n\nProblems found: 2\nProblems fixed: 2"),
+      std::string::npos)
       << fix.out;
   EXPECT_NE(exportReg(), before);
 
@@ -61,7 +65,9 @@ TEST_F(RepairCommandsTest, FixListRestoreDeleteRoundTrip) {
 
   auto restore = runCli({"--target", target, "restore", name, "--yes"});
   ASSERT_EQ(restore.exitCode, 0) << restore.err;
-  EXPECT_NE(restore.out.find("Restoring: HKEY_LOCAL_MACHINE-SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run - Broken - C:\\Missing\\run.exe"),
+  EXPECT_NE(restore.out.find(
+                "Restoring: HKEY_LOCAL_MACHINE-SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run - "
+                "Broken - C:\\Missing\\run.exe"),
             std::string::npos)
       << restore.out;
   EXPECT_NE(restore.out.find("Restore completed successfully."), std::string::npos);
@@ -89,8 +95,9 @@ TEST_F(RepairCommandsTest, FixWithNoBackupWritesNoSetAndReportAppends) {
   EXPECT_FALSE(fs::exists(target + "/drive_c/Program Files/Brisquell/Backup"));
   auto again = runCli({"--target", target, "fix", "--yes"});
   EXPECT_EQ(again.exitCode, 0);
-  EXPECT_NE(again.out.find("There are no corrupted Windows Registry entries to be repaired on your PC."),
-            std::string::npos);
+  EXPECT_NE(
+      again.out.find("There are no corrupted Windows Registry entries to be repaired on your PC."),
+      std::string::npos);
 }
 
 }  // namespace

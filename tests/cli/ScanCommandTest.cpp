@@ -20,10 +20,15 @@ TEST(ScanCommand, FormatsAndOutput) {
   auto tsv = runCli({"--target", d / "m", "scan", "--format", "tsv"});
   EXPECT_EQ(tsv.exitCode, 0) << tsv.err;
   EXPECT_EQ(tsv.out,
-            "-2147483648\t(Default)\tC:\\gone\\a.dll\tActiveX \\ COM\tCLSID\\{1}\\InprocServer32\tHKEY_CLASSES_ROOT\n"
-            "-2147483646\t(Default)\tC:\\gone\\a.dll\tActiveX \\ COM Subsections\tSOFTWARE\\Classes\\CLSID\\{1}\\InprocServer32\tHKEY_LOCAL_MACHINE\n"
-            "-2147483647\t(Default)\tSoftware\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.q\\OpenWithList\t"
-            "File Extensions\tSoftware\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.q\\OpenWithList\tHKEY_CURRENT_USER\n");
+            "-2147483648\t(Default)\tC:\\gone\\a.dll\tActiveX \\ "
+            "COM\tCLSID\\{1}\\InprocServer32\tHKEY_CLASSES_ROOT\n"
+            "-2147483646\t(Default)\tC:\\gone\\a.dll\tActiveX \\ COM "
+            "Subsections\tSOFTWARE\\Classes\\CLSID\\{1}\\InprocServer32\tHKEY_LOCAL_MACHINE\n"
+            "-2147483647\t(Default)"
+            "\tSoftware\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.q\\OpenWithList\t"
+            "File "
+            "Extensions\tSoftware\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\."
+            "q\\OpenWithList\tHKEY_CURRENT_USER\n");
 
   auto json = runCli({"scan", "--deep", "--format", "json"}, "BRISQUELL_TARGET=" + d / "m");
   ASSERT_EQ(json.exitCode, 0) << json.err;
@@ -68,9 +73,10 @@ TEST(ScanCommand, UsageAndTargetErrors) {
 // stand on: the scan logs it and ends normally.
 TEST(ScanCommand, EmptyInstallFolderAndShortHelpPath) {
   TempDir d;
-  makeMachine(d / "m",
-              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\Help]\r\n@=\"C\"\r\n\"x.hlp\"=\"C\"\r\n",
-              "[Machine]\nInstallFolder=\n[Drives]\nC=fixed,drive_c\n");
+  makeMachine(
+      d / "m",
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\Help]\r\n@=\"C\"\r\n\"x.hlp\"=\"C\"\r\n",
+      "[Machine]\nInstallFolder=\n[Drives]\nC=fixed,drive_c\n");
   auto r = runCli({"--target", d / "m", "scan", "--format", "tsv"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "");

@@ -71,10 +71,11 @@ int main(int argc, char** argv) {
     const qint64 ms = t.elapsed();
     watch.running = false;
     watch.longest = std::max(watch.longest, ms - watch.last);
-    std::printf("run %d: %lld ms, %zu problems, %ld paints, longest gap between paints %lld ms, "
-                "longest gap between event-loop runs %lld ms\n",
-                i + 1, static_cast<long long>(ms), w.context().problems().size(), watch.paints,
-                static_cast<long long>(watch.longest), static_cast<long long>(w.pump().longestGapMs()));
+    std::printf(
+        "run %d: %lld ms, %zu problems, %ld paints, longest gap between paints %lld ms, "
+        "longest gap between event-loop runs %lld ms\n",
+        i + 1, static_cast<long long>(ms), w.context().problems().size(), watch.paints,
+        static_cast<long long>(watch.longest), static_cast<long long>(w.pump().longestGapMs()));
   }
   return 0;
 }

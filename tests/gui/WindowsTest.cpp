@@ -123,7 +123,8 @@ void WindowsTest::scanOfDemoEndsInResultsTree() {
     QString text = s->text(0);
     std::string name = text.left(text.indexOf(" (")).toStdString();
     QVERIFY2(expected.count(name), name.c_str());
-    QCOMPARE(text, QString::fromStdString(name + " (" + std::to_string(expected[name]) + " Registry Problems)"));
+    QCOMPARE(text, QString::fromStdString(name + " (" + std::to_string(expected[name]) +
+                                          " Registry Problems)"));
     QCOMPARE(s->childCount(), expected[name]);
     QVERIFY(!s->text(1).isEmpty());
     QCOMPARE(s->checkState(0), Qt::Checked);
@@ -148,7 +149,8 @@ void WindowsTest::uncheckingSectionUnchecksRows() {
   QTreeWidgetItem* section = w->vbatvwResults->topLevelItem(1);
   const std::string name = section->text(0).left(section->text(0).indexOf(" (")).toStdString();
   section->setCheckState(0, Qt::Unchecked);
-  for (int i = 0; i < section->childCount(); ++i) QCOMPARE(section->child(i)->checkState(0), Qt::Unchecked);
+  for (int i = 0; i < section->childCount(); ++i)
+    QCOMPARE(section->child(i)->checkState(0), Qt::Unchecked);
   for (const auto& r : w->context().problems().rows()) QCOMPARE(r.checked, r.Section != name);
   // One problem checked again checks only its row.
   section->child(0)->setCheckState(0, Qt::Checked);
@@ -254,7 +256,8 @@ void WindowsTest::optionsWriteValuesAndRunEntry() {
     QCOMPARE(s.chkRunAtStartup(), std::string("True"));
     QCOMPARE(s.chkMinimizeToSysTray(), std::string("True"));
     std::string run;
-    QVERIFY(c.registry().QueryValue(hkey::LocalMachine, Settings::kRunKey, Settings::kRunValue, run));
+    QVERIFY(
+        c.registry().QueryValue(hkey::LocalMachine, Settings::kRunKey, Settings::kRunValue, run));
     QCOMPARE(run, "\"" + program + "\" -Quick");
     gui::frmOptionsAndSettings d(c, ui, program);
     QVERIFY(!d.chkTakeBackup->isChecked());
@@ -270,7 +273,8 @@ void WindowsTest::optionsWriteValuesAndRunEntry() {
   QCOMPARE(s.chkRunAtStartup(), std::string("False"));
   QCOMPARE(s.chkTakeBackupText(), std::string("False"));
   std::string run;
-  QVERIFY(!c.registry().QueryValue(hkey::LocalMachine, Settings::kRunKey, Settings::kRunValue, run));
+  QVERIFY(
+      !c.registry().QueryValue(hkey::LocalMachine, Settings::kRunKey, Settings::kRunValue, run));
 }
 
 void WindowsTest::closeQuestionYesAndNo() {
@@ -417,7 +421,8 @@ void WindowsTest::hiddenFileMenuAndCaptions() {
   QCOMPARE(w->lblStatus->text(), QString("Ready"));
   QVERIFY(!w->mnuFixTheProblems->isEnabled());
   QVERIFY(!w->cmdCancel->isVisible());
-  QCOMPARE(w->cmdCancel->toolTip(), QString("Click this button if you are sure you want to cancel the scan."));
+  QCOMPARE(w->cmdCancel->toolTip(),
+           QString("Click this button if you are sure you want to cancel the scan."));
   // Help goes to OpenWith with the help page beside the program and "html".
   std::string document, extension;
   w->openDocument = [&](const std::string& d, const std::string& e) {
@@ -442,7 +447,8 @@ void WindowsTest::writeGateRefusesAndUndoesFailedSaves() {
       if (text.find("has been cleaned") != std::string::npos) return true;
     return false;
   };
-  const std::string shortcut = m.folder + "/drive_c/Documents and Settings/user/Desktop/Nimbus Player.lnk";
+  const std::string shortcut =
+      m.folder + "/drive_c/Documents and Settings/user/Desktop/Nimbus Player.lnk";
   QVERIFY(fs::exists(shortcut));
 
   // A blocker (a running wineserver): refused before anything changes, the results stay.

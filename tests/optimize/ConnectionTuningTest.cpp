@@ -62,7 +62,8 @@ TEST(TuningValues, ValuesAreStringsAndOverwriteEarlierOnes) {
   EXPECT_EQ(x.value(kStack, "Other"), "kept");
   RegistryStore& store = x.m.machine->registry();
   KeyHandle h = 0;
-  ASSERT_EQ(store.openKey(hkey::LocalMachine, kTransport, keyaccess::AllAccess, h), Status::Success);
+  ASSERT_EQ(store.openKey(hkey::LocalMachine, kTransport, keyaccess::AllAccess, h),
+            Status::Success);
   std::uint32_t type = 0;
   Bytes data;
   ASSERT_EQ(store.queryValue(h, "MaxMTU", type, data), Status::Success);

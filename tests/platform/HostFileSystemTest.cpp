@@ -44,7 +44,8 @@ TEST_F(HostFileSystemTest, ResolvesWindowsPathsWithoutRegardToCase) {
   EXPECT_FALSE(a & fileattr::Directory);
   EXPECT_EQ(fs->attributes("C:/Windows/System32/", a), Status::Success);
   EXPECT_TRUE(a & fileattr::Directory);
-  EXPECT_EQ(fs->attributes("System32\\USER32.DLL", a), Status::Success) << "relative to C:\\WINDOWS";
+  EXPECT_EQ(fs->attributes("System32\\USER32.DLL", a), Status::Success)
+      << "relative to C:\\WINDOWS";
   EXPECT_EQ(fs->attributes("\\windows\\win.ini", a), Status::Success);
   EXPECT_EQ(fs->attributes("C:\\WINDOWS\\.\\System32\\..\\win.ini", a), Status::Success);
   EXPECT_EQ(names("C:\\WINDOWS\\System32\\Kernel32.dll"), std::vector<std::string>{"Kernel32.DLL"});
@@ -143,7 +144,8 @@ TEST_F(HostFileSystemTest, ShortPathsAndOddCurrentFolders) {
   std::vector<HostDrive> drives{{{'C', DriveFixed, true}, dir / "c"}};
   for (const char* cwd : {"", "C", "\\", "7:", "C:"}) {
     HostFileSystem odd(drives, cwd);
-    for (const char* path : {"", "C", "C\\", "x", "\\", "\\x", ":", ":\\", "C:", "C:x", "c:\\WINDOWS\\win.ini"}) {
+    for (const char* path :
+         {"", "C", "C\\", "x", "\\", "\\x", ":", ":\\", "C:", "C:x", "c:\\WINDOWS\\win.ini"}) {
       SCOPED_TRACE(std::string("cwd \"") + cwd + "\", path \"" + path + "\"");
       std::uint32_t a = 0;
       std::vector<DirEntry> found;

@@ -12,7 +12,8 @@ namespace {
 
 using test::TempDir;
 
-const std::string kBody = "[HKEY_CURRENT_USER\\Software\\App]\r\n\"Path\"=\"C:\\\\App\\\\app.exe\"\r\n\r\n";
+const std::string kBody =
+    "[HKEY_CURRENT_USER\\Software\\App]\r\n\"Path\"=\"C:\\\\App\\\\app.exe\"\r\n\r\n";
 
 std::size_t filesIn(const std::string& folder) {
   std::size_t n = 0;
@@ -27,7 +28,8 @@ TEST(MachineFolder, ReadsMachineIniAndDrives) {
                     "; test machine\n[Machine]\nPlatform=1\nUserName=alice ; who\n"
                     "WindowsDirectory=C:\\WIN98\n\n[Drives]\n"
                     "e=network,drive_c\nD=cdrom,no-disc,notready\n"
-                    "C=fixed,drive_c\nA=removable,drive_c\nR=ramdisk," + dir / "abs-ram" + "\n");
+                    "C=fixed,drive_c\nA=removable,drive_c\nR=ramdisk," +
+                        dir / "abs-ram" + "\n");
   auto mOpened = MachineFolder::open(dir.path());
   auto m = mOpened ? std::move(mOpened).value() : nullptr;
   ASSERT_TRUE(m) << mOpened.message();
@@ -60,7 +62,8 @@ TEST(MachineFolder, RefusesABadMachineIniNamingTheLine) {
   struct Case {
     std::string ini, where, what;
   } cases[] = {
-      {"[Machine]\n[Drives]\nC=floppy,drive_c\n", "machine.ini:3:", "removable, fixed, network, cdrom, ramdisk"},
+      {"[Machine]\n[Drives]\nC=floppy,drive_c\n",
+       "machine.ini:3:", "removable, fixed, network, cdrom, ramdisk"},
       {"[Drives]\nCD=fixed,drive_c\n", "machine.ini:2:", "drive letter"},
       {"[Drives]\n1=fixed,drive_c\n", "machine.ini:2:", "drive letter"},
       {"[Drives]\nC=fixed,drive_c\nD=fixed,drive_d\n", "machine.ini:3:", "missing"},

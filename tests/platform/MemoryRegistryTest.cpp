@@ -43,8 +43,11 @@ TEST(MemoryRegistry, NamesMatchWithoutRegardToCaseAndKeepTheirSpelling) {
   EXPECT_EQ(data, bytesOf("C:\\b"));
 
   // Letters beyond ASCII fold too, one letter to one letter (no "ß" = "SS").
-  for (auto [stored, asked] : {std::pair{"Grüße\\ÄÖ", "GRÜSSE"}, {"Grüße\\ÄÖ", "grüße\\äö"},
-                               {"Łódź", "łÓDŹ"}, {"Привет", "пРИВЕТ"}, {"Ÿ", "ÿ"},
+  for (auto [stored, asked] : {std::pair{"Grüße\\ÄÖ", "GRÜSSE"},
+                               {"Grüße\\ÄÖ", "grüße\\äö"},
+                               {"Łódź", "łÓDŹ"},
+                               {"Привет", "пРИВЕТ"},
+                               {"Ÿ", "ÿ"},
                                {"ΣΟΦΙΑ", "σοφια"}}) {
     ASSERT_EQ(r.createKey(hkey::CurrentUser, stored, o), Status::Success);
     bool same = std::string_view(asked) != "GRÜSSE";
@@ -65,7 +68,8 @@ TEST(MemoryRegistry, NamesMatchWithoutRegardToCaseAndKeepTheirSpelling) {
   }
   ASSERT_EQ(r.deleteKey(many, "kEY7"), Status::Success);
   ASSERT_EQ(r.deleteValue(many, "vAL7"), Status::Success);
-  for (int i = 40; i < 80; ++i) r.setValue(many, "Val" + std::to_string(i), regtype::Dword, Bytes{2, 0, 0, 0});
+  for (int i = 40; i < 80; ++i)
+    r.setValue(many, "Val" + std::to_string(i), regtype::Dword, Bytes{2, 0, 0, 0});
   for (int i = 0; i < 80; ++i) {
     std::string n = std::to_string(i);
     EXPECT_EQ(r.queryValue(many, "VAL" + n, type, data) == Status::Success, i != 7) << n;
@@ -162,8 +166,7 @@ TEST(MemoryRegistry, ClassesRootIsTheMachineClassesKey) {
   ASSERT_EQ(r.openKey(hkey::LocalMachine, "SOFTWARE\\Classes", 0, lm), Status::Success);
   EXPECT_EQ(r.queryValue(lm, "direct", type, data), Status::Success);
   ASSERT_EQ(r.deleteTree(hkey::ClassesRoot, "CLSID"), Status::Success);
-  EXPECT_EQ(r.openKey(hkey::LocalMachine, "SOFTWARE\\Classes\\CLSID", 0, lm),
-            Status::FileNotFound);
+  EXPECT_EQ(r.openKey(hkey::LocalMachine, "SOFTWARE\\Classes\\CLSID", 0, lm), Status::FileNotFound);
 
   // The store says where a view leads; other roots, and the user's own classes, are their own.
   KeyLocation at = r.canonicalKey(hkey::ClassesRoot, "clsid\\{1}");

@@ -4,16 +4,16 @@
 #include <sys/stat.h>
 #include <utime.h>
 
-#include <filesystem>
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
 #include <gtest/gtest.h>
 
-#include "platform/memory/MemoryLoader.h"
 #include "platform/RegFile.h"
+#include "platform/memory/MemoryLoader.h"
 #include "scan/ScanDriver.h"
 #include "support/HiveTestSupport.h"
 #include "support/TempDir.h"
@@ -171,8 +171,10 @@ TEST(OfflineWindows, MapsEachRootAndWritesOnlyChangedHives) {
   // After a failed command the gate reads the hives again: what was only in memory is gone,
   // and the mounts, the control set and the classes merge are as they were.
   std::string before = hiveContent(cfg("SOFTWARE"));
-  ASSERT_EQ(again->registry().openKey(hkey::LocalMachine, "SOFTWARE\\App", 0, app), Status::Success);
-  ASSERT_EQ(again->registry().setValue(app, "Unsaved", regtype::Sz, Bytes{'u', 0}), Status::Success);
+  ASSERT_EQ(again->registry().openKey(hkey::LocalMachine, "SOFTWARE\\App", 0, app),
+            Status::Success);
+  ASSERT_EQ(again->registry().setValue(app, "Unsaved", regtype::Sz, Bytes{'u', 0}),
+            Status::Success);
   again->registry().closeKey(app);
   ASSERT_TRUE(again->reload()) << "reload";
   EXPECT_FALSE(again->registry().modified());
@@ -192,7 +194,9 @@ TEST(OfflineWindows, ChoosesTheUser) {
   fs::create_directories(dir / "Users/dave");
   // bob's hive was written last; Default's later still, but a template is never chosen alone.
   auto age = [&](const std::string& user, time_t when) {
-    struct utimbuf t{when, when};
+    struct utimbuf t {
+      when, when
+    };
     ::utime((dir / ("Users/" + user + "/NTUSER.DAT")).c_str(), &t);
   };
   age("alice", 1000000000);
@@ -394,7 +398,8 @@ TEST(OfflineWindows, DamagedHivesAreRefusedAndNothingIsWritten) {
     ASSERT_NE(name, std::string::npos);
     std::uint32_t node = static_cast<std::uint32_t>(name - 0x50 - 0x1000), root = 0;
     std::memcpy(&root, bytes.data() + 36, 4);
-    std::string entry = std::string("lh\x01\x00", 4) + std::string(reinterpret_cast<char*>(&node), 4);
+    std::string entry =
+        std::string("lh\x01\x00", 4) + std::string(reinterpret_cast<char*>(&node), 4);
     auto at = bytes.find(entry);
     ASSERT_NE(at, std::string::npos);
     std::memcpy(bytes.data() + at + 4, &root, 4);
@@ -570,10 +575,11 @@ std::string tsv(ScanContext& ctx) {
 TEST(OfflineWindows, DemoMachineScansAsTheMachineFolderDoes) {
   TempDir dir;
   std::string volume = makeOfflineDemo(dir);
-  for (auto [mode, golden] : {std::pair{ScanMode::Quick, "demo-quick.tsv"},
-                              std::pair{ScanMode::Deep, "demo-deep.tsv"}}) {
-    auto t = openOffline(volume, TargetOptions{"", {"A=,removable,notready", "D=,cdrom,notready",
-                                                     "E=" + (dir / "stick") + ",removable"}});
+  for (auto [mode, golden] :
+       {std::pair{ScanMode::Quick, "demo-quick.tsv"}, std::pair{ScanMode::Deep, "demo-deep.tsv"}}) {
+    auto t = openOffline(volume, TargetOptions{"",
+                                               {"A=,removable,notready", "D=,cdrom,notready",
+                                                "E=" + (dir / "stick") + ",removable"}});
     ASSERT_TRUE(t);
     EXPECT_EQ(t->machine().windowsDirectory, "C:\\WINDOWS");
     ScanContext ctx(*t);
@@ -588,15 +594,14 @@ TEST(OfflineWindows, DemoMachineScansAsTheMachineFolderDoes) {
 TEST(OfflineWindows, ScanFixRestoreGivesBackEveryHive) {
   TempDir dir;
   std::string volume = makeOfflineDemo(dir);
-  const std::vector<std::string> hives = {
-      findNoCase(volume, "Windows/System32/config/SOFTWARE"),
-      findNoCase(volume, "Windows/System32/config/SYSTEM"),
-      volume + "/Documents and Settings/user/NTUSER.DAT"};
+  const std::vector<std::string> hives = {findNoCase(volume, "Windows/System32/config/SOFTWARE"),
+                                          findNoCase(volume, "Windows/System32/config/SYSTEM"),
+                                          volume + "/Documents and Settings/user/NTUSER.DAT"};
   std::vector<std::string> before;
   for (const auto& h : hives) before.push_back(valuesSorted(hiveContent(h)));
   const std::string drive = "E=" + (dir / "stick") + ",removable";
-  test::RunResult fix = test::runCli({"--target", volume, "--drive", drive, "--drive",
-                                      "D=,cdrom,notready", "fix", "--yes"});
+  test::RunResult fix = test::runCli(
+      {"--target", volume, "--drive", drive, "--drive", "D=,cdrom,notready", "fix", "--yes"});
   ASSERT_EQ(fix.exitCode, 0) << fix.err;
   EXPECT_NE(valuesSorted(hiveContent(hives[0])), before[0]) << "the fix removed something";
   test::RunResult list = test::runCli({"--target", volume, "backups"});
@@ -620,8 +625,9 @@ TEST(OfflineWindows, UserClassesHideWhatNtuserHoldsThereAndLeaveItAlone) {
   test::writeOfflineWindows(dir.path(), src, "alice");
   // An NTUSER.DAT that holds a Software\Classes key of its own, which UsrClass.dat covers.
   MemoryRegistry own;
-  test::loadRegText(own, "[HKEY_CURRENT_USER\\Software\\App]\r\n\"Recent\"=\"x\"\r\n\r\n"
-                         "[HKEY_CURRENT_USER\\Software\\Classes\\ntuseronly]\r\n@=\"n\"\r\n\r\n");
+  test::loadRegText(own,
+                    "[HKEY_CURRENT_USER\\Software\\App]\r\n\"Recent\"=\"x\"\r\n\r\n"
+                    "[HKEY_CURRENT_USER\\Software\\Classes\\ntuseronly]\r\n@=\"n\"\r\n\r\n");
   const std::string ntuser = dir / "Users/alice/NTUSER.DAT";
   test::writeHive(ntuser, own, hkey::CurrentUser, "");
   auto t = openOffline(dir.path());
@@ -638,7 +644,8 @@ TEST(OfflineWindows, UserClassesHideWhatNtuserHoldsThereAndLeaveItAlone) {
   std::string user = hiveContent(ntuser);
   EXPECT_EQ(user.find("[Software\\App]"), std::string::npos) << user;
   EXPECT_NE(user.find("[Software\\Classes\\ntuseronly]"), std::string::npos) << user;
-  std::string classes = hiveContent(dir / "Users/alice/AppData/Local/Microsoft/Windows/UsrClass.dat");
+  std::string classes =
+      hiveContent(dir / "Users/alice/AppData/Local/Microsoft/Windows/UsrClass.dat");
   EXPECT_EQ(classes.find("useronly"), std::string::npos) << classes;
   EXPECT_NE(classes.find("[both]"), std::string::npos) << classes;
 }

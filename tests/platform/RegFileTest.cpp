@@ -63,9 +63,10 @@ TEST(RegFile, ReadsEveryFormInBothVersions) {
       "\"multi\"=hex(7):61,00,c3,a9,00,00\r\n";
   TempDir dir;
   test::writeUtf16(dir / "v5-utf16.reg", "Windows Registry Editor Version 5.00\r\n\r\n" + body +
-                                              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test]\r\n" + v5text);
-  test::writeText(dir / "v5-utf8.reg", "\xEF\xBB\xBFWindows Registry Editor Version 5.00\n\n" + body +
-                                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test]\n" + v5text);
+                                             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test]\r\n" + v5text);
+  test::writeText(dir / "v5-utf8.reg", "\xEF\xBB\xBFWindows Registry Editor Version 5.00\n\n" +
+                                           body + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test]\n" +
+                                           v5text);
   test::writeText(dir / "regedit4.reg",
                   "REGEDIT4\r\n\r\n" + body + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test]\r\n" + r4text);
   for (const char* file : {"v5-utf16.reg", "v5-utf8.reg", "regedit4.reg"}) {
@@ -81,13 +82,15 @@ TEST(RegFile, ReadsEveryFormInBothVersions) {
     EXPECT_EQ(raw(r, hkey::LocalMachine, k, "@", regtype::Dword), (Bytes{0x2a, 0, 0, 0}));
     EXPECT_EQ(raw(r, hkey::LocalMachine, k, "bin", regtype::Binary), (Bytes{0, 0xff, 0x10}));
     EXPECT_EQ(raw(r, hkey::LocalMachine, k, "none", regtype::None), Bytes{});
-    EXPECT_EQ(raw(r, hkey::LocalMachine, k, "qword", regtype::Qword), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(raw(r, hkey::LocalMachine, k, "qword", regtype::Qword),
+              (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
     EXPECT_EQ(raw(r, hkey::LocalMachine, k, "odd type", 0x20000), Bytes{0xaa});
     EXPECT_EQ(raw(r, hkey::LocalMachine, k, "cont", regtype::Binary), (Bytes{1, 2, 3, 4}));
     EXPECT_EQ(raw(r, hkey::LocalMachine, k, "exp", regtype::ExpandSz), utf16z("%A%"));
     Bytes multi = toUtf16le(std::string("a\0é\0\0", 6));
     EXPECT_EQ(raw(r, hkey::LocalMachine, k, "multi", regtype::MultiSz), multi);
-    EXPECT_EQ(raw(r, hkey::LocalMachine, "SOFTWARE\\Classes\\.txt", "", regtype::Sz), utf16z("txtfile"));
+    EXPECT_EQ(raw(r, hkey::LocalMachine, "SOFTWARE\\Classes\\.txt", "", regtype::Sz),
+              utf16z("txtfile"));
     KeyHandle h = 0;
     std::uint32_t type;
     Bytes data;
@@ -160,16 +163,17 @@ TEST(RegFile, ExportImportExportIsByteIdentical) {
       EXPECT_EQ(raw(copy, hkey::CurrentUser, "Software\\Zebra\\Grüße", name, type), data) << name;
     KeyHandle e = 0;
     EXPECT_EQ(copy.openKey(hkey::CurrentUser, "Software\\Empty", 0, e), Status::Success);
-    EXPECT_EQ(raw(copy, hkey::ClassesRoot, "CLSID\\{00000000-1111}", "", regtype::Sz), toUtf16le("x"));
+    EXPECT_EQ(raw(copy, hkey::ClassesRoot, "CLSID\\{00000000-1111}", "", regtype::Sz),
+              toUtf16le("x"));
 
     // One key, asked for in any case, is written under its own name.
     const std::string part = exportReg(original, hkey::CurrentUser, "software\\ZEBRA", format);
     std::string header = "[HKEY_CURRENT_USER\\Software\\Zebra]";
-    EXPECT_NE(v5 ? fromUtf16le(reinterpret_cast<const std::uint8_t*>(part.data()) + 2,
-                               part.size() - 2)
-                       .find(header)
-                 : part.find(header),
-              std::string::npos);
+    EXPECT_NE(
+        v5 ? fromUtf16le(reinterpret_cast<const std::uint8_t*>(part.data()) + 2, part.size() - 2)
+                 .find(header)
+           : part.find(header),
+        std::string::npos);
   }
 }
 
@@ -241,9 +245,10 @@ TEST(RegFile, RecorderAppliesStatementsInOrder) {
   r.createKey(hkey::CurrentUser, "Old\\Child", h);
   r.setValueRaw(hkey::CurrentUser, "keep", regtype::Dword, Bytes{1, 0, 0, 0});
   RegRecorder rec;
-  auto parsed = parseRegBytes("REGEDIT4\n[-HKEY_CURRENT_USER\\Old]\n[HKEY_CURRENT_USER\\New]\n"
-                              "\"a\"=\"1\"\n\"a\"=-\n\"b\"=\"2\"\n[-HKEY_CURRENT_USER\\Absent]\n",
-                              "ok.reg", rec);
+  auto parsed = parseRegBytes(
+      "REGEDIT4\n[-HKEY_CURRENT_USER\\Old]\n[HKEY_CURRENT_USER\\New]\n"
+      "\"a\"=\"1\"\n\"a\"=-\n\"b\"=\"2\"\n[-HKEY_CURRENT_USER\\Absent]\n",
+      "ok.reg", rec);
   ASSERT_TRUE(parsed) << parsed.message();
   ASSERT_EQ(rec.applyTo(r), Status::Success);
   EXPECT_EQ(r.openKey(hkey::CurrentUser, "Old", 0, h), Status::FileNotFound);
@@ -277,9 +282,10 @@ TEST(RegFile, Regedit4IsReadAsUtf8OnlyWhenItIsValidUtf8) {
 
   // The same text in UTF-8 reads the same; hex text that is not UTF-8 is still Windows-1252.
   MemoryRegistry u;
-  parsed = load("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Café]\r\n\"né\"=\"Café €\u0081\"\r\n"
-                "\"e\"=hex(2):43,61,66,e9,00\r\n\"u\"=hex(2):c3,a9,00\r\n",
-                u);
+  parsed = load(
+      "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Café]\r\n\"né\"=\"Café €\u0081\"\r\n"
+      "\"e\"=hex(2):43,61,66,e9,00\r\n\"u\"=hex(2):c3,a9,00\r\n",
+      u);
   ASSERT_TRUE(parsed) << parsed.message();
   EXPECT_EQ(parsed->encoding, RegEncoding::Utf8);
   EXPECT_EQ(raw(u, hkey::CurrentUser, "Café", "né", regtype::Sz), utf16z("Café €\u0081"));
@@ -309,9 +315,9 @@ TEST(RegFile, Regedit4IsReadAsUtf8OnlyWhenItIsValidUtf8) {
 }
 
 TEST(RegFile, NamesWithLineBreaksRoundTripAndKeysThatCannotAreRefused) {
-  const std::vector<std::string> names = {"cr\rhere", "lf\nhere", "both\r\n", "\n", "q\"uote",
-                                          "back\\slash\\", "br]ack[et]", "Grüße ж 😀",
-                                          "\\n not an escape", "\"]\r\\\n"};
+  const std::vector<std::string> names = {
+      "cr\rhere",   "lf\nhere",  "both\r\n",          "\n",       "q\"uote", "back\\slash\\",
+      "br]ack[et]", "Grüße ж 😀", "\\n not an escape", "\"]\r\\\n"};
   for (RegFormat format : {RegFormat::Version5, RegFormat::Regedit4}) {
     SCOPED_TRACE(format == RegFormat::Version5 ? "version 5" : "REGEDIT4");
     MemoryRegistry original;

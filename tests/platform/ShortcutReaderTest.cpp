@@ -92,7 +92,8 @@ TEST(ShortcutReader, PathFormsInOrder) {
 TEST(ShortcutReader, TextEncodings) {
   ReaderFixture f;
   // Unicode form first, whatever the ANSI form says.
-  EXPECT_EQ(f.read("wide.lnk", shortcutWithUnicodePath("C:\\?n?\\gone.exe", "C:\\\xC3\x9Cn\xC3\xAF\\\xD0\xA0.exe")),
+  EXPECT_EQ(f.read("wide.lnk", shortcutWithUnicodePath("C:\\?n?\\gone.exe",
+                                                       "C:\\\xC3\x9Cn\xC3\xAF\\\xD0\xA0.exe")),
             "C:\\\xC3\x9Cn\xC3\xAF\\\xD0\xA0.exe");
   // ANSI: UTF-8 bytes as they are, including those Windows-1252 leaves unused (0x81, 0x90).
   EXPECT_EQ(f.read("utf8.lnk", makeShortcut(std::string("C:\\\xD1\x81\xC3\x90\\x.exe"))),
@@ -109,7 +110,8 @@ TEST(ShortcutReader, EnvironmentExpansion) {
   const Environment env = machineEnvironment(m);
   EXPECT_EQ(expandEnvironmentStrings("%SystemRoot%\\a;%WINDIR%\\b;%systemdrive%\\c", env),
             "D:\\WINNT\\a;D:\\WINNT\\b;D:\\c");
-  EXPECT_EQ(expandEnvironmentStrings("%USERPROFILE%\\Desktop", env), "D:\\Documents and Settings\\ann\\Desktop");
+  EXPECT_EQ(expandEnvironmentStrings("%USERPROFILE%\\Desktop", env),
+            "D:\\Documents and Settings\\ann\\Desktop");
   EXPECT_EQ(expandEnvironmentStrings("%NOPE%x%SystemDrive%", env), "%NOPE%xD:");
   EXPECT_EQ(expandEnvironmentStrings("100%", env), "100%");
   EXPECT_EQ(expandEnvironmentStrings("%%", env), "%%");

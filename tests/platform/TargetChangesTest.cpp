@@ -25,7 +25,8 @@ Status setText(RegistryStore& store, std::string_view name, std::string_view tex
   Bytes data(text.begin(), text.end());
   data.push_back(0);
   KeyHandle h = 0;
-  if (Status st = store.createKey(hkey::LocalMachine, "SOFTWARE\\Vendor", h); st != Status::Success) return st;
+  if (Status st = store.createKey(hkey::LocalMachine, "SOFTWARE\\Vendor", h); st != Status::Success)
+    return st;
   ScopedKey key(store, h);
   return store.setValue(h, name, regtype::Sz, data);
 }
@@ -90,7 +91,8 @@ TEST(TargetChanges, SaysSoWhenTheRegistryCannotBeReadAgain) {
   test::writeText(dir / "registry.reg", "not a registry file");
   Outcome o = TargetChanges(t).apply([&] { setText(t.registry(), "x", "1"); });
   ASSERT_FALSE(o);
-  EXPECT_NE(o.message().find("Reading the registry again failed too"), std::string::npos) << o.message();
+  EXPECT_NE(o.message().find("Reading the registry again failed too"), std::string::npos)
+      << o.message();
   EXPECT_NE(o.message().find("registry.reg"), std::string::npos) << o.message();
 }
 
@@ -106,11 +108,13 @@ TEST(TargetResolution, OptionThenEnvironmentThenAClearMessage) {
 }
 
 TEST(LastResort, NamesWhatWentWrong) {
-  EXPECT_NE(lastResortMessage(std::make_exception_ptr(std::runtime_error("bad path"))).find("bad path"),
-            std::string::npos);
+  EXPECT_NE(
+      lastResortMessage(std::make_exception_ptr(std::runtime_error("bad path"))).find("bad path"),
+      std::string::npos);
   EXPECT_NE(lastResortMessage(std::make_exception_ptr(std::bad_alloc())).find("out of memory"),
             std::string::npos);
-  EXPECT_NE(lastResortMessage(std::make_exception_ptr(42)).find("unknown fault"), std::string::npos);
+  EXPECT_NE(lastResortMessage(std::make_exception_ptr(42)).find("unknown fault"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -9,8 +9,8 @@ namespace {
 TEST(Text, Utf8IsDecodedStrictly) {
   EXPECT_TRUE(isValidUtf8("plain ASCII"));
   EXPECT_TRUE(isValidUtf8("Grüße € 😀"));
-  for (const char* bad : {"\xe9", "\xc3", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80",
-                          "\xff", "ok\xe2\x82"}) {
+  for (const char* bad : {"\xe9", "\xc3", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80",
+                          "\xf4\x90\x80\x80", "\xff", "ok\xe2\x82"}) {
     SCOPED_TRACE(bad);
     EXPECT_FALSE(isValidUtf8(bad));
   }

@@ -2,12 +2,12 @@
 // refusing damaged files, and never writing while a wineserver runs for the prefix.
 #include "platform/wine/WinePrefix.h"
 
+#include <unistd.h>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -149,8 +149,10 @@ TEST(WinePrefix, SavesOnlyTheFileThatChanged) {
 
   const auto userTime = mtime(dir / "user.reg");
   KeyHandle h = 0;
-  ASSERT_EQ(p->registry().createKey(hkey::ClassesRoot, "CLSID\\{A}\\InprocServer32", h), Status::Success);
-  ASSERT_EQ(p->registry().setValue(h, "", regtype::Sz, Bytes{'x', '.', 'd', 'l', 'l', 0}), Status::Success);
+  ASSERT_EQ(p->registry().createKey(hkey::ClassesRoot, "CLSID\\{A}\\InprocServer32", h),
+            Status::Success);
+  ASSERT_EQ(p->registry().setValue(h, "", regtype::Sz, Bytes{'x', '.', 'd', 'l', 'l', 0}),
+            Status::Success);
   p->registry().closeKey(h);
   Outcome result = p->save();
   ASSERT_TRUE(result) << result.message();
@@ -159,12 +161,14 @@ TEST(WinePrefix, SavesOnlyTheFileThatChanged) {
   // The keys nothing wrote to keep their text; the new key sits in tree order among them.
   EXPECT_EQ(saved.find(kSystem.substr(0, kSystem.find("\n\n[Software\\\\Wine"))), 0u);
   EXPECT_NE(saved.find(kSystem.substr(kSystem.find("\n\n[Software\\\\Wine"))), std::string::npos);
-  EXPECT_NE(saved.find("[Software\\\\Classes\\\\CLSID\\\\{A}\\\\InprocServer32] "), std::string::npos);
+  EXPECT_NE(saved.find("[Software\\\\Classes\\\\CLSID\\\\{A}\\\\InprocServer32] "),
+            std::string::npos);
   EXPECT_NE(saved.find("@=\"x.dll\""), std::string::npos);
 
   auto again = openPrefix(dir);
   ASSERT_TRUE(again);
-  ASSERT_EQ(again->registry().openKey(hkey::ClassesRoot, "CLSID\\{A}\\InprocServer32", keyaccess::AllAccess, h),
+  ASSERT_EQ(again->registry().openKey(hkey::ClassesRoot, "CLSID\\{A}\\InprocServer32",
+                                      keyaccess::AllAccess, h),
             Status::Success);
   again->registry().closeKey(h);
 }
@@ -174,7 +178,8 @@ TEST(WinePrefix, RefusesToOverwriteAFileWineRewroteMeanwhile) {
   makePrefix(dir);
   auto p = openPrefix(dir);
   ASSERT_TRUE(p);
-  ASSERT_EQ(p->registry().setValue(hkey::ClassesRoot, "x", regtype::Sz, Bytes{'y', 0}), Status::Success);
+  ASSERT_EQ(p->registry().setValue(hkey::ClassesRoot, "x", regtype::Sz, Bytes{'y', 0}),
+            Status::Success);
   const std::string wineWrote = kSystem + "\n[Software\\\\Other] 1702194096\n";
   writeText(dir / "system.reg", wineWrote);
   Outcome saved = p->save();
@@ -188,8 +193,10 @@ TEST(WinePrefix, SavesBothFilesOrNeither) {
   makePrefix(dir);
   auto p = openPrefix(dir);
   ASSERT_TRUE(p);
-  ASSERT_EQ(p->registry().setValue(hkey::ClassesRoot, "sys", regtype::Sz, Bytes{'1', 0}), Status::Success);
-  ASSERT_EQ(p->registry().setValue(hkey::CurrentUser, "usr", regtype::Sz, Bytes{'2', 0}), Status::Success);
+  ASSERT_EQ(p->registry().setValue(hkey::ClassesRoot, "sys", regtype::Sz, Bytes{'1', 0}),
+            Status::Success);
+  ASSERT_EQ(p->registry().setValue(hkey::CurrentUser, "usr", regtype::Sz, Bytes{'2', 0}),
+            Status::Success);
   const auto before = listing(dir.path());
   // The second file cannot be put in place: the first, already replaced, is put back.
   int renames = 0;
@@ -202,8 +209,10 @@ TEST(WinePrefix, SavesBothFilesOrNeither) {
   });
   Outcome failed = p->save();
   ASSERT_FALSE(failed);
-  EXPECT_NE(failed.message().find("user.reg: could not be replaced"), std::string::npos) << failed.message();
-  EXPECT_NE(failed.message().find("the files are as they were"), std::string::npos) << failed.message();
+  EXPECT_NE(failed.message().find("user.reg: could not be replaced"), std::string::npos)
+      << failed.message();
+  EXPECT_NE(failed.message().find("the files are as they were"), std::string::npos)
+      << failed.message();
   EXPECT_EQ(renames, 2);
   EXPECT_EQ(readText(dir / "system.reg"), kSystem);
   EXPECT_EQ(readText(dir / "user.reg"), kUser);
@@ -218,8 +227,10 @@ TEST(WinePrefix, SavesBothFilesOrNeither) {
   // Through the gate the failed save also drops the changes in memory, so they cannot ride
   // along with a later save.
   ASSERT_TRUE(p->reload());
-  ASSERT_EQ(p->registry().setValue(hkey::ClassesRoot, "sys", regtype::Sz, Bytes{'1', 0}), Status::Success);
-  ASSERT_EQ(p->registry().setValue(hkey::CurrentUser, "usr", regtype::Sz, Bytes{'2', 0}), Status::Success);
+  ASSERT_EQ(p->registry().setValue(hkey::ClassesRoot, "sys", regtype::Sz, Bytes{'1', 0}),
+            Status::Success);
+  ASSERT_EQ(p->registry().setValue(hkey::CurrentUser, "usr", regtype::Sz, Bytes{'2', 0}),
+            Status::Success);
   renames = 0;
   Outcome gated = TargetChanges(*p).save();
   ASSERT_FALSE(gated);
@@ -230,15 +241,18 @@ TEST(WinePrefix, SavesBothFilesOrNeither) {
   EXPECT_FALSE(p->registry().modified());
 
   p->setRenameForTest(nullptr);
-  ASSERT_EQ(p->registry().setValue(hkey::ClassesRoot, "sys", regtype::Sz, Bytes{'1', 0}), Status::Success);
-  ASSERT_EQ(p->registry().setValue(hkey::CurrentUser, "usr", regtype::Sz, Bytes{'2', 0}), Status::Success);
+  ASSERT_EQ(p->registry().setValue(hkey::ClassesRoot, "sys", regtype::Sz, Bytes{'1', 0}),
+            Status::Success);
+  ASSERT_EQ(p->registry().setValue(hkey::CurrentUser, "usr", regtype::Sz, Bytes{'2', 0}),
+            Status::Success);
   Outcome saved = p->save();
   ASSERT_TRUE(saved) << saved.message();
   EXPECT_NE(readText(dir / "system.reg").find("\"sys\"=\"1\""), std::string::npos);
   EXPECT_NE(readText(dir / "user.reg").find("\"usr\"=\"2\""), std::string::npos);
   EXPECT_EQ(listing(dir.path()), before);
   // The stamps follow the new files: a second save is not taken for a stale one.
-  ASSERT_EQ(p->registry().setValue(hkey::CurrentUser, "usr", regtype::Sz, Bytes{'3', 0}), Status::Success);
+  ASSERT_EQ(p->registry().setValue(hkey::CurrentUser, "usr", regtype::Sz, Bytes{'3', 0}),
+            Status::Success);
   saved = p->save();
   EXPECT_TRUE(saved) << saved.message();
 }
@@ -299,7 +313,8 @@ TEST(WinePrefix, DamagedRegistryIsRefusedAndNothingWritten) {
 // Runs Wine's own server for a prefix while the test needs it.
 class LiveWineServer {
  public:
-  explicit LiveWineServer(const std::string& prefix) : env_("WINEPREFIX='" + prefix + "' WINEDEBUG=-all ") {
+  explicit LiveWineServer(const std::string& prefix)
+      : env_("WINEPREFIX='" + prefix + "' WINEDEBUG=-all ") {
     started_ = std::system((env_ + "wineserver -p >/dev/null 2>&1").c_str()) == 0;
     for (int i = 0; started_ && i < 100 && !findWineServer(prefix); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -319,7 +334,8 @@ class LiveWineServer {
 bool haveWineServer() { return std::system("command -v wineserver >/dev/null 2>&1") == 0; }
 
 TEST(WinePrefix, NeverWritesWhileAWineserverRuns) {
-  if (!haveWineServer()) GTEST_SKIP() << "wineserver is not installed (scripts/install-deps installs wine64)";
+  if (!haveWineServer())
+    GTEST_SKIP() << "wineserver is not installed (scripts/install-deps installs wine64)";
   TempDir dir;
   makePrefix(dir);
   const std::string importFile = dir / "add.reg";
@@ -339,7 +355,8 @@ TEST(WinePrefix, NeverWritesWhileAWineserverRuns) {
     auto blocker = p->writeBlocker();
     ASSERT_TRUE(blocker);
     EXPECT_NE(blocker->find("wineserver -k"), std::string::npos) << *blocker;
-    ASSERT_EQ(p->registry().setValue(hkey::ClassesRoot, "x", regtype::Sz, Bytes{'y', 0}), Status::Success);
+    ASSERT_EQ(p->registry().setValue(hkey::ClassesRoot, "x", regtype::Sz, Bytes{'y', 0}),
+              Status::Success);
     Outcome saved = p->save();
     EXPECT_FALSE(saved);
     EXPECT_NE(saved.message().find("wineserver -k"), std::string::npos) << saved.message();
@@ -353,7 +370,8 @@ TEST(WinePrefix, NeverWritesWhileAWineserverRuns) {
 
     // Every command that changes the target is refused before it changes anything.
     for (std::vector<std::string> args : {std::vector<std::string>{"fix", "--deep", "--yes"},
-                                          {"cache", "clear"}, {"tune", "dsl"},
+                                          {"cache", "clear"},
+                                          {"tune", "dsl"},
                                           {"settings", "set", "Menu3", "False"}}) {
       args.insert(args.begin(), {"--target", dir.path()});
       auto refused = runCli(args);
@@ -382,7 +400,9 @@ TEST(WinePrefix, NeverWritesWhileAWineserverRuns) {
 
 TEST(WinePrefix, KeyNameNoRegFileCanHoldIsAnErrorNotABrokenExport) {
   TempDir dir;
-  makePrefix(dir, kSystem + "\n[Software\\\\Two\\nLines] 1702194095\n#time=1da2b3c4d5e6f70\n\"a\"=\"b\"\n");
+  makePrefix(
+      dir,
+      kSystem + "\n[Software\\\\Two\\nLines] 1702194095\n#time=1da2b3c4d5e6f70\n\"a\"=\"b\"\n");
   writeText(dir / "out.reg", "before");
   auto r = runCli({"--target", dir.path(), "reg", "export", "--output", dir / "out.reg"});
   EXPECT_EQ(r.exitCode, 1);

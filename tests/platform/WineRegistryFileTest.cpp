@@ -95,7 +95,8 @@ struct Loaded {
   }
   Bytes raw(std::string_view key, std::string_view name, std::uint32_t& type) {
     KeyHandle h = 0;
-    EXPECT_EQ(store.openKey(hkey::LocalMachine, key, keyaccess::AllAccess, h), Status::Success) << key;
+    EXPECT_EQ(store.openKey(hkey::LocalMachine, key, keyaccess::AllAccess, h), Status::Success)
+        << key;
     Bytes d;
     EXPECT_EQ(store.queryValueRaw(h, name, type, d), Status::Success) << name;
     store.closeKey(h);
@@ -136,7 +137,8 @@ TEST(WineRegistryFile, ReadsEveryValueForm) {
   EXPECT_EQ(l.raw(forms, "dev", t), utf16(u"\\\\.\\DISPLAY1"));
   EXPECT_EQ(t, 0xffff0012u);
   EXPECT_EQ(l.raw(forms, "unicode \xC3\xA9t\xC3\xA9", t), utf16(u"caf\u00e9a \u26031"));
-  EXPECT_EQ(l.raw(forms, "ctl", t), utf16(std::u16string_view(u"tab\there\nnew\a\x1b\x01x\x02" u"5")));
+  EXPECT_EQ(l.raw(forms, "ctl", t), utf16(std::u16string_view(u"tab\there\nnew\a\x1b\x01x\x02"
+                                                              u"5")));
   EXPECT_EQ(l.raw(forms, "[brackets]", t), utf16(u""));
   EXPECT_EQ(l.raw(forms, "qword", t), (Bytes{1, 0, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(t, regtype::Qword);
@@ -146,7 +148,8 @@ TEST(WineRegistryFile, ReadsEveryValueForm) {
   EXPECT_EQ(l.raw("Software\\Wow6432Node\\Link", "SymbolicLinkValue", t), utf16(u"\\R", false));
   EXPECT_EQ(t, regtype::Link);
   KeyHandle h = 0;
-  EXPECT_EQ(l.store.openKey(hkey::LocalMachine, "software\\forms\\caf\xC3\xA9\\[x]", keyaccess::AllAccess, h),
+  EXPECT_EQ(l.store.openKey(hkey::LocalMachine, "software\\forms\\caf\xC3\xA9\\[x]",
+                            keyaccess::AllAccess, h),
             Status::Success);
   l.store.closeKey(h);
   // hkey::ClassesRoot sees system.reg's Software\Classes.
@@ -158,9 +161,12 @@ TEST(WineRegistryFile, UnchangedFileRendersByteForByte) {
   Loaded l(kSystemReg);
   EXPECT_FALSE(l.file.changed());
   EXPECT_EQ(l.file.render(WineRegistryFile::currentTime()), kSystemReg);
-  // Unusual but valid layout is kept as it is: comments, CR LF, extra blank lines, no final newline.
-  std::string odd = "WINE REGISTRY Version 2\r\n;; comment\r\n\r\n\r\n[A] 5\r\n\"x\"=str:\"y\"\r\n;; tail\r\n\r\n\r\n"
-                    "[A\\\\B]\n  \"v\"=hex:01,\\\n     02\n\n\n";
+  // Unusual but valid layout is kept as it is: comments, CR LF, extra blank lines, no final
+  // newline.
+  std::string odd =
+      "WINE REGISTRY Version 2\r\n;; comment\r\n\r\n\r\n[A] 5\r\n\"x\"=str:\"y\"\r\n;; "
+      "tail\r\n\r\n\r\n"
+      "[A\\\\B]\n  \"v\"=hex:01,\\\n     02\n\n\n";
   Loaded o(odd);
   EXPECT_EQ(o.file.render(kTime), odd);
   std::string noFinalNewline = "WINE REGISTRY Version 2\n\n[A] 5\n@=\"x\"";
@@ -210,7 +216,8 @@ TEST(WineRegistryFile, ChangedKeyGetsTheNewTimeOthersKeepTheirs) {
   std::string txt = blockOf("[Software\\\\Classes\\\\.txt] ");
   unsigned secs = 0;
   unsigned long long ticks = 0;
-  ASSERT_EQ(std::sscanf(txt.c_str(), "[Software\\\\Classes\\\\.txt] %u\n#time=%llx", &secs, &ticks), 2)
+  ASSERT_EQ(std::sscanf(txt.c_str(), "[Software\\\\Classes\\\\.txt] %u\n#time=%llx", &secs, &ticks),
+            2)
       << txt;
   EXPECT_GE(ticks, before);
   EXPECT_EQ(secs, (ticks - 116444736000000000ull) / 10000000ull);
@@ -236,7 +243,8 @@ TEST(WineRegistryFile, ChangedKeyGetsTheNewTimeOthersKeepTheirs) {
 TEST(WineRegistryFile, DeletedKeysAndValuesLeaveTheFile) {
   Loaded l(kSystemReg);
   KeyHandle h = 0;
-  ASSERT_EQ(l.store.openKey(hkey::LocalMachine, "Software\\Forms", keyaccess::AllAccess, h), Status::Success);
+  ASSERT_EQ(l.store.openKey(hkey::LocalMachine, "Software\\Forms", keyaccess::AllAccess, h),
+            Status::Success);
   EXPECT_EQ(l.store.deleteValue(h, "plain"), Status::Success);
   l.store.closeKey(h);
   EXPECT_EQ(l.store.deleteTree(hkey::ClassesRoot, "CLSID"), Status::Success);
@@ -258,24 +266,34 @@ TEST(WineRegistryFile, OldStyleStringsAreRead) {
 
 TEST(WineRegistryFile, DamagedFilesAreRefusedWithFileAndLine) {
   EXPECT_EQ(parseError("REGEDIT4\n\n[A]\n"),
-            "system.reg:1: not a Wine registry file (the first line must be \"WINE REGISTRY Version 2\")");
-  EXPECT_EQ(parseError(""), "system.reg:1: not a Wine registry file (the first line must be \"WINE REGISTRY Version 2\")");
+            "system.reg:1: not a Wine registry file (the first line must be \"WINE REGISTRY "
+            "Version 2\")");
+  EXPECT_EQ(parseError(""),
+            "system.reg:1: not a Wine registry file (the first line must be \"WINE REGISTRY "
+            "Version 2\")");
   EXPECT_EQ(parseError("WINE REGISTRY Version 2\n;; x\n\n#arch=arm64\n"),
             "system.reg:4: unknown architecture \"arm64\" (expected win32 or win64)");
   const std::string head = "WINE REGISTRY Version 2\n\n[A] 1\n";
-  EXPECT_EQ(parseError(head + "\"v\"=\"unterminated\n"), "system.reg:4: string without a closing quote");
+  EXPECT_EQ(parseError(head + "\"v\"=\"unterminated\n"),
+            "system.reg:4: string without a closing quote");
   EXPECT_EQ(parseError(head + "garbage\n"),
             "system.reg:4: unrecognised line (expected a key, a value, an option or a comment)");
   EXPECT_EQ(parseError(head + "[B\n"), "system.reg:4: key line without a closing \"]\"");
   EXPECT_EQ(parseError(head + "[B] 12x\n"), "system.reg:4: unexpected text after the key's time");
-  EXPECT_EQ(parseError(head + "\"v\" \"x\"\n"), "system.reg:4: expected \"=\" after the value name");
+  EXPECT_EQ(parseError(head + "\"v\" \"x\"\n"),
+            "system.reg:4: expected \"=\" after the value name");
   EXPECT_EQ(parseError(head + "\"v\"=hex:0g\n"), "system.reg:4: bad hex data");
-  EXPECT_EQ(parseError(head + "\"v\"=hex:100\n"), "system.reg:4: bad hex data (a byte has more than two digits)");
-  EXPECT_EQ(parseError(head + "\"v\"=hex:01,\\\n"), "system.reg:4: hex data continued past the end of the file");
-  EXPECT_EQ(parseError(head + "\"v\"=hex(zz):01\n"), "system.reg:4: bad value type (expected hex(N): with N in hex)");
-  EXPECT_EQ(parseError(head + "\"v\"=dword:123456789\n"), "system.reg:4: bad dword (expected up to 8 hex digits)");
+  EXPECT_EQ(parseError(head + "\"v\"=hex:100\n"),
+            "system.reg:4: bad hex data (a byte has more than two digits)");
+  EXPECT_EQ(parseError(head + "\"v\"=hex:01,\\\n"),
+            "system.reg:4: hex data continued past the end of the file");
+  EXPECT_EQ(parseError(head + "\"v\"=hex(zz):01\n"),
+            "system.reg:4: bad value type (expected hex(N): with N in hex)");
+  EXPECT_EQ(parseError(head + "\"v\"=dword:123456789\n"),
+            "system.reg:4: bad dword (expected up to 8 hex digits)");
   EXPECT_EQ(parseError(head + "\"v\"=str(3):\"x\"\n"), "system.reg:4: unknown value type");
-  EXPECT_EQ(parseError("WINE REGISTRY Version 2\n@=\"x\"\n"), "system.reg:2: value before the first key");
+  EXPECT_EQ(parseError("WINE REGISTRY Version 2\n@=\"x\"\n"),
+            "system.reg:2: value before the first key");
 }
 
 TEST(WineRegistryFile, DeletingTheLastKeyLeavesTheHeaderOnly) {
@@ -297,7 +315,8 @@ TEST(WineRegistryFile, DeletingTheLastKeyLeavesTheHeaderOnly) {
   MemoryRegistry again;
   WineRegistryFile reread(again, hkey::CurrentUser);
   ASSERT_TRUE(reread.load(path));
-  ASSERT_EQ(again.setValueRaw(hkey::CurrentUser, "v", regtype::Dword, dwordBytes(7)), Status::Success);
+  ASSERT_EQ(again.setValueRaw(hkey::CurrentUser, "v", regtype::Dword, dwordBytes(7)),
+            Status::Success);
   std::string out = reread.render(kTime);
   EXPECT_NE(out.find("\n[] "), std::string::npos) << out;
   EXPECT_NE(out.find("\"v\"=dword:00000007\n"), std::string::npos) << out;
@@ -317,9 +336,11 @@ TEST(WineRegistryFile, UserFileLoadsIntoCurrentUser) {
   Outcome parsed = user.parse(kUserReg, "user.reg");
   ASSERT_TRUE(parsed) << parsed.message();
   KeyHandle h = 0;
-  EXPECT_EQ(store.openKey(hkey::CurrentUser, "Environment", keyaccess::AllAccess, h), Status::Success);
+  EXPECT_EQ(store.openKey(hkey::CurrentUser, "Environment", keyaccess::AllAccess, h),
+            Status::Success);
   store.closeKey(h);
-  EXPECT_NE(store.openKey(hkey::LocalMachine, "Environment", keyaccess::AllAccess, h), Status::Success);
+  EXPECT_NE(store.openKey(hkey::LocalMachine, "Environment", keyaccess::AllAccess, h),
+            Status::Success);
   EXPECT_EQ(user.render(kTime), kUserReg);
 }
 

@@ -17,7 +17,8 @@ struct BackupSetTest : ::testing::Test {
 };
 
 TEST(BackupNames, BaseNameNameTestAndArchivePath) {
-  EXPECT_EQ(BackupSet::folderOf("C:\\Program Files\\Brisquell"), "C:\\Program Files\\Brisquell\\Backup\\");
+  EXPECT_EQ(BackupSet::folderOf("C:\\Program Files\\Brisquell"),
+            "C:\\Program Files\\Brisquell\\Backup\\");
   EXPECT_EQ(BackupSet::folderOf("D:\\"), "D:\\Backup\\");
   EXPECT_TRUE(BackupSet::isBackupFileName("BRISQUELLBK300.BKP.old"));
   EXPECT_TRUE(BackupSet::isBackupFileName("BrisquellBK4529.53.bkp"));
@@ -35,16 +36,20 @@ TEST(BackupNames, BaseNameNameTestAndArchivePath) {
   EXPECT_EQ(BackupSet::baseName("C:\\P\\Backup\\", t), "C:\\P\\Backup\\BrisquellBK4529.53");
   tm.tm_hour = 0, tm.tm_min = 5, tm.tm_sec = 0;
   EXPECT_EQ(BackupSet::secondsText(BackupSet::Clock::from_time_t(std::mktime(&tm))), "300");
-  EXPECT_EQ(BackupSet::generalDate(BackupSet::Clock::from_time_t(std::mktime(&tm))), "12/8/2026 12:05:00 AM");
+  EXPECT_EQ(BackupSet::generalDate(BackupSet::Clock::from_time_t(std::mktime(&tm))),
+            "12/8/2026 12:05:00 AM");
 }
 
 TEST(BackupNames, KeyIdentityFollowsTheStoresViews) {
   MemoryRegistry store;
   const std::string viaView = BackupSet::keyIdentity(store, hkey::ClassesRoot, "CLSID\\{1}\\");
   EXPECT_EQ(viaView, "hkey_local_machine\\software\\classes\\clsid\\{1}");
-  EXPECT_EQ(viaView, BackupSet::keyIdentity(store, hkey::LocalMachine, "Software\\Classes\\clsid\\{1}"));
-  EXPECT_EQ(BackupSet::keyIdentity(store, hkey::ClassesRoot, ""), "hkey_local_machine\\software\\classes");
-  EXPECT_NE(viaView, BackupSet::keyIdentity(store, hkey::CurrentUser, "Software\\Classes\\CLSID\\{1}"));
+  EXPECT_EQ(viaView,
+            BackupSet::keyIdentity(store, hkey::LocalMachine, "Software\\Classes\\clsid\\{1}"));
+  EXPECT_EQ(BackupSet::keyIdentity(store, hkey::ClassesRoot, ""),
+            "hkey_local_machine\\software\\classes");
+  EXPECT_NE(viaView,
+            BackupSet::keyIdentity(store, hkey::CurrentUser, "Software\\Classes\\CLSID\\{1}"));
 }
 
 TEST(BackupDates, GeneralDateParsesToTheListAndSortForms) {
@@ -109,7 +114,8 @@ TEST_F(BackupSetTest, PlainRecordsReadInFileOrderWithTheFormatsQuirks) {
 }
 
 TEST_F(BackupSetTest, OriginalValuesSurviveTheFileExactly) {
-  ProblemRecord r{"-2147483646", " spaced name ", "text", "Windows Startup", "SOFTWARE\\K ", "HKEY_LOCAL_MACHINE"};
+  ProblemRecord r{"-2147483646",     " spaced name ", "text",
+                  "Windows Startup", "SOFTWARE\\K ",  "HKEY_LOCAL_MACHINE"};
   BackupSet::Original o;
   o.known = o.existed = true;
   o.type = regtype::MultiSz;

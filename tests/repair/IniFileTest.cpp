@@ -23,10 +23,10 @@ TEST_F(IniFileTest, KeepsOrderMatchesWithoutCaseReplacesInPlaceAndAppends) {
   EXPECT_EQ(ini.Value(), "2");  // blanks around a value are not part of it
   ini.setValue("22");           // replaced in place
   ini.setKey("C");
-  ini.setValue("3");            // appended at the end of its section
+  ini.setValue("3");  // appended at the end of its section
   ini.setSection("Three");
   ini.setKey("K");
-  ini.setValue("v");            // a new section goes at the end of the file
+  ini.setValue("v");  // a new section goes at the end of the file
   ASSERT_TRUE(ini.Flush());
   EXPECT_TRUE(ini.Success());
   EXPECT_EQ(test::readText(dir / "a.ini"),

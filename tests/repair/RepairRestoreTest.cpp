@@ -37,9 +37,12 @@ std::string richRegistry() {
   using namespace std::string_literals;
   return "[HKEY_CLASSES_ROOT\\CLSID\\{11111111-0000-0000-0000-000000000001}\\InprocServer32]\r\n"
          "@=\"C:\\\\Missing\\\\gone.dll\"\r\n\"ThreadingModel\"=\"Apartment\"\r\n\r\n"
-         "[HKEY_CLASSES_ROOT\\TypeLib\\{22222222-0000-0000-0000-000000000002}\\1.0\\0\\HELPDIR]\r\n\r\n"
-         "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.zzz\\OpenWithList]\r\n\r\n"
-         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\gone.exe]\r\n"
+         "[HKEY_CLASSES_ROOT\\TypeLib\\{22222222-0000-0000-0000-000000000002}\\1.0\\0\\HELPDIR]"
+         "\r\n\r\n"
+         "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\."
+         "zzz\\OpenWithList]\r\n\r\n"
+         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App "
+         "Paths\\gone.exe]\r\n"
          "@=\"C:\\\\Missing\\\\gone.exe\"\r\n\"Path\"=\"C:\\\\Missing\"\r\n\r\n"
          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run]\r\n"
          "\"First\"=\"C:\\\\Present\\\\ok.exe\"\r\n" +
@@ -48,7 +51,8 @@ std::string richRegistry() {
          hexLine("Lines", regtype::Sz, "C:\\Missing\\lines.exe\r\nsecond line\0"s) +
          "\"Number\"=dword:0000002a\r\n\"Last\"=\"C:\\\\Present\\\\ok.exe\"\r\n\r\n"
          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs]\r\n"
-         "\"C:\\\\Missing\\\\shared.dll\"=dword:00000001\r\n\"C:\\\\Present\\\\ok.dll\"=dword:00000002\r\n\r\n"
+         "\"C:\\\\Missing\\\\shared.dll\"=dword:00000001\r\n\"C:\\\\Present\\\\ok.dll\"=dword:"
+         "00000002\r\n\r\n"
          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\Help]\r\n"
          "\"gone.hlp\"=\"C:\\\\Missing\"\r\n\r\n";
 }
@@ -118,8 +122,7 @@ TEST_F(RepairRestoreTest, FixThenRestoreGivesAByteIdenticalExportQuickAndDeep) {
     ASSERT_GE(run.result.found, 8u);
     EXPECT_EQ(run.result.fixed, run.result.found);
     EXPECT_TRUE(run.result.failures.empty());
-    EXPECT_EQ(run.ui.informed.back(),
-              Repair::endMessage(run.result.found, run.result.found));
+    EXPECT_EQ(run.ui.informed.back(), Repair::endMessage(run.result.found, run.result.found));
     const std::string fixedExport = exportOf(folder);
     EXPECT_NE(fixedExport, before);
     EXPECT_EQ(fixedExport.find("m\0u\0l\0t\0i\0.\0e\0x\0e", 0, 18), std::string::npos);
@@ -145,9 +148,11 @@ TEST_F(RepairRestoreTest, FixThenRestoreGivesAByteIdenticalExportQuickAndDeep) {
 TEST_F(RepairRestoreTest, TheDemoMachineRoundTripsQuickAndDeepWithAndWithoutBackup) {
   for (ScanMode mode : {ScanMode::Quick, ScanMode::Deep}) {
     test::TempDir scratch;
-    fs::copy(BRISQUELL_SOURCE_DIR "/examples/demo-machine", scratch.path(), fs::copy_options::recursive);
+    fs::copy(BRISQUELL_SOURCE_DIR "/examples/demo-machine", scratch.path(),
+             fs::copy_options::recursive);
     test::TempDir scratch2;
-    fs::copy(BRISQUELL_SOURCE_DIR "/examples/demo-machine", scratch2.path(), fs::copy_options::recursive);
+    fs::copy(BRISQUELL_SOURCE_DIR "/examples/demo-machine", scratch2.path(),
+             fs::copy_options::recursive);
     const std::string before = exportOf(scratch.path());
     FixRun run, plain;
     fix(scratch.path(), mode, true, run);
@@ -217,9 +222,11 @@ TEST_F(RepairRestoreTest, ShortcutFilesAreArchivedBeforeDeletionAndComeBackExact
   fs::create_directories(folder + "/drive_c/Links/folder.lnk");
   auto add = [](ScanContext& ctx) {
     ctx.problems().clear();
-    for (const char* p : {"C:\\Documents and Settings\\user\\Desktop\\Game.lnk", "C:\\Links\\other.lnk",
-                          "C:\\Links\\vanished.lnk", "C:\\Links\\folder.lnk"})
-      ctx.problems().add(ProblemRecord{"Windows Shortcuts(Drive C:)", "", std::string("C:\\t.exe -> ") + p,
+    for (const char* p :
+         {"C:\\Documents and Settings\\user\\Desktop\\Game.lnk", "C:\\Links\\other.lnk",
+          "C:\\Links\\vanished.lnk", "C:\\Links\\folder.lnk"})
+      ctx.problems().add(ProblemRecord{"Windows Shortcuts(Drive C:)", "",
+                                       std::string("C:\\t.exe -> ") + p,
                                        "Windows Shortcuts(Drive C:)", p, ""});
   };
   FixRun run;
@@ -236,7 +243,8 @@ TEST_F(RepairRestoreTest, ShortcutFilesAreArchivedBeforeDeletionAndComeBackExact
   RestoreResult r = restore(folder, run.result.backupFile, ui);
   EXPECT_TRUE(r.failures.empty());
   EXPECT_EQ(r.restoredFiles.size(), 2u);
-  EXPECT_EQ(test::readText(folder + "/drive_c/Documents and Settings/user/Desktop/Game.lnk"), bytes);
+  EXPECT_EQ(test::readText(folder + "/drive_c/Documents and Settings/user/Desktop/Game.lnk"),
+            bytes);
   EXPECT_EQ(test::readText(folder + "/drive_c/Links/Other.LNK"), "other");
 
   FixRun plain;  // without a backup the files go at once and no archive is written
@@ -250,20 +258,37 @@ TEST_F(RepairRestoreTest, ShortcutFilesAreArchivedBeforeDeletionAndComeBackExact
 class RefusingStore final : public RegistryStore {
  public:
   RefusingStore(RegistryStore& s, std::string refused) : s_(s), refused_(std::move(refused)) {}
-  Status openKey(KeyHandle k, std::string_view p, std::uint32_t a, KeyHandle& r) override { return s_.openKey(k, p, a, r); }
-  Status createKey(KeyHandle k, std::string_view p, KeyHandle& r) override { return s_.createKey(k, p, r); }
+  Status openKey(KeyHandle k, std::string_view p, std::uint32_t a, KeyHandle& r) override {
+    return s_.openKey(k, p, a, r);
+  }
+  Status createKey(KeyHandle k, std::string_view p, KeyHandle& r) override {
+    return s_.createKey(k, p, r);
+  }
   Status closeKey(KeyHandle k) override { return s_.closeKey(k); }
-  Status enumKey(KeyHandle k, std::uint32_t i, std::string& n) override { return s_.enumKey(k, i, n); }
+  Status enumKey(KeyHandle k, std::uint32_t i, std::string& n) override {
+    return s_.enumKey(k, i, n);
+  }
   Status deleteValue(KeyHandle k, std::string_view n) override {
     return iequals(n, refused_) ? Status::AccessDenied : s_.deleteValue(k, n);
   }
   Status deleteKey(KeyHandle k, std::string_view p) override { return s_.deleteKey(k, p); }
   Status deleteTree(KeyHandle k, std::string_view p) override { return s_.deleteTree(k, p); }
-  Status enumValueRaw(KeyHandle k, std::uint32_t i, std::string& n, std::uint32_t& t, Bytes& d) override { return s_.enumValueRaw(k, i, n, t, d); }
-  Status queryValueRaw(KeyHandle k, std::string_view n, std::uint32_t& t, Bytes& d) override { return s_.queryValueRaw(k, n, t, d); }
-  Status setValueRaw(KeyHandle k, std::string_view n, std::uint32_t t, const Bytes& d) override { return s_.setValueRaw(k, n, t, d); }
-  Status queryInfo(KeyHandle k, std::uint32_t& a, std::uint32_t& b) override { return s_.queryInfo(k, a, b); }
-  KeyLocation canonicalKey(KeyHandle k, std::string_view p) override { return s_.canonicalKey(k, p); }
+  Status enumValueRaw(KeyHandle k, std::uint32_t i, std::string& n, std::uint32_t& t,
+                      Bytes& d) override {
+    return s_.enumValueRaw(k, i, n, t, d);
+  }
+  Status queryValueRaw(KeyHandle k, std::string_view n, std::uint32_t& t, Bytes& d) override {
+    return s_.queryValueRaw(k, n, t, d);
+  }
+  Status setValueRaw(KeyHandle k, std::string_view n, std::uint32_t t, const Bytes& d) override {
+    return s_.setValueRaw(k, n, t, d);
+  }
+  Status queryInfo(KeyHandle k, std::uint32_t& a, std::uint32_t& b) override {
+    return s_.queryInfo(k, a, b);
+  }
+  KeyLocation canonicalKey(KeyHandle k, std::string_view p) override {
+    return s_.canonicalKey(k, p);
+  }
   bool modified() const override { return s_.modified(); }
   void markSaved() override { s_.markSaved(); }
 
@@ -313,54 +338,68 @@ TEST_F(RepairRestoreTest, AValueTheRegistryKeepsIsNamedAndNotCounted) {
 TEST_F(RepairRestoreTest, UncheckedRowsStayAndAreNotRecorded) {
   FixRun run;
   fix(folder, ScanMode::Quick, true, run, [](ScanContext& ctx) {
-    for (std::size_t i = 0; i < ctx.problems().size(); ++i) ctx.problems()[i].checked = i == 1 || i == 4;
+    for (std::size_t i = 0; i < ctx.problems().size(); ++i)
+      ctx.problems()[i].checked = i == 1 || i == 4;
   });
   EXPECT_EQ(run.result.fixed, 2u);
-  std::string text = test::readText(backupHost(run.result.backupFile.substr(run.result.backupFile.rfind('\\') + 1)));
+  std::string text = test::readText(
+      backupHost(run.result.backupFile.substr(run.result.backupFile.rfind('\\') + 1)));
   EXPECT_NE(text.find("[Restore: 2]"), std::string::npos);
   EXPECT_NE(text.find("[Restore: 5]"), std::string::npos);
   EXPECT_EQ(text.find("[Restore: 1]"), std::string::npos);
 }
 
 TEST_F(RepairRestoreTest, AHandWrittenPlainBackupRestoresAsStringValues) {
-  test::writeText(backupHost("BrisquellBK100.bkp"),
-                  "[Backup Info]\r\nTime=12/8/2026 5:35:34 PM\r\n"
-                  "[Restore: 1]\r\nMainKey=-2147483646\r\nKeyName=Number\r\nKeyValue=42\r\n"
-                  "Section=Windows Startup\r\nFullKeyPath=SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\r\n"
-                  "MainKeyName=HKEY_LOCAL_MACHINE\r\n"
-                  "[Restore: 2]\r\nMainKey=-2147483647\r\nKeyName=(Default)\r\nKeyValue=C:\\new.exe\r\n"
-                  "FullKeyPath=Software\\Made\\Again\r\n"
-                  "[Restore: 3]\r\nMainKey=-2147483648\r\nKeyName=(Default)\r\nKeyValue=(value not set)\r\n"
-                  "FullKeyPath=CLSID\\{11111111-0000-0000-0000-000000000001}\\InprocServer32\r\n");
+  test::writeText(
+      backupHost("BrisquellBK100.bkp"),
+      "[Backup Info]\r\nTime=12/8/2026 5:35:34 PM\r\n"
+      "[Restore: 1]\r\nMainKey=-2147483646\r\nKeyName=Number\r\nKeyValue=42\r\n"
+      "Section=Windows Startup\r\nFullKeyPath=SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\r\n"
+      "MainKeyName=HKEY_LOCAL_MACHINE\r\n"
+      "[Restore: 2]\r\nMainKey=-2147483647\r\nKeyName=(Default)\r\nKeyValue=C:\\new.exe\r\n"
+      "FullKeyPath=Software\\Made\\Again\r\n"
+      "[Restore: 3]\r\nMainKey=-2147483648\r\nKeyName=(Default)\r\nKeyValue=(value not set)\r\n"
+      "FullKeyPath=CLSID\\{11111111-0000-0000-0000-000000000001}\\InprocServer32\r\n");
   test::ScriptedInterface ui;
   std::vector<std::string> status;
-  RestoreResult r = restore(folder, "C:\\Program Files\\Brisquell\\Backup\\BrisquellBK100.bkp", ui, &status);
+  RestoreResult r =
+      restore(folder, "C:\\Program Files\\Brisquell\\Backup\\BrisquellBK100.bkp", ui, &status);
   EXPECT_TRUE(r.failures.empty());
   EXPECT_EQ(r.written, 3u);
   EXPECT_EQ(ui.informed.back(), "Restore completed successfully.");
-  EXPECT_EQ(status[0], "Restoring: HKEY_LOCAL_MACHINE-SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run - Number - 42");
+  EXPECT_EQ(status[0],
+            "Restoring: HKEY_LOCAL_MACHINE-SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run - "
+            "Number - 42");
   auto tOpened = openTarget(folder);
   auto t = tOpened ? std::move(tOpened).value() : nullptr;
   RegistryStore& s = t->registry();
   KeyHandle h = 0;
   std::uint32_t type = 0;
   Bytes data;
-  ASSERT_EQ(s.openKey(hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", keyaccess::AllAccess, h), Status::Success);
+  ASSERT_EQ(s.openKey(hkey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
+                      keyaccess::AllAccess, h),
+            Status::Success);
   ASSERT_EQ(s.queryValue(h, "Number", type, data), Status::Success);
   EXPECT_EQ(type, regtype::Sz);  // a number comes back as the text the record holds
   EXPECT_EQ(std::string(data.begin(), data.end()), std::string("42\0", 3));
   s.closeKey(h);
-  ASSERT_EQ(s.openKey(hkey::CurrentUser, "Software\\Made\\Again", keyaccess::AllAccess, h), Status::Success);  // created
+  ASSERT_EQ(s.openKey(hkey::CurrentUser, "Software\\Made\\Again", keyaccess::AllAccess, h),
+            Status::Success);  // created
   ASSERT_EQ(s.queryValue(h, "", type, data), Status::Success);
   s.closeKey(h);
-  ASSERT_EQ(s.openKey(hkey::ClassesRoot, "CLSID\\{11111111-0000-0000-0000-000000000001}\\InprocServer32", keyaccess::AllAccess, h), Status::Success);
-  EXPECT_NE(s.queryValue(h, "", type, data), Status::Success);  // "(value not set)": the unnamed value is removed
+  ASSERT_EQ(
+      s.openKey(hkey::ClassesRoot, "CLSID\\{11111111-0000-0000-0000-000000000001}\\InprocServer32",
+                keyaccess::AllAccess, h),
+      Status::Success);
+  EXPECT_NE(s.queryValue(h, "", type, data),
+            Status::Success);  // "(value not set)": the unnamed value is removed
   s.closeKey(h);
 }
 
 TEST_F(RepairRestoreTest, ArchiveEntriesOffTheTargetsDrivesAreRefusedAndTheRestGoesOn) {
   test::writeText(backupHost("BrisquellBK200.bkp"),
-                  "[Backup Info]\r\nTime=12/8/2026 5:35:34 PM\r\n[Restore: 1]\r\nMainKey=Windows Shortcuts(Drive C:)\r\n"
+                  "[Backup Info]\r\nTime=12/8/2026 5:35:34 PM\r\n[Restore: 1]\r\nMainKey=Windows "
+                  "Shortcuts(Drive C:)\r\n"
                   "KeyName=\r\nKeyValue=x -> C:\\ok\\fine.lnk\r\nFullKeyPath=C:\\ok\\fine.lnk\r\n");
   std::string zipPath = backupHost("BrisquellBK200.zip");
   int code = 0;
@@ -412,7 +451,8 @@ TEST_F(RepairRestoreTest, ReportAppendsTheListEveryTime) {
 namespace brisquell {
 namespace {
 
-std::string textOf(RegistryStore& store, KeyHandle root, std::string_view path, std::string_view name) {
+std::string textOf(RegistryStore& store, KeyHandle root, std::string_view path,
+                   std::string_view name) {
   KeyHandle h = 0;
   if (store.openKey(root, path, keyaccess::AllAccess, h) != Status::Success) return "(no key)";
   ScopedKey key(store, h);
@@ -454,7 +494,8 @@ TEST_F(RepairRestoreTest, TheWriteGateRefusesUndoesAFailedSaveAndNeverReportsSuc
     ASSERT_EQ(ui.warned.size(), 1u);
     EXPECT_NE(ui.warned[0].find("process 42"), std::string::npos) << ui.warned[0];
     EXPECT_FALSE(cleaned(ui));
-    EXPECT_TRUE(fs::exists(lnk)) << "the shortcut file was deleted although the save would be refused";
+    EXPECT_TRUE(fs::exists(lnk))
+        << "the shortcut file was deleted although the save would be refused";
     EXPECT_FALSE(fs::exists(backupHost()));
     EXPECT_FALSE(t.registry().modified());
     EXPECT_EQ(t.saves, 0);
@@ -486,13 +527,15 @@ TEST_F(RepairRestoreTest, TheWriteGateRefusesUndoesAFailedSaveAndNeverReportsSuc
   t.failSaves = false;
   {
     ScanContext ctx(t);
-    Outcome saved = TargetChanges(t).apply([&] { Settings(ctx.registry()).setOption("Menu3", false); });
+    Outcome saved =
+        TargetChanges(t).apply([&] { Settings(ctx.registry()).setOption("Menu3", false); });
     ASSERT_TRUE(saved) << saved.message();
   }
   {
     auto disk = openTarget(folder);
     ASSERT_TRUE(disk);
-    EXPECT_EQ(textOf((*disk)->registry(), hkey::LocalMachine, kRun, "Broken"), "C:\\Missing\\run.exe");
+    EXPECT_EQ(textOf((*disk)->registry(), hkey::LocalMachine, kRun, "Broken"),
+              "C:\\Missing\\run.exe");
   }
 
   // Tried again, the repair backs up the values whole: restoring the newest set brings them back.
@@ -510,7 +553,8 @@ TEST_F(RepairRestoreTest, TheWriteGateRefusesUndoesAFailedSaveAndNeverReportsSuc
   EXPECT_TRUE(back.failures.empty());
   auto disk = openTarget(folder);
   ASSERT_TRUE(disk);
-  EXPECT_EQ(textOf((*disk)->registry(), hkey::LocalMachine, kRun, "Broken"), "C:\\Missing\\run.exe");
+  EXPECT_EQ(textOf((*disk)->registry(), hkey::LocalMachine, kRun, "Broken"),
+            "C:\\Missing\\run.exe");
 }
 
 TEST_F(RepairRestoreTest, RestoreIsRefusedWhileTheTargetMustNotBeWritten) {

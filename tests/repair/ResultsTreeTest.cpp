@@ -10,8 +10,8 @@ namespace brisquell {
 namespace {
 
 ProblemRecord row(std::string section, std::string value) {
-  return ProblemRecord{"-2147483646", "v", std::move(value), std::move(section), "SOFTWARE\\X",
-                       "HKEY_LOCAL_MACHINE"};
+  return ProblemRecord{"-2147483646",      "v",           std::move(value),
+                       std::move(section), "SOFTWARE\\X", "HKEY_LOCAL_MACHINE"};
 }
 
 struct ResultsTreeTest : ::testing::Test {
@@ -22,8 +22,10 @@ struct ResultsTreeTest : ::testing::Test {
     ASSERT_TRUE(opened) << opened.message();
     target = std::move(opened).value();
     ctx = std::make_unique<ScanContext>(*target);
-    for (auto [s, v] : {std::pair{"Help Files", "C:\\A.HLP"}, {"Application Paths", "C:\\B.EXE"},
-                        {"Help Files", "C:\\C.HLP"}, {"Help Files", "C:\\D.HLP"}})
+    for (auto [s, v] : {std::pair{"Help Files", "C:\\A.HLP"},
+                        {"Application Paths", "C:\\B.EXE"},
+                        {"Help Files", "C:\\C.HLP"},
+                        {"Help Files", "C:\\D.HLP"}})
       ctx->problems().add(row(s, v));
   }
   test::TempDir dir;

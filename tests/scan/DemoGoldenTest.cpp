@@ -23,16 +23,18 @@ std::string scanAsTsv(ScanMode mode) {
   runScan(ctx, mode);
   std::string out;
   for (const auto& r : ctx.problems().rows())
-    out += r.MainKey + "\t" + r.KeyName + "\t" + r.KeyValue + "\t" + r.Section + "\t" + r.FullKeyPath +
-           "\t" + r.MainKeyName + "\n";
+    out += r.MainKey + "\t" + r.KeyName + "\t" + r.KeyValue + "\t" + r.Section + "\t" +
+           r.FullKeyPath + "\t" + r.MainKeyName + "\n";
   return out;
 }
 
 }  // namespace
 
 TEST(DemoGolden, QuickAndDeepScansMatch) {
-  EXPECT_EQ(scanAsTsv(ScanMode::Quick), readText(std::string(BRISQUELL_TEST_DATA) + "/demo-quick.tsv"));
-  EXPECT_EQ(scanAsTsv(ScanMode::Deep), readText(std::string(BRISQUELL_TEST_DATA) + "/demo-deep.tsv"));
+  EXPECT_EQ(scanAsTsv(ScanMode::Quick),
+            readText(std::string(BRISQUELL_TEST_DATA) + "/demo-quick.tsv"));
+  EXPECT_EQ(scanAsTsv(ScanMode::Deep),
+            readText(std::string(BRISQUELL_TEST_DATA) + "/demo-deep.tsv"));
 }
 
 }  // namespace brisquell::test

@@ -37,24 +37,27 @@ std::vector<std::string> progressNames(ScanContext& ctx) {
 
 // A copy would keep pointers into the original (the log's folder lookup, the registry access's
 // log, the front ends' indexes into the lists).
-static_assert(!std::is_copy_constructible_v<ScanSession> && !std::is_copy_assignable_v<ScanSession>);
+static_assert(!std::is_copy_constructible_v<ScanSession> &&
+              !std::is_copy_assignable_v<ScanSession>);
 static_assert(!std::is_copy_constructible_v<ScanState> && !std::is_copy_assignable_v<ScanState>);
-static_assert(!std::is_copy_constructible_v<ScanContext> && !std::is_move_constructible_v<ScanContext>);
+static_assert(!std::is_copy_constructible_v<ScanContext> &&
+              !std::is_move_constructible_v<ScanContext>);
 
-constexpr const char* kSettings = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quandrel Technology\\Brisquell\\Settings]\n";
+constexpr const char* kSettings =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quandrel Technology\\Brisquell\\Settings]\n";
 
 }  // namespace
 
 TEST(ScanDriver, SwitchesAndModes) {
-  ScanMachine m(std::string(kSettings) +
-                "\"Menu0\"=\"False\"\n\"Menu1\"=\"0\"\n\"Menu2\"=\"false\"\n\"Menu3\"=hex:00\n"
-                "\"Menu4\"=dword:00000000\n\"Menu6\"=\"False\"\n\"Menu7\"=\"False\"\n\"Menu8\"=\"False\"\n"
-                "\"Menu9\"=\"False\"\n\"Menu10\"=\"False\"\n\"Menu11\"=\"False\"\n\"Menu12\"=\"False\"\n");
+  ScanMachine m(
+      std::string(kSettings) +
+      "\"Menu0\"=\"False\"\n\"Menu1\"=\"0\"\n\"Menu2\"=\"false\"\n\"Menu3\"=hex:00\n"
+      "\"Menu4\"=dword:00000000\n\"Menu6\"=\"False\"\n\"Menu7\"=\"False\"\n\"Menu8\"=\"False\"\n"
+      "\"Menu9\"=\"False\"\n\"Menu10\"=\"False\"\n\"Menu11\"=\"False\"\n\"Menu12\"=\"False\"\n");
   m.scan(ScanMode::Quick);
   ASSERT_EQ(m.ctx->sections().size(), 12u);
-  EXPECT_THAT(progressNames(*m.ctx),
-              ElementsAre("File Extensions|Finished|0 Registry Problems",
-                          "Device Drivers|Finished|0 Registry Problems"));
+  EXPECT_THAT(progressNames(*m.ctx), ElementsAre("File Extensions|Finished|0 Registry Problems",
+                                                 "Device Drivers|Finished|0 Registry Problems"));
   EXPECT_FALSE(m.ctx->progress()[1].darkRed);
   // The deep scan adds the (unticked) MS-Dos row and one always-ticked row per fixed drive.
   m.scan(ScanMode::Deep);
@@ -63,10 +66,12 @@ TEST(ScanDriver, SwitchesAndModes) {
   EXPECT_FALSE(m.ctx->sections()[12].ticked);
   EXPECT_EQ(m.ctx->sections()[13].name, "Windows Shortcuts(Drive C:)");
   EXPECT_EQ(m.ctx->sections()[13].threatLevel, "High");
-  EXPECT_EQ(progressNames(*m.ctx).back(), "Windows Shortcuts(Drive C:)|Finished|0 Registry Problems");
+  EXPECT_EQ(progressNames(*m.ctx).back(),
+            "Windows Shortcuts(Drive C:)|Finished|0 Registry Problems");
 
   // A switch that is no Boolean stops reading: later rows stay ticked, no drive rows.
-  ScanMachine bad(std::string(kSettings) + "\"Menu0\"=\"False\"\n\"Menu1\"=\"maybe\"\n\"Menu2\"=\"False\"\n");
+  ScanMachine bad(std::string(kSettings) +
+                  "\"Menu0\"=\"False\"\n\"Menu1\"=\"maybe\"\n\"Menu2\"=\"False\"\n");
   bad.scan(ScanMode::Deep);
   EXPECT_FALSE(bad.ctx->sections()[0].ticked);
   EXPECT_TRUE(bad.ctx->sections()[2].ticked);
@@ -76,10 +81,12 @@ TEST(ScanDriver, SwitchesAndModes) {
 
 TEST(ScanDriver, DriveSectionsBeyondG) {
   std::string drives;
-  for (char c = 'C'; c <= 'I'; ++c) drives += std::string(1, c) + "=fixed,drive_" + char(c + 32) + "\n";
+  for (char c = 'C'; c <= 'I'; ++c)
+    drives += std::string(1, c) + "=fixed,drive_" + char(c + 32) + "\n";
   drives += "J=cdrom,drive_j,notready\n";
   TempDir d;
-  for (char c = 'c'; c <= 'i'; ++c) std::filesystem::create_directories(d / (std::string("drive_") + c));
+  for (char c = 'c'; c <= 'i'; ++c)
+    std::filesystem::create_directories(d / (std::string("drive_") + c));
   makeMachine(d.path(), "", "[Drives]\n" + drives);
   auto machineOpened = MachineFolder::open(d.path());
   auto machine = machineOpened ? std::move(machineOpened).value() : nullptr;
@@ -95,8 +102,10 @@ TEST(ScanDriver, DriveSectionsBeyondG) {
 }
 
 TEST(ScanDriver, CountsBeyondSixteenBits) {
-  std::string body = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs]\n";
-  for (int i = 0; i < 33000; ++i) body += "\"C:\\\\gone\\\\f" + std::to_string(i) + ".dll\"=dword:00000001\n";
+  std::string body =
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs]\n";
+  for (int i = 0; i < 33000; ++i)
+    body += "\"C:\\\\gone\\\\f" + std::to_string(i) + ".dll\"=dword:00000001\n";
   ScanMachine m(body);
   m.scan();
   EXPECT_EQ(m.problems().size(), 33000u);
@@ -156,13 +165,15 @@ TEST(ScanDriver, ErrorLogEntriesAndUnwritableLog) {
 @="C:\\WINDOWS\\system32\\ro.dll"
 )",
                 {"WINDOWS/system32/ro.dll"});
-  std::filesystem::permissions(m.dir / "drive_c/WINDOWS/system32/ro.dll", std::filesystem::perms::owner_read);
+  std::filesystem::permissions(m.dir / "drive_c/WINDOWS/system32/ro.dll",
+                               std::filesystem::perms::owner_read);
   m.scan();
   EXPECT_TRUE(m.problems().empty());  // a read-only file exists like any other
   std::string log = m.log();
   // Two sections walk the same key: two entries of five CR LF lines each.
   std::size_t lines = 0;
-  for (std::size_t p = log.find("\r\n"); p != std::string::npos; p = log.find("\r\n", p + 2)) ++lines;
+  for (std::size_t p = log.find("\r\n"); p != std::string::npos; p = log.find("\r\n", p + 2))
+    ++lines;
   EXPECT_EQ(lines, 10u);
   EXPECT_EQ(log.rfind(" 68 \r\nDevice unavailable\r\n", 0), 0u);
 

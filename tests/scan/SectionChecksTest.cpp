@@ -78,19 +78,23 @@ TEST(SectionChecks, EmptyKeysAndLongValues) {
 [HKEY_CLASSES_ROOT\TypeLib\{B}\1.0\HELPDIR]
 @="C:\\nonexistent"
 [HKEY_CLASSES_ROOT\TypeLib\{C}\1.0\HELPDIR]
-"Long"=")REG" + std::string(400, 'x') + R"REG("
+"Long"=")REG" + std::string(400, 'x') +
+                R"REG("
 [HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.xyz\OpenWithList]
 [HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.abc\OpenWithList]
 "a"="gone.exe"
 [HKEY_CLASSES_ROOT\CLSID\{L}\InprocServer32]
-@=")REG" + escaped + R"REG("
+@=")REG" + escaped +
+                R"REG("
 )REG");
   m.scan();
-  EXPECT_THAT(m.summary(),
-              ElementsAre("(Default)=(value not set)@Registry Integrity",
-                          "(Default)=" + longPath + "@ActiveX \\ COM",
-                          "(Default)=" + longPath + "@ActiveX \\ COM Subsections",
-                          "(Default)=Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.xyz\\OpenWithList@File Extensions"));
+  EXPECT_THAT(
+      m.summary(),
+      ElementsAre("(Default)=(value not set)@Registry Integrity",
+                  "(Default)=" + longPath + "@ActiveX \\ COM",
+                  "(Default)=" + longPath + "@ActiveX \\ COM Subsections",
+                  "(Default)=Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\."
+                  "xyz\\OpenWithList@File Extensions"));
   EXPECT_EQ(m.problems()[0].FullKeyPath, "TypeLib\\{A}\\1.0\\HELPDIR");
   EXPECT_EQ(m.problems()[3].MainKey, "-2147483647");
 }
@@ -134,21 +138,23 @@ TEST(SectionChecks, PathSections) {
                 {"Program Files/Ok/ok.exe", "WINDOWS/Fonts/arial.ttf", "App/ok.hlp",
                  "WINDOWS/system32/comctl32.dll"});
   m.scan();
-  EXPECT_THAT(m.summary(),
-              ElementsAre("(Default)=C:\\Program Files\\App\\app.exe@Application Paths",
-                          "C:\\Tools\\gone.exe=C:\\Tools\\gone.exe@Application Paths",
-                          "Gone (TrueType)=C:\\WINDOWS\\Fonts\\gone.ttf@Windows Fonts",
-                          "Mine=C:\\MyFonts\\x.ttf@Windows Fonts",
-                          "app.hlp=C:\\App\\app.hlp@Help Files",
-                          "gone.chm=C:\\App\\gone.chm@Help Files",
-                          "Other=C:\\Program Files\\Common Files\\Tool\\tool2.dll@Microsoft Shared",
-                          "C:\\Program Files\\Common Files\\x\\y.dll=C:\\Program Files\\Common Files\\x\\y.dll@Microsoft Shared",
-                          "gone32.dll=C:\\WINDOWS\\system32\\gone32.dll@Microsoft Shared",
-                          "VDD=C:\\WINDOWS\\system32\\vdd.dll@VxD Section"));
+  EXPECT_THAT(
+      m.summary(),
+      ElementsAre("(Default)=C:\\Program Files\\App\\app.exe@Application Paths",
+                  "C:\\Tools\\gone.exe=C:\\Tools\\gone.exe@Application Paths",
+                  "Gone (TrueType)=C:\\WINDOWS\\Fonts\\gone.ttf@Windows Fonts",
+                  "Mine=C:\\MyFonts\\x.ttf@Windows Fonts", "app.hlp=C:\\App\\app.hlp@Help Files",
+                  "gone.chm=C:\\App\\gone.chm@Help Files",
+                  "Other=C:\\Program Files\\Common Files\\Tool\\tool2.dll@Microsoft Shared",
+                  "C:\\Program Files\\Common Files\\x\\y.dll=C:\\Program Files\\Common "
+                  "Files\\x\\y.dll@Microsoft Shared",
+                  "gone32.dll=C:\\WINDOWS\\system32\\gone32.dll@Microsoft Shared",
+                  "VDD=C:\\WINDOWS\\system32\\vdd.dll@VxD Section"));
 }
 
 TEST(SectionChecks, UninstallAndStartup) {
-  ScanMachine m(R"REG(
+  ScanMachine m(
+      R"REG(
 [HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Msi]
 "UninstallString"="MsiExec.exe /I{11111111-2222-3333-4444-555555555555}"
 "DisplayName"="C:\\nothing\\here.exe"
@@ -169,9 +175,8 @@ TEST(SectionChecks, UninstallAndStartup) {
 [HKEY_CURRENT_USER\SOFTWARE\Microsoft\Windows\CurrentVersion\Run]
 "user"="rundll32.exe shell32.dll,Control_RunDLL"
 )REG",
-                {"WINDOWS/system32/msiexec.exe", "Program Files/App/app.exe",
-                 "WINDOWS/system32/ctfmon.exe", "WINDOWS/system32/shell32.dll",
-                 "WINDOWS/system32/rundll32.exe"});
+      {"WINDOWS/system32/msiexec.exe", "Program Files/App/app.exe", "WINDOWS/system32/ctfmon.exe",
+       "WINDOWS/system32/shell32.dll", "WINDOWS/system32/rundll32.exe"});
   m.scan();
   EXPECT_THAT(m.summary(),
               ElementsAre("gone=C:\\WINDOWS\\system32\\gone.exe@Windows Startup",
@@ -186,22 +191,42 @@ TEST(SectionChecks, UninstallAndStartup) {
 // leave the cutting rules little to cut: every check must end cleanly, whatever it is given.
 TEST(SectionChecks, ShortValuesWithEmptyFolders) {
   TempDir dir;
-  makeMachine(dir.path(),
-              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\Help]\n@=\"C\"\n\"a.hlp\"=\"C\"\n",
-              "[Machine]\nInstallFolder=\nWindowsDirectory=\nSystemDirectory=\n[Drives]\nC=fixed,drive_c\n");
+  makeMachine(
+      dir.path(),
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\Help]\n@=\"C\"\n\"a.hlp\"=\"C\"\n",
+      "[Machine]\nInstallFolder=\nWindowsDirectory=\nSystemDirectory=\n[Drives]\nC=fixed,drive_"
+      "c\n");
   auto machine = MachineFolder::open(dir.path());
   ASSERT_TRUE(machine) << machine.message();
   ScanContext ctx(**machine);
   EXPECT_EQ(runScan(ctx, ScanMode::Deep), ScanOutcome::Finished);
   EXPECT_TRUE(ctx.problems().empty()) << "what cannot be tested is logged, never reported";
 
-  const char* sections[] = {"Registry Integrity", "ActiveX \\ COM", "File Extensions",
-                            "Application Paths", "Windows Fonts", "Help Files",
-                            "Microsoft Shared", "Windows Startup", "Uninstall Section",
+  const char* sections[] = {"Registry Integrity", "ActiveX \\ COM",  "File Extensions",
+                            "Application Paths",  "Windows Fonts",   "Help Files",
+                            "Microsoft Shared",   "Windows Startup", "Uninstall Section",
                             "VxD Section"};
-  const char* texts[] = {"", "C", "C:", ":", ":\\", "\\", ".", "C.", ".dll", "a.b.c", "C:\\",
-                         "x:\\.", " ", "\"", "-", "%Systemroot%", "%ProgramFiles%",
-                         "%commonprogramfiles%", "a b", "C:\\a.exe C:\\", ":\\a.dll:\\b.dll"};
+  const char* texts[] = {"",
+                         "C",
+                         "C:",
+                         ":",
+                         ":\\",
+                         "\\",
+                         ".",
+                         "C.",
+                         ".dll",
+                         "a.b.c",
+                         "C:\\",
+                         "x:\\.",
+                         " ",
+                         "\"",
+                         "-",
+                         "%Systemroot%",
+                         "%ProgramFiles%",
+                         "%commonprogramfiles%",
+                         "a b",
+                         "C:\\a.exe C:\\",
+                         ":\\a.dll:\\b.dll"};
   const char* names[] = {"", "C", "UninstallString", "QuietUninstallString", "InstallSource"};
   for (const char* section : sections)
     for (const char* text : texts)

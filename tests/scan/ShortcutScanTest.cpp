@@ -42,7 +42,8 @@ struct LnkMachine {
   std::unique_ptr<MachineFolder> machine;
   std::unique_ptr<ScanContext> ctx;
 
-  explicit LnkMachine(std::string driveLines = "C=fixed,drive_c\n") : drives(std::move(driveLines)) {
+  explicit LnkMachine(std::string driveLines = "C=fixed,drive_c\n")
+      : drives(std::move(driveLines)) {
     fs::create_directories(dir / "drive_c/WINDOWS/system32");
   }
   /// drive_c-relative host path of a Windows path on C: ("Old\app.exe").
@@ -62,7 +63,9 @@ struct LnkMachine {
     bytes(rel, makeShortcut(link), drive);
   }
   void file(const std::string& rel, char drive = 'c') { writeText(host(rel, drive), ""); }
-  void folder(const std::string& rel, char drive = 'c') { fs::create_directories(host(rel, drive)); }
+  void folder(const std::string& rel, char drive = 'c') {
+    fs::create_directories(host(rel, drive));
+  }
 
   ScanContext& open() {
     makeMachine(dir.path(), "", "[Machine]\nPlatform=2\n[Drives]\n" + drives);
@@ -110,7 +113,8 @@ TEST(ShortcutScan, ExistingTargetsOfAnyKindAreNotReported) {
   m.file("Program Files\\App\\readonly.exe");
   fs::permissions(m.host("Program Files\\App\\readonly.exe"), fs::perms::owner_read);
   m.folder("Program Files\\App\\Data.d");
-  fs::create_symlink(m.host("Program Files\\App\\app.exe"), m.host("Program Files\\App\\linked.exe"));
+  fs::create_symlink(m.host("Program Files\\App\\app.exe"),
+                     m.host("Program Files\\App\\linked.exe"));
   m.lnk("a.lnk", "C:\\Program Files\\App\\app.exe");
   m.lnk("b.lnk", "c:\\PROGRAM FILES\\app\\APP.EXE");  // letter case as Windows ignores it
   m.lnk("c.lnk", "C:\\Program Files\\App\\readonly.exe");
@@ -123,16 +127,17 @@ TEST(ShortcutScan, ExistingTargetsOfAnyKindAreNotReported) {
 TEST(ShortcutScan, SkippedPlacesTargetsAndNames) {
   LnkMachine m("C=fixed,drive_c\nD=cdrom,drive_d,notready\n");
   m.lnk("RECYCLED\\x.lnk", "C:\\gone\\a.exe");
-  m.lnk("Documents and Settings\\u\\Local Settings\\temporary internet files\\y.lnk", "C:\\gone\\b.exe");
-  m.lnk("cd.lnk", "d:\\setup.exe");            // the CD-ROM drive
-  m.lnk("node.lnk", "C:\\Nodes\\gone.exe");    // "NODE" anywhere
-  m.lnk("data.lnk", "C:\\Data");               // a folder target without a dot
+  m.lnk("Documents and Settings\\u\\Local Settings\\temporary internet files\\y.lnk",
+        "C:\\gone\\b.exe");
+  m.lnk("cd.lnk", "d:\\setup.exe");          // the CD-ROM drive
+  m.lnk("node.lnk", "C:\\Nodes\\gone.exe");  // "NODE" anywhere
+  m.lnk("data.lnk", "C:\\Data");             // a folder target without a dot
   m.lnk("two.lnk2", "C:\\gone\\c.exe");
   m.lnk("bak.lnk.bak", "C:\\gone\\d.exe");
   m.lnk("Caps.LNK", "C:\\gone\\e.exe");
   m.lnk("Mixed.Lnk", "C:\\gone\\f.exe");
-  EXPECT_THAT(m.deepScan(), ElementsAre("C:\\gone\\e.exe -> C:\\Caps.LNK",
-                                        "C:\\gone\\f.exe -> C:\\Mixed.Lnk"));
+  EXPECT_THAT(m.deepScan(),
+              ElementsAre("C:\\gone\\e.exe -> C:\\Caps.LNK", "C:\\gone\\f.exe -> C:\\Mixed.Lnk"));
 }
 
 TEST(ShortcutScan, CdRomDrive) {
@@ -143,8 +148,9 @@ TEST(ShortcutScan, CdRomDrive) {
   EXPECT_EQ(GetCdRom(*none.ctx), "");
 
   // The last CD-ROM drive is the one that counts.
-  LnkMachine two("C=fixed,drive_c\nE=cdrom,drive_e,notready\nF=removable,drive_f,notready\n"
-                 "G=cdrom,drive_g,notready\n");
+  LnkMachine two(
+      "C=fixed,drive_c\nE=cdrom,drive_e,notready\nF=removable,drive_f,notready\n"
+      "G=cdrom,drive_g,notready\n");
   two.lnk("e.lnk", "E:\\setup.exe");
   two.lnk("g.lnk", "G:\\setup.exe");
   two.open();
@@ -170,16 +176,25 @@ TEST(ShortcutScan, TargetForms) {
   envLive.environmentPath = "%windir%\\system32\\here.dll";
   m.file("WINDOWS\\system32\\here.dll");
   m.lnk("4.lnk", envLive);
-  m.lnk("5.lnk", "C:\\\xC3\x9C" "ber\\gone.exe");  // UTF-8, this product's ANSI
-  m.lnk("6.lnk", "C:\\\xDC" "ber\\gone.exe");   // Windows-1252 from Windows itself
-  m.file("\xC3\x9C" "ber\\here.exe");
-  m.lnk("7.lnk", "C:\\\xC3\x9C" "ber\\here.exe");
-  EXPECT_THAT(m.deepScan(),
-              ElementsAre("C:\\Program Files\\Gone\\app.exe -> C:\\1.lnk",
-                          "C:\\WINDOWS\\gone.exe -> C:\\3.lnk",
-                          "C:\\\xC3\x9C" "ber\\gone.exe -> C:\\5.lnk",
-                          "C:\\\xC3\x9C" "ber\\gone.exe -> C:\\6.lnk",
-                          "C:\\Menu\\Tools\\gone.exe -> C:\\Menu\\Sub\\2.lnk"));
+  m.lnk("5.lnk",
+        "C:\\\xC3\x9C"
+        "ber\\gone.exe");  // UTF-8, this product's ANSI
+  m.lnk("6.lnk",
+        "C:\\\xDC"
+        "ber\\gone.exe");  // Windows-1252 from Windows itself
+  m.file(
+      "\xC3\x9C"
+      "ber\\here.exe");
+  m.lnk("7.lnk",
+        "C:\\\xC3\x9C"
+        "ber\\here.exe");
+  EXPECT_THAT(m.deepScan(), ElementsAre("C:\\Program Files\\Gone\\app.exe -> C:\\1.lnk",
+                                        "C:\\WINDOWS\\gone.exe -> C:\\3.lnk",
+                                        "C:\\\xC3\x9C"
+                                        "ber\\gone.exe -> C:\\5.lnk",
+                                        "C:\\\xC3\x9C"
+                                        "ber\\gone.exe -> C:\\6.lnk",
+                                        "C:\\Menu\\Tools\\gone.exe -> C:\\Menu\\Sub\\2.lnk"));
 }
 
 TEST(ShortcutScan, WalkOrderFilesFirstThenSubFoldersSortedWithoutCase) {
@@ -191,12 +206,12 @@ TEST(ShortcutScan, WalkOrderFilesFirstThenSubFoldersSortedWithoutCase) {
   m.lnk("a_dir\\x.lnk", "C:\\gone\\5.exe");
   m.lnk("a_dir\\deeper\\y.lnk", "C:\\gone\\6.exe");
   m.lnk("a_dir\\z.lnk", "C:\\gone\\7.exe");
-  EXPECT_THAT(m.deepScan(), ElementsAre("C:\\gone\\2.exe -> C:\\A.lnk", "C:\\gone\\1.exe -> C:\\b.lnk",
-                                        "C:\\gone\\4.exe -> C:\\Z.lnk",
-                                        "C:\\gone\\5.exe -> C:\\a_dir\\x.lnk",
-                                        "C:\\gone\\7.exe -> C:\\a_dir\\z.lnk",
-                                        "C:\\gone\\6.exe -> C:\\a_dir\\deeper\\y.lnk",
-                                        "C:\\gone\\3.exe -> C:\\sub\\c.lnk"));
+  EXPECT_THAT(m.deepScan(),
+              ElementsAre("C:\\gone\\2.exe -> C:\\A.lnk", "C:\\gone\\1.exe -> C:\\b.lnk",
+                          "C:\\gone\\4.exe -> C:\\Z.lnk", "C:\\gone\\5.exe -> C:\\a_dir\\x.lnk",
+                          "C:\\gone\\7.exe -> C:\\a_dir\\z.lnk",
+                          "C:\\gone\\6.exe -> C:\\a_dir\\deeper\\y.lnk",
+                          "C:\\gone\\3.exe -> C:\\sub\\c.lnk"));
 }
 
 TEST(ShortcutScan, DamagedShortcutFilesAreSkippedWithoutACrash) {
@@ -208,7 +223,8 @@ TEST(ShortcutScan, DamagedShortcutFilesAreSkippedWithoutACrash) {
     m.bytes("cut" + std::to_string(n) + ".lnk", cut);
   }
   Bytes garbage;
-  for (int i = 0; i < 4096; ++i) garbage.push_back(static_cast<std::uint8_t>((i * 7919 + 13) % 251));
+  for (int i = 0; i < 4096; ++i)
+    garbage.push_back(static_cast<std::uint8_t>((i * 7919 + 13) % 251));
   m.bytes("garbage.lnk", garbage);
   Bytes huge = good;  // a valid header whose LinkInfo claims far more than the file holds
   huge[0x4C] = 0xFF;
@@ -216,7 +232,8 @@ TEST(ShortcutScan, DamagedShortcutFilesAreSkippedWithoutACrash) {
   huge[0x4E] = 0xFF;
   huge[0x4F] = 0x7F;
   m.bytes("huge.lnk", huge);
-  m.bytes("text.lnk", Bytes{'[', 'I', 'n', 't', 'e', 'r', 'n', 'e', 't', 'S', 'h', 'o', 'r', 't', ']'});
+  m.bytes("text.lnk",
+          Bytes{'[', 'I', 'n', 't', 'e', 'r', 'n', 'e', 't', 'S', 'h', 'o', 'r', 't', ']'});
   m.folder("folder.lnk");  // a folder named like a shortcut is walked into, not read
   m.lnk("folder.lnk\\inner.lnk", "C:\\gone\\inner.exe");
   m.lnk("zz.lnk", "C:\\gone\\last.exe");
@@ -236,7 +253,8 @@ TEST(ShortcutScan, ShortcutCutAtEveryLengthGivesItsTargetOrNothing) {
   const Bytes whole = makeShortcut(link);
   for (std::size_t n = 0; n < whole.size(); n += 3)
     m.bytes("cuts\\" + std::to_string(n) + ".lnk", Bytes(whole.begin(), whole.begin() + n));
-  for (const std::string& v : m.deepScan()) EXPECT_THAT(v, testing::StartsWith("C:\\gone\\app.exe -> "));
+  for (const std::string& v : m.deepScan())
+    EXPECT_THAT(v, testing::StartsWith("C:\\gone\\app.exe -> "));
 }
 
 TEST(ShortcutScan, LinkedFoldersAreNotFollowed) {
@@ -245,9 +263,10 @@ TEST(ShortcutScan, LinkedFoldersAreNotFollowed) {
   fs::create_directory_symlink("..", m.host("a\\up"));
   fs::create_directory_symlink(".", m.host("a\\self"));
   fs::create_directory_symlink(m.host(""), m.host("root"));
-  fs::create_symlink("loop.lnk", m.host("loop.lnk"));  // a link to itself: unreadable
+  fs::create_symlink("loop.lnk", m.host("loop.lnk"));       // a link to itself: unreadable
   fs::create_symlink(m.host("a\\x.lnk"), m.host("b.lnk"));  // a link to a shortcut file is read
-  EXPECT_THAT(m.deepScan(), ElementsAre("C:\\gone\\x.exe -> C:\\b.lnk", "C:\\gone\\x.exe -> C:\\a\\x.lnk"));
+  EXPECT_THAT(m.deepScan(),
+              ElementsAre("C:\\gone\\x.exe -> C:\\b.lnk", "C:\\gone\\x.exe -> C:\\a\\x.lnk"));
 }
 
 namespace {
@@ -266,21 +285,26 @@ struct LockedFolderFiles final : FileSystem {
     }
     return inner.find(p, out);
   }
-  Status attributes(std::string_view p, std::uint32_t& a) override { return inner.attributes(p, a); }
+  Status attributes(std::string_view p, std::uint32_t& a) override {
+    return inner.attributes(p, a);
+  }
   Status readFile(std::string_view p, Bytes& d) override { return inner.readFile(p, d); }
   Status writeFile(std::string_view p, const Bytes& d) override { return inner.writeFile(p, d); }
   Status appendFile(std::string_view p, const Bytes& d) override { return inner.appendFile(p, d); }
   Status deleteFile(std::string_view p) override { return inner.deleteFile(p); }
   Status createDirectory(std::string_view p) override { return inner.createDirectory(p); }
   std::optional<std::string> hostPath(std::string_view p) override { return inner.hostPath(p); }
-  std::optional<std::string> hostPathForNew(std::string_view p) override { return inner.hostPathForNew(p); }
+  std::optional<std::string> hostPathForNew(std::string_view p) override {
+    return inner.hostPathForNew(p);
+  }
   void setListingCache(bool e) override { inner.setListingCache(e); }
 };
 
 struct LockedFolderTarget final : Target {
   Target& inner;
   LockedFolderFiles files_;
-  LockedFolderTarget(Target& t, std::string locked) : inner(t), files_(t.files(), std::move(locked)) {}
+  LockedFolderTarget(Target& t, std::string locked)
+      : inner(t), files_(t.files(), std::move(locked)) {}
   std::string kind() const override { return inner.kind(); }
   std::string location() const override { return inner.location(); }
   RegistryStore& registry() override { return inner.registry(); }
@@ -323,7 +347,8 @@ TEST(ShortcutScan, ShortcutThatCannotBeTestedEndsItsFolderOnly) {
 
 TEST(ShortcutScan, CancelStopsTheWalkBeforeTheNextEntry) {
   LnkMachine m;
-  for (char c = 'a'; c <= 'e'; ++c) m.lnk(std::string(1, c) + ".lnk", std::string("C:\\gone\\") + c + ".exe");
+  for (char c = 'a'; c <= 'e'; ++c)
+    m.lnk(std::string(1, c) + ".lnk", std::string("C:\\gone\\") + c + ".exe");
   m.lnk("sub\\s.lnk", "C:\\gone\\s.exe");
   m.open();
   LabelRecorder labels;
@@ -334,7 +359,8 @@ TEST(ShortcutScan, CancelStopsTheWalkBeforeTheNextEntry) {
   m.ctx->setObserver(&labels);
   m.ctx->setPump(&pump);
   EXPECT_EQ(runScan(*m.ctx, ScanMode::Deep), ScanOutcome::Cancelled);
-  EXPECT_THAT(m.shortcutProblems(), ElementsAre("C:\\gone\\a.exe -> C:\\a.lnk", "C:\\gone\\b.exe -> C:\\b.lnk"));
+  EXPECT_THAT(m.shortcutProblems(),
+              ElementsAre("C:\\gone\\a.exe -> C:\\a.lnk", "C:\\gone\\b.exe -> C:\\b.lnk"));
   EXPECT_THAT(labels.labels, ElementsAre("C:\\a.lnk", "C:\\b.lnk"));
 
   // A cancel inside a sub folder ends the walk of every folder after it.

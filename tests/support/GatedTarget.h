@@ -33,7 +33,8 @@ class GatedTarget final : public Target {
     ++saves;
     if (blocker) return Error{Status::AccessDenied, *blocker + "; nothing was written"};
     if (failSaves && inner_->registry().modified())
-      return Error{Status::WriteFault, location() + "/registry.reg: could not be saved (disk full)"};
+      return Error{Status::WriteFault,
+                   location() + "/registry.reg: could not be saved (disk full)"};
     return inner_->save();
   }
   Outcome reload() override {

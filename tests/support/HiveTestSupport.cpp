@@ -10,8 +10,8 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "platform/RegFile.h"
 #include "HiveWriter.h"
+#include "platform/RegFile.h"
 #include "platform/memory/MemoryLoader.h"
 
 namespace brisquell::test {

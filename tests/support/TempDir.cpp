@@ -1,11 +1,11 @@
 // Test helpers shared by every test file.
 #include "support/TempDir.h"
 
+#include <sys/wait.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 
 namespace fs = std::filesystem;
 

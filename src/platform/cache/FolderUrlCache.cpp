@@ -77,7 +77,8 @@ bool FolderUrlCache::load(Index& index) {
   error_.clear();
   Bytes data;
   Status st = files_.readFile(indexPath(), data);
-  if (st == Status::FileNotFound || st == Status::PathNotFound) return true;  // no index: empty cache
+  if (st == Status::FileNotFound || st == Status::PathNotFound)
+    return true;  // no index: empty cache
   if (st != Status::Success) {
     error_ = fmt::format("{}: cannot be read (error {})", indexName(), st);
     return false;

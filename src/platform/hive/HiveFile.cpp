@@ -1,15 +1,15 @@
 // Hive file back end: hivex reads the hive into the store and writes the store's changes back.
 #include "platform/hive/HiveFile.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <hivex.h>
 
@@ -157,9 +157,10 @@ void HiveFile::checkDirty() {
   auto* b = reinterpret_cast<const unsigned char*>(head.data());
   std::uint32_t primary = le32(b + 4), secondary = le32(b + 8);
   if (primary != secondary) {
-    dirty_ = fmt::format("{}: its header says a write was not finished (sequence numbers {} and "
-                         "{} differ)",
-                         path_, primary, secondary);
+    dirty_ = fmt::format(
+        "{}: its header says a write was not finished (sequence numbers {} and "
+        "{} differ)",
+        path_, primary, secondary);
     return;
   }
   for (const char* suffix : {".LOG", ".LOG1", ".LOG2"}) {
@@ -208,9 +209,9 @@ Outcome HiveFile::load(MemoryRegistry& store, std::string_view hidden) {
   };
   std::vector<Item> todo{{rootNode, top}};
   auto damaged = [&](Key* k, const char* what) {
-    return Outcome::fail(fmt::format("{}: damaged at key {} ({}): {}", path_, keyPath(k), what,
-                                     errnoText(errno)),
-                         Status::FileCorrupt);
+    return Outcome::fail(
+        fmt::format("{}: damaged at key {} ({}): {}", path_, keyPath(k), what, errnoText(errno)),
+        Status::FileCorrupt);
   };
   while (!todo.empty()) {
     Item it = todo.back();
@@ -271,9 +272,10 @@ Outcome HiveFile::load(MemoryRegistry& store, std::string_view hidden) {
     for (auto r = next.rbegin(); r != next.rend(); ++r) todo.push_back(*r);
   }
   if (unreadableKeys || unreadableValues)
-    notes_.push_back(fmt::format("{}: {} key name(s) and {} value name(s) are not valid UTF-16; "
-                                 "they are left in the hive as they are, unseen",
-                                 path_, unreadableKeys, unreadableValues));
+    notes_.push_back(
+        fmt::format("{}: {} key name(s) and {} value name(s) are not valid UTF-16; "
+                    "they are left in the hive as they are, unseen",
+                    path_, unreadableKeys, unreadableValues));
   // The hidden key was only made so that the covering hive finds its mount.
   if (hiddenAt) hiddenAt->changed = false;
   return {};
@@ -302,14 +304,15 @@ Outcome HiveFile::prepare(MemoryRegistry& store) {
   Key* top = mount(store);
   if (!top) return Outcome::fail(fmt::format("{}: its root key is gone", path_));
   if (changedOnDisk())
-    return Outcome::fail(fmt::format("{}: changed on disk since it was read; nothing was written, "
-                                     "run the command again",
-                                     path_));
+    return Outcome::fail(
+        fmt::format("{}: changed on disk since it was read; nothing was written, "
+                    "run the command again",
+                    path_));
   errno = 0;
   HivePtr h(hivex_open(path_.c_str(), HIVEX_OPEN_WRITE));
   if (!h)
-    return Outcome::fail(fmt::format("{}: cannot be opened for writing: {}", path_,
-                                     errnoText(errno)));
+    return Outcome::fail(
+        fmt::format("{}: cannot be opened for writing: {}", path_, errnoText(errno)));
   Key* skip = hiddenKey(store);
   auto fail = [&](const Key* k, const char* what) {
     return Outcome::fail(fmt::format("{}: could not write {} ({}): {}; nothing was written", path_,
@@ -320,9 +323,9 @@ Outcome HiveFile::prepare(MemoryRegistry& store) {
     std::vector<hive_set_value> vals;
     vals.reserve(k->values.size());
     for (const auto& v : k->values)
-      vals.push_back(hive_set_value{const_cast<char*>(v.name.c_str()),
-                                    static_cast<hive_type>(v.type), v.data.size(),
-                                    reinterpret_cast<char*>(const_cast<std::uint8_t*>(v.data.data()))});
+      vals.push_back(hive_set_value{
+          const_cast<char*>(v.name.c_str()), static_cast<hive_type>(v.type), v.data.size(),
+          reinterpret_cast<char*>(const_cast<std::uint8_t*>(v.data.data()))});
     return hivex_node_set_values(h.get(), node, vals.size(), vals.data(), 0) == 0;
   };
   // Writes the values of a key that has a node already: untouched values stay as they are.

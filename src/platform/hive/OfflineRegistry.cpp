@@ -239,8 +239,7 @@ Status OfflineRegistry::enumValueRaw(KeyHandle key, std::uint32_t index, std::st
 
 Status OfflineRegistry::queryValueRaw(KeyHandle key, std::string_view name, std::uint32_t& type,
                                       Bytes& data) {
-  if (key != hkey::ClassesRoot && !isClasses(key))
-    return mem_.queryValueRaw(key, name, type, data);
+  if (key != hkey::ClassesRoot && !isClasses(key)) return mem_.queryValueRaw(key, name, type, data);
   ClassesHandle* c = key == hkey::ClassesRoot ? nullptr : classes(key);
   if (key != hkey::ClassesRoot && !c) return Status::InvalidHandle;
   Key* k = classesHolder(c ? c->path : "");

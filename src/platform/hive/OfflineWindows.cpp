@@ -2,11 +2,11 @@
 // one store, takes the machine's folders from the hives and saves changed hives together.
 #include "platform/hive/OfflineWindows.h"
 
-#include <algorithm>
-#include <cctype>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <algorithm>
+#include <cctype>
 
 #include <fmt/format.h>
 
@@ -40,9 +40,8 @@ std::vector<std::string> folderNames(const std::string& dir) {
     }
     ::closedir(d);
   }
-  std::sort(out.begin(), out.end(), [](const std::string& a, const std::string& b) {
-    return foldCase(a) < foldCase(b);
-  });
+  std::sort(out.begin(), out.end(),
+            [](const std::string& a, const std::string& b) { return foldCase(a) < foldCase(b); });
   return out;
 }
 
@@ -122,8 +121,9 @@ std::vector<OfflineWindows::Profile> OfflineWindows::profiles(const std::string&
       p.windowsPath = fmt::format("C:\\{}\\{}", dir.substr(dir.rfind('/') + 1), name);
       p.ntuser = findNoCase(p.folder, "NTUSER.DAT");
       if (!p.ntuser.empty() && !hostIsFile(p.ntuser)) p.ntuser.clear();
-      p.usrClass = findNoCase(p.folder, xp ? "Local Settings/Application Data/Microsoft/Windows/UsrClass.dat"
-                                           : "AppData/Local/Microsoft/Windows/UsrClass.dat");
+      p.usrClass =
+          findNoCase(p.folder, xp ? "Local Settings/Application Data/Microsoft/Windows/UsrClass.dat"
+                                  : "AppData/Local/Microsoft/Windows/UsrClass.dat");
       if (!p.usrClass.empty() && !hostIsFile(p.usrClass)) p.usrClass.clear();
       struct stat st;
       if (!p.ntuser.empty() && ::stat(p.ntuser.c_str(), &st) == 0) p.lastWritten = st.st_mtime;
@@ -174,14 +174,16 @@ Outcome OfflineWindows::chooseUser(const std::string& wanted) {
       std::string names;
       for (const auto& p : all)
         if (!p.ntuser.empty()) names += (names.empty() ? "" : ", ") + p.name;
-      return Outcome::fail(fmt::format("{}: no user profile named \"{}\" (profiles with a "
-                                       "registry hive: {})",
-                                       folder_, wanted, names.empty() ? "none" : names));
+      return Outcome::fail(
+          fmt::format("{}: no user profile named \"{}\" (profiles with a "
+                      "registry hive: {})",
+                      folder_, wanted, names.empty() ? "none" : names));
     }
     if (it->ntuser.empty())
-      return Outcome::fail(fmt::format("{}: the profile folder has no NTUSER.DAT, so it holds no "
-                                       "user registry",
-                                       it->folder));
+      return Outcome::fail(
+          fmt::format("{}: the profile folder has no NTUSER.DAT, so it holds no "
+                      "user registry",
+                      it->folder));
     user_ = *it;
     notes_.push_back(fmt::format("user {} ({})", user_.name, user_.ntuser));
     return {};
@@ -190,21 +192,22 @@ Outcome OfflineWindows::chooseUser(const std::string& wanted) {
   for (const auto& p : all)
     if (!p.ntuser.empty() && !p.shared) candidates.push_back(p);
   if (candidates.empty()) {
-    notes_.push_back("no user profile holds an NTUSER.DAT: HKEY_CURRENT_USER is empty and "
-                     "cannot be written");
+    notes_.push_back(
+        "no user profile holds an NTUSER.DAT: HKEY_CURRENT_USER is empty and "
+        "cannot be written");
     return {};
   }
-  auto latest = std::max_element(candidates.begin(), candidates.end(),
-                                 [](const Profile& a, const Profile& b) {
-                                   return a.lastWritten < b.lastWritten;
-                                 });
+  auto latest = std::max_element(
+      candidates.begin(), candidates.end(),
+      [](const Profile& a, const Profile& b) { return a.lastWritten < b.lastWritten; });
   user_ = *latest;
   if (candidates.size() == 1)
     notes_.push_back(fmt::format("user {} ({})", user_.name, user_.ntuser));
   else
-    notes_.push_back(fmt::format("user {}, whose NTUSER.DAT was written last, of {} profiles "
-                                 "(choose another with --user NAME; `users` lists them)",
-                                 user_.name, candidates.size()));
+    notes_.push_back(
+        fmt::format("user {}, whose NTUSER.DAT was written last, of {} profiles "
+                    "(choose another with --user NAME; `users` lists them)",
+                    user_.name, candidates.size()));
   return {};
 }
 
@@ -233,9 +236,10 @@ Outcome OfflineWindows::addDrives(const std::vector<std::string>& specs,
     }
     d.info.type = driveTypeFromName(type);
     if (d.info.type < 0)
-      return bad(fmt::format("unknown drive type \"{}\" (removable, fixed, network, cdrom, "
-                             "ramdisk)",
-                             type));
+      return bad(
+          fmt::format("unknown drive type \"{}\" (removable, fixed, network, cdrom, "
+                      "ramdisk)",
+                      type));
     for (const auto& other : drives)
       if (other.info.letter == d.info.letter)
         return bad(d.info.letter == 'C' ? "C: is the installation's own volume"
@@ -279,14 +283,14 @@ Outcome OfflineWindows::load(const TargetOptions& options) {
   if (!system.empty() && hostIsFile(system)) {
     if (Outcome o = mountHive(system, hkey::LocalMachine, "SYSTEM"); !o) return o;
   } else {
-    notes_.push_back(fmt::format("{}/SYSTEM is missing: HKEY_LOCAL_MACHINE\\SYSTEM is empty and "
-                                 "cannot be written",
-                                 configDir_));
+    notes_.push_back(
+        fmt::format("{}/SYSTEM is missing: HKEY_LOCAL_MACHINE\\SYSTEM is empty and "
+                    "cannot be written",
+                    configDir_));
   }
   if (!user_.ntuser.empty()) {
     bool classes = !user_.usrClass.empty();
-    if (Outcome o = mountHive(user_.ntuser, hkey::CurrentUser, "", classes ? kClasses : "");
-        !o)
+    if (Outcome o = mountHive(user_.ntuser, hkey::CurrentUser, "", classes ? kClasses : ""); !o)
       return o;
     if (classes) {
       if (Outcome o = mountHive(user_.usrClass, hkey::CurrentUser, std::string(kClasses)); !o)
@@ -310,15 +314,15 @@ Outcome OfflineWindows::load(const TargetOptions& options) {
     if (!set.empty() && tree.find(tree.root(hkey::LocalMachine), "SYSTEM\\" + set)) {
       registry_.setCurrentControlSet(set);
     } else {
-      notes_.push_back(fmt::format("{}: the Select key names no control set that exists; "
-                                   "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet is not shown",
-                                   system));
+      notes_.push_back(
+          fmt::format("{}: the Select key names no control set that exists; "
+                      "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet is not shown",
+                      system));
     }
   }
   for (auto& hive : hives_) hive->saved(tree);  // loading marked every key; nothing changed
   registry_.markSaved();
-  if (dirty_)
-    notes_.push_back(*dirty_ + "; what is read may be stale");
+  if (dirty_) notes_.push_back(*dirty_ + "; what is read may be stale");
 
   describeMachine();
   files_ = std::make_unique<HostFileSystem>(std::move(drives), info_.installFolder);
@@ -345,31 +349,34 @@ void OfflineWindows::describeMachine() {
   info_.platformId = 2;
   info_.windowsDirectory = windows;
   // The system folder as the volume spells it ("system32" on XP, "System32" later).
-  std::string sys32 = software_.empty() ? std::string() : software_.substr(0, software_.rfind("/config"));
-  info_.systemDirectory = windows + "\\" + (sys32.empty() ? "system32" : sys32.substr(sys32.rfind('/') + 1));
-  std::string programFiles = textValue(registry_, hkey::LocalMachine, kCurrentVersion,
-                                       "ProgramFilesDir");
+  std::string sys32 =
+      software_.empty() ? std::string() : software_.substr(0, software_.rfind("/config"));
+  info_.systemDirectory =
+      windows + "\\" + (sys32.empty() ? "system32" : sys32.substr(sys32.rfind('/') + 1));
+  std::string programFiles =
+      textValue(registry_, hkey::LocalMachine, kCurrentVersion, "ProgramFilesDir");
   if (programFiles.empty()) programFiles = "C:\\Program Files";
   info_.installFolder = programFiles + "\\Brisquell";
-  std::string temp = textValue(registry_, hkey::LocalMachine,
-                               "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment",
-                               "TEMP");
+  std::string temp =
+      textValue(registry_, hkey::LocalMachine,
+                "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", "TEMP");
   info_.tempFolder = temp.empty() ? windows + "\\Temp" : expandVolume(temp, windows);
   if (!user_.name.empty()) info_.userName = user_.name;
 
   // The user's profile folder as the machine records it, else where it was found.
   std::string profile = user_.windowsPath;
   if (!user_.name.empty()) {
-    constexpr std::string_view kProfiles = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    constexpr std::string_view kProfiles =
+        "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
     KeyHandle h = 0;
     if (registry_.openKey(hkey::LocalMachine, kProfiles, 0, h) == Status::Success) {
       ScopedKey list(registry_, h);
       std::string sid;
       for (std::uint32_t i = 0; registry_.enumKey(h, i, sid) == Status::Success; ++i) {
-        std::string path = expandVolume(
-            textValue(registry_, hkey::LocalMachine, std::string(kProfiles) + "\\" + sid,
-                      "ProfileImagePath"),
-            windows);
+        std::string path =
+            expandVolume(textValue(registry_, hkey::LocalMachine,
+                                   std::string(kProfiles) + "\\" + sid, "ProfileImagePath"),
+                         windows);
         auto slash = path.rfind('\\');
         if (slash != std::string::npos && iequals(path.substr(slash + 1), user_.name)) {
           profile = path;
@@ -401,8 +408,8 @@ void OfflineWindows::describeMachine() {
       set("PUBLIC", "C:\\Users\\Public");
     }
   }
-  std::string x86 = textValue(registry_, hkey::LocalMachine, kCurrentVersion,
-                              "ProgramFilesDir (x86)");
+  std::string x86 =
+      textValue(registry_, hkey::LocalMachine, kCurrentVersion, "ProgramFilesDir (x86)");
   if (!x86.empty()) set("ProgramFiles(x86)", x86);
 }
 
@@ -457,11 +464,12 @@ Outcome OfflineWindows::save() {
     }
   for (std::size_t i = 0; i < changed.size(); ++i) {
     HiveFile* h = changed[i];
-    Outcome o = !failBefore_.empty() && h->path().size() >= failBefore_.size() &&
-                        iequals(std::string_view(h->path()).substr(h->path().size() - failBefore_.size()),
-                                failBefore_)
-                    ? Outcome::fail(fmt::format("{}: could not be replaced (test)", h->path()))
-                    : h->commit(stamp);
+    Outcome o =
+        !failBefore_.empty() && h->path().size() >= failBefore_.size() &&
+                iequals(std::string_view(h->path()).substr(h->path().size() - failBefore_.size()),
+                        failBefore_)
+            ? Outcome::fail(fmt::format("{}: could not be replaced (test)", h->path()))
+            : h->commit(stamp);
     if (!o) {
       std::string error = o.message();
       bool restored = true;

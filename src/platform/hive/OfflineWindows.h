@@ -20,13 +20,13 @@ class OfflineWindows final : public Target {
  public:
   /// A user profile of the installation.
   struct Profile {
-    std::string name;       // the profile folder's name
-    std::string folder;     // host path of the profile folder
-    std::string ntuser;     // host path of NTUSER.DAT; empty when the folder has none
-    std::string usrClass;   // host path of UsrClass.dat; empty when missing
-    std::string windowsPath;  // "C:\Users\NAME"
+    std::string name;             // the profile folder's name
+    std::string folder;           // host path of the profile folder
+    std::string ntuser;           // host path of NTUSER.DAT; empty when the folder has none
+    std::string usrClass;         // host path of UsrClass.dat; empty when missing
+    std::string windowsPath;      // "C:\Users\NAME"
     std::time_t lastWritten = 0;  // of NTUSER.DAT
-    bool xpLayout = false;  // below "Documents and Settings"
+    bool xpLayout = false;        // below "Documents and Settings"
     /// Default, Public, All Users: templates and shared folders, never chosen on their own.
     bool shared = false;
   };

@@ -1,13 +1,13 @@
 // Host-folder drives: case-insensitive resolution with an optional per-scan listing cache.
 #include "platform/host/HostFileSystem.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <cerrno>
 #include <dirent.h>
-#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
 
 #include "platform/AtomicFile.h"
 
@@ -58,7 +58,8 @@ std::vector<DriveInfo> HostFileSystem::drives() {
 Status HostFileSystem::parse(std::string_view path, Parsed& out) const {
   std::string p(path);
   std::replace(p.begin(), p.end(), '/', '\\');
-  if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') return Status::NotReady;  // UNC: no network here
+  if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\')
+    return Status::NotReady;  // UNC: no network here
   std::string full;
   if (p.size() >= 2 && p[1] == ':') {
     full = p;
@@ -72,8 +73,10 @@ Status HostFileSystem::parse(std::string_view path, Parsed& out) const {
   // A relative path needs a current directory on a drive (an empty or odd InstallFolder gives
   // none): without one the path names nothing that can be tested.
   if (full.size() < 2 || full[1] != ':') return Status::InvalidName;
-  if (full.size() == 2) full += '\\';
-  else if (full[2] != '\\') full.insert(2, 1, '\\');  // "C:x" is relative to the drive's root here
+  if (full.size() == 2)
+    full += '\\';
+  else if (full[2] != '\\')
+    full.insert(2, 1, '\\');  // "C:x" is relative to the drive's root here
   char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(full[0])));
   if (letter < 'A' || letter > 'Z') return Status::InvalidName;
   out.drive = nullptr;
@@ -122,9 +125,12 @@ std::shared_ptr<const HostFileSystem::Listing> HostFileSystem::listing(const std
     std::string_view n = e->d_name;
     if (n == "." || n == "..") continue;
     std::uint32_t a;
-    if (e->d_type == DT_DIR) a = fileattr::Directory;
-    else if (e->d_type == DT_REG) a = fileattr::Archive;
-    else a = attributesOf(hostDir + "/" + e->d_name, true);
+    if (e->d_type == DT_DIR)
+      a = fileattr::Directory;
+    else if (e->d_type == DT_REG)
+      a = fileattr::Archive;
+    else
+      a = attributesOf(hostDir + "/" + e->d_name, true);
     l->push_back(Entry{std::string(n), foldCase(n), a});
   }
   ::closedir(d);
@@ -292,7 +298,8 @@ Status HostFileSystem::deleteFile(std::string_view path) {
   if (!host) return Status::FileNotFound;
   struct stat st;
   if (::lstat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Status::AccessDenied;
-  if (::unlink(host->c_str()) != 0) return errno == ENOENT ? Status::FileNotFound : Status::AccessDenied;
+  if (::unlink(host->c_str()) != 0)
+    return errno == ENOENT ? Status::FileNotFound : Status::AccessDenied;
   forget(host->substr(0, host->rfind('/')));
   return Status::Success;
 }

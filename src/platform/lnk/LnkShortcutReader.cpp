@@ -76,7 +76,8 @@ std::string readString(liblnk_file_t* f, SizeGetter size, StringGetter get) {
   LnkError err;
   if (liblnk_file_set_ascii_codepage(f, LIBLNK_CODEPAGE_WINDOWS_1252, &err) != 1) return {};
   const std::string a = getString(f, size, get);
-  if (a.empty() || liblnk_file_set_ascii_codepage(f, LIBLNK_CODEPAGE_WINDOWS_1251, &err) != 1) return a;
+  if (a.empty() || liblnk_file_set_ascii_codepage(f, LIBLNK_CODEPAGE_WINDOWS_1251, &err) != 1)
+    return a;
   const std::string b = getString(f, size, get);
   if (a == b) return a;
   const std::u32string ca = codePoints(a), cb = codePoints(b);
@@ -84,9 +85,9 @@ std::string readString(liblnk_file_t* f, SizeGetter size, StringGetter get) {
   std::string bytes;
   for (std::size_t i = 0; i < ca.size(); ++i) {
     // liblnk gives U+FFFD for the five unassigned bytes, never their C1 code points.
-    int byte = ca[i] == 0xFFFD                    ? cp1251UnusedIn1252(cb[i])
+    int byte = ca[i] == 0xFFFD                 ? cp1251UnusedIn1252(cb[i])
                : ca[i] >= 0x80 && ca[i] < 0xA0 ? -1
-                                                : windows1252Byte(ca[i]);
+                                               : windows1252Byte(ca[i]);
     if (byte < 0) return a;
     bytes += static_cast<char>(byte);
   }
@@ -102,25 +103,30 @@ std::string LnkShortcutReader::targetPath(std::string_view shortcutPath) {
   auto host = files_.hostPath(shortcutPath);
   if (!host) return {};
   std::size_t slash = shortcutPath.find_last_of('\\');
-  std::string_view folder = slash == std::string_view::npos ? std::string_view() : shortcutPath.substr(0, slash);
+  std::string_view folder =
+      slash == std::string_view::npos ? std::string_view() : shortcutPath.substr(0, slash);
   return targetPathOfHostFile(*host, folder);
 }
 
-std::string LnkShortcutReader::targetPathOfHostFile(const std::string& hostFile, std::string_view folder) {
+std::string LnkShortcutReader::targetPathOfHostFile(const std::string& hostFile,
+                                                    std::string_view folder) {
   LnkFile f;
   LnkError err;
   if (liblnk_file_initialize(&f.file, &err) != 1) return {};
   if (liblnk_file_open(f.file, hostFile.c_str(), LIBLNK_OPEN_READ, &err) != 1) return {};
   f.opened = true;
 
-  std::string s = readString(f.file, liblnk_file_get_utf8_local_path_size, liblnk_file_get_utf8_local_path);
+  std::string s =
+      readString(f.file, liblnk_file_get_utf8_local_path_size, liblnk_file_get_utf8_local_path);
   if (s.empty())
-    s = readString(f.file, liblnk_file_get_utf8_network_path_size, liblnk_file_get_utf8_network_path);
+    s = readString(f.file, liblnk_file_get_utf8_network_path_size,
+                   liblnk_file_get_utf8_network_path);
   if (!s.empty()) return s;
   s = readString(f.file, liblnk_file_get_utf8_environment_variables_location_size,
                  liblnk_file_get_utf8_environment_variables_location);
   if (!s.empty()) return expandEnvironmentStrings(s, env_);
-  s = readString(f.file, liblnk_file_get_utf8_relative_path_size, liblnk_file_get_utf8_relative_path);
+  s = readString(f.file, liblnk_file_get_utf8_relative_path_size,
+                 liblnk_file_get_utf8_relative_path);
   if (!s.empty()) return resolveRelativePath(folder, s);
   return {};
 }

@@ -1,9 +1,9 @@
 // Machine folder target: reads machine.ini strictly, loads registry.reg, saves it atomically.
 #include "platform/machine/MachineFolder.h"
 
+#include <sys/stat.h>
 #include <cstdint>
 #include <fstream>
-#include <sys/stat.h>
 
 #include <fmt/format.h>
 
@@ -45,13 +45,15 @@ struct MachineIni {
 Result<MachineIni> readMachineIni(const std::string& folder) {
   const std::string ini = folder + "/machine.ini";
   std::ifstream in(ini);
-  if (!in) return Result<MachineIni>::fail(fmt::format("{}: cannot be read", ini), Status::FileNotFound);
+  if (!in)
+    return Result<MachineIni>::fail(fmt::format("{}: cannot be read", ini), Status::FileNotFound);
   MachineIni m;
   std::vector<HostDrive>& drives = m.drives;
   std::string line, section;
   std::size_t lineNo = 0;
   auto bad = [&](std::string_view what) {
-    return Result<MachineIni>::fail(fmt::format("{}:{}: {}", ini, lineNo, what), Status::FileCorrupt);
+    return Result<MachineIni>::fail(fmt::format("{}:{}: {}", ini, lineNo, what),
+                                    Status::FileCorrupt);
   };
   while (std::getline(in, line)) {
     ++lineNo;
@@ -74,12 +76,18 @@ Result<MachineIni> readMachineIni(const std::string& folder) {
       if (iequals(name, "Platform")) {
         if (value != "1" && value != "2") return bad("Platform must be 1 or 2");
         i.platformId = value[0] - '0';
-      } else if (iequals(name, "WindowsDirectory")) i.windowsDirectory = value;
-      else if (iequals(name, "SystemDirectory")) i.systemDirectory = value;
-      else if (iequals(name, "InstallFolder")) i.installFolder = value;
-      else if (iequals(name, "TempFolder")) i.tempFolder = value;
-      else if (iequals(name, "UserName")) i.userName = value;
-      else return bad(fmt::format("unknown entry \"{}\" in [Machine]", name));
+      } else if (iequals(name, "WindowsDirectory"))
+        i.windowsDirectory = value;
+      else if (iequals(name, "SystemDirectory"))
+        i.systemDirectory = value;
+      else if (iequals(name, "InstallFolder"))
+        i.installFolder = value;
+      else if (iequals(name, "TempFolder"))
+        i.tempFolder = value;
+      else if (iequals(name, "UserName"))
+        i.userName = value;
+      else
+        return bad(fmt::format("unknown entry \"{}\" in [Machine]", name));
     } else if (iequals(section, "Drives")) {
       if (name.size() != 1 || !std::isalpha(static_cast<unsigned char>(name[0])))
         return bad(fmt::format("bad drive letter \"{}\"", name));
@@ -92,8 +100,8 @@ Result<MachineIni> readMachineIni(const std::string& folder) {
       std::size_t s = 0;
       for (;;) {
         std::size_t c = value.find(',', s);
-        parts.push_back(
-            trimmed(value.substr(s, c == std::string::npos ? std::string::npos : c - s), kIniBlanks));
+        parts.push_back(trimmed(value.substr(s, c == std::string::npos ? std::string::npos : c - s),
+                                kIniBlanks));
         if (c == std::string::npos) break;
         s = c + 1;
       }
@@ -101,27 +109,32 @@ Result<MachineIni> readMachineIni(const std::string& folder) {
         return bad("expected TYPE,FOLDER[,notready]");
       d.info.type = driveTypeFromName(parts[0]);
       if (d.info.type < 0)
-        return bad(fmt::format("unknown drive type \"{}\" (removable, fixed, network, cdrom, ramdisk)",
-                               parts[0]));
+        return bad(fmt::format(
+            "unknown drive type \"{}\" (removable, fixed, network, cdrom, ramdisk)", parts[0]));
       if (parts.size() == 3) {
-        if (!iequals(parts[2], "notready")) return bad(fmt::format("unknown drive flag \"{}\"", parts[2]));
+        if (!iequals(parts[2], "notready"))
+          return bad(fmt::format("unknown drive flag \"{}\"", parts[2]));
         d.info.ready = false;
       }
       d.hostRoot = parts[1][0] == '/' ? parts[1] : folder + "/" + parts[1];
       if (d.info.ready && !hostIsDir(d.hostRoot))
-        return bad(fmt::format("the folder of drive {}: is missing: {}", d.info.letter, d.hostRoot));
+        return bad(
+            fmt::format("the folder of drive {}: is missing: {}", d.info.letter, d.hostRoot));
       drives.push_back(std::move(d));
     } else {
       return bad("entry outside a section");
     }
   }
-  if (in.bad()) return Result<MachineIni>::fail(fmt::format("{}: read error", ini), Status::ReadFault);
+  if (in.bad())
+    return Result<MachineIni>::fail(fmt::format("{}: read error", ini), Status::ReadFault);
   return m;
 }
 
 }  // namespace
 
-bool MachineFolder::looksLikeOne(const std::string& folder) { return hostIsFile(folder + "/machine.ini"); }
+bool MachineFolder::looksLikeOne(const std::string& folder) {
+  return hostIsFile(folder + "/machine.ini");
+}
 
 Result<std::unique_ptr<MachineFolder>> MachineFolder::open(const std::string& folderIn) {
   std::string folder = folderIn;
@@ -144,7 +157,8 @@ Result<std::unique_ptr<MachineFolder>> MachineFolder::open(const std::string& fo
   return m;
 }
 
-Outcome saveRegistryFile(RegistryStore& store, const std::string& path, std::size_t failAfterBytes) {
+Outcome saveRegistryFile(RegistryStore& store, const std::string& path,
+                         std::size_t failAfterBytes) {
   AtomicFile file(path);
   if (Outcome r = file.open(); !r) return r;
   std::size_t written = 0;

@@ -36,7 +36,8 @@ void NameIndex::rebuild(std::size_t count, Getter nameAt) const {
   std::size_t cap = 16;
   while (cap < count * 2) cap *= 2;
   slots_.assign(cap, 0);
-  for (std::size_t p = 0; p < count; ++p) insert(static_cast<std::uint32_t>(p), foldedHash(nameAt(p)));
+  for (std::size_t p = 0; p < count; ++p)
+    insert(static_cast<std::uint32_t>(p), foldedHash(nameAt(p)));
 }
 
 template <class Getter>
@@ -203,7 +204,7 @@ KeyHandle MemoryRegistry::addHandle(Key* key) {
 }
 
 Status MemoryRegistry::openKey(KeyHandle key, std::string_view subKey, std::uint32_t,
-                                     KeyHandle& result) {
+                               KeyHandle& result) {
   result = 0;
   if (!(key & 0x80000000u) && (key == 0 || key > handles_.size())) return Status::InvalidHandle;
   Key* base = resolve(key);
@@ -232,9 +233,9 @@ Status MemoryRegistry::closeKey(KeyHandle key) {
   return Status::Success;
 }
 
-#define BRISQUELL_KEY_OR_FAIL(k, h)                                          \
-  Key* k = resolve(h);                                                       \
-  if (!k) return ((h) & 0x80000000u) ? Status::FileNotFound : Status::InvalidHandle
+#define BRISQUELL_KEY_OR_FAIL(k, h) \
+  Key* k = resolve(h);              \
+  if (!k) return ((h)&0x80000000u) ? Status::FileNotFound : Status::InvalidHandle
 
 Status MemoryRegistry::enumKey(KeyHandle key, std::uint32_t index, std::string& name) {
   BRISQUELL_KEY_OR_FAIL(k, key);
@@ -244,7 +245,7 @@ Status MemoryRegistry::enumKey(KeyHandle key, std::uint32_t index, std::string& 
 }
 
 Status MemoryRegistry::enumValueRaw(KeyHandle key, std::uint32_t index, std::string& name,
-                                          std::uint32_t& type, Bytes& data) {
+                                    std::uint32_t& type, Bytes& data) {
   BRISQUELL_KEY_OR_FAIL(k, key);
   if (index >= k->values.size()) return Status::NoMoreItems;
   const Value& v = k->values[index];
@@ -255,7 +256,7 @@ Status MemoryRegistry::enumValueRaw(KeyHandle key, std::uint32_t index, std::str
 }
 
 Status MemoryRegistry::queryValueRaw(KeyHandle key, std::string_view name, std::uint32_t& type,
-                                           Bytes& data) {
+                                     Bytes& data) {
   BRISQUELL_KEY_OR_FAIL(k, key);
   Value* v = k->value(name);
   if (!v) return Status::FileNotFound;
@@ -265,7 +266,7 @@ Status MemoryRegistry::queryValueRaw(KeyHandle key, std::string_view name, std::
 }
 
 Status MemoryRegistry::setValueRaw(KeyHandle key, std::string_view name, std::uint32_t type,
-                                         const Bytes& data) {
+                                   const Bytes& data) {
   Key* k = key == hkey::ClassesRoot ? classesRoot(true) : resolve(key);
   if (!k) return Status::InvalidHandle;
   setRaw(k, name, type, data);

@@ -51,7 +51,7 @@ class MemoryRegistry final : public RegistryStore {
   ~MemoryRegistry() override;
 
   Status openKey(KeyHandle key, std::string_view subKey, std::uint32_t access,
-                       KeyHandle& result) override;
+                 KeyHandle& result) override;
   Status createKey(KeyHandle key, std::string_view subKey, KeyHandle& result) override;
   Status closeKey(KeyHandle key) override;
   Status enumKey(KeyHandle key, std::uint32_t index, std::string& name) override;
@@ -59,11 +59,11 @@ class MemoryRegistry final : public RegistryStore {
   Status deleteKey(KeyHandle key, std::string_view subKey) override;
   Status deleteTree(KeyHandle key, std::string_view subKey) override;
   Status enumValueRaw(KeyHandle key, std::uint32_t index, std::string& name, std::uint32_t& type,
-                            Bytes& data) override;
+                      Bytes& data) override;
   Status queryValueRaw(KeyHandle key, std::string_view name, std::uint32_t& type,
-                             Bytes& data) override;
+                       Bytes& data) override;
   Status setValueRaw(KeyHandle key, std::string_view name, std::uint32_t type,
-                           const Bytes& data) override;
+                     const Bytes& data) override;
   Status queryInfo(KeyHandle key, std::uint32_t& subKeys, std::uint32_t& values) override;
   /// hkey::ClassesRoot is a view of hkey::LocalMachine\SOFTWARE\Classes; every other root is
   /// its own.
@@ -88,7 +88,7 @@ class MemoryRegistry final : public RegistryStore {
 
   std::unique_ptr<Key> hklm_, hkcu_, hku_, hkcc_;
   std::vector<Key*> handles_;  // handle = position + 1
-  std::vector<bool> open_;  // per handle: not yet closed
+  std::vector<bool> open_;     // per handle: not yet closed
   std::vector<std::uint32_t> freeHandles_;
   bool modified_ = false;
 };

@@ -53,7 +53,8 @@ std::optional<std::string> capture(const std::vector<std::string>& argv) {
   std::string out;
   char buffer[4096];
   ssize_t n;
-  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<std::size_t>(n));
+  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0)
+    out.append(buffer, static_cast<std::size_t>(n));
   close(pipeFds[0]);
   int status = 0;
   waitpid(pid, &status, 0);
@@ -69,9 +70,12 @@ std::vector<std::string> splitExec(const std::string& exec) {
   for (std::size_t i = 0; i < exec.size(); ++i) {
     char c = exec[i];
     if (quoted) {
-      if (c == '\\' && i + 1 < exec.size()) cur += exec[++i];
-      else if (c == '"') quoted = false;
-      else cur += c;
+      if (c == '\\' && i + 1 < exec.size())
+        cur += exec[++i];
+      else if (c == '"')
+        quoted = false;
+      else
+        cur += c;
     } else if (c == '"') {
       quoted = any = true;
     } else if (c == ' ' || c == '\t') {
@@ -91,10 +95,13 @@ std::vector<std::string> splitExec(const std::string& exec) {
 
 std::vector<std::string> XdgDocumentOpener::dataFolders() {
   std::vector<std::string> folders;
-  if (const char* home = std::getenv("XDG_DATA_HOME"); home && *home) folders.push_back(home);
-  else if (const char* h = std::getenv("HOME"); h && *h) folders.push_back(std::string(h) + "/.local/share");
+  if (const char* home = std::getenv("XDG_DATA_HOME"); home && *home)
+    folders.push_back(home);
+  else if (const char* h = std::getenv("HOME"); h && *h)
+    folders.push_back(std::string(h) + "/.local/share");
   const char* dirs = std::getenv("XDG_DATA_DIRS");
-  for (auto& d : splitColon(dirs && *dirs ? dirs : "/usr/local/share:/usr/share")) folders.push_back(d);
+  for (auto& d : splitColon(dirs && *dirs ? dirs : "/usr/local/share:/usr/share"))
+    folders.push_back(d);
   return folders;
 }
 
@@ -126,8 +133,8 @@ std::optional<std::string> XdgDocumentOpener::mimeTypeOf(std::string_view extens
 }
 
 std::optional<std::vector<std::string>> XdgDocumentOpener::commandFor(std::string_view mimeType,
-                                                             std::string_view document,
-                                                             bool& lookupFailed) {
+                                                                      std::string_view document,
+                                                                      bool& lookupFailed) {
   lookupFailed = false;
   auto out = capture({"xdg-mime", "query", "default", std::string(mimeType)});
   if (!out) {
@@ -135,7 +142,8 @@ std::optional<std::vector<std::string>> XdgDocumentOpener::commandFor(std::strin
     return std::nullopt;
   }
   std::string entry = trimBlanks(*out);
-  if (std::size_t nl = entry.find('\n'); nl != std::string::npos) entry = trimBlanks(entry.substr(0, nl));
+  if (std::size_t nl = entry.find('\n'); nl != std::string::npos)
+    entry = trimBlanks(entry.substr(0, nl));
   if (entry.empty() || entry.find('/') != std::string::npos) return std::nullopt;
   for (const auto& folder : dataFolders()) {
     std::ifstream in(folder + "/applications/" + entry);
@@ -143,8 +151,10 @@ std::optional<std::vector<std::string>> XdgDocumentOpener::commandFor(std::strin
     std::string line, exec;
     bool inEntry = false;
     while (std::getline(in, line)) {
-      if (!line.empty() && line[0] == '[') inEntry = line == "[Desktop Entry]";
-      else if (inEntry && line.rfind("Exec=", 0) == 0) exec = line.substr(5);
+      if (!line.empty() && line[0] == '[')
+        inEntry = line == "[Desktop Entry]";
+      else if (inEntry && line.rfind("Exec=", 0) == 0)
+        exec = line.substr(5);
     }
     std::vector<std::string> words = splitExec(exec);
     if (words.empty()) return std::nullopt;

@@ -2,16 +2,16 @@
 // and refuses to write while a wineserver holds the registry.
 #include "platform/wine/WinePrefix.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <cstdlib>
-#include <dirent.h>
-#include <sys/stat.h>
+#include <cstring>
 #include <tuple>
-#include <unistd.h>
 
 #include <fmt/format.h>
 
@@ -38,7 +38,8 @@ int driveTypeOf(std::string_view wine) {
   return -1;
 }
 
-std::string textValue(RegistryStore& reg, KeyHandle root, std::string_view path, std::string_view name) {
+std::string textValue(RegistryStore& reg, KeyHandle root, std::string_view path,
+                      std::string_view name) {
   KeyHandle h = 0;
   if (reg.openKey(root, path, keyaccess::AllAccess, h) != Status::Success) return {};
   ScopedKey key(reg, h);
@@ -128,7 +129,8 @@ Result<std::unique_ptr<WinePrefix>> WinePrefix::open(const std::string& folderIn
   p->shortcuts_ = std::make_unique<LnkShortcutReader>(*p->files_, std::move(env));
   // The cache lives in the prefix user's own profile, where Wine keeps it.
   p->urlCache_ = std::make_unique<FolderUrlCache>(
-      *p->files_, "C:\\users\\" + p->info_.userName + "\\AppData\\Local\\Microsoft\\Windows\\INetCache");
+      *p->files_,
+      "C:\\users\\" + p->info_.userName + "\\AppData\\Local\\Microsoft\\Windows\\INetCache");
   return p;
 }
 
@@ -139,12 +141,13 @@ void WinePrefix::describeMachine() {
   info_.installFolder = "C:\\Program Files\\Brisquell";
   info_.tempFolder = "C:\\windows\\temp";
   // The user's profile folder, as Wine recorded it for the shell.
-  std::string appData = textValue(registry_, hkey::CurrentUser,
-                                  "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                                  "AppData");
+  std::string appData =
+      textValue(registry_, hkey::CurrentUser,
+                "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "AppData");
   std::string name;
   constexpr std::string_view kUsers = "C:\\users\\";
-  if (appData.size() > kUsers.size() && iequals(std::string_view(appData).substr(0, kUsers.size()), kUsers)) {
+  if (appData.size() > kUsers.size() &&
+      iequals(std::string_view(appData).substr(0, kUsers.size()), kUsers)) {
     name = appData.substr(kUsers.size());
     name = name.substr(0, name.find('\\'));
   }
@@ -153,7 +156,8 @@ void WinePrefix::describeMachine() {
       std::vector<std::string> names;
       while (dirent* e = ::readdir(d)) {
         std::string n = e->d_name;
-        if (n != "." && n != ".." && !iequals(n, "Public") && hostIsDir(folder_ + "/drive_c/users/" + n))
+        if (n != "." && n != ".." && !iequals(n, "Public") &&
+            hostIsDir(folder_ + "/drive_c/users/" + n))
           names.push_back(n);
       }
       ::closedir(d);
@@ -194,7 +198,8 @@ void WinePrefix::findDrives() {
     }
     ::closedir(d);
   }
-  bool hasC = std::any_of(drives_.begin(), drives_.end(), [](const HostDrive& h) { return h.info.letter == 'C'; });
+  bool hasC = std::any_of(drives_.begin(), drives_.end(),
+                          [](const HostDrive& h) { return h.info.letter == 'C'; });
   if (!hasC) {  // Wine always has C: at drive_c, even before dosdevices/ exists
     HostDrive c;
     c.info.letter = 'C';
@@ -210,7 +215,7 @@ std::optional<std::string> WinePrefix::writeBlocker() const {
   auto server = findWineServer(folder_);
   if (!server) return std::nullopt;
   std::string who = server->pid ? fmt::format("a wineserver (process {})", server->pid)
-                                 : std::string("a wineserver");
+                                : std::string("a wineserver");
   return fmt::format(
       "{} is running for the Wine prefix {}: Wine keeps the registry in memory and writes it "
       "over system.reg and user.reg when it stops; stop it first with "
@@ -220,12 +225,14 @@ std::optional<std::string> WinePrefix::writeBlocker() const {
 
 Outcome WinePrefix::save() {
   if (!registry_.modified()) return {};
-  if (auto blocker = writeBlocker()) return Error{Status::AccessDenied, *blocker + "; nothing was written"};
+  if (auto blocker = writeBlocker())
+    return Error{Status::AccessDenied, *blocker + "; nothing was written"};
   // The files' readers already count their keys as written: only a reload makes them true again.
   if (mustReload_)
     return Error{Status::InvalidParameter,
-                 folder_ + ": an earlier save failed part way; the registry must be read again "
-                           "before it can be saved; nothing was written"};
+                 folder_ +
+                     ": an earlier save failed part way; the registry must be read again "
+                     "before it can be saved; nothing was written"};
   struct Replacement {
     WineRegistryFile* file;
     const char* name;
@@ -238,13 +245,15 @@ Outcome WinePrefix::save() {
                                    std::tuple{user_.get(), "user.reg", &userStamp_}}) {
     if (!file->changed()) continue;
     const std::string path = folder_ + "/" + name;
-    // Both are checked before either is written, so a stale file stops the save before anything changes.
+    // Both are checked before either is written, so a stale file stops the save before anything
+    // changes.
     if (!(stampOf(path) == *stamp))
       return Error{Status::WriteFault,
                    fmt::format("{}: changed on disk since it was read (did Wine run meanwhile?); "
                                "nothing was written, run the command again",
                                path)};
-    parts.push_back(Replacement{file, name, stamp, path, path + ".brisquell-new", path + ".brisquell-old"});
+    parts.push_back(
+        Replacement{file, name, stamp, path, path + ".brisquell-new", path + ".brisquell-old"});
   }
   auto discard = [this, &parts] {
     mustReload_ = true;
@@ -267,13 +276,15 @@ Outcome WinePrefix::save() {
       const int e = errno;
       discard();
       if (e == EEXIST)
-        return Error{Status::FileExists,
-                     fmt::format("{}: left by an earlier save that could not be undone, it holds the "
-                                 "file as it was before that save; move it away, then run the "
-                                 "command again; nothing was replaced",
-                                 p.old)};
-      return Error{Status::WriteFault, fmt::format("{}: cannot be kept aside ({}); nothing was replaced",
-                                                   p.path, std::strerror(e))};
+        return Error{
+            Status::FileExists,
+            fmt::format("{}: left by an earlier save that could not be undone, it holds the "
+                        "file as it was before that save; move it away, then run the "
+                        "command again; nothing was replaced",
+                        p.old)};
+      return Error{Status::WriteFault,
+                   fmt::format("{}: cannot be kept aside ({}); nothing was replaced", p.path,
+                               std::strerror(e))};
     }
     p.kept = true;
   }
@@ -286,14 +297,16 @@ Outcome WinePrefix::save() {
     std::string undone;
     for (std::size_t k = 0; k < i; ++k)
       if (::rename(parts[k].old.c_str(), parts[k].path.c_str()) != 0)
-        undone += fmt::format("; {} could not be put back: it is kept as {}", parts[k].path, parts[k].old);
+        undone += fmt::format("; {} could not be put back: it is kept as {}", parts[k].path,
+                              parts[k].old);
     for (std::size_t k = i; k < parts.size(); ++k) ::unlink(parts[k].old.c_str());
     for (const Replacement& p : parts) ::unlink(p.fresh.c_str());
     mustReload_ = true;
-    return Error{Status::WriteFault,
-                 fmt::format("{}: could not be replaced ({}); {}{}", parts[i].path, std::strerror(e),
-                             undone.empty() ? "the files are as they were" : "nothing else was changed",
-                             undone)};
+    return Error{
+        Status::WriteFault,
+        fmt::format("{}: could not be replaced ({}); {}{}", parts[i].path, std::strerror(e),
+                    undone.empty() ? "the files are as they were" : "nothing else was changed",
+                    undone)};
   }
   for (Replacement& p : parts) {
     ::unlink(p.old.c_str());

@@ -38,7 +38,9 @@ class WinePrefix final : public Target {
   bool canStore(KeyHandle root) const override;
 
   /// Test hook: replaces rename(2) for the step that puts the new files in place.
-  void setRenameForTest(std::function<int(const char*, const char*)> rename) { rename_ = std::move(rename); }
+  void setRenameForTest(std::function<int(const char*, const char*)> rename) {
+    rename_ = std::move(rename);
+  }
 
   /// The drives as found in dosdevices/, for diagnostics and tests.
 

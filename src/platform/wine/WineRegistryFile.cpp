@@ -16,7 +16,8 @@ constexpr std::uint64_t kTicks1601To1970 = 116444736000000000ull;
 
 }  // namespace
 
-WineRegistryFile::WineRegistryFile(MemoryRegistry& store, KeyHandle root) : store_(store), root_(root) {}
+WineRegistryFile::WineRegistryFile(MemoryRegistry& store, KeyHandle root)
+    : store_(store), root_(root) {}
 
 std::uint64_t WineRegistryFile::currentTime() {
   auto since1970 = std::chrono::duration_cast<std::chrono::nanoseconds>(

@@ -72,7 +72,6 @@ class WineRegistryFile {
   };
 
  private:
-
   class Reader;  // WineRegistryReader.cpp
 
   std::string_view blockText(const Block& b) const;

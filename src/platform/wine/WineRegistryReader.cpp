@@ -36,14 +36,38 @@ std::size_t unescape(std::string_view s, char end, std::u16string& out) {
     if (++i >= s.size()) break;
     c = s[i];
     switch (c) {
-      case 'a': out.push_back(u'\a'); ++i; continue;
-      case 'b': out.push_back(u'\b'); ++i; continue;
-      case 'e': out.push_back(0x1b); ++i; continue;
-      case 'f': out.push_back(u'\f'); ++i; continue;
-      case 'n': out.push_back(u'\n'); ++i; continue;
-      case 'r': out.push_back(u'\r'); ++i; continue;
-      case 't': out.push_back(u'\t'); ++i; continue;
-      case 'v': out.push_back(u'\v'); ++i; continue;
+      case 'a':
+        out.push_back(u'\a');
+        ++i;
+        continue;
+      case 'b':
+        out.push_back(u'\b');
+        ++i;
+        continue;
+      case 'e':
+        out.push_back(0x1b);
+        ++i;
+        continue;
+      case 'f':
+        out.push_back(u'\f');
+        ++i;
+        continue;
+      case 'n':
+        out.push_back(u'\n');
+        ++i;
+        continue;
+      case 'r':
+        out.push_back(u'\r');
+        ++i;
+        continue;
+      case 't':
+        out.push_back(u'\t');
+        ++i;
+        continue;
+      case 'v':
+        out.push_back(u'\v');
+        ++i;
+        continue;
       case 'x': {
         ++i;
         if (i >= s.size() || !isHex(s[i])) {
@@ -146,8 +170,10 @@ class WineRegistryFile::Reader {
 
   // Closes the block of the previous key (or the header) at the last line that held text.
   void endBlock() {
-    if (key_) file_.blocks_[key_->tag - 1].end = contentEnd_;
-    else file_.headerEnd_ = contentEnd_;
+    if (key_)
+      file_.blocks_[key_->tag - 1].end = contentEnd_;
+    else
+      file_.headerEnd_ = contentEnd_;
   }
 
   Outcome keyLine(std::string_view p) {
@@ -217,8 +243,10 @@ class WineRegistryFile::Reader {
       std::string_view h = d.substr(6);
       std::size_t k = 0;
       std::uint32_t v = 0;
-      while (k < h.size() && isHex(h[k]) && k < 9) v = v * 16 + static_cast<unsigned>(hexDigit(h[k++]));
-      if (k == 0 || k > 8 || !onlySpace(h.substr(k))) return fail("bad dword (expected up to 8 hex digits)");
+      while (k < h.size() && isHex(h[k]) && k < 9)
+        v = v * 16 + static_cast<unsigned>(hexDigit(h[k++]));
+      if (k == 0 || k > 8 || !onlySpace(h.substr(k)))
+        return fail("bad dword (expected up to 8 hex digits)");
       type = regtype::Dword;
       data = dwordBytes(v);
       return {};
@@ -230,7 +258,8 @@ class WineRegistryFile::Reader {
     if (d.starts_with("hex(")) {
       std::size_t k = 4;
       std::uint64_t t = 0;
-      while (k < d.size() && isHex(d[k]) && k < 13) t = t * 16 + static_cast<unsigned>(hexDigit(d[k++]));
+      while (k < d.size() && isHex(d[k]) && k < 13)
+        t = t * 16 + static_cast<unsigned>(hexDigit(d[k++]));
       if (k == 4 || t > 0xffffffffull || d.substr(k, 2) != "):")
         return fail("bad value type (expected hex(N): with N in hex)");
       type = static_cast<std::uint32_t>(t);
@@ -276,7 +305,8 @@ class WineRegistryFile::Reader {
     }
     Block& block = file_.blocks_[key_->tag - 1];
     if (p.starts_with("#class=")) {
-      if (p.size() < 8 || p[7] != '"' || unescape(p.substr(8), '"', units_) == std::string_view::npos)
+      if (p.size() < 8 || p[7] != '"' ||
+          unescape(p.substr(8), '"', units_) == std::string_view::npos)
         return fail("#class without a quoted class name");
       block.classLine = std::string(line_) + "\n";
     } else if (p.starts_with("#link")) {

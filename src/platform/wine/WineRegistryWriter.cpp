@@ -67,7 +67,8 @@ void appendValue(const MemoryRegistry::Value& v, std::string& out) {
     out += fmt::format("dword:{:08x}\n", dwordOf(d));
     return;
   }
-  std::string tag = v.type == regtype::Binary ? std::string("hex:") : fmt::format("hex({:x}):", v.type);
+  std::string tag =
+      v.type == regtype::Binary ? std::string("hex:") : fmt::format("hex({:x}):", v.type);
   out += tag;
   appendHexList(out, count + tag.size(), d.data(), d.size(), "\\\n");
   out += '\n';
@@ -90,10 +91,12 @@ std::size_t wineEscape(const char16_t* str, std::size_t len, char e1, char e2, s
     if (c < 32) {
       if (!c && len == 1) continue;  // the terminating NUL is implied
       int n;
-      if (escapes[c] != '.') n = std::snprintf(buf, sizeof buf, "\\%c", escapes[c]);
+      if (escapes[c] != '.')
+        n = std::snprintf(buf, sizeof buf, "\\%c", escapes[c]);
       else if (len > 1 && str[1] >= '0' && str[1] <= '7')
         n = std::snprintf(buf, sizeof buf, "\\%03o", unsigned(c));
-      else n = std::snprintf(buf, sizeof buf, "\\%o", unsigned(c));
+      else
+        n = std::snprintf(buf, sizeof buf, "\\%o", unsigned(c));
       out.append(buf, static_cast<std::size_t>(n));
       continue;
     }
@@ -112,8 +115,8 @@ void WineRegistryFile::renderKey(MemoryRegistry::Key* key, std::uint64_t now, st
     // Wine leaves a key with subkeys and nothing of its own implicit. The file's root is
     // written only when it holds something of its own: an empty branch is an empty file.
     const bool special = block && (!block->classLine.empty() || block->link);
-    const bool explicitKey = !key->values.empty() || special ||
-                             (key->children.empty() && key->parent != nullptr);
+    const bool explicitKey =
+        !key->values.empty() || special || (key->children.empty() && key->parent != nullptr);
     std::size_t start = out.size();
     if (explicitKey) {
       appendKeyLine(key, now, out);

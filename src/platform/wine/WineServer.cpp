@@ -1,14 +1,14 @@
 // wineserver detection: the server holds a write lock on "lock" in its folder while it runs.
 #include "platform/wine/WineServer.h"
 
-#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <cstdlib>
+#include <fstream>
 #include <vector>
 
 #include <fmt/format.h>
@@ -53,10 +53,12 @@ bool socketAnswers(const std::string& socketFile) {
 std::optional<WineServerProcess> findWineServer(const std::string& prefix) {
   struct stat st;
   if (::stat(prefix.c_str(), &st) != 0) return std::nullopt;
-  const std::string serverName = fmt::format("server-{:x}-{:x}", static_cast<unsigned long>(st.st_dev),
-                                             static_cast<unsigned long>(st.st_ino));
+  const std::string serverName =
+      fmt::format("server-{:x}-{:x}", static_cast<unsigned long>(st.st_dev),
+                  static_cast<unsigned long>(st.st_ino));
   std::vector<std::string> tmpRoots{"/tmp"};
-  if (const char* t = std::getenv("TMPDIR"); t && *t && std::string(t) != "/tmp") tmpRoots.push_back(t);
+  if (const char* t = std::getenv("TMPDIR"); t && *t && std::string(t) != "/tmp")
+    tmpRoots.push_back(t);
 
   std::vector<std::string> dirs;
   for (unsigned uid : {static_cast<unsigned>(st.st_uid), static_cast<unsigned>(::getuid())})
@@ -66,7 +68,8 @@ std::optional<WineServerProcess> findWineServer(const std::string& prefix) {
   std::string name;
   if (named && std::getline(named, name) &&
       !(name = std::string(trimmedRightView(name, "\n\r "))).empty()) {
-    if (name[0] == '/') dirs.push_back(name + "/" + serverName);
+    if (name[0] == '/')
+      dirs.push_back(name + "/" + serverName);
     else if (name.find('/') == std::string::npos)
       for (const auto& root : tmpRoots) dirs.push_back(root + "/" + name + "/" + serverName);
   }

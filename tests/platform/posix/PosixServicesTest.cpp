@@ -26,8 +26,10 @@ class EnvVar {
     ::setenv(name, value.c_str(), 1);
   }
   ~EnvVar() {
-    if (old_) ::setenv(name_, old_->c_str(), 1);
-    else ::unsetenv(name_);
+    if (old_)
+      ::setenv(name_, old_->c_str(), 1);
+    else
+      ::unsetenv(name_);
   }
 
  private:
@@ -42,7 +44,8 @@ TEST(PosixInstanceLock, OneHolderAtATimeAndAClearReasonWhenNoneCanBeHeld) {
   std::string error;
   EXPECT_EQ(first->acquire(error), InstanceLock::State::Acquired);
   EXPECT_EQ(first->where(), dir / "brisquell-gui.lock");
-  EXPECT_EQ(first->acquire(error), InstanceLock::State::Acquired) << "taking it again is no conflict";
+  EXPECT_EQ(first->acquire(error), InstanceLock::State::Acquired)
+      << "taking it again is no conflict";
   EXPECT_EQ(second->acquire(error), InstanceLock::State::AlreadyRunning);
   first->release();
   EXPECT_EQ(second->acquire(error), InstanceLock::State::Acquired);
