@@ -211,18 +211,18 @@ Outcome OfflineWindows::chooseUser(const std::string& wanted) {
   return {};
 }
 
-Outcome OfflineWindows::addDrives(const std::vector<std::string>& specs,
+Outcome OfflineWindows::addDrives(const std::vector<std::string>& given,
                                   std::vector<HostDrive>& drives) {
-  for (const auto& spec : specs) {
+  for (const auto& entry : given) {
     auto bad = [&](const std::string& what) {
-      return Outcome::fail(fmt::format("--drive {}: {}", spec, what));
+      return Outcome::fail(fmt::format("--drive {}: {}", entry, what));
     };
-    auto eq = spec.find('=');
-    if (eq != 1 || !std::isalpha(static_cast<unsigned char>(spec[0])))
+    auto eq = entry.find('=');
+    if (eq != 1 || !std::isalpha(static_cast<unsigned char>(entry[0])))
       return bad("expected LETTER=PATH[,type]");
     HostDrive d;
-    d.info.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(spec[0])));
-    std::string rest = spec.substr(2), type = "fixed";
+    d.info.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(entry[0])));
+    std::string rest = entry.substr(2), type = "fixed";
     // PATH[,type][,notready]: a drive without its medium (an empty CD-ROM drive) is not ready.
     auto comma = rest.rfind(',');
     if (comma != std::string::npos && iequals(rest.substr(comma + 1), "notready")) {

@@ -64,7 +64,7 @@ class OfflineWindows final : public Target {
  private:
   Outcome load(const TargetOptions& options);
   Outcome chooseUser(const std::string& wanted);
-  Outcome addDrives(const std::vector<std::string>& specs, std::vector<HostDrive>& drives);
+  Outcome addDrives(const std::vector<std::string>& given, std::vector<HostDrive>& drives);
   void describeMachine();
 
   std::string folder_, configDir_, software_;
