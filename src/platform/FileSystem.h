@@ -33,6 +33,17 @@ inline constexpr std::uint32_t Normal = 0x80;
 inline constexpr std::uint32_t ReparsePoint = 0x400;
 }  // namespace fileattr
 
+/// The type code of a drive type's name in machine.ini or on the command line ("cdrom"); -1
+/// when unknown.
+inline int driveTypeFromName(std::string_view n) {
+  if (iequals(n, "removable")) return DriveRemovable;
+  if (iequals(n, "fixed")) return DriveFixed;
+  if (iequals(n, "network")) return DriveNetwork;
+  if (iequals(n, "cdrom")) return DriveCdRom;
+  if (iequals(n, "ramdisk")) return DriveRamDisk;
+  return -1;
+}
+
 struct DriveInfo {
   char letter = 'C';
   int type = DriveFixed;

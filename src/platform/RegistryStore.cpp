@@ -58,4 +58,17 @@ Status RegistryStore::setValue(KeyHandle key, std::string_view name, std::uint32
   return setValueRaw(key, name, type, textToRaw(type, data));
 }
 
+std::string textValue(RegistryStore& store, KeyHandle root, std::string_view path,
+                      std::string_view name) {
+  KeyHandle h = 0;
+  if (store.openKey(root, path, keyaccess::AllAccess, h) != Status::Success) return {};
+  ScopedKey key(store, h);
+  std::uint32_t type = 0;
+  Bytes data;
+  if (store.queryValue(h, name, type, data) != Status::Success || !isTextType(type)) return {};
+  std::string s(data.begin(), data.end());
+  if (auto nul = s.find('\0'); nul != std::string::npos) s.resize(nul);
+  return s;
+}
+
 }  // namespace brisquell

@@ -106,6 +106,11 @@ class RegistryStore {
   Status setValue(KeyHandle key, std::string_view name, std::uint32_t type, const Bytes& data);
 };
 
+/// A value's text (without its terminating NUL) when the key and a text value are there, else
+/// empty.
+std::string textValue(RegistryStore& store, KeyHandle root, std::string_view path,
+                      std::string_view name);
+
 /// Data conversions between the raw (UTF-16LE) and text (UTF-8) views of a value.
 Bytes rawToText(std::uint32_t type, const Bytes& raw);
 Bytes textToRaw(std::uint32_t type, const Bytes& text);

@@ -18,19 +18,6 @@ namespace {
 
 constexpr std::string_view kClasses = "Software\\Classes";
 
-std::string textValue(RegistryStore& reg, KeyHandle root, std::string_view path,
-                      std::string_view name) {
-  KeyHandle h = 0;
-  if (reg.openKey(root, path, keyaccess::AllAccess, h) != Status::Success) return {};
-  ScopedKey key(reg, h);
-  std::uint32_t type = 0;
-  Bytes data;
-  if (reg.queryValue(h, name, type, data) != Status::Success || !isTextType(type)) return {};
-  std::string s(data.begin(), data.end());
-  if (auto nul = s.find('\0'); nul != std::string::npos) s.resize(nul);
-  return s;
-}
-
 std::vector<std::string> folderNames(const std::string& dir) {
   std::vector<std::string> out;
   if (DIR* d = ::opendir(dir.c_str())) {
@@ -55,15 +42,6 @@ std::string expandVolume(std::string s, const std::string& windows) {
   replace("%SystemRoot%", windows);
   replace("%windir%", windows);
   return s;
-}
-
-int driveTypeFromName(std::string_view n) {
-  if (iequals(n, "removable")) return DriveRemovable;
-  if (iequals(n, "fixed")) return DriveFixed;
-  if (iequals(n, "network")) return DriveNetwork;
-  if (iequals(n, "cdrom")) return DriveCdRom;
-  if (iequals(n, "ramdisk")) return DriveRamDisk;
-  return -1;
 }
 
 bool readOnlyVolume(const std::string& dir) {

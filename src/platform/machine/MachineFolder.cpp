@@ -27,15 +27,6 @@ std::string stripComment(const std::string& s) {
   return c == std::string::npos ? s : trimmed(s.substr(0, c), kIniBlanks);
 }
 
-int driveTypeFromName(std::string_view n) {
-  if (iequals(n, "removable")) return DriveRemovable;
-  if (iequals(n, "fixed")) return DriveFixed;
-  if (iequals(n, "network")) return DriveNetwork;
-  if (iequals(n, "cdrom")) return DriveCdRom;
-  if (iequals(n, "ramdisk")) return DriveRamDisk;
-  return -1;
-}
-
 struct MachineIni {
   MachineInfo info;
   std::vector<HostDrive> drives;

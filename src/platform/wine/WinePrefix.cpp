@@ -38,19 +38,6 @@ int driveTypeOf(std::string_view wine) {
   return -1;
 }
 
-std::string textValue(RegistryStore& reg, KeyHandle root, std::string_view path,
-                      std::string_view name) {
-  KeyHandle h = 0;
-  if (reg.openKey(root, path, keyaccess::AllAccess, h) != Status::Success) return {};
-  ScopedKey key(reg, h);
-  std::uint32_t type = 0;
-  Bytes data;
-  if (reg.queryValue(h, name, type, data) != Status::Success || !isTextType(type)) return {};
-  std::string s(data.begin(), data.end());
-  if (auto nul = s.find('\0'); nul != std::string::npos) s.resize(nul);
-  return s;
-}
-
 }  // namespace
 
 bool WinePrefix::looksLikeOne(const std::string& folder) {
