@@ -108,10 +108,12 @@ Outcome writeHive(const std::string& file, MemoryRegistry& store, KeyHandle root
     Item it = todo.back();
     todo.pop_back();
     std::vector<hive_set_value> vals;
-    for (const auto& v : it.key->values)
-      vals.push_back(hive_set_value{
-          const_cast<char*>(v.name.c_str()), static_cast<hive_type>(v.type), v.data.size(),
-          reinterpret_cast<char*>(const_cast<std::uint8_t*>(v.data.data()))});
+    for (const auto& v : it.key->values) {
+      hive_set_value s{const_cast<char*>(v.name.c_str()), hive_t_REG_NONE, v.data.size(),
+                       reinterpret_cast<char*>(const_cast<std::uint8_t*>(v.data.data()))};
+      std::memcpy(&s.t, &v.type, sizeof s.t);  // any type number, not only the enum's names
+      vals.push_back(s);
+    }
     if (!vals.empty() && hivex_node_set_values(h, it.node, vals.size(), vals.data(), 0) != 0)
       return failed("values of " + it.key->name);
     for (const auto& c : it.key->children) {

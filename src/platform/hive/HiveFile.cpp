@@ -23,6 +23,21 @@ namespace {
 
 using Key = MemoryRegistry::Key;
 
+// A hive keeps any type number, but hivex's enum names only the known ones: a number is never
+// held in the enum type itself, only passed through its storage.
+static_assert(sizeof(hive_type) == sizeof(std::uint32_t));
+
+char* valueData(hive_h* h, hive_value_h v, std::uint32_t& type, std::size_t& len) {
+  return hivex_value_value(h, v, reinterpret_cast<hive_type*>(&type), &len);
+}
+
+hive_set_value setValueOf(const MemoryRegistry::Value& v) {
+  hive_set_value s{const_cast<char*>(v.name.c_str()), hive_t_REG_NONE, v.data.size(),
+                   reinterpret_cast<char*>(const_cast<std::uint8_t*>(v.data.data()))};
+  std::memcpy(&s.t, &v.type, sizeof s.t);
+  return s;
+}
+
 struct HiveCloser {
   void operator()(hive_h* h) const {
     if (h) hivex_close(h);
@@ -230,17 +245,17 @@ Outcome HiveFile::load(MemoryRegistry& store, std::string_view hidden) {
         ++unreadableValues;
         continue;
       }
-      hive_type t;
+      std::uint32_t t = 0;
       std::size_t len = 0;
       errno = 0;
-      Malloced<char> data(hivex_value_value(h.get(), *v, &t, &len));
+      Malloced<char> data(valueData(h.get(), *v, t, len));
       if (!data && len != 0) return damaged(it.key, "a value's data cannot be read");
       Bytes bytes(data ? reinterpret_cast<std::uint8_t*>(data.get()) : nullptr,
                   data ? reinterpret_cast<std::uint8_t*>(data.get()) + len : nullptr);
       std::string n = name.get();
       // One value per name, as Windows allows; a repeated name is a damaged key.
       if (it.key->value(n)) return damaged(it.key, "two values share a name");
-      store.setRaw(it.key, n, static_cast<std::uint32_t>(t), std::move(bytes));
+      store.setRaw(it.key, n, t, std::move(bytes));
     }
     errno = 0;
     Malloced<hive_node_h> children(hivex_node_children(h.get(), it.node));
@@ -322,10 +337,7 @@ Outcome HiveFile::prepare(MemoryRegistry& store) {
   auto setAll = [&](const Key* k, hive_node_h node) {
     std::vector<hive_set_value> vals;
     vals.reserve(k->values.size());
-    for (const auto& v : k->values)
-      vals.push_back(hive_set_value{
-          const_cast<char*>(v.name.c_str()), static_cast<hive_type>(v.type), v.data.size(),
-          reinterpret_cast<char*>(const_cast<std::uint8_t*>(v.data.data()))});
+    for (const auto& v : k->values) vals.push_back(setValueOf(v));
     return hivex_node_set_values(h.get(), node, vals.size(), vals.data(), 0) == 0;
   };
   // Writes the values of a key that has a node already: untouched values stay as they are.
@@ -345,10 +357,10 @@ Outcome HiveFile::prepare(MemoryRegistry& store) {
         same = false;
         continue;
       }
-      hive_type t;
+      std::uint32_t t = 0;
       std::size_t len = 0;
-      Malloced<char> data(hivex_value_value(h.get(), *v, &t, &len));
-      if (static_cast<std::uint32_t>(t) != mine->type || len != mine->data.size() ||
+      Malloced<char> data(valueData(h.get(), *v, t, len));
+      if (t != mine->type || len != mine->data.size() ||
           (len && std::memcmp(data.get(), mine->data.data(), len) != 0))
         same = false;
     }
@@ -368,16 +380,14 @@ Outcome HiveFile::prepare(MemoryRegistry& store) {
     for (const auto& v : k->values) {
       hive_value_h existing = hivex_node_get_value(h.get(), node, v.name.c_str());
       if (existing) {
-        hive_type t;
+        std::uint32_t t = 0;
         std::size_t len = 0;
-        Malloced<char> data(hivex_value_value(h.get(), existing, &t, &len));
-        if (static_cast<std::uint32_t>(t) == v.type && len == v.data.size() &&
+        Malloced<char> data(valueData(h.get(), existing, t, len));
+        if (t == v.type && len == v.data.size() &&
             (!len || std::memcmp(data.get(), v.data.data(), len) == 0))
           continue;
       }
-      hive_set_value one{const_cast<char*>(v.name.c_str()), static_cast<hive_type>(v.type),
-                         v.data.size(),
-                         reinterpret_cast<char*>(const_cast<std::uint8_t*>(v.data.data()))};
+      hive_set_value one = setValueOf(v);
       if (hivex_node_set_value(h.get(), node, &one, 0) != 0) return fail(k, "writing a value");
     }
     return {};
