@@ -296,32 +296,14 @@ Status OfflineRegistry::deleteValue(KeyHandle key, std::string_view name) {
 }
 
 Status OfflineRegistry::deleteKey(KeyHandle key, std::string_view subKey) {
-  if (key == hkey::ClassesRoot || isClasses(key)) {
-    ClassesHandle* c = key == hkey::ClassesRoot ? nullptr : classes(key);
-    if (key != hkey::ClassesRoot && !c) return Status::InvalidHandle;
-    std::string p = join(c ? c->path : "", subKey);
-    Key* u = userClasses(p);
-    Key* m = machineClasses(p);
-    if (!u && !m) return Status::FileNotFound;
-    if (p.empty() || (u && !u->children.empty()) || (m && !m->children.empty()))
-      return Status::AccessDenied;
-    if ((u && holdsMount(u)) || (m && holdsMount(m))) return Status::AccessDenied;
-    ++generation_;
-    if (u) mem_.removeTree(u);
-    if (m) mem_.removeTree(m);
-    return Status::Success;
-  }
-  Status st;
-  std::string s = spell(key, subKey, st);
-  if (st != Status::Success) return st;
-  Key* base = mem_.resolve(key);
-  Key* k = base ? mem_.find(base, s) : nullptr;
-  if (k && holdsMount(k)) return Status::AccessDenied;
-  ++generation_;
-  return mem_.deleteKey(key, s);
+  return remove(key, subKey, false);
 }
 
 Status OfflineRegistry::deleteTree(KeyHandle key, std::string_view subKey) {
+  return remove(key, subKey, true);
+}
+
+Status OfflineRegistry::remove(KeyHandle key, std::string_view subKey, bool withSubkeys) {
   if (key == hkey::ClassesRoot || isClasses(key)) {
     ClassesHandle* c = key == hkey::ClassesRoot ? nullptr : classes(key);
     if (key != hkey::ClassesRoot && !c) return Status::InvalidHandle;
@@ -329,6 +311,8 @@ Status OfflineRegistry::deleteTree(KeyHandle key, std::string_view subKey) {
     Key* u = userClasses(p);
     Key* m = machineClasses(p);
     if (!u && !m) return Status::FileNotFound;
+    if (!withSubkeys && (p.empty() || (u && !u->children.empty()) || (m && !m->children.empty())))
+      return Status::AccessDenied;
     if ((u && holdsMount(u)) || (m && holdsMount(m))) return Status::AccessDenied;
     ++generation_;
     // What HKCR shows goes: the user's key and the machine's one it hid.
@@ -343,7 +327,7 @@ Status OfflineRegistry::deleteTree(KeyHandle key, std::string_view subKey) {
   Key* k = base ? mem_.find(base, s) : nullptr;
   if (k && holdsMount(k)) return Status::AccessDenied;
   ++generation_;
-  return mem_.deleteTree(key, s);
+  return withSubkeys ? mem_.deleteTree(key, s) : mem_.deleteKey(key, s);
 }
 
 Status OfflineRegistry::queryInfo(KeyHandle key, std::uint32_t& subKeys, std::uint32_t& values) {

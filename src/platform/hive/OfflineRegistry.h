@@ -50,6 +50,8 @@ class OfflineRegistry final : public RegistryStore {
   void markSaved() override { mem_.markSaved(); }
 
  private:
+  /// deleteKey and deleteTree: the same rules, with or without what lies below.
+  Status remove(KeyHandle key, std::string_view subKey, bool withSubkeys);
   using Key = MemoryRegistry::Key;
   static constexpr KeyHandle kClassesBit = 0x40000000u;
   struct ClassesHandle {
