@@ -31,10 +31,36 @@ std::string Repair::question() {
          " will now fix your Windows Registry problems. Do you want to proceed? ";
 }
 
-std::string Repair::endMessage(std::size_t found, std::size_t fixed) {
-  return fmt::format(
+std::string Repair::endMessage(std::size_t found, std::size_t fixed, std::size_t kept) {
+  std::string text = fmt::format(
       "Windows Registry has been cleaned.\r\n\r\nProblems found: {}\r\nProblems fixed: {}", found,
       fixed);
+  if (kept)
+    text += fmt::format("\r\nProblems kept: {} (listed again in a row that is not ticked)", kept);
+  return text;
+}
+
+// One value can be listed by several rows (a COM server under two sections; HKCR and
+// HKLM\SOFTWARE\Classes are the same keys). The user keeps it by leaving any of them unticked.
+void Repair::markKept(std::vector<RowState>& rows) {
+  ProblemList& problems = ctx_.problems();
+  RegistryStore& store = ctx_.registry().store();
+  std::vector<std::string> ids(problems.size());
+  std::unordered_map<std::string, bool> unticked;  // identity -> some row of it is unticked
+  for (std::size_t n = 0; n < problems.size(); ++n) {
+    const ProblemRecord& r = problems[n];
+    if (r.isFileProblem()) {
+      ids[n] = "file\n" + foldCase(r.FullKeyPath);
+    } else if (auto root = BackupSet::rootOf(r.MainKey)) {
+      const std::string name = r.KeyName == "(Default)" ? std::string() : r.KeyName;
+      ids[n] = BackupSet::keyIdentity(store, *root, r.FullKeyPath) + "\n" + foldCase(name);
+    } else {
+      continue;
+    }
+    unticked[ids[n]] |= !r.checked;
+  }
+  for (std::size_t n = 0; n < problems.size(); ++n)
+    rows[n].kept = problems[n].checked && !ids[n].empty() && unticked[ids[n]];
 }
 
 void Repair::captureOriginal(RowState& row, const ProblemRecord& r) {
@@ -66,8 +92,8 @@ bool Repair::backUp(std::vector<RowState>& rows, RepairResult& result, bool take
   BackupArchive archive(ctx_.files());
   for (std::size_t n = 0; n < problems.size(); ++n) {
     const ProblemRecord& r = problems[n];
-    if (!r.checked) continue;
     RowState& row = rows[n];
+    if (!r.checked || row.kept) continue;
     if (!r.isFileProblem()) {
       row.root = BackupSet::rootOf(r.MainKey);
       row.name = r.KeyName == "(Default)" ? std::string() : r.KeyName;
@@ -118,7 +144,7 @@ bool Repair::backUp(std::vector<RowState>& rows, RepairResult& result, bool take
   ini.setKey(BackupSet::kTimeKey);
   ini.setValue(BackupSet::generalDate(clock_()));
   for (std::size_t n = 0; n < problems.size(); ++n)
-    if (problems[n].checked)
+    if (problems[n].checked && !rows[n].kept)
       BackupSet::writeRecord(ini, n + 1, problems[n],
                              rows[n].original.known ? &rows[n].original : nullptr);
   if (!ini.Flush()) {
@@ -193,6 +219,7 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
   positions_.clear();
 
   std::vector<RowState> rows(problems.size());
+  markKept(rows);
   if (!backUp(rows, result, takeBackup)) {
     result.outcome = RepairResult::Outcome::BackupFailed;
     ui_.warn(kTitle,
@@ -206,6 +233,10 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
     const ProblemRecord& r = problems[n];
     if (!r.checked) continue;
     if (progress_) progress_(++processed);
+    if (rows[n].kept) {
+      ++result.kept;
+      continue;
+    }
     std::string why;
     bool ok = r.isFileProblem() ? fixFile(r, rows[n], takeBackup, why) : fixValue(r, rows[n], why);
     if (ok) {
@@ -245,7 +276,7 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
     for (const std::string& f : result.failures) text += "\r\n" + f;
     ui_.warn(kTitle, text);
   }
-  ui_.inform(kTitle, endMessage(result.found, result.fixed));
+  ui_.inform(kTitle, endMessage(result.found, result.fixed, result.kept));
   return result;
 }
 

@@ -19,8 +19,9 @@ struct RepairResult {
   /// Refused: the target must not be written now (nothing was asked or changed).
   enum class Outcome { NothingToRepair, Declined, Refused, BackupFailed, SaveFailed, Done };
   Outcome outcome = Outcome::Done;
-  std::size_t found = 0;                // rows in the problem list
-  std::size_t fixed = 0;                // checked rows whose value or file is gone afterwards
+  std::size_t found = 0;  // rows in the problem list
+  std::size_t fixed = 0;  // checked rows whose value or file is gone afterwards
+  std::size_t kept = 0;   // checked rows left alone: another row of the same value is unticked
   std::vector<std::string> failures;    // one line per checked row that was not fixed
   std::string backupFile, archiveFile;  // Windows paths of what was written, else empty
   std::string error;                    // why the repair was refused, or the backup or save failed
@@ -43,7 +44,8 @@ class Repair {
   static constexpr std::string_view kNothingMessage =
       "There are no corrupted Windows Registry entries to be repaired on your PC.";
   static std::string question();
-  static std::string endMessage(std::size_t found, std::size_t fixed);
+  /// The closing message; a line for the kept rows is added when there are any.
+  static std::string endMessage(std::size_t found, std::size_t fixed, std::size_t kept = 0);
 
  private:
   struct RowState {
@@ -53,7 +55,10 @@ class Repair {
     bool archived = false;    // the shortcut file is in the archive
     bool missing = false;     // the shortcut file was already gone
     std::string backupError;  // the backup could not take the file
+    bool kept = false;        // ticked, but the same value or file is also listed unticked
   };
+
+  void markKept(std::vector<RowState>& rows);
 
   bool backUp(std::vector<RowState>& rows, RepairResult& result, bool takeBackup);
   void captureOriginal(RowState& row, const ProblemRecord& r);
