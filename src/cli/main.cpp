@@ -1,9 +1,35 @@
 // brisquell: the command-line front end over the core library.
 #include <exception>
 #include <iostream>
+#include <string>
 
 #include "cli/Commands.h"
 #include "shell/LastResort.h"
+
+namespace {
+
+// The first word of the command line that is neither an option nor an option's value: what
+// was meant as the command. Empty when there is none.
+std::string firstWord(CLI::App& app, int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--") return i + 1 < argc ? argv[i + 1] : std::string();
+    if (a.empty() || a[0] != '-') return a;
+    if (a.find('=') != std::string::npos) continue;
+    const CLI::Option* opt = app.get_option_no_throw(a);
+    if (opt && opt->get_items_expected_min() > 0) ++i;  // its value
+  }
+  return {};
+}
+
+std::string commandList(const CLI::App& app) {
+  std::string list;
+  for (const CLI::App* sub : app.get_subcommands({}))
+    list += (list.empty() ? "" : ", ") + sub->get_name();
+  return list;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace brisquell::cli;
@@ -34,6 +60,16 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp& e) {
       return app.exit(e);
     } catch (const CLI::ParseError& e) {
+      // A word that names no command is said as such, with the commands there are.
+      if (app.get_subcommands().empty()) {
+        std::string word = firstWord(app, argc, argv);
+        std::cerr << "brisquell: "
+                  << (word.empty() ? std::string("a command is required")
+                                   : "unknown command \"" + word + "\"")
+                  << "; the commands are: " << commandList(app) << "\n"
+                  << "Run with --help for more information.\n";
+        return kUsage;
+      }
       app.exit(e);
       return kUsage;
     }

@@ -65,6 +65,8 @@ class LineReader {
   std::size_t lineNo() const { return lineNo_; }
   /// Known once the first line was read.
   bool utf16() const { return utf16_; }
+  /// A UTF-16 file whose length is odd: its last unit is cut off.
+  bool oddTail() const { return oddTail_; }
   /// From now on, lines of an 8-bit file are Windows-1252 and come out as UTF-8.
   void setWindows1252() { windows1252_ = !utf16_; }
 
@@ -105,6 +107,10 @@ class LineReader {
       return;
     }
     std::size_t end = n;
+    if (eof_ && (end - start) % 2) {  // a UTF-16 file of odd length lost its last byte
+      oddTail_ = true;
+      --end;
+    }
     if (!eof_) {
       if ((end - start) % 2) --end;  // keep the odd byte for the next chunk
       if (end - start >= 2) {        // and a high surrogate whose pair is not read yet
@@ -150,7 +156,7 @@ class LineReader {
   std::function<std::size_t(char*, std::size_t)> read_;
   std::string buf_, raw_, carry_, decoded_;
   std::size_t pos_ = 0, lineNo_ = 0;
-  bool eof_ = false, first_ = true, utf16_ = false, windows1252_ = false;
+  bool eof_ = false, first_ = true, utf16_ = false, windows1252_ = false, oddTail_ = false;
 };
 
 inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
@@ -231,6 +237,9 @@ class Parser {
     }
     if (!header)
       return fail(lines_.lineNo() ? lines_.lineNo() : 1, "bad header: the file is empty");
+    if (lines_.oddTail())
+      return fail(lines_.lineNo(),
+                  "the file ends in half a UTF-16 character (its length is odd): it is cut off");
     return true;
   }
 
@@ -397,13 +406,12 @@ class Parser {
         int b = i + 1 < s.size() ? hexDigit(s[i + 1]) : -1;
         if (a < 0)
           return fail(lines_.lineNo(), fmt::format("bad hex byte \"{}\"", shorten(s.substr(i))));
-        if (b >= 0) {
-          out.push_back(static_cast<std::uint8_t>(a << 4 | b));
-          i += 2;
-        } else {
-          out.push_back(static_cast<std::uint8_t>(a));
-          i += 1;
-        }
+        // A lone digit is no byte: it is what is left of one cut in half.
+        if (b < 0)
+          return fail(lines_.lineNo(), fmt::format("bad hex byte \"{}\": expected two hex digits",
+                                                   shorten(s.substr(i))));
+        out.push_back(static_cast<std::uint8_t>(a << 4 | b));
+        i += 2;
         while (i < s.size() && isBlank(s[i])) ++i;
         if (i < s.size()) {
           if (s[i] != ',')

@@ -248,10 +248,17 @@ void BackupSet::readRecords(cInifile& ini, ProblemList& problems,
   for (std::size_t i = 0; i < pending.size(); ++i) {
     const Pending& p = pending[i];
     Original& o = originals[i];
+    ProblemRecord& r = problems[i];
+    // Without the exact name (older sets) "(Default)" can only mean the unnamed value.
+    r.unnamed = r.KeyName == "(Default)";
     if (!p.type || !p.name || !p.keyPath) continue;
     auto name = fromHex(*p.name), path = fromHex(*p.keyPath);
     if (!name || !path) continue;
     o.name.assign(name->begin(), name->end());
+    // A record of a value always carries its name: a blank one lost to trimming (sets written
+    // before names were quoted) comes back from the exact copy.
+    if (r.KeyName.empty() && !o.name.empty() && trimBlanks(o.name).empty()) r.KeyName = o.name;
+    if (!r.isFileProblem()) r.unnamed = o.name.empty();
     o.keyPath.assign(path->begin(), path->end());
     if (p.index) {
       char* end = nullptr;

@@ -96,7 +96,7 @@ bool Repair::backUp(std::vector<RowState>& rows, RepairResult& result, bool take
     if (!r.checked || row.kept) continue;
     if (!r.isFileProblem()) {
       row.root = BackupSet::rootOf(r.MainKey);
-      row.name = r.KeyName == "(Default)" ? std::string() : r.KeyName;
+      row.name = r.valueName();
       if (takeBackup && row.root) captureOriginal(row, r);
       continue;
     }
@@ -164,7 +164,7 @@ bool Repair::fixValue(const ProblemRecord& r, RowState& row, std::string& why) {
   }
   RegistryAccess& reg = ctx_.registry();
   // Gone is fixed, also when an earlier row (or the user) already removed it.
-  if (r.KeyName == "(Default)") {
+  if (r.unnamed) {
     KeyHandle h = 0;
     if (reg.store().openKey(*row.root, r.FullKeyPath, keyaccess::AllAccess, h) != Status::Success)
       return true;

@@ -108,8 +108,8 @@ bool Restore::writeOriginal(const ProblemRecord& r, KeyHandle root, const Backup
 bool Restore::writeAsText(const ProblemRecord& r, KeyHandle root, std::string& why) {
   RegistryAccess& reg = ctx_.registry();
   RegistryStore& store = reg.store();
-  const bool unnamed = r.KeyName == "(Default)";
-  const std::string name = unnamed ? std::string() : r.KeyName;
+  const bool unnamed = r.unnamed;
+  const std::string name = r.valueName();
   if (unnamed && r.KeyValue == "(value not set)") {
     reg.DeleteValue(root, r.FullKeyPath, "");
     return true;

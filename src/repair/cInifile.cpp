@@ -10,6 +10,21 @@ namespace {
 // What names and values are trimmed of, as the profile-string calls trim them.
 constexpr std::string_view kBlanks = " \t";
 
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool quotedForm(std::string_view v) { return v.size() >= 2 && v.front() == '"' && v.back() == '"'; }
+
+// A value the trimming would change, or one that looks quoted itself, is kept in quotes (as
+// the profile-string calls read them). Only such values are unquoted again, so a value an
+// older writer stored with quotes of its own keeps them.
+bool needsQuotes(std::string_view v) {
+  return (!v.empty() && (isBlank(v.front()) || isBlank(v.back()))) || quotedForm(v);
+}
+std::string unquoted(std::string v) {
+  if (quotedForm(v) && needsQuotes(std::string_view(v).substr(1, v.size() - 2)))
+    return v.substr(1, v.size() - 2);
+  return v;
+}
+
 }  // namespace
 
 void cInifile::setPath(std::string_view path) {
@@ -76,7 +91,7 @@ std::string cInifile::Value() const {
   const SectionData* s = findSection(section_);
   if (!s) return default_;
   auto it = s->keyIndex.find(foldCase(trimmed(key_, kBlanks)));
-  return it == s->keyIndex.end() ? default_ : s->lines[it->second].value;
+  return it == s->keyIndex.end() ? default_ : unquoted(s->lines[it->second].value);
 }
 
 void cInifile::setValue(std::string_view value) {
@@ -86,6 +101,7 @@ void cInifile::setValue(std::string_view value) {
     if (c == '\0') continue;
     v += (c == '\r' || c == '\n') ? ' ' : c;
   }
+  if (needsQuotes(v)) v = '"' + v + '"';
   std::string section = trimmed(section_, kBlanks), key = trimmed(key_, kBlanks);
   std::string folded = foldCase(section);
   auto sit = sectionIndex_.find(folded);

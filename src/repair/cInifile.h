@@ -30,8 +30,9 @@ class cInifile {
 
   /// The whole value of Key in Section, or Default when the section or key is absent.
   std::string Value() const;
-  /// Replaces the value in place or appends the key (and the section). NULs are removed and a
-  /// line break, which the format cannot hold, becomes a blank.
+  /// Replaces the value in place or appends the key (and the section); a value with blanks at
+  /// either end, or in quotes itself, is stored in quotes and Value() gives it back exactly.
+  /// NULs are removed and a line break, which the format cannot hold, becomes a blank.
   void setValue(std::string_view value);
 
   /// Every section name in file order (a name is never cut, however many there are).

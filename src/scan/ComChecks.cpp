@@ -94,11 +94,11 @@ void CheckRegistryActiveXComponent(ScanContext& ctx, CheckArgs a) {
 }
 
 void CheckRegistryIntegrity(ScanContext& ctx, CheckArgs a) {
-  ctx.AddProblem(a.rootKey, "(Default)", "(value not set)", a.section, a.keyPath, a.rootName);
+  ctx.AddProblem(a.rootKey, "", "(value not set)", a.section, a.keyPath, a.rootName);
 }
 
 void CheckFileExtensionList(ScanContext& ctx, CheckArgs a) {
-  ctx.AddProblem(a.rootKey, "(Default)", a.keyPath, a.section, a.keyPath, a.rootName);
+  ctx.AddProblem(a.rootKey, "", a.keyPath, a.section, a.keyPath, a.rootName);
 }
 
 }  // namespace brisquell

@@ -50,7 +50,8 @@ void ScanState::AddProblem(std::int32_t rootKey, std::string_view valueName,
                            std::string_view keyPath, std::string_view rootName) {
   ProblemRecord r;
   r.MainKey = std::to_string(rootKey);
-  r.KeyName = valueName.empty() ? std::string("(Default)") : std::string(valueName);
+  r.unnamed = valueName.empty();
+  r.KeyName = r.unnamed ? std::string("(Default)") : std::string(valueName);
   r.KeyValue = valueText;
   r.Section = section;
   r.FullKeyPath = keyPath;

@@ -12,7 +12,12 @@ namespace brisquell {
 struct ProblemRecord {
   std::string MainKey, KeyName, KeyValue, Section, FullKeyPath, MainKeyName;
   bool checked = true;  // "to be repaired"
+  /// The key's unnamed value, which KeyName shows as "(Default)"; a value whose name really
+  /// is "(Default)" has this false.
+  bool unnamed = false;
   bool isFileProblem() const { return KeyName.empty(); }
+  /// The value's name in the registry ("" for the unnamed value).
+  std::string valueName() const { return unnamed ? std::string() : KeyName; }
 };
 
 class ProblemList {

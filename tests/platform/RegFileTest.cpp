@@ -239,6 +239,36 @@ TEST(RegFile, MalformedInputNamesFileAndLine) {
   EXPECT_NE(missing.message().find("/nonexistent/x.reg"), std::string::npos);
 }
 
+TEST(RegFile, CutInputIsRefusedNotShortened) {
+  const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n";
+  // A lone last digit is half a byte, not a byte of its own.
+  for (const std::string& data : {std::string("hex:01,02,03,4"), std::string("hex:1"),
+                                  std::string("hex(2):41,00,0"), std::string("hex:01,\\\r\n  2")}) {
+    SCOPED_TRACE(data);
+    RegRecorder rec;
+    auto parsed = parseRegBytes(v5 + "\"a\"=" + data + "\r\n", "cut.reg", rec);
+    ASSERT_FALSE(parsed);
+    EXPECT_EQ(parsed.message().rfind("cut.reg:", 0), 0u) << parsed.message();
+    EXPECT_NE(parsed.message().find("two hex digits"), std::string::npos) << parsed.message();
+  }
+  // A UTF-16 file one byte short: the last "04" would read as "0" and import as 00.
+  TempDir dir;
+  test::writeUtf16(dir / "odd.reg", v5 + "\"a\"=hex:01,02,03,04");
+  std::string bytes = test::readText(dir / "odd.reg");
+  bytes.pop_back();
+  test::writeText(dir / "odd.reg", bytes);
+  MemoryRegistry r;
+  Outcome loaded = loadRegFile(dir / "odd.reg", r);
+  ASSERT_FALSE(loaded);
+  EXPECT_EQ(loaded.message().rfind(dir / "odd.reg:4: ", 0), 0u) << loaded.message();
+  EXPECT_NE(loaded.message().find("odd"), std::string::npos) << loaded.message();
+  // The same file whole still reads.
+  test::writeUtf16(dir / "even.reg", v5 + "\"a\"=hex:01,02,03,04");
+  MemoryRegistry whole;
+  ASSERT_TRUE(loadRegFile(dir / "even.reg", whole));
+  EXPECT_EQ(raw(whole, hkey::CurrentUser, "K", "a", regtype::Binary), (Bytes{1, 2, 3, 4}));
+}
+
 TEST(RegFile, RecorderAppliesStatementsInOrder) {
   MemoryRegistry r;
   KeyHandle h = 0;

@@ -138,9 +138,9 @@ TEST_F(BackupSetTest, OriginalValuesSurviveTheFileExactly) {
   std::vector<BackupSet::Original> originals;
   BackupSet::readRecords(back, list, originals);
   ASSERT_EQ(originals.size(), 2u);
-  EXPECT_EQ(list[0].KeyName, "spaced name");  // the plain field is trimmed on reading...
+  EXPECT_EQ(list[0].KeyName, " spaced name ");  // names are kept exactly, blanks included
   EXPECT_TRUE(originals[0].known && originals[0].existed);
-  EXPECT_EQ(originals[0].name, " spaced name ");  // ...the original is not
+  EXPECT_EQ(originals[0].name, " spaced name ");
   EXPECT_EQ(originals[0].keyPath, "SOFTWARE\\K ");
   EXPECT_EQ(originals[0].type, regtype::MultiSz);
   EXPECT_EQ(originals[0].data, o.data);

@@ -47,6 +47,38 @@ TEST_F(IniFileTest, KeepsOrderMatchesWithoutCaseReplacesInPlaceAndAppends) {
   EXPECT_EQ(count, 0);
 }
 
+TEST_F(IniFileTest, ValuesWithBlanksAtTheEndsOrInQuotesComeBackExactly) {
+  const std::vector<std::string> values = {" ",           "\t",      "  two ", "\"q\"",
+                                           "\"a\" \"b\"", "\" x \"", "\"\"",   "plain"};
+  auto key = [](std::size_t i) {
+    std::string k = "K";
+    k += std::to_string(i);
+    return k;
+  };
+  cInifile ini(fs);
+  ini.setPath("C:\\q.ini");
+  ini.setSection("S");
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    ini.setKey(key(i));
+    ini.setValue(values[i]);
+  }
+  ASSERT_TRUE(ini.Flush());
+  cInifile back(fs);
+  back.setPath("C:\\q.ini");
+  back.setSection("S");
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    back.setKey(key(i));
+    EXPECT_EQ(back.Value(), values[i]) << i;
+  }
+  // A value an older writer stored in quotes of its own keeps them.
+  test::writeText(dir / "old.ini", "[S]\r\nK=\"C:\\x.exe\" \"%1\"\r\nL=\"C:\\y.exe\"\r\n");
+  back.setPath("C:\\old.ini");
+  back.setKey("K");
+  EXPECT_EQ(back.Value(), "\"C:\\x.exe\" \"%1\"");
+  back.setKey("L");
+  EXPECT_EQ(back.Value(), "\"C:\\y.exe\"");
+}
+
 TEST_F(IniFileTest, AbsentFileSectionOrKeyGivesTheDefault) {
   cInifile ini(fs);
   ini.setPath("C:\\missing.ini");

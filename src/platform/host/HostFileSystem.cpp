@@ -47,6 +47,53 @@ HostFileSystem::HostFileSystem(std::vector<HostDrive> drives, std::string curren
     : drives_(std::move(drives)), currentDirectory_(std::move(currentDirectory)) {
   std::sort(drives_.begin(), drives_.end(),
             [](const HostDrive& a, const HostDrive& b) { return a.info.letter < b.info.letter; });
+  for (const HostDrive& d : drives_) realRoots_.push_back(realFolder(d.hostRoot));
+}
+
+void HostFileSystem::setWriteArea(const std::string& hostFolder) {
+  writeArea_ = realFolder(hostFolder);
+  if (writeArea_.empty()) writeArea_ = "/nonexistent/";  // no such folder: nothing is written
+}
+
+Status HostFileSystem::confine(const Parsed& p, const std::string& host, LastLink last,
+                               bool writing) {
+  const std::string& root = realRoots_[static_cast<std::size_t>(p.drive - drives_.data())];
+  auto real = resolveBeneath(root, host, last);
+  if (!real) return Status::AccessDenied;
+  if (writing && !writeArea_.empty() && !isBeneath(writeArea_, *real)) return Status::AccessDenied;
+  return Status::Success;
+}
+
+Status HostFileSystem::locate(std::string_view path, LastLink last, bool writing, bool mayBeNew,
+                              std::string& host, Parsed* parsed) {
+  Parsed local;
+  Parsed& p = parsed ? *parsed : local;
+  if (Status st = parse(path, p); st != Status::Success) return st;
+  if (p.components.empty()) {
+    host = p.drive->hostRoot;
+    return writing ? confine(p, host, LastLink::Follow, true) : Status::Success;
+  }
+  std::string dir;
+  if (Status st = resolveDir(p, p.components.size() - 1, dir); st != Status::Success) return st;
+  const std::string& name = p.components.back();
+  if (hasWildcard(name)) return Status::InvalidName;
+  host.clear();
+  struct stat st;
+  if (!caching_ && ::lstat((dir + "/" + name).c_str(), &st) == 0) {
+    host = dir + "/" + name;
+  } else {
+    auto l = listing(dir);
+    const Entry* e = l ? lookup(*l, name) : nullptr;
+    if (e) host = dir + "/" + e->name;
+  }
+  bool link = !host.empty() && ::lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+  if (host.empty()) {
+    if (!mayBeNew) return Status::FileNotFound;
+    host = dir + "/" + name;
+  }
+  // The folder is inside already; only a link at the end, or the write area, is left to check.
+  if (writing || (link && last == LastLink::Follow)) return confine(p, host, last, writing);
+  return Status::Success;
 }
 
 std::vector<DriveInfo> HostFileSystem::drives() {
@@ -157,22 +204,33 @@ Status HostFileSystem::resolveDir(const Parsed& p, std::size_t n, std::string& h
   hostDir = p.drive->hostRoot;
   for (std::size_t k = 0; k < n; ++k) {
     const std::string& c = p.components[k];
+    bool link = false;
+    bool found = false;
     if (!caching_) {  // exact name first: no listing needed in the common case
       std::string direct = hostDir + "/" + c;
       struct stat st;
-      if (::stat(direct.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        hostDir = std::move(direct);
-        continue;
+      if (::lstat(direct.c_str(), &st) == 0) {
+        link = S_ISLNK(st.st_mode);
+        if (S_ISDIR(st.st_mode) ||
+            (link && ::stat(direct.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
+          hostDir = std::move(direct);
+          found = true;
+        }
       }
     }
-    auto l = listing(hostDir);
-    const Entry* e = l ? lookup(*l, c) : nullptr;
-    if (!e || !(e->attributes & fileattr::Directory)) return Status::PathNotFound;
-    hostDir += "/" + e->name;
+    if (!found) {
+      auto l = listing(hostDir);
+      const Entry* e = l ? lookup(*l, c) : nullptr;
+      if (!e || !(e->attributes & fileattr::Directory)) return Status::PathNotFound;
+      link = (e->attributes & fileattr::ReparsePoint) != 0;
+      hostDir += "/" + e->name;
+    }
+    // A folder reached through a link is entered only when it is inside the drive's folder.
+    if (link && confine(p, hostDir, LastLink::Follow, false) != Status::Success)
+      return Status::AccessDenied;
   }
   return Status::Success;
 }
-
 bool HostFileSystem::volumeInformation(std::string_view root) {
   Parsed p;
   if (parse(root, p) != Status::Success || !p.components.empty()) return false;
@@ -198,14 +256,18 @@ Status HostFileSystem::find(std::string_view pattern, std::vector<DirEntry>& out
     const Entry* e = lookup(*l, last);
     if (!e || (p.trailingSlash && !(e->attributes & fileattr::Directory)))
       return Status::FileNotFound;
-    out.push_back(DirEntry{e->name, e->attributes});
+    // A link out of the drive's folder is there, but what it leads to is not looked at.
+    std::uint32_t a = e->attributes;
+    if ((a & fileattr::ReparsePoint) &&
+        confine(p, dir + "/" + e->name, LastLink::Follow, false) != Status::Success)
+      a = fileattr::ReparsePoint | fileattr::Archive;
+    out.push_back(DirEntry{e->name, a});
     return Status::Success;
   }
   for (const Entry& e : *l)
     if (wildcardMatch(last, e.name)) out.push_back(DirEntry{e.name, e.attributes});
   return out.empty() ? Status::FileNotFound : Status::Success;
 }
-
 Status HostFileSystem::attributes(std::string_view path, std::uint32_t& attrs) {
   attrs = 0;
   Parsed p;
@@ -215,46 +277,38 @@ Status HostFileSystem::attributes(std::string_view path, std::uint32_t& attrs) {
     return Status::Success;
   }
   if (hasWildcard(p.components.back())) return Status::InvalidName;
-  auto host = hostPath(path);
-  if (!host) return Status::FileNotFound;
-  attrs = attributesOf(*host, true);
+  std::string host;
+  // A link out of the drive's folder is reported as a link, never looked through.
+  Status st = locate(path, LastLink::Follow, false, false, host);
+  if (st == Status::AccessDenied &&
+      locate(path, LastLink::Keep, false, false, host) == Status::Success) {
+    attrs = attributesOf(host, false);
+    return attrs ? Status::Success : Status::FileNotFound;
+  }
+  if (st != Status::Success) return st == Status::PathNotFound ? Status::FileNotFound : st;
+  attrs = attributesOf(host, true);
   return attrs ? Status::Success : Status::FileNotFound;
 }
-
 std::optional<std::string> HostFileSystem::hostPath(std::string_view path) {
-  Parsed p;
-  if (parse(path, p) != Status::Success) return std::nullopt;
-  std::string dir;
-  if (p.components.empty()) return p.drive->hostRoot;
-  if (resolveDir(p, p.components.size() - 1, dir) != Status::Success) return std::nullopt;
-  const std::string& last = p.components.back();
-  std::string direct = dir + "/" + last;
-  struct stat st;
-  if (!caching_ && ::lstat(direct.c_str(), &st) == 0) return direct;
-  auto l = listing(dir);
-  const Entry* e = l ? lookup(*l, last) : nullptr;
-  if (!e) return std::nullopt;
-  return dir + "/" + e->name;
+  std::string host;
+  if (locate(path, LastLink::Follow, false, false, host) != Status::Success) return std::nullopt;
+  return host;
 }
-
 std::optional<std::string> HostFileSystem::hostPathForNew(std::string_view path) {
-  if (auto existing = hostPath(path)) return existing;
+  std::string host;
   Parsed p;
-  if (parse(path, p) != Status::Success || p.components.empty() || hasWildcard(p.components.back()))
+  if (locate(path, LastLink::Follow, true, true, host, &p) != Status::Success ||
+      p.components.empty())
     return std::nullopt;
-  std::string dir;
-  if (resolveDir(p, p.components.size() - 1, dir) != Status::Success) return std::nullopt;
-  return dir + "/" + p.components.back();
+  return host;
 }
-
 Status HostFileSystem::readFile(std::string_view path, Bytes& data) {
-  Parsed p;
-  if (Status st = parse(path, p); st != Status::Success) return st;
-  auto host = hostPath(path);
-  if (!host) return Status::FileNotFound;
+  std::string host;
+  if (Status st = locate(path, LastLink::Follow, false, false, host); st != Status::Success)
+    return st == Status::PathNotFound ? Status::FileNotFound : st;
   struct stat st;
-  if (::stat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Status::AccessDenied;
-  std::ifstream in(*host, std::ios::binary);
+  if (::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Status::AccessDenied;
+  std::ifstream in(host, std::ios::binary);
   if (!in) return Status::AccessDenied;
   try {  // the stream library reports read errors by throwing
     data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -263,67 +317,72 @@ Status HostFileSystem::readFile(std::string_view path, Bytes& data) {
   }
   return in.bad() ? Status::ReadFault : Status::Success;
 }
-
 void HostFileSystem::forget(const std::string& hostDir) { cache_.erase(hostDir); }
 
 Status HostFileSystem::writeFile(std::string_view path, const Bytes& data) {
+  std::string host;
   Parsed p;
-  if (Status st = parse(path, p); st != Status::Success) return st;
-  auto host = hostPathForNew(path);
-  if (!host) return Status::PathNotFound;
-  AtomicFile f(*host);
+  // The new file takes the name's place: a link there is replaced, never followed.
+  if (Status st = locate(path, LastLink::Keep, true, true, host, &p); st != Status::Success)
+    return st;
+  if (p.components.empty()) return Status::AccessDenied;
+  AtomicFile f(host);
   if (!f.open() || !f.write(reinterpret_cast<const char*>(data.data()), data.size()) || !f.commit())
     return Status::WriteFault;
-  forget(host->substr(0, host->rfind('/')));
+  forget(host.substr(0, host.rfind('/')));
   return Status::Success;
 }
-
 Status HostFileSystem::appendFile(std::string_view path, const Bytes& data) {
+  std::string host;
   Parsed p;
-  if (Status st = parse(path, p); st != Status::Success) return st;
-  auto host = hostPathForNew(path);
-  if (!host) return Status::PathNotFound;
-  std::FILE* f = std::fopen(host->c_str(), "ab");
+  if (Status st = locate(path, LastLink::Follow, true, true, host, &p); st != Status::Success)
+    return st;
+  if (p.components.empty()) return Status::AccessDenied;
+  std::FILE* f = std::fopen(host.c_str(), "ab");
   if (!f) return Status::AccessDenied;
   bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
   ok = std::fclose(f) == 0 && ok;
-  forget(host->substr(0, host->rfind('/')));
+  forget(host.substr(0, host.rfind('/')));
   return ok ? Status::Success : Status::WriteFault;
 }
-
 Status HostFileSystem::deleteFile(std::string_view path) {
+  std::string host;
   Parsed p;
-  if (Status st = parse(path, p); st != Status::Success) return st;
-  auto host = hostPath(path);
-  if (!host) return Status::FileNotFound;
+  // A link is deleted itself; what it leads to is left alone.
+  if (Status st = locate(path, LastLink::Keep, true, false, host, &p); st != Status::Success)
+    return st == Status::PathNotFound ? Status::FileNotFound : st;
+  if (p.components.empty()) return Status::AccessDenied;
   struct stat st;
-  if (::lstat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Status::AccessDenied;
-  if (::unlink(host->c_str()) != 0)
+  if (::lstat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Status::AccessDenied;
+  if (::unlink(host.c_str()) != 0)
     return errno == ENOENT ? Status::FileNotFound : Status::AccessDenied;
-  forget(host->substr(0, host->rfind('/')));
+  forget(host.substr(0, host.rfind('/')));
   return Status::Success;
 }
-
 Status HostFileSystem::createDirectory(std::string_view path) {
   Parsed p;
   if (Status st = parse(path, p); st != Status::Success) return st;
   std::string dir = p.drive->hostRoot;
+  if (confine(p, dir, LastLink::Follow, true) != Status::Success) return Status::AccessDenied;
   for (const std::string& c : p.components) {
     auto l = listing(dir);
     const Entry* e = l ? lookup(*l, c) : nullptr;
     if (e) {
       if (!(e->attributes & fileattr::Directory)) return Status::FileExists;
       dir += "/" + e->name;
+      if ((e->attributes & fileattr::ReparsePoint) &&
+          confine(p, dir, LastLink::Follow, true) != Status::Success)
+        return Status::AccessDenied;
       continue;
     }
     std::string next = dir + "/" + c;
+    if (confine(p, next, LastLink::Keep, true) != Status::Success) return Status::AccessDenied;
     if (::mkdir(next.c_str(), 0755) != 0 && errno != EEXIST) return Status::AccessDenied;
     forget(dir);
     dir = std::move(next);
   }
   return Status::Success;
 }
-
 void HostFileSystem::setListingCache(bool enabled) {
   caching_ = enabled;
   if (!enabled) cache_.clear();

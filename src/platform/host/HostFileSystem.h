@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "platform/FileSystem.h"
+#include "platform/host/BeneathPath.h"
 
 namespace brisquell {
 
@@ -36,6 +37,10 @@ class HostFileSystem final : public FileSystem {
   std::optional<std::string> hostPathForNew(std::string_view path) override;
   void setListingCache(bool enabled) override;
 
+  /// Confines every write and deletion to this host folder as well (a Wine prefix, whose
+  /// drives may lead out of it): outside it, they fail with Status::AccessDenied.
+  void setWriteArea(const std::string& hostFolder);
+
  private:
   struct Entry {
     std::string name, folded;
@@ -49,13 +54,23 @@ class HostFileSystem final : public FileSystem {
     bool trailingSlash = false;
   };
   Status parse(std::string_view path, Parsed& out) const;
-  /// Host folder of the first n components; Status::PathNotFound when one is missing.
+  /// Host folder of the first n components; Status::PathNotFound when one is missing,
+  /// Status::AccessDenied when a link on the way leads out of the drive's folder.
   Status resolveDir(const Parsed& p, std::size_t n, std::string& hostDir);
+  /// The host path of a Windows path, never through a link out of the drive's folder (nor,
+  /// when writing, out of the write area): Status::AccessDenied then. mayBeNew: a missing last
+  /// component is fine (the path is spelled as given).
+  Status locate(std::string_view path, LastLink last, bool writing, bool mayBeNew,
+                std::string& host, Parsed* parsed = nullptr);
+  /// Success when the host path stays inside the drive's folder (and the write area).
+  Status confine(const Parsed& p, const std::string& host, LastLink last, bool writing);
   std::shared_ptr<const Listing> listing(const std::string& hostDir);
   const Entry* lookup(const Listing& l, std::string_view name) const;
   void forget(const std::string& hostDir);
 
   std::vector<HostDrive> drives_;
+  std::vector<std::string> realRoots_;  // per drive, its folder's real path ("" when none)
+  std::string writeArea_;               // real path; empty: the drives' folders only
   std::string currentDirectory_;
   bool caching_ = false;
   std::unordered_map<std::string, std::shared_ptr<const Listing>> cache_;

@@ -95,6 +95,9 @@ Result<std::unique_ptr<WinePrefix>> WinePrefix::open(const std::string& folderIn
   p->describeMachine();
   p->findDrives();
   p->files_ = std::make_unique<HostFileSystem>(p->drives_, p->info_.installFolder);
+  // The prefix is the target: a drive linked out of it (Z: is "/", and C: may be made so) is
+  // read, never written.
+  p->files_->setWriteArea(folder);
   Environment env = machineEnvironment(p->info_);
   const std::string profile = "C:\\users\\" + p->info_.userName;
   auto set = [&env](const std::string& name, const std::string& value) {
@@ -196,6 +199,18 @@ void WinePrefix::findDrives() {
   }
   std::sort(drives_.begin(), drives_.end(),
             [](const HostDrive& a, const HostDrive& b) { return a.info.letter < b.info.letter; });
+}
+
+std::vector<std::string> WinePrefix::notes() const {
+  std::vector<std::string> out;
+  const std::string prefixReal = realFolder(folder_);
+  for (const HostDrive& d : drives_)
+    if (d.info.letter == 'C' && d.info.ready && !isBeneath(prefixReal, d.hostRoot))
+      out.push_back(fmt::format(
+          "drive C: of the Wine prefix {} leads out of it, to {}: nothing is written there, so "
+          "no backup can be taken on it and repairs that need one are refused",
+          folder_, d.hostRoot));
+  return out;
 }
 
 std::optional<std::string> WinePrefix::writeBlocker() const {

@@ -28,6 +28,8 @@ class WinePrefix final : public Target {
   ShortcutReader& shortcuts() override { return *shortcuts_; }
   UrlCache& urlCache() override { return *urlCache_; }
   const MachineInfo& machine() const override { return info_; }
+  /// Says when drive C: leads out of the prefix (nothing is written there).
+  std::vector<std::string> notes() const override;
   /// Set while a wineserver runs for the prefix.
   std::optional<std::string> writeBlocker() const override;
   /// Writes system.reg and/or user.reg, each only when one of its keys changed: both or

@@ -1,0 +1,156 @@
+// Repair and restore handed what a hostile user would: names only of blanks, a value really
+// named "(Default)", archives with links, bombs and names that lead away, and drives linked out
+// of the target.
+#include <sys/stat.h>
+#include <unistd.h>
+#include <filesystem>
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+#include <zip.h>
+
+#include "platform/RegFile.h"
+#include "repair/BackupSet.h"
+#include "repair/Repair.h"
+#include "repair/Restore.h"
+#include "repair/cInifile.h"
+#include "scan/ScanDriver.h"
+#include "support/ScriptedInterface.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace brisquell {
+namespace {
+
+constexpr std::string_view kRun = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+std::unique_ptr<Target> open(const std::string& folder) {
+  auto opened = openTarget(folder);
+  EXPECT_TRUE(opened) << opened.message();
+  return opened ? std::move(opened).value() : nullptr;
+}
+
+std::string exportOf(const std::string& folder) {
+  auto t = open(folder);
+  return t ? exportReg(t->registry(), 0, "") : std::string();
+}
+
+RepairResult fix(const std::string& folder, test::ScriptedInterface& ui) {
+  auto t = open(folder);
+  ScanContext ctx(*t);
+  runScan(ctx, ScanMode::Quick);
+  Repair repair(ctx, ui);
+  repair.setTakeBackup(true);
+  return repair.cmdRepairCorruptFiles_Click();
+}
+
+RestoreResult restore(const std::string& folder, const std::string& bkp,
+                      test::ScriptedInterface& ui) {
+  auto t = open(folder);
+  ScanContext ctx(*t);
+  Restore r(ctx, ui);
+  EXPECT_TRUE(r.cmdRestore_Click(bkp, nullptr));
+  return r.cmdRestoreNow_Click();
+}
+
+bool hasValue(const std::string& folder, std::string_view key, std::string_view name) {
+  auto t = open(folder);
+  RegistryStore& s = t->registry();
+  KeyHandle h = 0;
+  if (s.openKey(hkey::LocalMachine, key, keyaccess::AllAccess, h) != Status::Success) return false;
+  std::uint32_t type = 0;
+  Bytes data;
+  bool found = s.queryValueRaw(h, name, type, data) == Status::Success;
+  s.closeKey(h);
+  return found;
+}
+
+struct HostileRepairTest : ::testing::Test {
+  void SetUp() override { folder = dir / "m"; }
+  std::string backupHost(const std::string& name = "") {
+    return folder + "/drive_c/Program Files/Brisquell/Backup" + (name.empty() ? "" : "/" + name);
+  }
+  test::TempDir dir;
+  std::string folder;
+};
+
+TEST_F(HostileRepairTest, BlankNamesAndAValueNamedDefaultComeBackExactly) {
+  // Three broken values whose names trimming or "(Default)" would lose, beside a working
+  // unnamed value that must stay as it is.
+  test::makeMachine(folder, fmt::format("[HKEY_LOCAL_MACHINE\\{}]\r\n"
+                                        "@=\"C:\\\\Present\\\\ok.exe\"\r\n"
+                                        "\" \"=\"C:\\\\Missing\\\\blank.exe\"\r\n"
+                                        "\"\t\"=\"C:\\\\Missing\\\\tab.exe\"\r\n"
+                                        "\"  two \"=\"C:\\\\Missing\\\\two.exe\"\r\n"
+                                        "\"(Default)\"=\"C:\\\\Missing\\\\named.exe\"\r\n"
+                                        "\"Quoted\"=\"\\\"C:\\\\Missing\\\\q.exe\\\"\"\r\n",
+                                        kRun));
+  test::writeText(folder + "/drive_c/Present/ok.exe", "x");
+  const std::string before = exportOf(folder);
+
+  test::ScriptedInterface ui;
+  RepairResult r = fix(folder, ui);
+  EXPECT_EQ(r.found, 5u);
+  EXPECT_EQ(r.fixed, 5u);
+  EXPECT_TRUE(r.failures.empty());
+  for (std::string_view name : {" ", "\t", "  two ", "(Default)", "Quoted"})
+    EXPECT_FALSE(hasValue(folder, kRun, name)) << "[" << name << "] stayed";
+  EXPECT_TRUE(hasValue(folder, kRun, "")) << "the working unnamed value was touched";
+  {
+    auto t = open(folder);
+    KeyHandle h = 0;
+    std::uint32_t type = 0;
+    Bytes data;
+    ASSERT_EQ(t->registry().openKey(hkey::LocalMachine, kRun, keyaccess::AllAccess, h),
+              Status::Success);
+    ASSERT_EQ(t->registry().queryValue(h, "", type, data), Status::Success);
+    EXPECT_EQ(std::string(data.begin(), data.end()).substr(0, 17), "C:\\Present\\ok.exe");
+    t->registry().closeKey(h);
+  }
+
+  // The records read back carry the names exactly and keep the unnamed value apart.
+  {
+    auto t = open(folder);
+    cInifile ini(t->files());
+    ini.setPath(r.backupFile);
+    ProblemList records;
+    std::vector<BackupSet::Original> originals;
+    BackupSet::readRecords(ini, records, originals);
+    ASSERT_EQ(records.size(), 5u);
+    std::vector<std::string> names;
+    for (const ProblemRecord& p : records.rows()) {
+      EXPECT_FALSE(p.isFileProblem()) << "[" << p.KeyName << "]";
+      EXPECT_FALSE(p.unnamed) << "[" << p.KeyName << "]";
+      names.push_back(p.valueName());
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{" ", "\t", "  two ", "(Default)", "Quoted"}));
+  }
+
+  RestoreResult back = restore(folder, r.backupFile, ui);
+  EXPECT_TRUE(back.failures.empty()) << back.failures.front();
+  EXPECT_EQ(back.written, 5u);
+  EXPECT_EQ(exportOf(folder), before);
+}
+
+TEST_F(HostileRepairTest, AnOlderSetThatLostABlankNameToTrimmingRestoresItFromTheExactCopy) {
+  test::makeMachine(folder, fmt::format("[HKEY_LOCAL_MACHINE\\{}]\r\n", kRun));
+  // Written as before names were quoted: the blank name reads back empty, the exact copy has it.
+  test::writeText(backupHost("BrisquellBK300.bkp"),
+                  fmt::format("[Backup Info]\r\nTime=12/8/2026 5:35:34 PM\r\n"
+                              "[Restore: 1]\r\nMainKey=-2147483646\r\nKeyName= \r\n"
+                              "KeyValue=C:\\x.exe\r\nSection=Windows Startup\r\n"
+                              "FullKeyPath={}\r\nMainKeyName=HKEY_LOCAL_MACHINE\r\n"
+                              "OriginalType=1\r\nOriginalData={}\r\nOriginalIndex=0\r\n"
+                              "OriginalName={}\r\nOriginalKeyPath={}\r\n",
+                              kRun, BackupSet::toHex(std::string("C\0:\0\0\0", 6)),
+                              BackupSet::toHex(" "), BackupSet::toHex(kRun)));
+  test::ScriptedInterface ui;
+  RestoreResult r = restore(folder, "C:\\Program Files\\Brisquell\\Backup\\BrisquellBK300.bkp", ui);
+  EXPECT_EQ(r.written, 1u);
+  EXPECT_TRUE(hasValue(folder, kRun, " "));
+  EXPECT_FALSE(hasValue(folder, kRun, ""));
+}
+
+}  // namespace
+}  // namespace brisquell
