@@ -12,6 +12,12 @@ CommandTarget::CommandTarget(std::unique_ptr<Target> target)
       ctx_(std::make_unique<ScanContext>(*target_)),
       changes_(*target_) {}
 
+namespace {
+bool keepUntilExit = false;
+}  // namespace
+
+void keepTargetsUntilExit() { keepUntilExit = true; }
+
 bool CommandTarget::save() {
   Outcome saved = changes_.save();
   if (!saved) std::cerr << "brisquell: " << saved.message() << "\n";
@@ -29,7 +35,17 @@ int runOnTarget(const Global& g, Access access, const std::function<int(CommandT
     std::cerr << "brisquell: " << opened.message() << "\n";
     return kUsage;
   }
-  CommandTarget on(std::move(opened).value());
+  auto owned = std::make_unique<CommandTarget>(std::move(opened).value());
+  CommandTarget& on = *owned;
+  // Freeing a whole registry after the last output only delays the exit: the process keeps it
+  // (still reachable) and the system takes it back.
+  struct Keep {
+    std::unique_ptr<CommandTarget>& owned;
+    ~Keep() {
+      static auto* kept = new std::vector<std::unique_ptr<CommandTarget>>();
+      if (keepUntilExit) kept->push_back(std::move(owned));
+    }
+  } keep{owned};
   for (const auto& note : on.target().notes()) std::cerr << "brisquell: note: " << note << "\n";
   if (access == Access::Write) {
     if (Outcome allowed = TargetChanges(on.target()).begin(); !allowed) {

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "platform/Target.h"
 #include "platform/TargetChanges.h"
@@ -37,5 +38,9 @@ class CommandTarget {
 /// (exit 1) before anything is changed. With Access::Read it goes on, with a note that what it
 /// reads may be stale.
 int runOnTarget(const Global& g, Access access, const std::function<int(CommandTarget&)>& command);
+
+/// From now on runOnTarget keeps each target it opened until the process ends, instead of
+/// freeing it when the command returns: for a process that exits right after the command.
+void keepTargetsUntilExit();
 
 }  // namespace brisquell::cli

@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
     app.name("brisquell");
     app.require_subcommand(1);
     Global g;
+    keepTargetsUntilExit();
     app.add_option("--target", g.target, "the machine to work on (default: $BRISQUELL_TARGET)");
     int result = kOk;
     addScanCommand(app, g, result);

@@ -44,6 +44,20 @@ Result<RegFileInfo> parseRegFile(const std::string& path, RegSink& sink);
 /// Parses .reg bytes held in memory (label names them in errors).
 Result<RegFileInfo> parseRegBytes(std::string_view bytes, const std::string& label, RegSink& sink);
 
+/// How one piece of a file parsed: lines counted from the piece's first; on a fault the line
+/// within the piece and what is wrong (the caller names the file and adds the lines before).
+struct RegPieceResult {
+  bool ok = true;
+  Status status = Status::FileCorrupt;
+  std::size_t lines = 0, errorLine = 0;
+  std::string errorWhat;
+};
+/// Parses bytes [begin, end) of a version 5 UTF-16LE file open as `fd`: from the file's start
+/// (header included), or from the start of a key line. `moreAfter` says a key line follows the
+/// piece, so that a continuation cut off at its end fails as it would in the whole file.
+RegPieceResult parseRegPiece(int fd, std::uint64_t begin, std::uint64_t end, bool moreAfter,
+                             RegSink& sink);
+
 /// Collects statements so that they can be applied only once the whole file parsed.
 class RegRecorder final : public RegSink {
  public:

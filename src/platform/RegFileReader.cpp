@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include <unistd.h>
+
 #include <fmt/format.h>
 
 #include "platform/RegFile.h"
@@ -36,8 +38,14 @@ constexpr std::size_t kChunk = 1 << 22;
 // Yields physical lines (without CR LF) as UTF-8, whatever the file's encoding.
 class LineReader {
  public:
-  explicit LineReader(std::function<std::size_t(char*, std::size_t)> read)
-      : read_(std::move(read)) {}
+  explicit LineReader(std::function<std::size_t(char*, std::size_t)> read,
+                      std::size_t chunk = kChunk)
+      : read_(std::move(read)), chunk_(chunk) {}
+  /// A piece of a UTF-16LE file that starts after the byte order mark.
+  void startsInUtf16() {
+    first_ = false;
+    utf16_ = true;
+  }
 
   bool next(std::string_view& line) {
     for (;;) {
@@ -85,9 +93,9 @@ class LineReader {
       buf_.erase(0, pos_);
       pos_ = 0;
     }
-    raw_.resize(carry_.size() + kChunk);
+    raw_.resize(carry_.size() + chunk_);
     std::memcpy(raw_.data(), carry_.data(), carry_.size());
-    std::size_t got = read_(raw_.data() + carry_.size(), kChunk);
+    std::size_t got = read_(raw_.data() + carry_.size(), chunk_);
     std::size_t n = carry_.size() + got;
     carry_.clear();
     if (got == 0) eof_ = true;
@@ -154,6 +162,7 @@ class LineReader {
   }
 
   std::function<std::size_t(char*, std::size_t)> read_;
+  std::size_t chunk_;
   std::string buf_, raw_, carry_, decoded_;
   std::size_t pos_ = 0, lineNo_ = 0;
   bool eof_ = false, first_ = true, utf16_ = false, windows1252_ = false, oddTail_ = false;
@@ -193,6 +202,15 @@ class Parser {
   Parser(LineReader& lines, const std::string& label, RegSink& sink, bool textIsUtf8)
       : lines_(lines), label_(label), sink_(sink), textIsUtf8_(textIsUtf8) {}
 
+  /// For a piece of a version 5 file: `headerless` when it starts at a key line, `moreAfter`
+  /// when the file goes on after it (with a key line).
+  void piece(bool headerless, bool moreAfter) {
+    headerless_ = headerless;
+    moreAfter_ = moreAfter;
+  }
+  std::size_t errorLine() const { return errorLine_; }
+  const std::string& errorWhat() const { return errorWhat_; }
+
   RegFileInfo info() const {
     RegFileInfo i;
     i.format = format_;
@@ -205,7 +223,7 @@ class Parser {
 
   bool run() {
     std::string_view line;
-    bool header = false;
+    bool header = headerless_;
     while (lines_.next(line)) {
       std::string_view t = trim(line);
       if (!header) {
@@ -249,6 +267,8 @@ class Parser {
   }
 
   bool fail(std::size_t line, std::string_view what) {
+    errorLine_ = line;
+    errorWhat_ = what;
     error_ = fmt::format("{}:{}: {}", label_, line, what);
     return false;
   }
@@ -423,8 +443,11 @@ class Parser {
         }
       }
       if (!more) return true;
-      if (!lines_.next(line))
+      if (!lines_.next(line)) {
+        if (moreAfter_)  // the next piece starts with a key line
+          return fail(lines_.lineNo() + 1, "broken continuation: expected more hex bytes");
         return fail(lines_.lineNo(), "broken continuation: the file ends after \"\\\"");
+      }
       s = trim(line);
       if (s.empty() || hexDigit(s.front()) < 0)
         return fail(lines_.lineNo(), "broken continuation: expected more hex bytes");
@@ -435,9 +458,10 @@ class Parser {
   const std::string& label_;
   RegSink& sink_;
   const bool textIsUtf8_;
-  std::string error_;
+  std::string error_, errorWhat_;
+  std::size_t errorLine_ = 0;
   RegFormat format_ = RegFormat::Version5;
-  bool inKey_ = false, windows1252_ = false;
+  bool inKey_ = false, windows1252_ = false, headerless_ = false, moreAfter_ = false;
   Bytes hex_;
 };
 
@@ -473,6 +497,46 @@ Result<RegFileInfo> parseRegFile(const std::string& path, RegSink& sink) {
                                      Status::ReadFault);
   if (!ok) return Result<RegFileInfo>::fail(parser.error(), Status::FileCorrupt);
   return parser.info();
+}
+
+RegPieceResult parseRegPiece(int fd, std::uint64_t begin, std::uint64_t end, bool moreAfter,
+                             RegSink& sink) {
+  RegPieceResult r;
+  std::uint64_t at = begin;
+  bool readError = false;
+  LineReader lines(
+      [&](char* dst, std::size_t n) -> std::size_t {
+        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n, end - at));
+        std::size_t got = 0;
+        while (got < want) {
+          ssize_t k = ::pread(fd, dst + got, want - got, static_cast<off_t>(at + got));
+          if (k < 0 && errno == EINTR) continue;
+          if (k <= 0) {
+            readError = k < 0 || got < want;
+            break;
+          }
+          got += static_cast<std::size_t>(k);
+        }
+        at += got;
+        return got;
+      },
+      1 << 20);  // two pieces parse at once: smaller buffers keep the peak down
+  if (begin > 0) lines.startsInUtf16();
+  std::string unused;
+  Parser parser(lines, unused, sink, true);
+  parser.piece(begin > 0, moreAfter);
+  r.ok = parser.run();
+  r.lines = lines.lineNo();
+  if (!r.ok) {
+    r.errorLine = parser.errorLine();
+    r.errorWhat = parser.errorWhat();
+  } else if (readError) {
+    r.ok = false;
+    r.status = Status::ReadFault;
+    r.errorLine = lines.lineNo();
+    r.errorWhat = "read error";
+  }
+  return r;
 }
 
 Result<RegFileInfo> parseRegBytes(std::string_view bytes, const std::string& label, RegSink& sink) {

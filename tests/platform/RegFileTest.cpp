@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/memory/MemoryLoader.h"
 #include "support/TempDir.h"
 
@@ -288,6 +290,72 @@ TEST(RegFile, RecorderAppliesStatementsInOrder) {
   r.openKey(hkey::CurrentUser, "New", 0, h);
   EXPECT_EQ(r.queryValueRaw(h, "a", type, data), Status::FileNotFound);
   EXPECT_EQ(r.queryValueRaw(hkey::CurrentUser, "keep", type, data), Status::Success);
+}
+
+// Keys in the spread of a real export: deep chains, a key listed twice, mixed case, the classes
+// view, every value form. `tag` keeps the two halves of a test file apart.
+std::string filler(const std::string& tag, int keys) {
+  std::string t;
+  for (int i = 0; i < keys; ++i) {
+    std::string k = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor" + std::to_string(i % 7) + "\\App" +
+                    std::to_string(i % 50) + "\\" + tag + std::to_string(i) + "]\r\n";
+    t += k + "@=\"default " + std::to_string(i) + "\"\r\n\"Path\"=\"C:\\\\x\\\\é" +
+         std::to_string(i) + ".dll\"\r\n\"n\"=dword:" + std::to_string(i % 10) +
+         "\r\n\"b\"=hex:01,02,03,\\\r\n  04,05\r\n\r\n";
+    if (i % 97 == 0)
+      t += "[HKEY_CLASSES_ROOT\\." + tag + std::to_string(i) + "]\r\n@=\"f\"\r\n\r\n";
+  }
+  return t;
+}
+
+TEST(RegFile, LargeFilesLoadInPiecesExactlyAsInOnePass) {
+  const std::string head = "Windows Registry Editor Version 5.00\r\n\r\n";
+  const std::string shared =
+      "[HKEY_CURRENT_USER\\Software\\Shared]\r\n\"first\"=\"1\"\r\n\"Second\"=\"2\"\r\n\r\n";
+  const std::string again =
+      "[hkey_current_user\\SOFTWARE\\shared]\r\n\"SECOND\"=\"two\"\r\n"
+      "\"third\"=\"3\"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Shared\\Sub]\r\n\r\n";
+  const std::string a = filler("a", 4000), b = filler("b", 4000);
+  std::string longHex;  // one line, long enough to hold the middle of the file
+  for (int i = 0; i < 1000; ++i) longHex += "0a,";
+  struct Case {
+    const char* what;
+    std::string text;
+  } cases[] = {
+      {"plain", head + shared + a + again + b},
+      {"deletions late in the file",
+       head + shared + a + b + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor1]\r\n\r\n" +
+           "[HKEY_CURRENT_USER\\Software\\Shared]\r\n\"first\"=-\r\n" + again},
+      {"fault late in the file", head + a + b + "[HKEY_CURRENT_USER\\X]\r\n\"v\"=hex:zz\r\n"},
+      {"fault early in the file", head + "[HKEY_CURRENT_USER\\X]\r\n\"v\"=\"open\r\n" + a + b},
+      {"continuation cut where the file is split",
+       head + a + "[HKEY_CURRENT_USER\\C]\r\n\"c\"=hex:" + longHex + "\\\r\n" +
+           "[HKEY_CURRENT_USER\\D]\r\n" + a},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string file = dir / "big.reg";
+    test::writeUtf16(file, c.text);
+    ASSERT_GT(std::filesystem::file_size(file), 1u << 20) << "large enough to be split";
+    MemoryRegistry inOnePass, inPieces;
+    MemoryLoader loader(inOnePass);
+    auto once = parseRegFile(file, loader);
+    Outcome pieces = loadRegFile(file, inPieces);
+    EXPECT_EQ(bool(pieces), bool(once));
+    if (!once) {
+      EXPECT_EQ(pieces.message(), once.message());
+    }
+    if (pieces) {
+      EXPECT_FALSE(inPieces.modified());
+    }
+    EXPECT_EQ(exportReg(inPieces, 0, ""), exportReg(inOnePass, 0, ""));
+  }
+  // The continuation case fails on the key line after it, as regedit's reader would.
+  MemoryRegistry r;
+  Outcome cut = loadRegFile(dir / "big.reg", r);
+  EXPECT_NE(cut.message().find("broken continuation: expected more hex bytes"), std::string::npos)
+      << cut.message();
 }
 
 }  // namespace

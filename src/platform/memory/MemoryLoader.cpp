@@ -2,6 +2,16 @@
 // the previous key's chain instead of the root.
 #include "platform/memory/MemoryLoader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <exception>
+#include <thread>
+
+#include <fmt/format.h>
+
 namespace brisquell {
 
 void MemoryLoader::key(KeyHandle root, std::string_view path) {
@@ -65,9 +75,128 @@ void MemoryLoader::deleteValue(std::string_view name) {
     }
 }
 
+namespace {
+
+// Below this a second thread costs more than it saves.
+constexpr std::uint64_t kParallelFrom = 1u << 20;
+
+class FileCloser {
+ public:
+  explicit FileCloser(int fd) : fd_(fd) {}
+  ~FileCloser() { ::close(fd_); }
+  FileCloser(const FileCloser&) = delete;
+  FileCloser& operator=(const FileCloser&) = delete;
+
+ private:
+  int fd_;
+};
+
+// True when the file starts as a version 5 export: byte order mark, then the header line.
+bool isVersion5Utf16(int fd) {
+  static constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
+  char head[2 + 2 * kHeader.size()];
+  if (::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) return false;
+  if (static_cast<unsigned char>(head[0]) != 0xFF || static_cast<unsigned char>(head[1]) != 0xFE)
+    return false;
+  for (std::size_t i = 0; i < kHeader.size(); ++i)
+    if (head[2 + 2 * i] != kHeader[i] || head[3 + 2 * i] != 0) return false;
+  return true;
+}
+
+// Offset of the first key line ("[" right after a line feed) at or after `from`, or 0. Only a key
+// line starts with "[" (continuations start with hex digits), so pieces split there parse alone.
+std::uint64_t keyLineFrom(int fd, std::uint64_t from, std::uint64_t size) {
+  std::vector<char> buf(1 << 16);
+  for (std::uint64_t at = from & ~std::uint64_t{1}; at + 4 <= size;) {
+    ssize_t got = ::pread(fd, buf.data(), buf.size(), static_cast<off_t>(at));
+    if (got < 4) return 0;
+    auto n = static_cast<std::size_t>(got);
+    for (std::size_t i = 0; i + 4 <= n; i += 2)
+      if (buf[i] == '\n' && buf[i + 1] == 0 && buf[i + 2] == '[' && buf[i + 3] == 0)
+        return at + i + 2;
+    at += n - 2;  // the last unit may start a match with the next read
+  }
+  return 0;
+}
+
+// Notes whether the later piece deletes anything: a deletion acts on what the earlier piece
+// built, so that piece is parsed again, in order, into the store itself.
+class LaterPiece final : public RegSink {
+ public:
+  explicit LaterPiece(MemoryRegistry& store) : loader_(store) {}
+  void key(KeyHandle root, std::string_view path) override {
+    if (!deletes) loader_.key(root, path);
+  }
+  void deleteKey(KeyHandle, std::string_view) override { deletes = true; }
+  void value(std::string_view name, std::uint32_t type, Bytes data) override {
+    if (!deletes) loader_.value(name, type, std::move(data));
+  }
+  void deleteValue(std::string_view) override { deletes = true; }
+  bool deletes = false;
+
+ private:
+  MemoryLoader loader_;
+};
+
+Outcome pieceFailure(const std::string& path, std::size_t linesBefore, const RegPieceResult& r) {
+  return Outcome::fail(fmt::format("{}:{}: {}", path, linesBefore + r.errorLine, r.errorWhat),
+                       r.status);
+}
+
+}  // namespace
+
 Outcome loadRegFile(const std::string& path, MemoryRegistry& store) {
   MemoryLoader loader(store);
-  if (auto parsed = parseRegFile(path, loader); !parsed) return parsed.error();
+  // A large version 5 file is parsed in two pieces at once, split at a key line; the later piece
+  // goes into a store of its own, merged after the earlier one: the same tree as in one pass.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  std::uint64_t split = 0;
+  if (fd >= 0) {
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<std::uint64_t>(st.st_size) >= kParallelFrom &&
+        std::thread::hardware_concurrency() >= 2 && isVersion5Utf16(fd)) {
+      auto size = static_cast<std::uint64_t>(st.st_size);
+      split = keyLineFrom(fd, size / 2, size);
+    }
+    if (!split) ::close(fd);
+  }
+  if (!split) {
+    if (auto parsed = parseRegFile(path, loader); !parsed) return parsed.error();
+    store.markSaved();
+    return {};
+  }
+  FileCloser closer(fd);
+  auto size = static_cast<std::uint64_t>(st.st_size);
+  MemoryRegistry laterStore;
+  LaterPiece later(laterStore);
+  RegPieceResult second;
+  std::exception_ptr secondFailed;
+  std::thread worker([&] {
+    try {
+      second = parseRegPiece(fd, split, size, false, later);
+    } catch (...) {
+      secondFailed = std::current_exception();
+    }
+  });
+  RegPieceResult first;
+  try {
+    first = parseRegPiece(fd, 0, split, true, loader);
+  } catch (...) {
+    worker.join();
+    throw;
+  }
+  worker.join();
+  if (secondFailed) std::rethrow_exception(secondFailed);
+  if (!first.ok) return pieceFailure(path, 0, first);
+  if (later.deletes) {
+    for (KeyHandle r : {hkey::LocalMachine, hkey::CurrentUser, hkey::Users, hkey::CurrentConfig})
+      laterStore.removeTree(laterStore.root(r));
+    second = parseRegPiece(fd, split, size, false, loader);
+  } else {
+    store.mergeLoaded(laterStore);
+  }
+  if (!second.ok) return pieceFailure(path, first.lines, second);
   store.markSaved();
   return {};
 }

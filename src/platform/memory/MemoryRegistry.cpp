@@ -159,6 +159,42 @@ void MemoryRegistry::setRaw(Key* key, std::string_view name, std::uint32_t type,
                         key->values.size());
 }
 
+namespace {
+void mergeKey(MemoryRegistry::Key& into, MemoryRegistry::Key& from) {
+  into.changed = into.changed || from.changed;
+  for (auto& v : from.values) {
+    if (MemoryRegistry::Value* mine = into.value(v.name)) {
+      mine->type = v.type;
+      mine->data = std::move(v.data);
+      continue;
+    }
+    into.values.push_back(std::move(v));
+    into.valueIndex.added(static_cast<std::uint32_t>(into.values.size() - 1),
+                          into.values.back().name, into.values.size());
+  }
+  from.values.clear();
+  from.valueIndex.invalidate();
+  for (auto& c : from.children) {
+    if (MemoryRegistry::Key* mine = into.child(c->name)) {
+      mergeKey(*mine, *c);
+      continue;
+    }
+    c->parent = &into;
+    into.children.push_back(std::move(c));
+    into.childIndex.added(static_cast<std::uint32_t>(into.children.size() - 1),
+                          into.children.back()->name, into.children.size());
+  }
+  from.children.clear();
+  from.childIndex.invalidate();
+}
+}  // namespace
+
+void MemoryRegistry::mergeLoaded(MemoryRegistry& later) {
+  for (KeyHandle r : {hkey::LocalMachine, hkey::CurrentUser, hkey::Users, hkey::CurrentConfig})
+    mergeKey(*root(r), *later.root(r));
+  modified_ = modified_ || later.modified_;
+}
+
 void MemoryRegistry::forgetHandlesBelow(const Key* key) {
   for (auto& h : handles_) {
     for (const Key* k = h; k; k = k->parent)

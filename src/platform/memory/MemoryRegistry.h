@@ -80,6 +80,10 @@ class MemoryRegistry final : public RegistryStore {
   Key* find(Key* from, std::string_view path) const;
   void setRaw(Key* key, std::string_view name, std::uint32_t type, Bytes data);
   void removeTree(Key* key);
+  /// Moves every key and value of `later` into this store as if its statements had been loaded
+  /// after this store's: values of keys both hold are replaced in place, new keys and values go
+  /// last. `later` is left empty.
+  void mergeLoaded(MemoryRegistry& later);
 
  private:
   KeyHandle addHandle(Key* key);
