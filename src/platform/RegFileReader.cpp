@@ -236,6 +236,12 @@ class Parser {
           }
         } else if (t == "Windows Registry Editor Version 5.00") {
           format_ = RegFormat::Version5;
+          // An 8-bit version 5 file is read as an ANSI one is: names and text that are not
+          // UTF-8 would otherwise reach the store as bytes no other part can spell.
+          if (!lines_.utf16() && !textIsUtf8_) {
+            windows1252_ = true;
+            lines_.setWindows1252();
+          }
         } else {
           return fail(lines_.lineNo(),
                       "bad header: expected \"Windows Registry Editor Version 5.00\" or "

@@ -16,6 +16,9 @@ class ShortcutReader {
   /// The target path of the shortcut at a Windows path; empty when the file cannot be read
   /// or names no file-system target.
   virtual std::string targetPath(std::string_view shortcutPath) = 0;
+  /// Why the last targetPath gave the empty text for a file that exists but was skipped as
+  /// damaged or too large ("FILE: what is wrong"); empty otherwise.
+  virtual std::string lastProblem() const { return {}; }
 };
 
 /// Environment variables of the machine ("SystemRoot", "windir", ...) with their values.

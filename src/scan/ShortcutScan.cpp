@@ -122,8 +122,13 @@ std::string GetCdRom(ScanContext& ctx) {
 }
 
 std::string GetTarget(ScanContext& ctx, std::string_view shortcutPath) {
-  // A damaged or unreadable file gives the empty text, which the walk skips.
-  return ctx.target().shortcuts().targetPath(shortcutPath);
+  // A damaged or unreadable file gives the empty text, which the walk skips; one the reader
+  // refused as damaged or oversized is logged.
+  ShortcutReader& reader = ctx.target().shortcuts();
+  std::string target = reader.targetPath(shortcutPath);
+  if (target.empty())
+    if (std::string why = reader.lastProblem(); !why.empty()) ctx.log().write("GetTarget", 5, why);
+  return target;
 }
 
 void FileTargetPath(ScanContext& ctx, std::string_view shortcutPath, std::string_view target,

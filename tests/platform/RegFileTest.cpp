@@ -410,6 +410,24 @@ TEST(RegFile, Regedit4IsReadAsUtf8OnlyWhenItIsValidUtf8) {
   ASSERT_TRUE(parsed) << parsed.message();
   EXPECT_EQ(parsed->encoding, RegEncoding::Utf8);
   EXPECT_EQ(raw(b2, hkey::CurrentUser, "K", "a", regtype::Sz), utf16z("é"));
+
+  // A version 5 header on an 8-bit file follows the same rule: names and text that are not
+  // UTF-8 are Windows-1252, never bytes the store cannot spell, and they export and read back.
+  MemoryRegistry v;
+  parsed = load(
+      "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Caf\xe9]\r\n"
+      "\"Ex\x90\x96nd\"=\"\x80\"\r\n",
+      v);
+  ASSERT_TRUE(parsed) << parsed.message();
+  EXPECT_EQ(parsed->format, RegFormat::Version5);
+  EXPECT_EQ(parsed->encoding, RegEncoding::Windows1252);
+  EXPECT_EQ(raw(v, hkey::CurrentUser, "Café", "Ex\u0090\u2013nd", regtype::Sz), utf16z("\u20AC"));
+  for (RegFormat f : {RegFormat::Version5, RegFormat::Regedit4}) {
+    const std::string once = exportReg(v, 0, "", f);
+    MemoryRegistry again;
+    ASSERT_TRUE(load(once, again));
+    EXPECT_EQ(exportReg(again, 0, "", f), once);
+  }
 }
 
 TEST(RegFile, NamesWithLineBreaksRoundTripAndKeysThatCannotAreRefused) {

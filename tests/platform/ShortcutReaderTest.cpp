@@ -103,6 +103,43 @@ TEST(ShortcutReader, TextEncodings) {
             "C:\\\xE2\x82\xAC\xC3\x9C\xC2\x81\\x.exe");
 }
 
+TEST(ShortcutReader, DamagedSizesNeverReachTheLibrary) {
+  // Size fields that claim about 4 GB (liblnk would size a buffer from them) or more than the
+  // file holds: skipped, with a reason naming the file; sound shortcuts still read.
+  ReaderFixture f;
+  const Bytes good = makeShortcut("C:\\App\\app.exe");
+  ASSERT_EQ(f.read("good.lnk", good), "C:\\App\\app.exe");
+  EXPECT_EQ(f.reader.lastProblem(), "");
+
+  Bytes hugeInfo = good;
+  for (int i = 0; i < 4; ++i) hugeInfo[0x4C + i] = 0xFF;  // LinkInfoSize
+  EXPECT_EQ(f.read("info.lnk", hugeInfo), "");
+  EXPECT_NE(f.reader.lastProblem().find(f.dir / "c/Menu/info.lnk"), std::string::npos);
+  EXPECT_NE(f.reader.lastProblem().find("damaged shortcut (link info of 4294967295 bytes"),
+            std::string::npos)
+      << f.reader.lastProblem();
+
+  Bytes hugeBlock = good;
+  hugeBlock.resize(hugeBlock.size() - 4);  // the terminal block
+  put32(hugeBlock, 0xFFFFFFF0);
+  put32(hugeBlock, 0xA0000003);
+  EXPECT_EQ(f.read("block.lnk", hugeBlock), "");
+  EXPECT_NE(f.reader.lastProblem().find("extra data block of 4294967280 bytes"), std::string::npos)
+      << f.reader.lastProblem();
+
+  Bytes cut(good.begin(), good.begin() + 0x50);  // LinkInfo announced, not there
+  EXPECT_EQ(f.read("cut.lnk", cut), "");
+  EXPECT_NE(f.reader.lastProblem().find("runs past the end"), std::string::npos);
+
+  EXPECT_EQ(f.read("big.lnk", Bytes(LnkShortcutReader::kMaxShortcutBytes + 1, 0)), "");
+  EXPECT_NE(f.reader.lastProblem().find("too large for a shortcut"), std::string::npos);
+
+  EXPECT_EQ(f.read("good.lnk", good), "C:\\App\\app.exe");
+  EXPECT_EQ(f.reader.lastProblem(), "");
+  EXPECT_EQ(f.reader.targetPath("C:\\Menu\\absent.lnk"), "");
+  EXPECT_EQ(f.reader.lastProblem(), "") << "a missing file is no damaged one";
+}
+
 TEST(ShortcutReader, EnvironmentExpansion) {
   MachineInfo m;
   m.windowsDirectory = "D:\\WINNT\\";

@@ -241,6 +241,14 @@ TEST(ShortcutScan, DamagedShortcutFilesAreSkippedWithoutACrash) {
                                         "C:\\gone\\inner.exe -> C:\\folder.lnk\\inner.lnk"));
   EXPECT_EQ(GetTarget(*m.ctx, "C:\\garbage.lnk"), "");
   EXPECT_EQ(GetTarget(*m.ctx, "C:\\missing.lnk"), "");
+  // The damaged ones are logged, naming the file and what is wrong; a missing one is not.
+  const std::string log = m.log();
+  EXPECT_NE(log.find("huge.lnk: damaged shortcut (link info of 2147483647 bytes at offset 76 runs "
+                     "past the end); skipped"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("cut80.lnk: damaged shortcut"), std::string::npos);
+  EXPECT_EQ(log.find("missing.lnk"), std::string::npos);
 }
 
 TEST(ShortcutScan, ShortcutCutAtEveryLengthGivesItsTargetOrNothing) {

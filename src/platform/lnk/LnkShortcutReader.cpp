@@ -1,8 +1,12 @@
 // liblnk back end of the shortcut reader.
 #include "platform/lnk/LnkShortcutReader.h"
 
-#include <cstdint>
+#include <sys/stat.h>
 
+#include <cstdint>
+#include <fstream>
+
+#include <fmt/format.h>
 #include <liblnk.h>
 
 #include "platform/Text.h"
@@ -94,7 +98,53 @@ std::string readString(liblnk_file_t* f, SizeGetter size, StringGetter get) {
   return isValidUtf8(bytes) ? bytes : windows1252ToUtf8(bytes);
 }
 
+std::uint32_t le(const std::uint8_t* p, int bytes) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < bytes; ++i) v |= static_cast<std::uint32_t>(p[i]) << (8 * i);
+  return v;
+}
+
 }  // namespace
+
+std::string LnkShortcutReader::structureProblem(const std::uint8_t* data, std::size_t size) {
+  // The shell-link layout: header, optional item id list and link info, the counted strings,
+  // then extra data blocks up to a terminal block (or the end of the file).
+  constexpr std::size_t kHeader = 0x4C;
+  if (size < kHeader || le(data, 4) != kHeader) return "no shell-link header";
+  const std::uint32_t flags = le(data + 20, 4);
+  std::size_t at = kHeader;
+  auto field = [&](int bytes, std::uint32_t& v) {
+    if (size - at < static_cast<std::size_t>(bytes)) return false;
+    v = le(data + at, bytes);
+    return true;
+  };
+  std::uint32_t n = 0;
+  if (flags & 0x1) {  // HasLinkTargetIDList
+    if (!field(2, n) || n > size - at - 2)
+      return fmt::format("item id list of {} bytes at offset {} runs past the end", n, at);
+    at += 2 + n;
+  }
+  if (flags & 0x2) {  // HasLinkInfo: the size counts its own four bytes
+    if (!field(4, n) || n < 4 || n > size - at)
+      return fmt::format("link info of {} bytes at offset {} runs past the end", n, at);
+    at += n;
+  }
+  const std::size_t unit = (flags & 0x80) ? 2 : 1;  // IsUnicode
+  for (std::uint32_t bit = 0x4; bit <= 0x40; bit <<= 1) {
+    if (!(flags & bit)) continue;
+    if (!field(2, n) || std::size_t{n} * unit > size - at - 2)
+      return fmt::format("string of {} characters at offset {} runs past the end", n, at);
+    at += 2 + std::size_t{n} * unit;
+  }
+  while (at < size) {
+    if (!field(4, n)) return fmt::format("extra data cut short at offset {}", at);
+    if (n < 4) break;  // the terminal block
+    if (n > size - at)
+      return fmt::format("extra data block of {} bytes at offset {} runs past the end", n, at);
+    at += n;
+  }
+  return {};
+}
 
 LnkShortcutReader::LnkShortcutReader(FileSystem& files, Environment env)
     : files_(files), env_(std::move(env)) {}
@@ -110,6 +160,27 @@ std::string LnkShortcutReader::targetPath(std::string_view shortcutPath) {
 
 std::string LnkShortcutReader::targetPathOfHostFile(const std::string& hostFile,
                                                     std::string_view folder) {
+  // liblnk sizes its buffers from the file's own fields: a damaged field could make it ask for
+  // gigabytes. Only files small enough and whose fields fit their length reach it.
+  problem_.clear();
+  struct stat st;
+  if (::stat(hostFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  if (static_cast<std::uintmax_t>(st.st_size) > kMaxShortcutBytes) {
+    problem_ = fmt::format("{}: {} bytes, too large for a shortcut; skipped", hostFile,
+                           static_cast<std::uintmax_t>(st.st_size));
+    return {};
+  }
+  {
+    std::ifstream in(hostFile, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.eof() && in.fail()) return {};
+    std::string why =
+        structureProblem(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    if (!why.empty()) {
+      problem_ = fmt::format("{}: damaged shortcut ({}); skipped", hostFile, why);
+      return {};
+    }
+  }
   LnkFile f;
   LnkError err;
   if (liblnk_file_initialize(&f.file, &err) != 1) return {};
