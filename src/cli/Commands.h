@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,14 @@ void addTuneCommand(CLI::App& app, Global& g, int& result);
 void addCacheCommand(CLI::App& app, Global& g, int& result);
 void addSettingsCommand(CLI::App& app, Global& g, int& result);
 void addUsersCommand(CLI::App& app, Global& g, int& result);
+/// --sections LIST on a scanning subcommand: checked when the command line is read (a bad list
+/// is a usage error naming the item), handed to the scan as its section choice.
+struct SectionsOption {
+  std::string text;
+  std::optional<std::vector<std::string>> chosen;
+};
+void addSectionsOption(CLI::App& cmd, SectionsOption& o);
+
 /// --user and --drive, for an offline Windows installation.
 void addTargetOptions(CLI::App& app, Global& g);
 

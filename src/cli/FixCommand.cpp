@@ -26,11 +26,13 @@ namespace {
 
 struct FixOptions {
   bool quick = false, deep = false, yes = false, noBackup = false;
+  SectionsOption sections;
 };
 
 int fixCommand(CommandTarget& on, const FixOptions& o) {
   ScanContext& ctx = on.ctx();
   const ScanMode mode = o.deep ? ScanMode::Deep : ScanMode::Quick;
+  ctx.sectionChoice = o.sections.chosen;
   {
     InterruptPump pump(ctx);
     if (runScan(ctx, mode) == ScanOutcome::Cancelled) {
@@ -80,6 +82,7 @@ void addFixCommand(CLI::App& app, Global& g, int& result) {
   fix->add_flag("--deep", o->deep, "also the shortcut files on the fixed drives")->excludes(quick);
   fix->add_flag("--yes,-y", o->yes, "answer yes to the question");
   fix->add_flag("--no-backup", o->noBackup, "do not write a backup set for this run");
+  addSectionsOption(*fix, o->sections);
   fix->callback([&g, &result, o] {
     result = runOnTarget(g, Access::Write, [&](CommandTarget& on) { return fixCommand(on, *o); });
   });

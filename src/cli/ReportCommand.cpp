@@ -14,11 +14,13 @@ namespace {
 struct ReportOptions {
   std::string file;
   bool quick = false, deep = false;
+  SectionsOption sections;
 };
 
 int reportCommand(CommandTarget& on, const ReportOptions& o) {
   ScanContext& ctx = on.ctx();
   CliInterface ui(false);
+  ctx.sectionChoice = o.sections.chosen;
   {
     InterruptPump pump(ctx);
     if (runScan(ctx, o.deep ? ScanMode::Deep : ScanMode::Quick, &ui) == ScanOutcome::Cancelled) {
@@ -40,6 +42,7 @@ void addReportCommand(CLI::App& app, Global& g, int& result) {
   auto* quick = report->add_flag("--quick", o->quick, "the registry sections only (default)");
   report->add_flag("--deep", o->deep, "also the shortcut files on the fixed drives")
       ->excludes(quick);
+  addSectionsOption(*report, o->sections);
   report->callback([&g, &result, o] {
     result = runOnTarget(g, Access::Read, [&](CommandTarget& on) { return reportCommand(on, *o); });
   });

@@ -126,11 +126,13 @@ std::string textReport(ScanContext& ctx, ScanMode mode, bool cancelled) {
 struct ScanOptions {
   bool quick = false, deep = false;
   std::string format = "text", output;
+  SectionsOption sections;
 };
 
 int scanCommand(CommandTarget& on, const ScanOptions& o) {
   ScanMode mode = o.deep ? ScanMode::Deep : ScanMode::Quick;
   ScanContext& ctx = on.ctx();
+  ctx.sectionChoice = o.sections.chosen;
   bool live = o.format == "text" && ::isatty(STDERR_FILENO);
   TerminalProgress progress(ctx, live);
   ctx.setPump(&progress);
@@ -163,6 +165,18 @@ int scanCommand(CommandTarget& on, const ScanOptions& o) {
 
 }  // namespace
 
+void addSectionsOption(CLI::App& cmd, SectionsOption& o) {
+  cmd.add_option("--sections", o.text,
+                 "default, all, or a comma list of section names (\"Windows Services,Sound "
+                 "Events\"; default and all may be among them)")
+      ->check([&o](const std::string& text) -> std::string {
+        auto chosen = chooseSections(text);
+        if (!chosen) return chosen.message();
+        o.chosen = std::move(chosen).value();
+        return {};
+      });
+}
+
 void addScanCommand(CLI::App& app, Global& g, int& result) {
   auto o = std::make_shared<ScanOptions>();
   auto* scan = app.add_subcommand("scan", "scan the registry (and, deep, the drives) for problems");
@@ -171,6 +185,7 @@ void addScanCommand(CLI::App& app, Global& g, int& result) {
   scan->add_option("--format", o->format, "text, tsv or json")
       ->check(CLI::IsMember({"text", "tsv", "json"}));
   scan->add_option("--output,-o", o->output, "write the report to FILE");
+  addSectionsOption(*scan, o->sections);
   scan->callback([&g, &result, o] {
     result = runOnTarget(g, Access::Read, [&](CommandTarget& on) { return scanCommand(on, *o); });
   });

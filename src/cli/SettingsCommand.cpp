@@ -22,7 +22,7 @@ bool editable(std::string_view name) {
   if (iequals(name, "chkTakeBackup") || iequals(name, "chkRunAtStartup") ||
       iequals(name, "chkMinimizeToSysTray"))
     return true;
-  for (int k = 0; k <= 12; ++k)
+  for (int k = 0; k <= 19; ++k)
     if (iequals(name, "Menu" + std::to_string(k))) return true;
   return false;
 }
@@ -39,7 +39,7 @@ int settingsCommand(CommandTarget& on, const SettingsOptions& o) {
   if (o.name.empty() || !entry || !editable(o.name)) {
     std::cerr << fmt::format(
         "brisquell: settings {} needs one of chkTakeBackup, chkRunAtStartup, "
-        "chkMinimizeToSysTray, Menu0 ... Menu12\n",
+        "chkMinimizeToSysTray, Menu0 ... Menu19\n",
         o.action);
     return kUsage;
   }
@@ -73,8 +73,10 @@ void addSettingsCommand(CLI::App& app, Global& g, int& result) {
   auto* cmd = app.add_subcommand("settings", "show or change the stored options and scan sections");
   cmd->add_option("ACTION", o->action, "list (default), get or set")
       ->check(CLI::IsMember({"list", "get", "set"}));
-  cmd->add_option("NAME", o->name,
-                  "chkTakeBackup, chkRunAtStartup, chkMinimizeToSysTray, Menu0 ... Menu12");
+  cmd->add_option(
+      "NAME", o->name,
+      "chkTakeBackup, chkRunAtStartup, chkMinimizeToSysTray, Menu0 ... Menu19 (Menu13 and "
+      "on: the extra sections)");
   cmd->add_option("VALUE", o->value, "True or False (set only)");
   cmd->callback([&g, &result, o] {
     if (o->action == "set" && o->value.empty()) {

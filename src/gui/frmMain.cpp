@@ -25,6 +25,7 @@
 #include "gui/frmSpeedIntenetConnection.h"
 #include "repair/Repair.h"
 #include "repair/Report.h"
+#include "scan/ExtraSections.h"
 #include "scan/ScanDriver.h"
 #include "shell/OpenWith.h"
 #include "shell/Settings.h"
@@ -166,6 +167,9 @@ void frmMain::connectCommands() {
   for (int k = 0; k < 13; ++k)
     connect(mnuOptions[static_cast<std::size_t>(k)], &QAction::triggered, this,
             [this, k] { mnuOptions_Click(k); });
+  for (int k = 0; k < static_cast<int>(mnuExtraSections.size()); ++k)
+    connect(mnuExtraSections[static_cast<std::size_t>(k)], &QAction::triggered, this,
+            [this, k] { mnuExtraSections_Click(k); });
   connect(MnuFileSpeedUpMyComputer, &QAction::triggered, this,
           &frmMain::MnuFileSpeedUpMyComputer_Click);
   connect(mnuFileSpeedUpMyInternet, &QAction::triggered, this,
@@ -203,6 +207,10 @@ void frmMain::Form_Load() {
   for (int k = 0; k < 13; ++k)
     mnuOptions[static_cast<std::size_t>(k)]->setChecked(
         Settings::truthValue(settings.Menu(k)).value_or(true));
+  for (std::size_t k = 0; k < mnuExtraSections.size(); ++k)
+    mnuExtraSections[k]->setChecked(
+        Settings::truthValue(settings.get(kExtraSections[k].switchName).value_or("False"))
+            .value_or(false));
   startInTray_ = settings.chkMinimizeToSysTray() == "True";
 }
 
@@ -443,6 +451,16 @@ void frmMain::mnuOptions_Click(int k) {
     settings.setOption("Menu" + std::to_string(k), on);
   });
   if (!saved) mnuOptions[static_cast<std::size_t>(k)]->setChecked(!on);
+}
+
+void frmMain::mnuExtraSections_Click(int k) {
+  const auto i = static_cast<std::size_t>(k);
+  const bool on = mnuExtraSections[i]->isChecked();
+  const bool saved = applyChange(target_, ui_, [&] {
+    Settings settings(ctx_.registry());
+    settings.setOption(kExtraSections[i].switchName, on);
+  });
+  if (!saved) mnuExtraSections[i]->setChecked(!on);
 }
 
 void frmMain::mnuTOptionsAndSettings_Click() {

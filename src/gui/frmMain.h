@@ -76,6 +76,8 @@ class frmMain : public QMainWindow {
   QMenu* mnuTools = nullptr;
   QAction* mnuTOptionsAndSettings = nullptr;
   std::array<QAction*, 13> mnuOptions{};
+  /// The extra sections' switches, below the fixed ones, in kExtraSections order.
+  std::array<QAction*, 7> mnuExtraSections{};
   QMenu* mnuFile = nullptr;
   QAction* mnuFileScanforProblems = nullptr;
   QAction* MnuFileSpeedUpMyComputer = nullptr;
@@ -100,6 +102,7 @@ class frmMain : public QMainWindow {
   void cmdRestore_Click();
   void cmdRestoreNow_Click();
   void mnuOptions_Click(int k);
+  void mnuExtraSections_Click(int k);
   void mnuTOptionsAndSettings_Click();
   void MnuFileSpeedUpMyComputer_Click();
   void mnuFileSpeedUpMyInternet_Click();

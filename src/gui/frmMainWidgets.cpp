@@ -17,6 +17,7 @@
 
 #include "gui/GuiSupport.h"
 #include "gui/clsTray.h"
+#include "scan/ExtraSections.h"
 #include "scan/ScanDriver.h"
 
 namespace brisquell::gui {
@@ -211,6 +212,13 @@ void frmMain::buildMenus() {
     QAction* a = mnuTools->addAction(kMenuCaptions[k]);
     a->setCheckable(true);
     mnuOptions[static_cast<std::size_t>(k)] = a;
+  }
+  mnuTools->addSeparator();
+  for (std::size_t k = 0; k < mnuExtraSections.size(); ++k) {
+    QAction* a = mnuTools->addAction(QString::fromUtf8(
+        kExtraSections[k].name.data(), static_cast<int>(kExtraSections[k].name.size())));
+    a->setCheckable(true);
+    mnuExtraSections[k] = a;
   }
 
   // The File menu is kept hidden: its windows stay reachable for whenever it is shown.

@@ -41,14 +41,8 @@ bool ResultsTree::LoadResultsTree(ScanContext& ctx, std::string_view mode,
     ProblemRecord& row = problems[i - 1];
     ResultsNode* section = find("P" + row.Section);
     if (!section) {
-      const SectionRow* sr = nullptr;
-      for (const SectionRow& s : ctx.sections())
-        if (s.name == row.Section) sr = &s;
-      int icon = !sr                           ? 0
-                 : sr->threatLevel == "High"   ? 100
-                 : sr->threatLevel == "Medium" ? 101
-                 : sr->threatLevel == "Low"    ? 102
-                                               : 0;
+      const std::string threat(threatLevelOf(ctx, row.Section));
+      int icon = threat == "High" ? 100 : threat == "Medium" ? 101 : threat == "Low" ? 102 : 0;
       if (icon == 0) {
         ctx.log().write(caller, 5, "Invalid procedure call or argument");
         return false;
@@ -56,7 +50,7 @@ bool ResultsTree::LoadResultsTree(ScanContext& ctx, std::string_view mode,
       auto node = std::make_unique<ResultsNode>();
       node->key = "P" + row.Section;
       node->icon = icon;
-      node->threatLevel = sr->threatLevel;
+      node->threatLevel = threat;
       node->checked = results;
       node->expanded = !results;
       section = node.get();

@@ -26,6 +26,16 @@ bool namesAClass(std::string_view keyPath) {
   return iequals(k, "ProgID") || iequals(k, "VersionIndependentProgID");
 }
 
+// "C:\\App\\app.exe.FriendlyAppName" -> "C:\\App\\app.exe"; a name without such a suffix is the
+// program itself.
+std::string modernMuiProgram(std::string_view name) {
+  for (std::string_view suffix :
+       {std::string_view(".FriendlyAppName"), std::string_view(".ApplicationCompany")})
+    if (name.size() > suffix.size() && iequals(name.substr(name.size() - suffix.size()), suffix))
+      return std::string(name.substr(0, name.size() - suffix.size()));
+  return std::string(name);
+}
+
 // 16-bit servers cannot run on 64-bit Windows, which keeps their registrations without files.
 bool sixteenBitServer(std::string_view keyPath) {
   std::string_view k = lastComponent(keyPath);
@@ -48,19 +58,28 @@ void CheckPathExistinDirectory(ScanContext& ctx, std::string_view valueText,
   if (section == "ActiveX \\ COM" || section == "ActiveX \\ COM Subsections")
     return CheckRegistryActiveXComponent(ctx, std::move(a));
   if (section == "File Extensions") return CheckFileExtensionList(ctx, std::move(a));
+  if (section == "User Classes") return CheckRegistryActiveXComponent(ctx, std::move(a));
   if (section == "Application Paths") {
     if (equalsUpper(keyPath, "SOFTWARE\\MICROSOFT\\WINDOWS\\SHELLNOROAM\\MUICACHE")) {
       if (!valueName.empty() && valueName.front() == '@') return;
       a.valueText = std::string(valueName);
       // The name serves as both name and text, so the check's cleaning shows in the record.
       a.valueName = RemoveEnter(valueName);
+    } else if (equalsUpper(keyPath,
+                           "SOFTWARE\\CLASSES\\LOCAL SETTINGS\\SOFTWARE\\MICROSOFT\\"
+                           "WINDOWS\\SHELL\\MUICACHE")) {
+      // Windows 7 and later name the program, then what the value holds of it.
+      if (valueName.empty() || valueName.front() == '@') return;
+      a.valueText = modernMuiProgram(valueName);
     }
     return CheckApplicationPath(ctx, std::move(a));
   }
   if (section == "Windows Fonts") return CheckWindowsFontpath(ctx, std::move(a));
   if (section == "Help Files") return CheckHelpFilesPath(ctx, std::move(a));
   if (section == "Microsoft Shared") {
-    if (equalsUpper(keyPath, "SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\SHAREDDLLS"))
+    if (equalsUpper(keyPath, "SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\SHAREDDLLS") ||
+        equalsUpper(keyPath,
+                    "SOFTWARE\\WOW6432NODE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\SHAREDDLLS"))
       a.valueText = std::string(valueName);
     return CheckMicrosoftSharedPath(ctx, std::move(a));
   }

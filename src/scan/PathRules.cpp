@@ -1,11 +1,46 @@
 // Path cleaning, directory lookups, the existence test and problem recording.
 #include "scan/ScanContext.h"
 
+#include <functional>
+
 namespace brisquell {
 
 namespace {
 constexpr std::string_view kCurrentVersion = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+
+bool startsWithFolder(std::string_view path, std::string_view folder) {
+  if (folder.empty() || path.size() <= folder.size()) return false;
+  return iequals(path.substr(0, folder.size()), folder) && path[folder.size()] == '\\';
 }
+
+// Where a 32-bit program on 64-bit Windows finds what its registration names: the file system
+// redirector sends system32 to SysWOW64, and its %ProgramFiles% is the "(x86)" folder.
+std::vector<std::string> wow64Alternates(ScanSession& s, const std::string& path) {
+  std::vector<std::string> out;
+  RegistryAccess& reg = s.registry();
+  auto swap = [&](const std::string& from, const std::string& to) {
+    if (!to.empty() && !iequals(from, to) && startsWithFolder(path, from))
+      out.push_back(to + path.substr(from.size()));
+  };
+  swap(GetPathWithSlash(s.GetWindowsDirectory()) + "system32",
+       GetPathWithSlash(s.GetWindowsDirectory()) + "SysWOW64");
+  std::string x86;
+  if (reg.QueryValue(hkey::LocalMachine, kCurrentVersion, "ProgramFilesDir (x86)", x86))
+    swap(s.GetProgramFilesPath(), trimBlanks(x86));
+  std::string common;
+  if (reg.QueryValue(hkey::LocalMachine, kCurrentVersion, "CommonFilesDir (x86)", common))
+    swap(s.GetCommonProgramFilesPath(), trimBlanks(common));
+  return out;
+}
+
+std::string machineValue(RegistryAccess& reg, KeyHandle root, std::string_view key,
+                         std::string_view name) {
+  std::string v;
+  if (!reg.QueryValue(root, key, name, v)) return {};
+  return trimBlanks(v);
+}
+
+}  // namespace
 
 ScanSession::ScanSession(Target& target)
     : target_(target),
@@ -45,6 +80,67 @@ bool ScanSession::FileOrFolderExists(std::string_view path) {
   return false;
 }
 
+std::optional<std::string> ScanSession::expandEnvironment(std::string_view text) {
+  // Variables may name others ("%SystemDrive%\\ProgramData"); a few levels are enough, and a
+  // loop of names ends as "not known".
+  std::function<std::optional<std::string>(std::string_view, int)> expand;
+  auto variable = [&](std::string_view name, int depth) -> std::optional<std::string> {
+    std::string v;
+    if (iequals(name, "SystemRoot") || iequals(name, "windir"))
+      v = GetWindowsDirectory();
+    else if (iequals(name, "SystemDrive"))
+      v = GetWindowsDirectory().substr(0, 2);
+    else if (iequals(name, "ProgramFiles") || iequals(name, "ProgramW6432"))
+      v = GetProgramFilesPath();
+    else if (iequals(name, "CommonProgramFiles") || iequals(name, "CommonProgramW6432"))
+      v = GetCommonProgramFilesPath();
+    else if (iequals(name, "ProgramFiles(x86)"))
+      v = machineValue(registry_, hkey::LocalMachine, kCurrentVersion, "ProgramFilesDir (x86)");
+    else if (iequals(name, "CommonProgramFiles(x86)"))
+      v = machineValue(registry_, hkey::LocalMachine, kCurrentVersion, "CommonFilesDir (x86)");
+    else if (iequals(name, "ProgramData") || iequals(name, "ALLUSERSPROFILE"))
+      v = machineValue(registry_, hkey::LocalMachine,
+                       "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
+                       "ProgramData");
+    if (v.empty())
+      v = machineValue(registry_, hkey::LocalMachine,
+                       "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", name);
+    if (v.empty()) v = machineValue(registry_, hkey::CurrentUser, "Environment", name);
+    if (v.empty()) v = machineValue(registry_, hkey::CurrentUser, "Volatile Environment", name);
+    if (v.empty()) return std::nullopt;
+    return expand(v, depth + 1);
+  };
+  expand = [&](std::string_view t, int depth) -> std::optional<std::string> {
+    if (depth > 4) return std::nullopt;
+    std::string out;
+    std::size_t i = 0;
+    while (i < t.size()) {
+      std::size_t open = t.find('%', i);
+      std::size_t close = open == std::string_view::npos ? open : t.find('%', open + 1);
+      if (close == std::string_view::npos) {
+        out.append(t.substr(i));
+        break;
+      }
+      out.append(t.substr(i, open - i));
+      std::string_view name = t.substr(open + 1, close - open - 1);
+      // "%1", "%*" and "%~dp0" are a command's arguments, not variables; a quote or a blank
+      // between two percent signs means they belong to different words.
+      if (name.empty() || name.find_first_of("\" \t") != std::string_view::npos ||
+          name.find_first_not_of("0123456789*") == std::string_view::npos || name[0] == '~') {
+        out += '%';
+        i = open + 1;
+        continue;
+      }
+      auto v = variable(name, depth);
+      if (!v) return std::nullopt;
+      out += *v;
+      i = close + 1;
+    }
+    return out;
+  };
+  return expand(text, 0);
+}
+
 void ScanState::AddProblem(std::int32_t rootKey, std::string_view valueName,
                            std::string_view valueText, std::string_view section,
                            std::string_view keyPath, std::string_view rootName) {
@@ -59,9 +155,16 @@ void ScanState::AddProblem(std::int32_t rootKey, std::string_view valueName,
   problems_.add(std::move(r));
 }
 
+bool ScanContext::PathWorks(const std::string& path) {
+  if (FileOrFolderExists(path)) return true;
+  if (wow64View)
+    for (const std::string& alt : wow64Alternates(*this, path))
+      if (FileOrFolderExists(alt)) return true;
+  return false;
+}
+
 void ScanContext::RecordIfMissing(const CheckArgs& a, const std::string& path) {
-  if (!FileOrFolderExists(path))
-    AddProblem(a.rootKey, a.valueName, path, a.section, a.keyPath, a.rootName);
+  if (!PathWorks(path)) AddProblem(a.rootKey, a.valueName, path, a.section, a.keyPath, a.rootName);
 }
 
 void ScanContext::CheckAllSystemdirectory(const CheckArgs& a) {

@@ -28,6 +28,9 @@ class ScanContext : public ScanSession, public ScanState {
   /// Records a problem when the path names nothing; a path that cannot be tested throws
   /// TrappedError, as FileOrFolderExists does.
   void RecordIfMissing(const CheckArgs& a, const std::string& path);
+  /// The existence test as the program reading the value sees it: in a 32-bit view, the
+  /// redirected folders count too. Throws as FileOrFolderExists does.
+  bool PathWorks(const std::string& path);
   void CheckAllSystemdirectory(const CheckArgs& a);
 };
 

@@ -17,7 +17,16 @@ struct FixedSection {
 /// The thirteen fixed sections in list order; the last is in the deep scan only.
 extern const FixedSection kFixedSections[13];
 
+/// Rebuilds the section list: the fixed sections of the mode ticked by their switches, the drive
+/// sections (deep), then the extra sections that are switched on. A session's sectionChoice
+/// replaces the switches ("default" keeps them, "all" ticks everything).
 void LoadRegistryValues(ScanContext& ctx, ScanMode mode);
+/// Reads a comma list of section names (any case), "default" and "all" into canonical names;
+/// the error names the unknown item and lists the sections.
+Result<std::vector<std::string>> chooseSections(std::string_view list);
+/// A section's threat level: from the section list, else from the extra sections' table (a
+/// restored set may hold sections this scan did not run); empty when unknown.
+std::string_view threatLevelOf(ScanContext& ctx, std::string_view section);
 void GetFixedDrives(ScanContext& ctx);
 void ScanRegistryAndHardDisk(ScanContext& ctx);
 std::size_t GetProblemsinActiveEx(ScanContext& ctx, std::string_view section);

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Target.h"
 #include "scan/ErrorLog.h"
@@ -48,6 +50,12 @@ class ScanSession {
   ErrorLog& log() { return log_; }
 
   bool bCancelScan = false;
+  /// Set while a walk runs over a 32-bit program's view (a Wow6432Node key): its paths are then
+  /// also tried as a 32-bit program on 64-bit Windows would see them.
+  bool wow64View = false;
+  /// The sections chosen for this session's scans instead of the stored switches: "default",
+  /// "all" and section names (see chooseSections). Unset: the switches decide.
+  std::optional<std::vector<std::string>> sectionChoice;
 
   void setPump(EventPump* p) { pump_ = p; }
   void setObserver(ScanObserver* o) { observer_ = o ? o : &silent_; }
@@ -65,6 +73,9 @@ class ScanSession {
   /// True when the file system holds an entry for the path, whatever its attributes.
   /// Throws TrappedError when the path cannot be tested (bad name, drive not ready).
   bool FileOrFolderExists(std::string_view path);
+  /// The text with its %VARIABLES% replaced as Windows would (the machine's folders, then the
+  /// machine's and the user's environment); nothing when one of them is not known.
+  std::optional<std::string> expandEnvironment(std::string_view text);
 
  private:
   Target& target_;

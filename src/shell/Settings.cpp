@@ -1,6 +1,7 @@
 // The settings table and its reads and writes.
 #include "shell/Settings.h"
 
+#include "scan/ExtraSections.h"
 #include "scan/KnownKeys.h"
 
 namespace brisquell {
@@ -19,6 +20,9 @@ const std::vector<Settings::Entry>& Settings::entries() {
     static const char* menus[13] = {"Menu0", "Menu1", "Menu2", "Menu3",  "Menu4",  "Menu5", "Menu6",
                                     "Menu7", "Menu8", "Menu9", "Menu10", "Menu11", "Menu12"};
     for (const char* m : menus) t.push_back({m, "Settings", m, "True"});
+    // The extra sections are asked for, never assumed: off until switched on.
+    for (const ExtraSection& x : kExtraSections)
+      t.push_back({x.switchName, "Settings", x.switchName, "False"});
     t.push_back(
         {"DialUpInternetAccess", "frmSpeedIntenetConnection", "DialUpInternetAccess", "True"});
     t.push_back(

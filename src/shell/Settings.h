@@ -25,7 +25,8 @@ class Settings {
 
   explicit Settings(RegistryAccess& registry) : registry_(registry) {}
 
-  /// Every stored value of the product key, in table order (Menu0..Menu12 included).
+  /// Every stored value of the product key, in table order (Menu0..Menu12 and the extra sections'
+  /// Menu13..Menu19 included).
   static const std::vector<Entry>& entries();
   static const Entry* find(std::string_view name);
 

@@ -84,3 +84,66 @@ TEST(ScanCommand, EmptyInstallFolderAndShortHelpPath) {
 }
 
 }  // namespace brisquell::test
+
+namespace brisquell::test {
+
+TEST(ScanCommand, SectionsChooseTheExtraSectionsAndFixAndRestoreThem) {
+  TempDir d;
+  makeMachine(d / "m", std::string(kBroken) + R"(
+[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\GoneSvc]
+"ImagePath"="\"C:\\Program Files\\Gone\\svc.exe\" -run"
+"Start"=dword:00000002
+"Type"=dword:00000010
+[HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\Microsoft\Windows\CurrentVersion\Run]
+"Tray32"="C:\\Gone32\\tray.exe"
+)");
+  const std::string m = d / "m";
+  const std::string serviceLine =
+      "-2147483646\tImagePath\tC:\\Program Files\\Gone\\svc.exe\tWindows "
+      "Services\tSYSTEM\\CurrentControlSet\\Services\\GoneSvc\tHKEY_LOCAL_MACHINE\n";
+  auto only = runCli({"--target", m, "scan", "--sections", "windows services", "--format", "tsv"});
+  EXPECT_EQ(only.exitCode, 0) << only.err;
+  EXPECT_EQ(only.out, serviceLine);
+
+  // The default scan walks the 32-bit view too, and names the key the value was found in.
+  auto plain = runCli({"--target", m, "scan", "--format", "tsv"});
+  EXPECT_NE(plain.out.find("Tray32\tC:\\Gone32\\tray.exe\tWindows Startup\t"
+                           "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run\t"),
+            std::string::npos)
+      << plain.out;
+  EXPECT_EQ(plain.out.find("Windows Services"), std::string::npos);
+  auto all = runCli({"--target", m, "scan", "--sections", "all", "--format", "json"});
+  ASSERT_EQ(all.exitCode, 0) << all.err;
+  auto j = nlohmann::json::parse(all.out);
+  EXPECT_EQ(j["total"], 5);
+  EXPECT_EQ(j["sections"].size(), 19u);
+
+  auto bad = runCli({"--target", m, "scan", "--sections", "Windows Services,Spyware"});
+  EXPECT_EQ(bad.exitCode, 2);
+  EXPECT_NE(bad.err.find("there is no section \"Spyware\""), std::string::npos) << bad.err;
+
+  // Switched on in the settings, the section joins every scan until switched off.
+  auto on = runCli({"--target", m, "settings", "set", "Menu15", "True"});
+  ASSERT_EQ(on.exitCode, 0) << on.err;
+  EXPECT_NE(runCli({"--target", m, "settings"}).out.find("Menu19=False"), std::string::npos);
+  EXPECT_NE(runCli({"--target", m, "scan", "--format", "tsv"}).out.find(serviceLine),
+            std::string::npos);
+  ASSERT_EQ(runCli({"--target", m, "settings", "set", "Menu15", "False"}).exitCode, 0);
+
+  const std::string before = runCli({"--target", m, "reg", "export"}).out;
+  auto fix = runCli({"--target", m, "fix", "--sections", "Windows Services", "--yes"});
+  ASSERT_EQ(fix.exitCode, 0) << fix.err;
+  EXPECT_NE(fix.out.find("Windows Services (1 Registry Problems)  [High]"), std::string::npos)
+      << fix.out;
+  EXPECT_EQ(
+      runCli({"--target", m, "scan", "--sections", "Windows Services", "--format", "tsv"}).out, "");
+  auto list = runCli({"--target", m, "backups"});
+  std::size_t at = list.out.find("BrisquellBK");
+  ASSERT_NE(at, std::string::npos) << list.out;
+  std::string name = list.out.substr(at, list.out.find(' ', at) - at);
+  auto restore = runCli({"--target", m, "restore", name, "--yes"});
+  ASSERT_EQ(restore.exitCode, 0) << restore.err;
+  EXPECT_EQ(runCli({"--target", m, "reg", "export"}).out, before);
+}
+
+}  // namespace brisquell::test

@@ -97,6 +97,7 @@ class WindowsTest : public QObject {
   void secondInstanceIsRefused();
   void quickSwitchScansOnce();
   void sectionItemsWriteSwitches();
+  void extraSectionItemsAreOffUntilSwitchedOn();
   void minimizeWithoutTrayKeepsWindow();
   void hiddenFileMenuAndCaptions();
   void writeGateRefusesAndUndoesFailedSaves();
@@ -387,6 +388,34 @@ void WindowsTest::sectionItemsWriteSwitches() {
   auto onDisk = m.fresh();
   ScanContext c(*onDisk);
   QCOMPARE(Settings(c.registry()).Menu(3), std::string("True"));
+}
+
+void WindowsTest::extraSectionItemsAreOffUntilSwitchedOn() {
+  Machine m;
+  ScriptedInterface ui;
+  auto w = window(m, ui);
+  QCOMPARE(w->mnuExtraSections[0]->text(), QString("File Associations"));
+  QCOMPARE(w->mnuExtraSections[6]->text(), QString("Expanded COM Servers"));
+  for (QAction* a : w->mnuExtraSections) QVERIFY(a->isCheckable() && !a->isChecked());
+  w->cmdQuickScan_Click();
+  for (const auto& p : w->context().progress()) QVERIFY(p.name != "Windows Services");
+  QAction* services = w->mnuExtraSections[2];
+  QCOMPARE(services->text(), QString("Windows Services"));
+  services->trigger();
+  QVERIFY(services->isChecked());
+  {
+    auto onDisk = m.fresh();
+    ScanContext c(*onDisk);
+    QCOMPARE(Settings(c.registry()).get("Menu15").value_or(""), std::string("True"));
+  }
+  w->cmdQuickScan_Click();
+  QCOMPARE(w->context().progress().back().name, std::string("Windows Services"));
+  QCOMPARE(w->context().progress().back().status, std::string("Finished"));
+  w.reset();
+  m.reopen();
+  auto again = window(m, ui);
+  QVERIFY(again->mnuExtraSections[2]->isChecked());
+  QVERIFY(!again->mnuExtraSections[3]->isChecked());
 }
 
 void WindowsTest::minimizeWithoutTrayKeepsWindow() {
