@@ -37,6 +37,7 @@ std::string ScanSession::GetCommonProgramFilesPath() {
 }
 
 bool ScanSession::FileOrFolderExists(std::string_view path) {
+  tested_.emplace_back(path);
   std::vector<DirEntry> found;
   Status st = target_.files().find(path, found);
   if (st == Status::Success) return true;
@@ -55,7 +56,23 @@ void ScanState::AddProblem(std::int32_t rootKey, std::string_view valueName,
   r.Section = section;
   r.FullKeyPath = keyPath;
   r.MainKeyName = rootName;
+  addProblem(std::move(r));
+}
+
+void ScanState::addProblem(ProblemRecord r) {
+  if (leaveOut && leaveOut(r)) {
+    ++leftOut;
+    return;
+  }
   problems_.add(std::move(r));
+}
+
+void ScanContext::AddProblem(std::int32_t rootKey, std::string_view valueName,
+                             std::string_view valueText, std::string_view section,
+                             std::string_view keyPath, std::string_view rootName) {
+  const std::size_t before = problems().size();
+  ScanState::AddProblem(rootKey, valueName, valueText, section, keyPath, rootName);
+  if (problems().size() > before) problems().rows().back().testedPaths = tested();
 }
 
 void ScanContext::RecordIfMissing(const CheckArgs& a, const std::string& path) {

@@ -12,6 +12,9 @@ namespace brisquell {
 struct ProblemRecord {
   std::string MainKey, KeyName, KeyValue, Section, FullKeyPath, MainKeyName;
   bool checked = true;  // "to be repaired"
+  /// The Windows paths the check found missing before it recorded the problem (evidence for a
+  /// review plan); empty when the record names no file that was tested.
+  std::vector<std::string> testedPaths = {};
   bool isFileProblem() const { return KeyName.empty(); }
 };
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Target.h"
 #include "scan/ErrorLog.h"
@@ -65,6 +66,10 @@ class ScanSession {
   /// True when the file system holds an entry for the path, whatever its attributes.
   /// Throws TrappedError when the path cannot be tested (bad name, drive not ready).
   bool FileOrFolderExists(std::string_view path);
+  /// The paths FileOrFolderExists was asked about since the last forgetTested(): what a check
+  /// tested before it recorded a problem.
+  const std::vector<std::string>& tested() const { return tested_; }
+  void forgetTested() { tested_.clear(); }
 
  private:
   Target& target_;
@@ -73,6 +78,7 @@ class ScanSession {
   EventPump* pump_ = nullptr;
   ScanObserver silent_;
   ScanObserver* observer_ = &silent_;
+  std::vector<std::string> tested_;
 };
 
 }  // namespace brisquell
