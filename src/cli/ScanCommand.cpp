@@ -7,10 +7,10 @@
 #include <sstream>
 
 #include <fmt/format.h>
-#include <nlohmann/json.hpp>
 
 #include "cli/Commands.h"
 #include "platform/AtomicFile.h"
+#include "repair/Plan.h"
 #include "scan/ScanDriver.h"
 
 namespace brisquell::cli {
@@ -65,34 +65,6 @@ std::string tsvReport(const ProblemList& problems) {
   return out;
 }
 
-std::string jsonReport(ScanContext& ctx, ScanMode mode, bool cancelled) {
-  nlohmann::json j;
-  j["mode"] = mode == ScanMode::Quick ? "quick" : "deep";
-  j["cancelled"] = cancelled;
-  auto& sections = j["sections"] = nlohmann::json::array();
-  for (const auto& s : ctx.sections()) {
-    std::size_t count = 0;
-    for (const auto& r : ctx.problems().rows())
-      if (r.Section == s.name && !r.MainKey.empty()) ++count;
-    sections.push_back({{"name", s.name},
-                        {"ticked", s.ticked},
-                        {"status", s.status},
-                        {"problems", s.problems},
-                        {"threatLevel", s.threatLevel},
-                        {"count", count}});
-  }
-  auto& records = j["problems"] = nlohmann::json::array();
-  for (const auto& r : ctx.problems().rows())
-    records.push_back({{"MainKey", r.MainKey},
-                       {"KeyName", r.KeyName},
-                       {"KeyValue", r.KeyValue},
-                       {"Section", r.Section},
-                       {"FullKeyPath", r.FullKeyPath},
-                       {"MainKeyName", r.MainKeyName}});
-  j["total"] = ctx.problems().size();
-  return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-}
-
 std::string textReport(ScanContext& ctx, ScanMode mode, bool cancelled) {
   std::string out = fmt::format("{} scan of {}{}\n\n", mode == ScanMode::Quick ? "Quick" : "Deep",
                                 ctx.target().location(), cancelled ? " (cancelled)" : "");
@@ -144,7 +116,7 @@ int scanCommand(CommandTarget& on, const ScanOptions& o) {
   progress.clear();
   bool cancelled = outcome == ScanOutcome::Cancelled;
   std::string report = o.format == "tsv"    ? tsvReport(ctx.problems())
-                       : o.format == "json" ? jsonReport(ctx, mode, cancelled)
+                       : o.format == "json" ? writePlan({makePlan(ctx, mode, cancelled)})
                                             : textReport(ctx, mode, cancelled);
   if (o.output.empty()) {
     std::cout << report << std::flush;

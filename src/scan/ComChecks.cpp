@@ -48,6 +48,7 @@ void CheckPathExistinDirectory(ScanContext& ctx, std::string_view valueText,
                                std::int32_t rootKey, std::string_view rootName,
                                std::string_view keyPath) {
   if (ctx.bCancelScan) return;
+  ctx.forgetTested();
   CheckArgs a{rootKey,
               std::string(rootName),
               std::string(valueName),

@@ -72,6 +72,7 @@ std::string ScanSession::GetCommonProgramFilesPath() {
 }
 
 bool ScanSession::FileOrFolderExists(std::string_view path) {
+  tested_.emplace_back(path);
   std::vector<DirEntry> found;
   Status st = target_.files().find(path, found);
   if (st == Status::Success) return true;
@@ -152,6 +153,14 @@ void ScanState::AddProblem(std::int32_t rootKey, std::string_view valueName,
   r.Section = section;
   r.FullKeyPath = keyPath;
   r.MainKeyName = rootName;
+  addProblem(std::move(r));
+}
+
+void ScanState::addProblem(ProblemRecord r) {
+  if (leaveOut && leaveOut(r)) {
+    ++leftOut;
+    return;
+  }
   problems_.add(std::move(r));
 }
 
@@ -161,6 +170,12 @@ bool ScanContext::PathWorks(const std::string& path) {
     for (const std::string& alt : wow64Alternates(*this, path))
       if (FileOrFolderExists(alt)) return true;
   return false;
+void ScanContext::AddProblem(std::int32_t rootKey, std::string_view valueName,
+                             std::string_view valueText, std::string_view section,
+                             std::string_view keyPath, std::string_view rootName) {
+  const std::size_t before = problems().size();
+  ScanState::AddProblem(rootKey, valueName, valueText, section, keyPath, rootName);
+  if (problems().size() > before) problems().rows().back().testedPaths = tested();
 }
 
 void ScanContext::RecordIfMissing(const CheckArgs& a, const std::string& path) {

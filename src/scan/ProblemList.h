@@ -15,6 +15,9 @@ struct ProblemRecord {
   /// The key's unnamed value, which KeyName shows as "(Default)"; a value whose name really
   /// is "(Default)" has this false.
   bool unnamed = false;
+  /// The Windows paths the check found missing before it recorded the problem (evidence for a
+  /// review plan); empty when the record names no file that was tested.
+  std::vector<std::string> testedPaths = {};
   bool isFileProblem() const { return KeyName.empty(); }
   /// The value's name in the registry ("" for the unnamed value).
   std::string valueName() const { return unnamed ? std::string() : KeyName; }

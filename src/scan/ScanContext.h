@@ -25,6 +25,10 @@ class ScanContext : public ScanSession, public ScanState {
  public:
   explicit ScanContext(Target& target) : ScanSession(target) {}
 
+  /// As ScanState's, with the paths the check tested as the record's evidence.
+  void AddProblem(std::int32_t rootKey, std::string_view valueName, std::string_view valueText,
+                  std::string_view section, std::string_view keyPath, std::string_view rootName);
+
   /// Records a problem when the path names nothing; a path that cannot be tested throws
   /// TrappedError, as FileOrFolderExists does.
   void RecordIfMissing(const CheckArgs& a, const std::string& path);

@@ -308,6 +308,7 @@ ScanOutcome runScan(ScanContext& ctx, ScanMode mode, UserInterface* ui) {
   LoadRegistryValues(ctx, mode);
   ctx.bCancelScan = false;
   ctx.problems().clear();
+  ctx.leftOut = 0;
   ctx.progress().clear();
   ScanRegistryAndHardDisk(ctx);
   ctx.scanning = false;

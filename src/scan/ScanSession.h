@@ -76,6 +76,10 @@ class ScanSession {
   /// The text with its %VARIABLES% replaced as Windows would (the machine's folders, then the
   /// machine's and the user's environment); nothing when one of them is not known.
   std::optional<std::string> expandEnvironment(std::string_view text);
+  /// The paths FileOrFolderExists was asked about since the last forgetTested(): what a check
+  /// tested before it recorded a problem.
+  const std::vector<std::string>& tested() const { return tested_; }
+  void forgetTested() { tested_.clear(); }
 
  private:
   Target& target_;
@@ -84,6 +88,7 @@ class ScanSession {
   EventPump* pump_ = nullptr;
   ScanObserver silent_;
   ScanObserver* observer_ = &silent_;
+  std::vector<std::string> tested_;
 };
 
 }  // namespace brisquell

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -25,6 +26,13 @@ class ScanState {
 
   void AddProblem(std::int32_t rootKey, std::string_view valueName, std::string_view valueText,
                   std::string_view section, std::string_view keyPath, std::string_view rootName);
+  /// Appends a record unless leaveOut says the user asked never to see it (then counted).
+  void addProblem(ProblemRecord r);
+
+  /// Records the user asked never to be shown (the ignore list); none when empty.
+  std::function<bool(const ProblemRecord&)> leaveOut;
+  /// Records the last scan left out through leaveOut.
+  std::size_t leftOut = 0;
 
  private:
   ProblemList problems_;

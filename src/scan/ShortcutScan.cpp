@@ -138,7 +138,8 @@ void FileTargetPath(ScanContext& ctx, std::string_view shortcutPath, std::string
   r.KeyValue = std::string(target) + " -> " + std::string(shortcutPath);
   r.Section = sectionName;
   r.FullKeyPath = shortcutPath;
-  ctx.problems().add(std::move(r));
+  r.testedPaths = {std::string(target)};
+  ctx.addProblem(std::move(r));
 }
 
 std::string StripNulls(std::string_view s) {
