@@ -130,6 +130,12 @@ TEST(ScanCommand, SectionsChooseTheExtraSectionsAndFixAndRestoreThem) {
             std::string::npos);
   ASSERT_EQ(runCli({"--target", m, "settings", "set", "Menu15", "False"}).exitCode, 0);
 
+  auto report =
+      runCli({"--target", m, "report", d / "report.txt", "--sections", "Windows Services"});
+  ASSERT_EQ(report.exitCode, 0) << report.err;
+  EXPECT_NE(readText(d / "report.txt").find("C:\\Program Files\\Gone\\svc.exe"), std::string::npos);
+  EXPECT_EQ(readText(d / "report.txt").find("tray.exe"), std::string::npos);
+
   const std::string before = runCli({"--target", m, "reg", "export"}).out;
   auto fix = runCli({"--target", m, "fix", "--sections", "Windows Services", "--yes"});
   ASSERT_EQ(fix.exitCode, 0) << fix.err;

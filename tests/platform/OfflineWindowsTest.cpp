@@ -650,5 +650,47 @@ TEST(OfflineWindows, UserClassesHideWhatNtuserHoldsThereAndLeaveItAlone) {
   EXPECT_NE(classes.find("[both]"), std::string::npos) << classes;
 }
 
+TEST(OfflineWindows, ModernMuiCacheAndThe32BitViewAreScannedRepairedAndRestored) {
+  TempDir dir;
+  MemoryRegistry src;
+  test::loadRegText(
+      src,
+      "[HKEY_CURRENT_USER\\Software\\Classes\\Local "
+      "Settings\\Software\\Microsoft\\Windows\\Shell\\MuiCache]\r\n"
+      "\"C:\\\\Gone\\\\app.exe.FriendlyAppName\"=\"App\"\r\n\"LangID\"=hex:09,04\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run]"
+      "\r\n\"Tray32\"=\"C:\\\\Gone\\\\tray.exe\"\r\n\r\n");
+  test::writeOfflineWindows(dir.path(), src, "alice");
+  const std::string usrclass = dir / "Users/alice/AppData/Local/Microsoft/Windows/UsrClass.dat";
+  const std::string software = findNoCase(dir.path(), "Windows/System32/config/SOFTWARE");
+  const std::string classesBefore = valuesSorted(hiveContent(usrclass));
+  const std::string softwareBefore = valuesSorted(hiveContent(software));
+  {
+    auto t = openOffline(dir.path());
+    ASSERT_TRUE(t);
+    ScanContext ctx(*t);
+    runScan(ctx, ScanMode::Quick);
+    EXPECT_EQ(tsv(ctx),
+              "-2147483647\tC:\\Gone\\app.exe.FriendlyAppName\tC:\\Gone\\app.exe\tApplication "
+              "Paths\tSoftware\\Classes\\Local "
+              "Settings\\Software\\Microsoft\\Windows\\Shell\\MuiCache\tHKEY_CURRENT_USER\n"
+              "-2147483646\tTray32\tC:\\Gone\\tray.exe\tWindows "
+              "Startup\tSOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run\tHKEY_"
+              "LOCAL_MACHINE\n");
+  }
+  test::RunResult fix = test::runCli({"--target", dir.path(), "fix", "--yes"});
+  ASSERT_EQ(fix.exitCode, 0) << fix.err;
+  EXPECT_EQ(hiveContent(usrclass).find("FriendlyAppName"), std::string::npos);
+  EXPECT_EQ(hiveContent(software).find("Tray32"), std::string::npos);
+  test::RunResult list = test::runCli({"--target", dir.path(), "backups"});
+  auto at = list.out.find("BrisquellBK");
+  ASSERT_NE(at, std::string::npos) << list.out;
+  std::string name = list.out.substr(at, list.out.find(' ', at) - at);
+  test::RunResult restore = test::runCli({"--target", dir.path(), "restore", name, "--yes"});
+  ASSERT_EQ(restore.exitCode, 0) << restore.err;
+  EXPECT_EQ(valuesSorted(hiveContent(usrclass)), classesBefore);
+  EXPECT_EQ(valuesSorted(hiveContent(software)), softwareBefore);
+}
+
 }  // namespace
 }  // namespace brisquell

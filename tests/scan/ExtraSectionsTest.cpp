@@ -340,3 +340,33 @@ TEST(ExtraSections, WowViewsAreScannedByDefaultAndTriedAsA32BitProgramSeesThem) 
 }
 
 }  // namespace brisquell::test
+
+namespace brisquell::test {
+
+// Cancel reaches into an extra section's walk: what was found stays, the row keeps "Scanning".
+TEST(ExtraSections, CancelStopsTheWalkAndLeavesTheRowScanning) {
+  ScanMachine m(R"REG(
+[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\First]
+"ImagePath"="C:\\Gone\\first.exe"
+[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\Second]
+"ImagePath"="C:\\Gone\\second.exe"
+[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\Third]
+"ImagePath"="C:\\Gone\\third.exe"
+)REG");
+  struct CancelAt final : ScanObserver {
+    ScanContext& ctx;
+    explicit CancelAt(ScanContext& c) : ctx(c) {}
+    void keyLabel(std::string_view k) override {
+      if (k == "Second") ctx.bCancelScan = true;
+    }
+  } cancel(*m.ctx);
+  m.ctx->setObserver(&cancel);
+  m.ctx->sectionChoice = std::vector<std::string>{"Windows Services"};
+  EXPECT_EQ(m.scan(), ScanOutcome::Cancelled);
+  EXPECT_THAT(m.summary(), ElementsAre("ImagePath=C:\\Gone\\first.exe@Windows Services"));
+  EXPECT_EQ(m.ctx->progress().back().status, "Scanning");
+  EXPECT_EQ(m.ctx->progress().back().problems, "");
+  m.ctx->setObserver(nullptr);
+}
+
+}  // namespace brisquell::test

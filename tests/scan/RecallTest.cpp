@@ -10,6 +10,11 @@
 #include <gtest/gtest.h>
 
 #include "ScanTestSupport.h"
+#include "platform/RegFile.h"
+#include "repair/Repair.h"
+#include "repair/Restore.h"
+#include "repair/ResultsTree.h"
+#include "support/ScriptedInterface.h"
 
 namespace brisquell::test {
 
@@ -114,6 +119,8 @@ const Entry kMachine[] = {
     {HKCR "txtfile\\shell\\open\\command", "", "%SystemRoot%\\system32\\NOTEPAD.EXE %1", false,
      regtype::ExpandSz},
     {HKCR "exefile\\shell\\open\\command", "", "\"%1\" %*", false},
+    {HKCR "Wow6432Node\\CLSID\\{0B1C2D3E-0000-4000-8000-000000000005}\\InprocServer32", "",
+     "C:\\WINDOWS\\system32\\legacy32.dll", false},
     {SERVICES "Dhcp", "ImagePath",
      "%SystemRoot%\\system32\\svchost.exe -k LocalServiceNetworkRestricted", false,
      regtype::ExpandSz},
@@ -150,6 +157,7 @@ const char* kFiles[] = {
     "Program Files/Kept Tool/uninstall.exe",
     "WINDOWS/system32/NOTEPAD.EXE",
     "WINDOWS/system32/svchost.exe",
+    "WINDOWS/SysWOW64/legacy32.dll",
     "WINDOWS/system32/msiexec.exe",
     "WINDOWS/system32/drivers/tcpip.sys",
     "WINDOWS/Media/Windows Ding.wav",
@@ -194,12 +202,18 @@ struct Count {
 
 // Each record is matched to the entry it names, wherever it was found (HKEY_CLASSES_ROOT and
 // the machine's classes are the same values): a reference found twice counts once.
-Count measure(std::string_view sections) {
+std::unique_ptr<ScanMachine> uninstalled() {
   std::vector<std::string> files(std::begin(kFiles), std::end(kFiles));
-  ScanMachine m(regBody(), files);
+  auto m = std::make_unique<ScanMachine>(regBody(), files);
   for (const char* gone :
        {"Program Files (x86)/Acme Notes", "Program Files/Bolt Sync", "Program Files/Corvid Studio"})
-    std::filesystem::remove_all(m.dir / ("drive_c/" + std::string(gone)));
+    std::filesystem::remove_all(m->dir / ("drive_c/" + std::string(gone)));
+  return m;
+}
+
+Count measure(std::string_view sections) {
+  auto machine = uninstalled();
+  ScanMachine& m = *machine;
   auto chosen = chooseSections(sections);
   EXPECT_TRUE(chosen);
   m.ctx->sectionChoice = chosen.value();
@@ -247,6 +261,48 @@ TEST(Recall, AllSectionsFindWhatTheDefaultOnesMissAndNothingThatWorks) {
   std::cout << fmt::format("recall: default {}/{} ({} records), all {}/{} ({} records)\n",
                            plain.found, plain.stale, plain.records, all.found, all.stale,
                            all.records);
+}
+
+}  // namespace brisquell::test
+
+namespace brisquell::test {
+
+// Every section's records, the 32-bit views' among them, are repaired in the key they were
+// found in and come back byte for byte.
+TEST(Recall, RepairingAllSectionsRestoresByteForByte) {
+  auto m = uninstalled();
+  std::filesystem::create_directories(m->dir / "drive_c/Program Files/Brisquell");
+  RegistryStore& store = m->machine->registry();
+  const std::string before = exportReg(store, 0, "");
+  m->ctx->sectionChoice = std::vector<std::string>{"all"};
+  m->scan();
+  ASSERT_EQ(m->problems().size(), 35u);
+  ScriptedInterface ui;
+  Repair repair(*m->ctx, ui);
+  repair.setTakeBackup(true);
+  RepairResult fixed = repair.cmdRepairCorruptFiles_Click();
+  ASSERT_EQ(fixed.outcome, RepairResult::Outcome::Done) << fixed.error;
+  EXPECT_EQ(fixed.fixed, 35u);
+  EXPECT_TRUE(fixed.failures.empty());
+  const std::string after = exportReg(store, 0, "");
+  auto text = [](std::string utf16) {  // the export is UTF-16LE; its names are ASCII here
+    std::erase(utf16, '\0');
+    return utf16;
+  };
+  EXPECT_NE(text(before).find("\"AcmeNotesTray\""), std::string::npos);
+  EXPECT_EQ(text(after).find("\"AcmeNotesTray\""), std::string::npos);
+  EXPECT_NE(text(after).find("\"KeptTool\""), std::string::npos);
+  m->scan();
+  EXPECT_TRUE(m->problems().empty());
+
+  ScanContext again(*m->machine);
+  Restore restore(again, ui);
+  ResultsTree tree;
+  ASSERT_TRUE(restore.cmdRestore_Click(fixed.backupFile, &tree));
+  EXPECT_EQ(tree.nodes().size(), 13u);  // one node per section that found something
+  RestoreResult back = restore.cmdRestoreNow_Click();
+  EXPECT_TRUE(back.failures.empty());
+  EXPECT_EQ(exportReg(store, 0, ""), before);
 }
 
 }  // namespace brisquell::test
