@@ -40,9 +40,8 @@ bool ScanSession::FileOrFolderExists(std::string_view path) {
   std::vector<DirEntry> found;
   Status st = target_.files().find(path, found);
   if (st == Status::Success) return true;
-  if (st == Status::NotReady) throw deviceUnavailable();
-  if (isPathError(st)) throw badFileName();
-  return false;
+  if (st == Status::FileNotFound || st == Status::PathNotFound) return false;
+  throw untestablePath(st);
 }
 
 void ScanState::AddProblem(std::int32_t rootKey, std::string_view valueName,

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "platform/FileSystem.h"
+#include "platform/host/ShortNames.h"
 
 namespace brisquell {
 
@@ -36,6 +37,12 @@ class HostFileSystem final : public FileSystem {
   std::optional<std::string> hostPathForNew(std::string_view path) override;
   void setListingCache(bool enabled) override;
 
+  /// How names in 8.3 form ("PROGRA~1") resolve on these drives; none until a target says.
+  void setShortNames(ShortNameScheme scheme, DosNameReader dosNames = readNtfsDosName) {
+    shortNames_ = scheme;
+    dosNames_ = std::move(dosNames);
+  }
+
  private:
   struct Entry {
     std::string name, folded;
@@ -51,14 +58,23 @@ class HostFileSystem final : public FileSystem {
   Status parse(std::string_view path, Parsed& out) const;
   /// Host folder of the first n components; Status::PathNotFound when one is missing.
   Status resolveDir(const Parsed& p, std::size_t n, std::string& hostDir);
-  std::shared_ptr<const Listing> listing(const std::string& hostDir);
+  /// The folder's entries; nullptr when it cannot be listed, with the reason in why
+  /// (PathNotFound when it is not there, AccessDenied or ReadFault when it cannot be read).
+  std::shared_ptr<const Listing> listing(const std::string& hostDir, Status* why = nullptr);
   const Entry* lookup(const Listing& l, std::string_view name) const;
+  /// The entry a name stands for, by its long name or else by its short name; nullptr with why
+  /// FileNotFound when none, NotSupported when a short name cannot be resolved for certain.
+  const Entry* entryFor(const std::string& hostDir, const Listing& l, std::string_view name,
+                        Status& why) const;
   void forget(const std::string& hostDir);
 
   std::vector<HostDrive> drives_;
   std::string currentDirectory_;
   bool caching_ = false;
   std::unordered_map<std::string, std::shared_ptr<const Listing>> cache_;
+  std::unordered_map<std::string, Status> unlisted_;  // why a cached folder has no listing
+  ShortNameScheme shortNames_ = ShortNameScheme::None;
+  DosNameReader dosNames_;
 };
 
 }  // namespace brisquell

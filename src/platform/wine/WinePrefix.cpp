@@ -95,6 +95,8 @@ Result<std::unique_ptr<WinePrefix>> WinePrefix::open(const std::string& folderIn
   p->describeMachine();
   p->findDrives();
   p->files_ = std::make_unique<HostFileSystem>(p->drives_, p->info_.installFolder);
+  // Wine derives short names from the long ones.
+  p->files_->setShortNames(ShortNameScheme::Wine);
   Environment env = machineEnvironment(p->info_);
   const std::string profile = "C:\\users\\" + p->info_.userName;
   auto set = [&env](const std::string& name, const std::string& value) {
