@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "ScanTestSupport.h"
+#include "platform/wine/WinePrefix.h"
 
 namespace brisquell::test {
 
@@ -105,6 +106,36 @@ TEST(CommandLines, StartupAndUninstallEntriesReportOnlyWhatCannotStart) {
   // D: is not ready, and two folders could own INKWEL~1: logged, never reported.
   EXPECT_THAT(m.log(), HasSubstr("Device unavailable"));
   EXPECT_THAT(m.log(), HasSubstr("CheckInstallSource"));
+}
+
+TEST(CommandLines, WinePrefixStartsProgramsByWinesShortNames) {
+  TempDir d;
+  writeText(d / "system.reg", R"(WINE REGISTRY Version 2
+;; All keys relative to REGISTRY\\Machine
+
+#arch=win64
+
+[Software\\Microsoft\\Windows\\CurrentVersion\\Run] 1702194095
+"Tallyman"="C:\\PROG~FBU\\Tallyman\\tallyman.exe -update"
+"Reminder"="C:\\PROG~FBU\\Tallyman\\remind.exe -update"
+"Classic"="C:\\PROGRA~1\\Tallyman\\tallyman.exe -update"
+)");
+  writeText(d / "user.reg", "WINE REGISTRY Version 2\n");
+  writeText(d / "userdef.reg", "WINE REGISTRY Version 2\n");
+  writeText(d / "drive_c/Program Files/Tallyman/tallyman.exe", "");
+  std::filesystem::create_directories(d / "drive_c/windows/system32");
+  std::filesystem::create_directories(d / "dosdevices");
+  std::filesystem::create_symlink("../drive_c", d / "dosdevices/c:");
+  auto opened = WinePrefix::open(d.path());
+  ASSERT_TRUE(opened) << opened.message();
+  ScanContext ctx(*opened.value());
+  runScan(ctx, ScanMode::Quick);
+  std::vector<std::string> found;
+  for (const auto& r : ctx.problems().rows())
+    if (r.Section == "Windows Startup") found.push_back(r.KeyName + "=" + r.KeyValue);
+  // Wine names "Program Files" PROG~FBU, never PROGRA~1.
+  EXPECT_THAT(found, ElementsAre("Reminder=C:\\PROG~FBU\\Tallyman\\remind.exe",
+                                 "Classic=C:\\PROGRA~1\\Tallyman\\tallyman.exe"));
 }
 
 }  // namespace brisquell::test
