@@ -54,7 +54,8 @@ void CheckPathExistinDirectory(ScanContext& ctx, std::string_view valueText,
               std::string(valueName),
               std::string(valueText),
               std::string(section),
-              std::string(keyPath)};
+              std::string(keyPath),
+              {}};
   if (section == "Registry Integrity") return CheckRegistryIntegrity(ctx, std::move(a));
   if (section == "ActiveX \\ COM" || section == "ActiveX \\ COM Subsections")
     return CheckRegistryActiveXComponent(ctx, std::move(a));

@@ -11,6 +11,13 @@ TrappedError invalidProcedureCall() { return {5, "Invalid procedure call or argu
 TrappedError badFileName() { return {52, "Bad file name or number"}; }
 TrappedError deviceUnavailable() { return {68, "Device unavailable"}; }
 TrappedError pathNotFound() { return {76, "Path not found"}; }
+TrappedError pathAccessError() { return {75, "Path/File access error"}; }
+
+TrappedError untestablePath(Status status) {
+  if (status == Status::NotReady) return deviceUnavailable();
+  if (isPathError(status)) return badFileName();
+  return pathAccessError();
+}
 
 ErrorLog::ErrorLog(FileSystem& files, std::function<std::string()> windowsDirectory,
                    std::function<std::time_t()> clock)

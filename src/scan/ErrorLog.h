@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/Status.h"
+
 namespace brisquell {
 
 class FileSystem;
@@ -21,6 +23,10 @@ TrappedError invalidProcedureCall();  // 5
 TrappedError badFileName();           // 52
 TrappedError deviceUnavailable();     // 68
 TrappedError pathNotFound();          // 76
+TrappedError pathAccessError();       // 75
+/// The error for a path whose existence cannot be decided: a drive that is not ready, a bad
+/// name, a folder that cannot be read, a short name that cannot be resolved for certain.
+TrappedError untestablePath(Status status);
 
 class ErrorLog {
  public:

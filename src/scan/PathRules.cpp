@@ -76,9 +76,8 @@ bool ScanSession::FileOrFolderExists(std::string_view path) {
   std::vector<DirEntry> found;
   Status st = target_.files().find(path, found);
   if (st == Status::Success) return true;
-  if (st == Status::NotReady) throw deviceUnavailable();
-  if (isPathError(st)) throw badFileName();
-  return false;
+  if (st == Status::FileNotFound || st == Status::PathNotFound) return false;
+  throw untestablePath(st);
 }
 
 std::optional<std::string> ScanSession::expandEnvironment(std::string_view text) {

@@ -19,6 +19,9 @@ struct CheckArgs {
   std::string valueText;
   std::string section;
   std::string keyPath;
+  /// The whole command line while a start-up or uninstall command is checked: the paths cut
+  /// from it are then tested as Windows starts it.
+  std::string commandLine;
 };
 
 class ScanContext : public ScanSession, public ScanState {

@@ -21,10 +21,8 @@ bool textInParentheses(std::string_view s, std::string& out) {
 }
 
 TrappedError listingError(Status status) {
-  if (status == Status::NotReady) return deviceUnavailable();
-  if (isPathError(status)) return badFileName();
-  if (status == Status::AccessDenied) return TrappedError{75, "Path/File access error"};
-  return pathNotFound();
+  if (status == Status::PathNotFound) return pathNotFound();
+  return untestablePath(status);
 }
 
 }  // namespace

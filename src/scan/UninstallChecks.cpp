@@ -3,6 +3,8 @@
 // the cutting rules readable next to the texts they describe.
 #include "scan/Checks.h"
 
+#include "scan/CommandLines.h"
+
 namespace brisquell {
 
 namespace {
@@ -33,6 +35,14 @@ std::string trimAfterExtension(std::string path) {
   return path;
 }
 
+// The paths cut from a command line are tested as Windows starts it; other values as files.
+void record(ScanContext& ctx, const CheckArgs& a, const std::string& path) {
+  if (a.commandLine.empty())
+    ctx.RecordIfMissing(a, path);
+  else
+    RecordCommandLineReference(ctx, a, path);
+}
+
 std::string toUpper(std::string_view s) {
   std::string u(s);
   for (char& c : u)
@@ -48,7 +58,11 @@ void CheckUninstallFilePath(ScanContext& ctx, CheckArgs a) {
     if (name == "UNINSTALLSTRING" || name == "UNINSTALLPATH")
       return CheckUninstallString(ctx, std::move(a));
     if (name == "QUIETUNINSTALLSTRING") return CheckQuietUninstallString(ctx, std::move(a));
-    if (name == "INSTALLSOURCE" || name == "MODIFYPATH" || name == "DISPLAYICON")
+    if (name == "MODIFYPATH") {
+      a.commandLine = a.valueText;
+      return CheckInstallSource(ctx, std::move(a));
+    }
+    if (name == "INSTALLSOURCE" || name == "DISPLAYICON")
       return CheckInstallSource(ctx, std::move(a));
   } catch (const TrappedError& e) {
     ctx.log().write("CheckUninstallFilePath", e);
@@ -64,12 +78,12 @@ void CheckInstallSource(ScanContext& ctx, CheckArgs a) {
       std::size_t p = InStr(v, ":\\");
       if (!p) return;
       v = RemoveBackSlashandComma(Mid(v, p - 1));
-      ctx.RecordIfMissing(a, v);
+      record(ctx, a, v);
       return;
     }
     if (InStr(v, ":/")) return;
     v = RemoveBackSlashandComma(v);
-    ctx.RecordIfMissing(a, GetPathWithSlash(ctx.GetSystemDirectory()) + v);
+    record(ctx, a, GetPathWithSlash(ctx.GetSystemDirectory()) + v);
   } catch (const TrappedError& e) {
     ctx.log().write("CheckInstallSource", e);
   }
@@ -78,6 +92,7 @@ void CheckInstallSource(ScanContext& ctx, CheckArgs a) {
 void CheckUninstallString(ScanContext& ctx, CheckArgs a) {
   try {
     if (a.valueText.empty()) return;
+    if (a.commandLine.empty()) a.commandLine = a.valueText;
     a.valueText = RemoveEnter(a.valueText);
     const std::string& v = a.valueText;
     std::size_t d1 = InStr(v, ".");
@@ -95,7 +110,7 @@ void CheckUninstallString(ScanContext& ctx, CheckArgs a) {
     std::string ext = dot ? trimBlanks(Mid(s, dot + 1)) : std::string();
     if (ext.size() != 3) return;
     if (!InStr(s, ":\\")) s = GetPathWithSlash(ctx.GetSystemDirectory()) + s;
-    ctx.RecordIfMissing(a, s);
+    record(ctx, a, s);
   } catch (const TrappedError& e) {
     ctx.log().write("CheckUninstallString", e);
   }
@@ -108,11 +123,11 @@ void CheckUninstallStringValue(ScanContext& ctx, CheckArgs a) {
     if (!b) return;
     std::size_t c = InStr(b + 1, v, ":\\");
     if (!c) {
-      ctx.RecordIfMissing(a, RemoveBackSlashandComma(Mid(v, b - 1)));
+      record(ctx, a, RemoveBackSlashandComma(Mid(v, b - 1)));
       return;
     }
-    ctx.RecordIfMissing(a, trimAfterExtension(Mid(v, b - 1, c - 2)));
-    ctx.RecordIfMissing(a, trimAfterExtension(Mid(v, c - 1)));
+    record(ctx, a, trimAfterExtension(Mid(v, b - 1, c - 2)));
+    record(ctx, a, trimAfterExtension(Mid(v, c - 1)));
   } catch (const TrappedError& e) {
     ctx.log().write("CheckUninstallStringValue", e);
   }
@@ -120,6 +135,7 @@ void CheckUninstallStringValue(ScanContext& ctx, CheckArgs a) {
 
 void CheckQuietUninstallString(ScanContext& ctx, CheckArgs a) {
   try {
+    if (a.commandLine.empty()) a.commandLine = a.valueText;
     const std::string& v = a.valueText;
     std::size_t b = InStr(v, ".");
     if (!b) return;
@@ -161,7 +177,7 @@ void RegistryValueCheck(ScanContext& ctx, CheckArgs a) {
       std::size_t bl = InStr(v, " ");
       v = ctx.GetSystemDirectory() + "\\" + (bl ? Mid(v, bl + 1) : v);
     }
-    ctx.RecordIfMissing(a, v);
+    record(ctx, a, v);
   } catch (const TrappedError& e) {
     ctx.log().write("RegistryValueCheck", e);
   }

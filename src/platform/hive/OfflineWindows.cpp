@@ -304,6 +304,8 @@ Outcome OfflineWindows::load(const TargetOptions& options) {
 
   describeMachine();
   files_ = std::make_unique<HostFileSystem>(std::move(drives), info_.installFolder);
+  // An NTFS volume keeps each file's short name; ntfs-3g shows it as an extended attribute.
+  files_->setShortNames(ShortNameScheme::Ntfs);
   shortcuts_ = std::make_unique<LnkShortcutReader>(*files_, environment_);
   std::string profile = user_.name.empty() ? std::string() : user_.windowsPath;
   std::string cache = user_.name.empty() || user_.xpLayout

@@ -17,6 +17,13 @@ namespace {
 
 bool hasWildcard(std::string_view s) { return s.find_first_of("*?") != std::string_view::npos; }
 
+// Why a folder could not be opened: gone, or there but unreadable.
+Status listingFailure(int error) {
+  if (error == ENOENT || error == ENOTDIR) return Status::PathNotFound;
+  if (error == EACCES || error == EPERM) return Status::AccessDenied;
+  return Status::ReadFault;
+}
+
 std::uint32_t attributesOf(const std::string& host, bool followLinks) {
   struct stat st;
   if (::lstat(host.c_str(), &st) != 0) return 0;
@@ -82,9 +89,13 @@ Status HostFileSystem::locate(std::string_view path, LastLink last, bool writing
   if (!caching_ && ::lstat((dir + "/" + name).c_str(), &st) == 0) {
     host = dir + "/" + name;
   } else {
-    auto l = listing(dir);
-    const Entry* e = l ? lookup(*l, name) : nullptr;
+    Status why = Status::FileNotFound;
+    auto l = listing(dir, &why);
+    const Entry* e = l ? entryFor(dir, *l, name, why) : nullptr;
     if (e) host = dir + "/" + e->name;
+    // An unreadable folder, or a short name that cannot be resolved for certain, names nothing
+    // that can be tested.
+    if (!e && (why == Status::NotSupported || (!l && why != Status::PathNotFound))) return why;
   }
   bool link = !host.empty() && ::lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
   if (host.empty()) {
@@ -157,18 +168,40 @@ Status HostFileSystem::parse(std::string_view path, Parsed& out) const {
   return Status::Success;
 }
 
-std::shared_ptr<const HostFileSystem::Listing> HostFileSystem::listing(const std::string& hostDir) {
+std::shared_ptr<const HostFileSystem::Listing> HostFileSystem::listing(const std::string& hostDir,
+                                                                       Status* why) {
+  Status ignored;
+  Status& reason = why ? *why : ignored;
+  reason = Status::Success;
   if (caching_) {
     auto it = cache_.find(hostDir);
-    if (it != cache_.end()) return it->second;
+    if (it != cache_.end()) {
+      if (!it->second) reason = unlisted_[hostDir];
+      return it->second;
+    }
   }
+  auto unlisted = [&](Status st) -> std::shared_ptr<const Listing> {
+    reason = st;
+    if (caching_) {
+      cache_[hostDir] = nullptr;
+      unlisted_[hostDir] = st;
+    }
+    return nullptr;
+  };
   auto l = std::make_shared<Listing>();
   DIR* d = ::opendir(hostDir.c_str());
-  if (!d) {
-    if (caching_) cache_[hostDir] = nullptr;
-    return nullptr;
-  }
-  while (dirent* e = ::readdir(d)) {
+  // A folder that is there but cannot be read says nothing about what it holds.
+  if (!d) return unlisted(listingFailure(errno));
+  for (;;) {
+    errno = 0;
+    dirent* e = ::readdir(d);
+    if (!e) {
+      if (errno != 0) {
+        ::closedir(d);
+        return unlisted(Status::ReadFault);
+      }
+      break;
+    }
     std::string_view n = e->d_name;
     if (n == "." || n == "..") continue;
     std::uint32_t a;
@@ -200,6 +233,20 @@ const HostFileSystem::Entry* HostFileSystem::lookup(const Listing& l, std::strin
   return found;
 }
 
+const HostFileSystem::Entry* HostFileSystem::entryFor(const std::string& hostDir, const Listing& l,
+                                                      std::string_view name, Status& why) const {
+  why = Status::Success;
+  if (const Entry* e = lookup(l, name)) return e;
+  why = Status::FileNotFound;
+  if (shortNames_ == ShortNameScheme::None || !isShortNameForm(name)) return nullptr;
+  std::vector<std::string> names;
+  names.reserve(l.size());
+  for (const Entry& e : l) names.push_back(e.name);
+  ShortNameOwner owner = findShortNameOwner(shortNames_, name, names, hostDir, dosNames_);
+  why = owner.status;
+  return owner.status == Status::Success ? &l[owner.index] : nullptr;
+}
+
 Status HostFileSystem::resolveDir(const Parsed& p, std::size_t n, std::string& hostDir) {
   hostDir = p.drive->hostRoot;
   for (std::size_t k = 0; k < n; ++k) {
@@ -219,8 +266,11 @@ Status HostFileSystem::resolveDir(const Parsed& p, std::size_t n, std::string& h
       }
     }
     if (!found) {
-      auto l = listing(hostDir);
-      const Entry* e = l ? lookup(*l, c) : nullptr;
+      Status why;
+      auto l = listing(hostDir, &why);
+      if (!l) return why;
+      const Entry* e = entryFor(hostDir, *l, c, why);
+      if (!e && why == Status::NotSupported) return why;
       if (!e || !(e->attributes & fileattr::Directory)) return Status::PathNotFound;
       link = (e->attributes & fileattr::ReparsePoint) != 0;
       hostDir += "/" + e->name;
@@ -250,10 +300,12 @@ Status HostFileSystem::find(std::string_view pattern, std::vector<DirEntry>& out
   std::string dir;
   if (Status st = resolveDir(p, p.components.size() - 1, dir); st != Status::Success) return st;
   const std::string& last = p.components.back();
-  auto l = listing(dir);
-  if (!l) return Status::PathNotFound;
+  Status why;
+  auto l = listing(dir, &why);
+  if (!l) return why;
   if (!hasWildcard(last)) {
-    const Entry* e = lookup(*l, last);
+    const Entry* e = entryFor(dir, *l, last, why);
+    if (!e && why == Status::NotSupported) return why;
     if (!e || (p.trailingSlash && !(e->attributes & fileattr::Directory)))
       return Status::FileNotFound;
     // A link out of the drive's folder is there, but what it leads to is not looked at.
@@ -317,7 +369,11 @@ Status HostFileSystem::readFile(std::string_view path, Bytes& data) {
   }
   return in.bad() ? Status::ReadFault : Status::Success;
 }
-void HostFileSystem::forget(const std::string& hostDir) { cache_.erase(hostDir); }
+
+void HostFileSystem::forget(const std::string& hostDir) {
+  cache_.erase(hostDir);
+  unlisted_.erase(hostDir);
+}
 
 Status HostFileSystem::writeFile(std::string_view path, const Bytes& data) {
   std::string host;
@@ -385,7 +441,10 @@ Status HostFileSystem::createDirectory(std::string_view path) {
 }
 void HostFileSystem::setListingCache(bool enabled) {
   caching_ = enabled;
-  if (!enabled) cache_.clear();
+  if (!enabled) {
+    cache_.clear();
+    unlisted_.clear();
+  }
 }
 
 }  // namespace brisquell

@@ -7,6 +7,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/host/BeneathPath.h"
+#include "platform/host/ShortNames.h"
 
 namespace brisquell {
 
@@ -40,6 +41,11 @@ class HostFileSystem final : public FileSystem {
   /// Confines every write and deletion to this host folder as well (a Wine prefix, whose
   /// drives may lead out of it): outside it, they fail with Status::AccessDenied.
   void setWriteArea(const std::string& hostFolder);
+  /// How names in 8.3 form ("PROGRA~1") resolve on these drives; none until a target says.
+  void setShortNames(ShortNameScheme scheme, DosNameReader dosNames = readNtfsDosName) {
+    shortNames_ = scheme;
+    dosNames_ = std::move(dosNames);
+  }
 
  private:
   struct Entry {
@@ -64,8 +70,14 @@ class HostFileSystem final : public FileSystem {
                 std::string& host, Parsed* parsed = nullptr);
   /// Success when the host path stays inside the drive's folder (and the write area).
   Status confine(const Parsed& p, const std::string& host, LastLink last, bool writing);
-  std::shared_ptr<const Listing> listing(const std::string& hostDir);
+  /// The folder's entries; nullptr when it cannot be listed, with the reason in why
+  /// (PathNotFound when it is not there, AccessDenied or ReadFault when it cannot be read).
+  std::shared_ptr<const Listing> listing(const std::string& hostDir, Status* why = nullptr);
   const Entry* lookup(const Listing& l, std::string_view name) const;
+  /// The entry a name stands for, by its long name or else by its short name; nullptr with why
+  /// FileNotFound when none, NotSupported when a short name cannot be resolved for certain.
+  const Entry* entryFor(const std::string& hostDir, const Listing& l, std::string_view name,
+                        Status& why) const;
   void forget(const std::string& hostDir);
 
   std::vector<HostDrive> drives_;
@@ -74,6 +86,9 @@ class HostFileSystem final : public FileSystem {
   std::string currentDirectory_;
   bool caching_ = false;
   std::unordered_map<std::string, std::shared_ptr<const Listing>> cache_;
+  std::unordered_map<std::string, Status> unlisted_;  // why a cached folder has no listing
+  ShortNameScheme shortNames_ = ShortNameScheme::None;
+  DosNameReader dosNames_;
 };
 
 }  // namespace brisquell

@@ -143,6 +143,8 @@ Result<std::unique_ptr<MachineFolder>> MachineFolder::open(const std::string& fo
   if (Outcome loaded = loadRegFile(reg, m->registry_); !loaded) return loaded.error();
   std::string cwd = m->info_.installFolder;
   m->files_ = std::make_unique<HostFileSystem>(std::move(drives), cwd);
+  // A copy of a drive keeps no short names: only the classic scheme, where it is unambiguous.
+  m->files_->setShortNames(ShortNameScheme::Classic);
   m->shortcuts_ = std::make_unique<LnkShortcutReader>(*m->files_, machineEnvironment(m->info_));
   m->urlCache_ = std::make_unique<FolderUrlCache>(*m->files_, FolderUrlCache::folderFor(m->info_));
   return m;

@@ -98,6 +98,8 @@ Result<std::unique_ptr<WinePrefix>> WinePrefix::open(const std::string& folderIn
   // The prefix is the target: a drive linked out of it (Z: is "/", and C: may be made so) is
   // read, never written.
   p->files_->setWriteArea(folder);
+  // Wine derives short names from the long ones.
+  p->files_->setShortNames(ShortNameScheme::Wine);
   Environment env = machineEnvironment(p->info_);
   const std::string profile = "C:\\users\\" + p->info_.userName;
   auto set = [&env](const std::string& name, const std::string& value) {
