@@ -95,10 +95,12 @@ void CheckRegistryActiveXComponent(ScanContext& ctx, CheckArgs a) {
 
 void CheckRegistryIntegrity(ScanContext& ctx, CheckArgs a) {
   ctx.AddProblem(a.rootKey, "(Default)", "(value not set)", a.section, a.keyPath, a.rootName);
+  ctx.problems().rows().back().Reason = "the key holds no value";
 }
 
 void CheckFileExtensionList(ScanContext& ctx, CheckArgs a) {
   ctx.AddProblem(a.rootKey, "(Default)", a.keyPath, a.section, a.keyPath, a.rootName);
+  ctx.problems().rows().back().Reason = "the key holds no value";
 }
 
 }  // namespace brisquell

@@ -59,8 +59,14 @@ void ScanState::AddProblem(std::int32_t rootKey, std::string_view valueName,
 }
 
 void ScanContext::RecordIfMissing(const CheckArgs& a, const std::string& path) {
-  if (!FileOrFolderExists(path))
-    AddProblem(a.rootKey, a.valueName, path, a.section, a.keyPath, a.rootName);
+  if (FileOrFolderExists(path)) return;
+  AddProblem(a.rootKey, a.valueName, path, a.section, a.keyPath, a.rootName);
+  ProblemRecord& r = problems().rows().back();
+  r.ValueText = a.valueText;
+  r.TestedPath = path;
+  if (trimBlanks(a.valueText).find('\\') == std::string::npos &&
+      path.find('\\') != std::string::npos)
+    r.Reason = "a name without a folder, looked for in " + path.substr(0, path.rfind('\\'));
 }
 
 void ScanContext::CheckAllSystemdirectory(const CheckArgs& a) {

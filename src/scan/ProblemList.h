@@ -12,6 +12,10 @@ namespace brisquell {
 struct ProblemRecord {
   std::string MainKey, KeyName, KeyValue, Section, FullKeyPath, MainKeyName;
   bool checked = true;  // "to be repaired"
+  // What tells rows apart for the user (tooltips, the details line); never in a backup file.
+  std::string ValueText{};   // the value's data as the scan read it
+  std::string TestedPath{};  // the path whose existence was tested; empty when none was
+  std::string Reason{};      // why the row is reported, when no path tells it
   bool isFileProblem() const { return KeyName.empty(); }
 };
 
