@@ -110,4 +110,17 @@ TEST(RunAtStartup, AnInstallFolderAtADrivesRootGetsOneBackslash) {
   EXPECT_EQ(runAtStartupProgram(*opened.value(), "/x/brisquell-gui"), "D:\\Brisquell.exe");
 }
 
+TEST(RunAtStartup, TheCommandLineWritesTheSameEntryAsTheWindow) {
+  TempDir dir;
+  makeMachine(dir.path(), "");
+  RunResult r = runCli({"--target", dir.path(), "settings", "set", "chkRunAtStartup", "True"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  auto t = std::move(openTarget(dir.path())).value();
+  ScanContext ctx(*t);
+  std::string run;
+  ASSERT_TRUE(
+      ctx.registry().QueryValue(hkey::LocalMachine, StartupPrograms::kRunKey, "Brisquell", run));
+  EXPECT_EQ(run, "\"" + t->machine().installFolder + "\\Brisquell.exe\" -Quick");
+}
+
 }  // namespace brisquell::test
