@@ -55,7 +55,8 @@ int settingsCommand(CommandTarget& on, const SettingsOptions& o) {
   }
   bool stored = settings.setOption(entry->name, *truth);
   if (stored && entry->name == std::string_view("chkRunAtStartup"))
-    stored = setRunAtStartup(ctx.registry(), *truth, desktopProgramPath());
+    stored = setRunAtStartup(ctx.registry(), *truth,
+                             runAtStartupProgram(ctx.target(), desktopProgramPath()));
   if (!stored) {
     std::cerr << fmt::format("brisquell: the registry refused {}; nothing was saved\n",
                              entry->name);

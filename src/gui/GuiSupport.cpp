@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <optional>
+
 #include "platform/TargetChanges.h"
 #include "scan/ScanDriver.h"
 
@@ -132,6 +134,21 @@ bool applyChange(Target& target, UserInterface& ui, const std::function<void()>&
     return false;
   }
   return true;
+}
+
+bool applyCheckedChange(Target& target, UserInterface& ui, const std::function<Outcome()>& change) {
+  std::optional<Error> failed;
+  const bool saved = applyChange(target, ui, [&] {
+    Outcome done = change();
+    if (done) return;
+    failed = done.error();
+    // What did take is dropped too: the registry is the files' again, and the save has
+    // nothing to write.
+    if (Outcome back = target.reload(); !back) failed->message += "; " + back.message();
+  });
+  if (!failed) return saved;
+  ui.warn(kProductName, "The change could not be saved: " + failed->message);
+  return false;
 }
 
 }  // namespace brisquell::gui

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 #include "platform/Target.h"
 #include "platform/UserInterface.h"
@@ -30,5 +32,14 @@ QPixmap headerPicture(int width, int height, const QString& title, const QString
 /// changes) while the target must not be written, then saved; a failed save is warned about and
 /// undone in memory. True only when the change is on disk.
 bool applyChange(Target& target, UserInterface& ui, const std::function<void()>& change);
+
+/// applyChange for a change that can fail part way (a registry write refused): the failure is
+/// warned about as a save that failed, and nothing of the change is kept or saved.
+bool applyCheckedChange(Target& target, UserInterface& ui, const std::function<Outcome()>& change);
+template <class Change>
+requires std::is_same_v<std::invoke_result_t<Change&>, Outcome>
+bool applyChange(Target& target, UserInterface& ui, Change&& change) {
+  return applyCheckedChange(target, ui, std::function<Outcome()>(std::forward<Change>(change)));
+}
 
 }  // namespace brisquell::gui

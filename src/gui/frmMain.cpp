@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <cstdlib>
+
 #include "gui/GuiSupport.h"
 #include "gui/clsTray.h"
 #include "gui/frmAbout.h"
@@ -30,6 +32,7 @@
 #include "shell/OpenWith.h"
 #include "shell/Settings.h"
 #include "shell/ShellStart.h"
+#include "shell/StoredOptions.h"
 
 namespace brisquell::gui {
 
@@ -40,22 +43,36 @@ constexpr std::string_view kCloseQuestion = "Are you sure want to close this app
 constexpr int kKeyRole = Qt::UserRole + 1;
 const QColor kDarkRed(192, 0, 0);
 
-// The repair's question goes through here: a Yes shows the window's repair state at once.
+std::string joined(const std::vector<std::string>& lines, std::string_view between) {
+  std::string out;
+  for (const auto& l : lines) out.append(out.empty() ? "" : between).append(l);
+  return out;
+}
+
+// The repair's question goes through here: a Yes shows the window's repair state at once, and
+// that state is put away before any message, so no bar stands still behind the final one.
 class RepairInterface final : public UserInterface {
  public:
-  RepairInterface(UserInterface& ui, std::function<void()> confirmed)
-      : ui_(ui), confirmed_(std::move(confirmed)) {}
+  RepairInterface(UserInterface& ui, std::function<void()> confirmed,
+                  std::function<void()> beforeMessage = nullptr)
+      : ui_(ui), confirmed_(std::move(confirmed)), beforeMessage_(std::move(beforeMessage)) {}
   bool askYesNo(std::string_view title, std::string_view text) override {
     bool yes = ui_.askYesNo(title, text);
     if (yes && confirmed_) confirmed_();
     return yes;
   }
-  void inform(std::string_view title, std::string_view text) override { ui_.inform(title, text); }
-  void warn(std::string_view title, std::string_view text) override { ui_.warn(title, text); }
+  void inform(std::string_view title, std::string_view text) override {
+    if (beforeMessage_) beforeMessage_();
+    ui_.inform(title, text);
+  }
+  void warn(std::string_view title, std::string_view text) override {
+    if (beforeMessage_) beforeMessage_();
+    ui_.warn(title, text);
+  }
 
  private:
   UserInterface& ui_;
-  std::function<void()> confirmed_;
+  std::function<void()> confirmed_, beforeMessage_;
 };
 
 }  // namespace
@@ -122,6 +139,7 @@ frmMain::frmMain(Target& target, UserInterface& ui, std::vector<std::string> arg
     OpenWith::open(ui_, doc, ext);
   };
   endProcess = [] { QCoreApplication::exit(0); };
+  startProgram = [](const std::vector<std::string>& command) { return OpenWith::start(command); };
   ctx_.setPump(&pump_);
   ctx_.setObserver(observer_.get());
   pump_.beforeEvents = [this] { observer_->flushIfDue(); };
@@ -148,6 +166,8 @@ void frmMain::connectCommands() {
           [this](QTreeWidgetItem* item, int column) {
             if (column == 0) vbatvwResults_nodeCheck(item);
           });
+  connect(vbatvwResults, &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* item) { showDetails(item); });
   connect(cmdRepairCorruptFiles, &QPushButton::clicked, this,
           &frmMain::cmdRepairCorruptFiles_Click);
   connect(cmdRestoreNow, &QPushButton::clicked, this, &frmMain::cmdRestoreNow_Click);
@@ -335,15 +355,29 @@ void frmMain::showResultsTree() {
       c->setData(0, kKeyRole, qs(child->key));
       c->setFlags(c->flags() | Qt::ItemIsUserCheckable);
       c->setCheckState(0, child->checked ? Qt::Checked : Qt::Unchecked);
-      c->setToolTip(0, qs(child->text));
+      if (const ProblemRecord* row = rowOf(child->key))
+        c->setToolTip(0, qs(joined(rowDetails(*row), "\n")));
     }
     top.append(s);
   }
   vbatvwResults->addTopLevelItems(top);
+  lblDetails->clear();
   for (int i = 0; i < vbatvwResults->topLevelItemCount(); ++i)
     vbatvwResults->topLevelItem(i)->setExpanded(
         tree_.nodes()[static_cast<std::size_t>(i)]->expanded);
   fillingTree_ = false;
+}
+
+const ProblemRecord* frmMain::rowOf(std::string_view key) {
+  if (key.size() < 2 || key[0] != 'C') return nullptr;
+  const std::size_t n = std::strtoul(std::string(key.substr(1)).c_str(), nullptr, 10);
+  if (n < 1 || n > ctx_.problems().size()) return nullptr;
+  return &ctx_.problems()[n - 1];
+}
+
+void frmMain::showDetails(QTreeWidgetItem* item) {
+  const ProblemRecord* row = item ? rowOf(ss(item->data(0, kKeyRole).toString())) : nullptr;
+  lblDetails->setText(row ? qs(joined(rowDetails(*row), "    ")) : QString());
 }
 
 void frmMain::vbatvwResults_nodeCheck(QTreeWidgetItem* item) {
@@ -364,16 +398,24 @@ void frmMain::vbatvwResults_nodeCheck(QTreeWidgetItem* item) {
 
 void frmMain::cmdRepairCorruptFiles_Click() {
   const int found = static_cast<int>(ctx_.problems().size());
-  RepairInterface ui(ui_, [this, found] {
-    cmdRepairCorruptFiles->setEnabled(false);
-    mnuFixTheProblems->setEnabled(false);
-    lblStatusOfActionTaken->setText("Fixing the bugs...");
-    lblStatusOfActionTaken->show();
-    pgbDeletingErrors->show();
-    pgbDeletingErrors->setMaximum(found + 1);
-    pgbDeletingErrors->setValue(0);
-    pump_.flush();
-  });
+  RepairInterface ui(
+      ui_,
+      [this, found] {
+        cmdRepairCorruptFiles->setEnabled(false);
+        mnuFixTheProblems->setEnabled(false);
+        lblStatusOfActionTaken->setText("Fixing the bugs...");
+        lblStatusOfActionTaken->show();
+        pgbDeletingErrors->show();
+        pgbDeletingErrors->setMaximum(found + 1);
+        pgbDeletingErrors->setValue(0);
+        pump_.flush();
+      },
+      [this] {
+        lvwResultProgress->hide();
+        lblStatusOfActionTaken->hide();
+        pgbDeletingErrors->hide();
+        PgbScanning->hide();
+      });
   Repair repair(ctx_, ui);
   repair.setProgress([this](std::size_t n) { pgbDeletingErrors->setValue(static_cast<int>(n)); });
   RepairResult r = repair.cmdRepairCorruptFiles_Click();
@@ -446,9 +488,11 @@ void frmMain::cmdRestoreNow_Click() {
 void frmMain::mnuOptions_Click(int k) {
   // QAction has already inverted the mark.
   const bool on = mnuOptions[static_cast<std::size_t>(k)]->isChecked();
-  const bool saved = applyChange(target_, ui_, [&] {
+  const bool saved = applyChange(target_, ui_, [&]() -> Outcome {
     Settings settings(ctx_.registry());
-    settings.setOption("Menu" + std::to_string(k), on);
+    const std::string name = "Menu" + std::to_string(k);
+    if (settings.setOption(name, on)) return {};
+    return Error{Status::AccessDenied, "the registry refused " + name};
   });
   if (!saved) mnuOptions[static_cast<std::size_t>(k)]->setChecked(!on);
 }
@@ -464,7 +508,7 @@ void frmMain::mnuExtraSections_Click(int k) {
 }
 
 void frmMain::mnuTOptionsAndSettings_Click() {
-  frmOptionsAndSettings dialog(ctx_, ui_, currentProgramPath(), this);
+  frmOptionsAndSettings dialog(ctx_, ui_, runAtStartupProgram(target_, currentProgramPath()), this);
   modal(dialog);
 }
 
@@ -489,11 +533,20 @@ void frmMain::mnuFilePrintListofErrors_Click() {
 void frmMain::mnuAInternetSystemCleaner_Click() {
   const std::string program = ctx_.target().machine().installFolder + "\\drevlin.exe";
   std::uint32_t attrs = 0;
-  auto host = ctx_.files().hostPath(program);
-  if (host && ctx_.files().attributes(program, attrs) == Status::Success &&
-      OpenWith::start({*host}))
+  if (ctx_.files().attributes(program, attrs) != Status::Success || (attrs & fileattr::Directory)) {
+    ui_.inform(kProductName, program + " file not found.");
     return;
-  ui_.inform(kProductName, program + " file not found.");
+  }
+  // A Windows program of a prefix or an offline volume is not this host's to run.
+  if (!target_.isRunningSystem()) {
+    ui_.inform(kProductName, program + " cannot be started here: it is a program of the " +
+                                 target_.kind() + " " + target_.location() +
+                                 ", not of the system " + std::string(kProductName) + " runs on.");
+    return;
+  }
+  auto host = ctx_.files().hostPath(program);
+  if (host && startProgram && startProgram({*host})) return;
+  ui_.inform(kProductName, program + " could not be started.");
 }
 
 std::string frmMain::helpPagePath() const {

@@ -51,6 +51,7 @@ class frmMain : public QMainWindow {
   QLabel* lblRegistryScan = nullptr;
   QWidget* PicResults = nullptr;
   QTreeWidget* vbatvwResults = nullptr;
+  QLabel* lblDetails = nullptr;  // the current row's key, value and the path tested
   QWidget* picFixProblemLowerBase = nullptr;
   QProgressBar* pgbDeletingErrors = nullptr;
   QPushButton* cmdRepairCorruptFiles = nullptr;
@@ -128,6 +129,8 @@ class frmMain : public QMainWindow {
   std::function<int(QDialog&)> runModal;
   /// How a document is opened (OpenWith by default).
   std::function<void(const std::string& document, const std::string& extension)> openDocument;
+  /// How a program of the running system is started (detached; false when it could not be).
+  std::function<bool(const std::vector<std::string>& command)> startProgram;
   /// How the process ends after a confirmed exit (leaves the event loop by default).
   std::function<void()> endProcess;
 
@@ -151,6 +154,9 @@ class frmMain : public QMainWindow {
   void EndScan(ScanMode mode);
   void showResultsTree();
   void vbatvwResults_nodeCheck(QTreeWidgetItem* item);
+  void showDetails(QTreeWidgetItem* item);
+  /// The problem row a results node's key ("C12") names, or null.
+  const ProblemRecord* rowOf(std::string_view key);
   void setScanCommandsEnabled(bool on);
   void TmrIncrementProgressBar_Timer();
   void endSteps();

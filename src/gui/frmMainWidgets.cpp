@@ -157,6 +157,12 @@ void frmMain::buildWindow() {
   resultsLayout->addWidget(imgListOfItemsInBackupFile);
   vbatvwResults = new QTreeWidget(PicResults);
   resultsLayout->addWidget(vbatvwResults, 1);
+  lblDetails = new QLabel(PicResults);
+  lblDetails->setWordWrap(true);
+  lblDetails->setTextFormat(Qt::PlainText);
+  lblDetails->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lblDetails->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  resultsLayout->addWidget(lblDetails);
 
   picFixProblemLowerBase = new QWidget(PicResults);
   auto* fixLayout = new QHBoxLayout(picFixProblemLowerBase);

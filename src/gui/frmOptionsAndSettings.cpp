@@ -56,7 +56,7 @@ void frmOptionsAndSettings::cmdApply_Click() {
   o.chkMinimizeToSysTray = chkMinimizeToSysTray->isChecked();
   const bool saved = applyChange(ctx_.target(), ui_, [&] {
     Settings settings(ctx_.registry());
-    o.apply(settings, ctx_.registry(), programPath_);
+    return o.apply(settings, ctx_.registry(), programPath_);
   });
   if (!saved) Form_Load();  // the boxes show what is stored
   cmdApply->setEnabled(false);

@@ -193,7 +193,16 @@ StartupDoneResult StartupPrograms::cmdDone_Click() {
         if (row.checked != on || row.runs == on) continue;
         std::string why;
         const KeyHandle toRoot = on ? hkey::LocalMachine : hkey::CurrentUser;
-        if (moveEntry(row, toRoot, on ? kRunKey : kStoreKey, why)) {
+        // Only the run key's own values are switched off, and only the store's own values come
+        // back: a value of some other key below them was never started by Windows, and moving
+        // it into the run key would start it at the next log-on.
+        const KeyHandle fromRoot = on ? hkey::CurrentUser : hkey::LocalMachine;
+        const std::string_view fromKey = on ? kStoreKey : kRunKey;
+        if (row.root != fromRoot || !iequals(row.keyPath, fromKey)) {
+          result.failures.push_back(fmt::format(
+              "{} stays where it is: {} is not {}", row.tag, where(row.root, row.keyPath),
+              on ? "the store of switched-off programs" : "the run key"));
+        } else if (moveEntry(row, toRoot, on ? kRunKey : kStoreKey, why)) {
           row.runs = on;
           ++(on ? result.switchedOn : result.switchedOff);
         } else {

@@ -53,6 +53,14 @@ class Target {
     (void)root;
     return true;
   }
+  /// True for the Windows this program runs on (its live registry): the programs the target
+  /// names can be started here. A folder target (a prefix, a machine folder, an offline
+  /// volume) is another machine, whose programs this host cannot start as its own.
+  virtual bool isRunningSystem() const { return false; }
+  /// Folders of the user's profile that lead out of the target (Wine links Desktop, Documents
+  /// and the like to the host user's home folders), as Windows paths. The deep scan walks
+  /// them although they are links, and follows no link below them.
+  virtual std::vector<std::string> linkedShellFolders() const { return {}; }
   /// What the user should know about how the target was opened (the user chosen, parts
   /// missing or left unread); printed before the command's own output.
   virtual std::vector<std::string> notes() const { return {}; }

@@ -19,7 +19,41 @@ void checkRow(ProblemList& problems, std::size_t position, bool checked) {
   if (position >= 1 && position <= problems.size()) problems[position - 1].checked = checked;
 }
 
+// Data as one line: NULs between strings and line breaks shown, not acted on.
+std::string oneLine(std::string_view s) {
+  while (!s.empty() && s.back() == '\0') s.remove_suffix(1);
+  std::string out;
+  for (char c : s) {
+    if (c == '\0')
+      out += " \\0 ";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
+  }
+  return out;
+}
+
 }  // namespace
+
+std::vector<std::string> rowDetails(const ProblemRecord& r) {
+  std::vector<std::string> lines;
+  const std::string value = oneLine(r.ValueText.empty() ? r.KeyValue : r.ValueText);
+  if (r.isFileProblem()) {
+    lines.push_back("Shortcut: " + r.FullKeyPath);
+    lines.push_back("Target: " + value);
+  } else {
+    lines.push_back("Key: " +
+                    (r.MainKeyName.empty() ? r.FullKeyPath : r.MainKeyName + "\\" + r.FullKeyPath));
+    lines.push_back("Value name: " + r.KeyName);
+    lines.push_back("Value: " + (value.empty() ? std::string("(empty)") : value));
+  }
+  if (!r.TestedPath.empty()) lines.push_back("Tested: " + oneLine(r.TestedPath) + " (not found)");
+  if (!r.Reason.empty()) lines.push_back("Why: " + r.Reason);
+  return lines;
+}
 
 void ResultsTree::clear() {
   top_.clear();

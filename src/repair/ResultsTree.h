@@ -25,6 +25,10 @@ struct ResultsNode {
   std::vector<std::unique_ptr<ResultsNode>> children;
 };
 
+/// What tells one problem row from another, one line each: the full key path (or the
+/// shortcut file), the value name, the value, the path tested, and why when no path was.
+std::vector<std::string> rowDetails(const ProblemRecord& r);
+
 class ResultsTree {
  public:
   static constexpr std::string_view kResults = "Results";

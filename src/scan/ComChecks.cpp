@@ -115,11 +115,17 @@ void CheckRegistryActiveXComponent(ScanContext& ctx, CheckArgs a) {
 }
 
 void CheckRegistryIntegrity(ScanContext& ctx, CheckArgs a) {
+  const std::size_t before = ctx.problems().size();
   ctx.AddProblem(a.rootKey, "", "(value not set)", a.section, a.keyPath, a.rootName);
+  if (ctx.problems().size() > before)
+    ctx.problems().rows().back().Reason = "the key holds no value";
 }
 
 void CheckFileExtensionList(ScanContext& ctx, CheckArgs a) {
+  const std::size_t before = ctx.problems().size();
   ctx.AddProblem(a.rootKey, "", a.keyPath, a.section, a.keyPath, a.rootName);
+  if (ctx.problems().size() > before)
+    ctx.problems().rows().back().Reason = "the key holds no value";
 }
 
 }  // namespace brisquell

@@ -128,9 +128,13 @@ void check(ScanContext& ctx, std::string_view procedure, const CheckArgs& a, F&&
 
 CheckArgs argsOf(KeyHandle root, std::string_view section, std::string_view name,
                  const std::string& keyPath) {
-  return CheckArgs{signedHandle(root),   std::string(rootName(root)),
-                   std::string(name),    {},
-                   std::string(section), keyPath};
+  return CheckArgs{signedHandle(root),
+                   std::string(rootName(root)),
+                   std::string(name),
+                   {},
+                   std::string(section),
+                   keyPath,
+                   {}};
 }
 
 // A value's text as the program reading it sees it: REG_EXPAND_SZ (and text naming a variable

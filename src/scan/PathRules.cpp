@@ -169,6 +169,8 @@ bool ScanContext::PathWorks(const std::string& path) {
     for (const std::string& alt : wow64Alternates(*this, path))
       if (FileOrFolderExists(alt)) return true;
   return false;
+}
+
 void ScanContext::AddProblem(std::int32_t rootKey, std::string_view valueName,
                              std::string_view valueText, std::string_view section,
                              std::string_view keyPath, std::string_view rootName) {
@@ -178,7 +180,16 @@ void ScanContext::AddProblem(std::int32_t rootKey, std::string_view valueName,
 }
 
 void ScanContext::RecordIfMissing(const CheckArgs& a, const std::string& path) {
-  if (!PathWorks(path)) AddProblem(a.rootKey, a.valueName, path, a.section, a.keyPath, a.rootName);
+  if (PathWorks(path)) return;
+  const std::size_t before = problems().size();
+  AddProblem(a.rootKey, a.valueName, path, a.section, a.keyPath, a.rootName);
+  if (problems().size() == before) return;
+  ProblemRecord& r = problems().rows().back();
+  r.ValueText = a.valueText;
+  r.TestedPath = path;
+  if (trimBlanks(a.valueText).find('\\') == std::string::npos &&
+      path.find('\\') != std::string::npos)
+    r.Reason = "a name without a folder, looked for in " + path.substr(0, path.rfind('\\'));
 }
 
 void ScanContext::CheckAllSystemdirectory(const CheckArgs& a) {

@@ -18,6 +18,10 @@ struct ProblemRecord {
   /// The Windows paths the check found missing before it recorded the problem (evidence for a
   /// review plan); empty when the record names no file that was tested.
   std::vector<std::string> testedPaths = {};
+  // What tells rows apart for the user (tooltips, the details line); never in a backup file.
+  std::string ValueText{};   // the value's data as the scan read it
+  std::string TestedPath{};  // the path whose existence was tested; empty when none was
+  std::string Reason{};      // why the row is reported, when no path tells it
   bool isFileProblem() const { return KeyName.empty(); }
   /// The value's name in the registry ("" for the unnamed value).
   std::string valueName() const { return unnamed ? std::string() : KeyName; }

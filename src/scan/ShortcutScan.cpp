@@ -25,6 +25,12 @@ TrappedError listingError(Status status) {
   return untestablePath(status);
 }
 
+bool isLinkedShellFolder(ScanContext& ctx, const std::string& path) {
+  for (const std::string& f : ctx.target().linkedShellFolders())
+    if (iequals(f, path)) return true;
+  return false;
+}
+
 }  // namespace
 
 std::string GetAllHardDrives(ScanContext& ctx, std::string_view sectionName) {
@@ -76,8 +82,10 @@ void FindFilesAPI(ScanContext& ctx, std::string_view folderIn, std::string_view 
       if (name == "." || name == "..") continue;
       // The listing carries each entry's attributes: no second query per entry.
       if (e.attributes & fileattr::Directory) {
-        // A link to a folder may lead back up the tree; the walk stays on real folders.
-        if (!(e.attributes & fileattr::ReparsePoint)) subFolders.push_back(name);
+        // A link to a folder may lead back up the tree; the walk stays on real folders, and
+        // on the profile folders the target links to the user's own (Wine's Desktop).
+        if (!(e.attributes & fileattr::ReparsePoint) || isLinkedShellFolder(ctx, folder + name))
+          subFolders.push_back(name);
         continue;
       }
       if (!(e.attributes & kFileAttributes)) continue;
@@ -137,6 +145,8 @@ void FileTargetPath(ScanContext& ctx, std::string_view shortcutPath, std::string
   r.Section = sectionName;
   r.FullKeyPath = shortcutPath;
   r.testedPaths = {std::string(target)};
+  r.ValueText = target;
+  r.TestedPath = target;
   ctx.addProblem(std::move(r));
 }
 

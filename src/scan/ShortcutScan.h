@@ -13,7 +13,8 @@ namespace brisquell {
 std::string GetAllHardDrives(ScanContext& ctx, std::string_view sectionName);
 /// Scans one drive ("C:\") when it is ready and its volume can be read.
 void ScanDrive(ScanContext& ctx, std::string_view root, std::string_view sectionName);
-/// Walks one folder's files, then each of its sub folders (symbolic links are not followed).
+/// Walks one folder's files, then each of its sub folders (symbolic links are not followed,
+/// except into the folders the target lists in linkedShellFolders()).
 void FindFilesAPI(ScanContext& ctx, std::string_view folder, std::string_view sectionName);
 /// Letter and colon of the machine's last CD-ROM drive, or the empty text.
 std::string GetCdRom(ScanContext& ctx);

@@ -1,6 +1,8 @@
 // Loading and applying the options.
 #include "shell/StoredOptions.h"
 
+#include "scan/ScanContext.h"
+
 namespace brisquell {
 
 namespace {
@@ -19,12 +21,18 @@ StoredOptions StoredOptions::load(Settings& settings) {
   return o;
 }
 
-void StoredOptions::apply(Settings& settings, RegistryAccess& registry,
-                          std::string_view programPath) const {
-  settings.setOption("chkTakeBackup", chkTakeBackup);
-  settings.setOption("chkRunAtStartup", chkRunAtStartup);
-  setRunAtStartup(registry, chkRunAtStartup, programPath);
-  settings.setOption("chkMinimizeToSysTray", chkMinimizeToSysTray);
+Outcome StoredOptions::apply(Settings& settings, RegistryAccess& registry,
+                             std::string_view programPath) const {
+  std::string refused;
+  auto note = [&refused](bool ok, std::string_view what) {
+    if (!ok) refused.append(refused.empty() ? "" : ", ").append(what);
+  };
+  note(settings.setOption("chkTakeBackup", chkTakeBackup), "chkTakeBackup");
+  note(settings.setOption("chkRunAtStartup", chkRunAtStartup), "chkRunAtStartup");
+  note(setRunAtStartup(registry, chkRunAtStartup, programPath), "the run-at-start-up entry");
+  note(settings.setOption("chkMinimizeToSysTray", chkMinimizeToSysTray), "chkMinimizeToSysTray");
+  if (refused.empty()) return {};
+  return Error{Status::AccessDenied, "the registry refused " + refused};
 }
 
 std::string runAtStartupCommand(std::string_view programPath) {
@@ -34,6 +42,12 @@ std::string runAtStartupCommand(std::string_view programPath) {
   command += programPath;
   command += "\" -Quick";
   return command;
+}
+
+std::string runAtStartupProgram(const Target& target, std::string_view runningProgram) {
+  if (target.isRunningSystem()) return std::string(runningProgram);
+  return GetPathWithSlash(target.machine().installFolder) + std::string(Settings::kRunValue) +
+         ".exe";
 }
 
 bool setRunAtStartup(RegistryAccess& registry, bool on, std::string_view programPath) {

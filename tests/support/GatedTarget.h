@@ -29,6 +29,10 @@ class GatedTarget final : public Target {
   const MachineInfo& machine() const override { return inner_->machine(); }
   std::optional<std::string> writeBlocker() const override { return blocker; }
   bool canStore(KeyHandle root) const override { return inner_->canStore(root); }
+  bool isRunningSystem() const override { return inner_->isRunningSystem(); }
+  std::vector<std::string> linkedShellFolders() const override {
+    return inner_->linkedShellFolders();
+  }
   Outcome save() override {
     ++saves;
     if (blocker) return Error{Status::AccessDenied, *blocker + "; nothing was written"};

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -30,8 +31,9 @@ std::vector<std::string> splitColon(const std::string& s) {
 }
 
 // Runs a program without a shell and returns its standard output; nullopt when it cannot run
-// or fails.
-std::optional<std::string> capture(const std::vector<std::string>& argv) {
+// or fails. missing: the program is not installed, or said a tool it needs is not (exit 3).
+std::optional<std::string> capture(const std::vector<std::string>& argv, bool& missing) {
+  missing = false;
   int pipeFds[2];
   if (pipe(pipeFds) != 0) return std::nullopt;
   posix_spawn_file_actions_t actions;
@@ -48,6 +50,7 @@ std::optional<std::string> capture(const std::vector<std::string>& argv) {
   close(pipeFds[1]);
   if (rc != 0) {
     close(pipeFds[0]);
+    missing = rc == ENOENT;
     return std::nullopt;
   }
   std::string out;
@@ -58,7 +61,10 @@ std::optional<std::string> capture(const std::vector<std::string>& argv) {
   close(pipeFds[0]);
   int status = 0;
   waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    missing = WIFEXITED(status) && WEXITSTATUS(status) == 3;
+    return std::nullopt;
+  }
   return out;
 }
 
@@ -136,9 +142,12 @@ std::optional<std::vector<std::string>> XdgDocumentOpener::commandFor(std::strin
                                                                       std::string_view document,
                                                                       bool& lookupFailed) {
   lookupFailed = false;
-  auto out = capture({"xdg-mime", "query", "default", std::string(mimeType)});
+  // Without xdg-mime the desktop knows no program for the type: that is a missing opener, not
+  // a lookup that could not be run.
+  bool missing = false;
+  auto out = capture({"xdg-mime", "query", "default", std::string(mimeType)}, missing);
   if (!out) {
-    lookupFailed = true;
+    lookupFailed = !missing;
     return std::nullopt;
   }
   std::string entry = trimBlanks(*out);

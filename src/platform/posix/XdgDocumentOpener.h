@@ -19,7 +19,8 @@ class XdgDocumentOpener final : public DocumentOpener {
   /// The MIME type the shared MIME database gives to files ending in ".extension".
   static std::optional<std::string> mimeTypeOf(std::string_view extension);
   /// The command line of the desktop entry that handles the MIME type, with the document put
-  /// in; nullopt when no program is associated. lookupFailed: the lookup could not be run.
+  /// in; nullopt when no program is associated (xdg-mime missing included). lookupFailed:
+  /// the lookup could not be run.
   static std::optional<std::vector<std::string>> commandFor(std::string_view mimeType,
                                                             std::string_view document,
                                                             bool& lookupFailed);

@@ -94,6 +94,7 @@ Result<std::unique_ptr<WinePrefix>> WinePrefix::open(const std::string& folderIn
   if (Outcome o = p->load(); !o) return o.error();
   p->describeMachine();
   p->findDrives();
+  p->findLinkedShellFolders();
   p->files_ = std::make_unique<HostFileSystem>(p->drives_, p->info_.installFolder);
   // The prefix is the target: a drive linked out of it (Z: is "/", and C: may be made so) is
   // read, never written.
@@ -213,6 +214,36 @@ std::vector<std::string> WinePrefix::notes() const {
           "no backup can be taken on it and repairs that need one are refused",
           folder_, d.hostRoot));
   return out;
+}
+
+void WinePrefix::findLinkedShellFolders() {
+  linkedShellFolders_.clear();
+  auto c = std::find_if(drives_.begin(), drives_.end(),
+                        [](const HostDrive& h) { return h.info.letter == 'C'; });
+  if (c == drives_.end() || !c->info.ready) return;
+  const std::string prefixReal = realPath(folder_);
+  const std::string profile = c->hostRoot + "/users/" + info_.userName;
+  DIR* d = ::opendir(profile.c_str());
+  if (!d) return;
+  std::vector<std::string> names;
+  while (dirent* e = ::readdir(d)) {
+    const std::string n = e->d_name;
+    struct stat st;
+    if (n == "." || n == ".." || ::lstat((profile + "/" + n).c_str(), &st) != 0 ||
+        !S_ISLNK(st.st_mode))
+      continue;
+    const std::string real = realPath(profile + "/" + n);
+    // A link that stays inside the prefix is walked where it leads; one that dangles, or
+    // leads to no folder, holds nothing to walk.
+    if (real.empty() || !hostIsDir(real) || real == prefixReal ||
+        real.rfind(prefixReal + "/", 0) == 0)
+      continue;
+    names.push_back(n);
+  }
+  ::closedir(d);
+  std::sort(names.begin(), names.end());
+  for (const std::string& n : names)
+    linkedShellFolders_.push_back("C:\\users\\" + info_.userName + "\\" + n);
 }
 
 std::optional<std::string> WinePrefix::writeBlocker() const {

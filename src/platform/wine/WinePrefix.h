@@ -38,6 +38,8 @@ class WinePrefix final : public Target {
   Outcome reload() override;
   /// HKEY_LOCAL_MACHINE (with HKEY_CLASSES_ROOT) and HKEY_CURRENT_USER: the two files' roots.
   bool canStore(KeyHandle root) const override;
+  /// The user's profile folders that are links out of the prefix (to the host's home).
+  std::vector<std::string> linkedShellFolders() const override { return linkedShellFolders_; }
 
   /// Test hook: replaces rename(2) for the step that puts the new files in place.
   void setRenameForTest(std::function<int(const char*, const char*)> rename) {
@@ -57,6 +59,7 @@ class WinePrefix final : public Target {
   Outcome load();
   void findDrives();
   void describeMachine();
+  void findLinkedShellFolders();
 
   std::string folder_;
   MachineInfo info_;
@@ -68,6 +71,7 @@ class WinePrefix final : public Target {
   std::unique_ptr<LnkShortcutReader> shortcuts_;
   std::unique_ptr<FolderUrlCache> urlCache_;
   std::function<int(const char*, const char*)> rename_;
+  std::vector<std::string> linkedShellFolders_;
   bool mustReload_ = false;  // a save failed after the readers took their keys as written
 };
 

@@ -116,6 +116,19 @@ TEST_F(XdgDocumentOpenerTest, TheDesktopsChoiceWithTheDocumentPutInWhole) {
       << "xdg-mime failing is a failed lookup, not a missing program";
 }
 
+TEST_F(XdgDocumentOpenerTest, WithoutXdgMimeNoProgramIsKnown) {
+  EnvVar home("XDG_DATA_HOME", dir / "home");
+  EnvVar dirs("XDG_DATA_DIRS", dir / "sys");
+  std::filesystem::create_directories(dir / "empty");
+  EnvVar path("PATH", dir / "empty");
+  XdgDocumentOpener opener;
+  EXPECT_EQ(opener.programFor("/files/Help.htm", "html").lookup, DocumentOpener::Lookup::NoProgram);
+  // xdg-mime saying a tool it needs is missing is a missing opener too.
+  test::writeText(dir / "empty/xdg-mime", "#!/bin/sh\nexit 3\n");
+  ::chmod((dir / "empty/xdg-mime").c_str(), 0755);
+  EXPECT_EQ(opener.programFor("/files/Help.htm", "html").lookup, DocumentOpener::Lookup::NoProgram);
+}
+
 TEST(XdgDocumentOpener, StartSaysWhetherTheProgramStarted) {
   XdgDocumentOpener opener;
   EXPECT_TRUE(opener.start({"true"}));
