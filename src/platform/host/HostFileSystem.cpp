@@ -444,7 +444,8 @@ Status HostFileSystem::createDirectory(std::string_view path) {
     }
     std::string next = dir + "/" + c;
     if (confine(p, next, LastLink::Keep, true) != Status::Success) return Status::AccessDenied;
-    if (::mkdir(next.c_str(), 0755) != 0 && errno != EEXIST) return Status::AccessDenied;
+    if (::mkdir(next.c_str(), 0755) != 0 && errno != EEXIST)
+      return errno == ENOSPC ? Status::DiskFull : Status::AccessDenied;
     forget(dir);
     dir = std::move(next);
   }
