@@ -1,6 +1,7 @@
 // Repair and restore handed what a hostile user would: names only of blanks, a value really
 // named "(Default)", archives with links, bombs and names that lead away, and drives linked out
 // of the target.
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <filesystem>
@@ -205,7 +206,7 @@ TEST_F(HostileRepairTest, ArchiveLinksBombsAndLinkedFoldersWriteNothingOutside) 
   EXPECT_TRUE(ui.informed.empty());  // no success reported
 }
 
-TEST_F(HostileRepairTest, RepairsAndCacheClearingDeleteNothingThroughALinkOut) {
+TEST_F(HostileRepairTest, ARepairDeletesNothingThroughALinkOut) {
   // A shortcut record for a file reached through a folder link out of the drive.
   test::makeMachine(folder, "");
   test::writeText(dir / "outside/victim.lnk", "keep");
@@ -221,6 +222,27 @@ TEST_F(HostileRepairTest, RepairsAndCacheClearingDeleteNothingThroughALinkOut) {
   EXPECT_EQ(r.fixed, 0u);
   ASSERT_EQ(r.failures.size(), 1u);
   EXPECT_EQ(test::readText(dir / "outside/victim.lnk"), "keep");
+}
+
+TEST_F(HostileRepairTest, AnEntryLargerThanTheFreeSpaceIsRefusedWithNothingWritten) {
+  const std::string vol = dir / "vol";
+  fs::create_directories(vol);
+  if (::mount("tmpfs", vol.c_str(), "tmpfs", 0, "size=3m") != 0)
+    GTEST_SKIP() << "no tmpfs can be mounted here";
+  folder = vol + "/m";
+  test::makeMachine(folder, "");
+  fs::create_directories(backupHost());
+  std::string noise(1800 * 1024, '\0');  // does not compress: the archive is as large
+  std::uint32_t x = 12345;
+  for (char& c : noise) c = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  writeSet(backupHost(), "BrisquellBK500", {{"C/Big/big.lnk", noise}, {"C/ok/fine.lnk", "fine"}});
+  test::ScriptedInterface ui;
+  RestoreResult r = restore(folder, "C:\\Program Files\\Brisquell\\Backup\\BrisquellBK500.bkp", ui);
+  ASSERT_EQ(r.failures.size(), 1u);
+  EXPECT_NE(r.failures[0].find("free"), std::string::npos) << r.failures[0];
+  EXPECT_FALSE(fs::exists(folder + "/drive_c/Big/big.lnk"));
+  EXPECT_EQ(test::readText(folder + "/drive_c/ok/fine.lnk"), "fine");
+  ::umount2(vol.c_str(), MNT_DETACH);
 }
 
 }  // namespace
