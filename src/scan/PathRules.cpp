@@ -41,7 +41,8 @@ bool ScanSession::FileOrFolderExists(std::string_view path) {
   Status st = target_.files().find(path, found);
   if (st == Status::Success) return true;
   if (st == Status::NotReady) throw deviceUnavailable();
-  if (isPathError(st)) throw badFileName();
+  // A path reached through a link out of the target cannot be tested: never reported.
+  if (isPathError(st) || st == Status::AccessDenied) throw badFileName();
   return false;
 }
 

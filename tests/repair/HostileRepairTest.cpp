@@ -224,6 +224,18 @@ TEST_F(HostileRepairTest, ARepairDeletesNothingThroughALinkOut) {
   EXPECT_EQ(test::readText(dir / "outside/victim.lnk"), "keep");
 }
 
+TEST_F(HostileRepairTest, APathThroughALinkOutOfTheDriveIsNeverReported) {
+  test::makeMachine(folder, fmt::format("[HKEY_LOCAL_MACHINE\\{}]\r\n"
+                                        "\"App\"=\"C:\\\\Linked\\\\app.exe\"\r\n",
+                                        kRun));
+  test::writeText(dir / "outside/app.exe", "x");
+  fs::create_symlink(dir / "outside", folder + "/drive_c/Linked");
+  auto t = open(folder);
+  ScanContext ctx(*t);
+  runScan(ctx, ScanMode::Quick);
+  EXPECT_TRUE(ctx.problems().empty()) << ctx.problems()[0].KeyValue;
+}
+
 TEST_F(HostileRepairTest, AnEntryLargerThanTheFreeSpaceIsRefusedWithNothingWritten) {
   const std::string vol = dir / "vol";
   fs::create_directories(vol);
