@@ -1,9 +1,11 @@
 // Opening the named target for a command, and saving through the write gate.
 #include "cli/CommandTarget.h"
 
+#include <filesystem>
 #include <iostream>
 
 #include "cli/Commands.h"
+#include "platform/TargetLock.h"
 
 namespace brisquell::cli {
 
@@ -29,6 +31,17 @@ int runOnTarget(const Global& g, Access access, const std::function<int(CommandT
   if (!folder) {
     std::cerr << "brisquell: " << folder.message() << "\n";
     return kUsage;
+  }
+  // A changing command holds the target from before it reads it until it ends, so another
+  // one's changes are neither read stale nor written over; reading commands do not wait.
+  std::unique_ptr<TargetLock> lock;
+  std::error_code ec;
+  if (access == Access::Write && std::filesystem::is_directory(*folder, ec)) {
+    lock = makeTargetLock(*folder);
+    if (Outcome held = lock->acquire(kTargetLockWait); !held) {
+      std::cerr << "brisquell: " << held.message() << "\n";
+      return kFailed;
+    }
   }
   Result<std::unique_ptr<Target>> opened = openTarget(*folder, g.options);
   if (!opened) {

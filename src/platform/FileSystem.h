@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,6 +74,24 @@ class FileSystem {
   virtual Status readFile(std::string_view path, Bytes& data) = 0;
   /// Replaces the file's contents (through a temporary file and a rename).
   virtual Status writeFile(std::string_view path, const Bytes& data) = 0;
+  /// Replaces the file's contents with what `read` gives (a chunk at a time, up to the size
+  /// asked for; 0 at the end, negative on a failure, which leaves the old file), so a large
+  /// file never has to be held whole.
+  virtual Status writeFileFrom(std::string_view path,
+                               const std::function<long long(char*, std::size_t)>& read) {
+    Bytes data;
+    char buf[65536];
+    for (long long n; (n = read(buf, sizeof buf)) != 0;) {
+      if (n < 0) return Status::ReadFault;
+      data.insert(data.end(), buf, buf + n);
+    }
+    return writeFile(path, data);
+  }
+  /// Bytes free for new files in the folder; nullopt when unknown.
+  virtual std::optional<std::uint64_t> freeSpace(std::string_view folder) {
+    (void)folder;
+    return std::nullopt;
+  }
   /// Appends to the file, creating it when missing (its folder must exist).
   virtual Status appendFile(std::string_view path, const Bytes& data) = 0;
   virtual Status deleteFile(std::string_view path) = 0;

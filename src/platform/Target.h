@@ -48,6 +48,9 @@ class Target {
   /// Commands that change the registry ask before they change anything, and refuse while it
   /// is set; commands that only read may go on, noting that what they read may be stale.
   virtual std::optional<std::string> writeBlocker() const { return std::nullopt; }
+  /// The host folder whose lock a changing command holds (TargetLock), empty for a target
+  /// kept nowhere on disk.
+  virtual std::string lockFolder() const { return {}; }
   /// False for a root key whose keys this target has no place to keep (hkey::Users, ...).
   virtual bool canStore(KeyHandle root) const {
     (void)root;

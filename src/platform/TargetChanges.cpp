@@ -10,6 +10,11 @@ Outcome TargetChanges::begin() const {
     return Error{
         Status::AccessDenied,
         fmt::format("the target cannot be changed now: {}. Nothing was changed.", *blocker)};
+  if (!lock_ && !target_.lockFolder().empty()) {
+    auto lock = makeTargetLock(target_.lockFolder());
+    if (Outcome o = lock->acquire(kTargetLockWait); !o) return o;
+    lock_ = std::move(lock);
+  }
   return {};
 }
 

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "platform/Status.h"
 #include "platform/Target.h"
+#include "platform/TargetLock.h"
 
 namespace brisquell {
 
@@ -20,7 +22,8 @@ class TargetChanges {
  public:
   explicit TargetChanges(Target& target) : target_(target) {}
 
-  /// Asked before the first change: fails while Target::writeBlocker() is set.
+  /// Asked before the first change: fails while Target::writeBlocker() is set, and when
+  /// another process is changing the target (its lock is then held until this object goes).
   Outcome begin() const;
   /// Writes the registry changes; on failure rolls the in-memory registry back to the files.
   Outcome save();
@@ -31,6 +34,7 @@ class TargetChanges {
 
  private:
   Target& target_;
+  mutable std::unique_ptr<TargetLock> lock_;
 };
 
 }  // namespace brisquell

@@ -1,6 +1,8 @@
 // Backup archive through libzip: written in one go, read entry by entry with path checks.
 #include "repair/BackupArchive.h"
 
+#include <sys/stat.h>
+#include <algorithm>
 #include <cctype>
 #include <memory>
 
@@ -27,6 +29,17 @@ struct ZipCloser {
   }
 };
 using ZipHandle = std::unique_ptr<zip_t, ZipCloser>;
+
+// What a real shortcut archive never holds: an entry that grew more than this many times in
+// compression, once it is larger than kRatioFloor.
+constexpr std::uint64_t kAbsurdRatio = 100;
+constexpr std::uint64_t kRatioFloor = 1 << 20;
+
+struct ZipFileCloser {
+  void operator()(zip_file_t* f) const {
+    if (f) zip_fclose(f);
+  }
+};
 
 }  // namespace
 
@@ -162,31 +175,67 @@ bool BackupArchive::extract(std::string_view zipPath, Extracted& result, std::st
         refuse("its folder could not be created");
       continue;
     }
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_stat_index(z.get(), static_cast<zip_uint64_t>(i), 0, &st) != 0 ||
+        !(st.valid & ZIP_STAT_SIZE)) {
+      refuse("it could not be read");
+      continue;
+    }
+    // A link in an archive of files could make a later entry land anywhere: never made.
+    zip_uint8_t opsys = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(z.get(), static_cast<zip_uint64_t>(i), 0, &opsys,
+                                         &attributes) == 0 &&
+        opsys == ZIP_OPSYS_UNIX && ((attributes >> 16) & S_IFMT) == S_IFLNK) {
+      refuse("it is a symbolic link");
+      continue;
+    }
+    const std::uint64_t size = st.size;
+    if (size > kRatioFloor && (st.valid & ZIP_STAT_COMP_SIZE) &&
+        size / std::max<std::uint64_t>(st.comp_size, 1) > kAbsurdRatio) {
+      refuse(fmt::format("it would grow from {} to {} bytes, which no file of a backup does",
+                         st.comp_size, size));
+      continue;
+    }
     std::string parent = path.substr(0, path.rfind('\\'));
+    auto room = files_.freeSpace(path.substr(0, 3));
+    if (room && size > *room) {
+      refuse(fmt::format("it needs {} bytes and the drive has {} free", size, *room));
+      continue;
+    }
     if (parent.size() > 2 && files_.createDirectory(parent) != Status::Success) {
       refuse("its folder could not be created");
       continue;
     }
-    zip_stat_t st;
-    zip_stat_init(&st);
-    zip_file_t* f = zip_fopen_index(z.get(), static_cast<zip_uint64_t>(i), 0);
-    if (!f || zip_stat_index(z.get(), static_cast<zip_uint64_t>(i), 0, &st) != 0) {
-      if (f) zip_fclose(f);
+    std::unique_ptr<zip_file_t, ZipFileCloser> f(
+        zip_fopen_index(z.get(), static_cast<zip_uint64_t>(i), 0));
+    if (!f) {
       refuse("it could not be read");
       continue;
     }
-    Bytes data;
-    std::uint8_t buf[65536];
-    zip_int64_t got;
-    bool readOk = true;
-    while ((got = zip_fread(f, buf, sizeof buf)) > 0) data.insert(data.end(), buf, buf + got);
-    if (got < 0) readOk = false;
-    zip_fclose(f);
-    if (!readOk) {
+    // Streamed to disk: never more than a chunk in memory, never more than it said it holds.
+    std::uint64_t written = 0;
+    bool tooLong = false;
+    Status ws = files_.writeFileFrom(path, [&](char* buf, std::size_t n) -> long long {
+      zip_int64_t got = zip_fread(f.get(), buf, n);
+      if (got < 0) return -1;
+      written += static_cast<std::uint64_t>(got);
+      if (written > size) {
+        tooLong = true;
+        return -1;
+      }
+      return got;
+    });
+    if (tooLong) {
+      refuse("it holds more than its header says");
+      continue;
+    }
+    if (ws == Status::ReadFault) {
       refuse("it could not be read");
       continue;
     }
-    if (Status ws = files_.writeFile(path, data); ws != Status::Success) {
+    if (ws != Status::Success) {
       refuse(fmt::format("{} could not be written (error {})", path, ws));
       continue;
     }

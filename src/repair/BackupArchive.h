@@ -29,9 +29,10 @@ class BackupArchive {
     std::vector<std::string> restored;  // Windows paths written back
     std::vector<std::string> refused;   // one message per entry that was not extracted
   };
-  /// Extracts every entry whose name is a path on one of the target's drives; an entry with
-  /// "..", an absolute host path or an unknown drive is refused and the rest goes on. False
-  /// with why when the archive itself cannot be read.
+  /// Extracts every entry whose name is a path on one of the target's drives, streamed to disk;
+  /// an entry with "..", an absolute host path or an unknown drive, a symbolic link, one larger
+  /// than the drive's free space or grown absurdly in compression is refused, nothing of it
+  /// written, and the rest goes on. False with why when the archive itself cannot be read.
   bool extract(std::string_view zipPath, Extracted& result, std::string& error);
 
  private:

@@ -36,7 +36,8 @@ bool Restore::cmdDeleteBackup_Click(const BackupListing& set) {
     ui_.inform(kTitle, kNotFound);
     return false;
   }
-  if (Outcome allowed = TargetChanges(ctx_.target()).begin(); !allowed) {
+  TargetChanges changes(ctx_.target());  // held until the set is gone
+  if (Outcome allowed = changes.begin(); !allowed) {
     ui_.warn(kTitle, allowed.message());
     return false;
   }

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/cache/FolderUrlCache.h"
 #include "platform/host/BeneathPath.h"
 #include "platform/host/HostFileSystem.h"
+#include "platform/machine/MachineFolder.h"
 #include "platform/wine/WinePrefix.h"
 #include "support/TempDir.h"
 
@@ -172,6 +174,34 @@ TEST(HostileWinePrefix, ACDriveLedOutOfThePrefixIsReadButNeverWritten) {
   EXPECT_EQ(t.files().createDirectory("C:\\Program Files\\Brisquell\\Backup"),
             Status::AccessDenied);
   EXPECT_FALSE(fs::exists(dir / "elsewhere/Program Files"));
+}
+
+TEST(HostileCache, ClearingNeverDeletesThroughAFolderLinkInTheCache) {
+  TempDir dir;
+  const std::string cache =
+      dir / "m/drive_c/Documents and Settings/user/Local Settings/Temporary Internet Files";
+  test::makeMachine(dir / "m", "");
+  writeText(dir / "outside/x.dat", "outside");
+  writeText(dir / "m/drive_c/Docs/y.dat", "a document");
+  writeText(cache + "/z.dat", "cache");
+  fs::create_symlink(dir / "outside", cache + "/out");
+  fs::create_symlink(dir / "m/drive_c/Docs", cache + "/in");
+  writeText(
+      cache + "/cache-index.txt",
+      "BRISQUELL URL CACHE 1\nhttp://x/\tout\\x.dat\nhttp://y/\tin\\y.dat\nhttp://z/\tz.dat\n");
+  auto m = MachineFolder::open(dir / "m");
+  ASSERT_TRUE(m) << m.message();
+  UrlCache& c = m.value()->urlCache();
+  EXPECT_EQ(c.deleteEntry("http://x/"), Status::AccessDenied);
+  EXPECT_NE(c.errorText().find("folder link"), std::string::npos) << c.errorText();
+  EXPECT_EQ(c.deleteEntry("http://y/"), Status::AccessDenied);
+  EXPECT_EQ(c.deleteEntry("http://z/"), Status::Success);
+  EXPECT_EQ(readText(dir / "outside/x.dat"), "outside");
+  EXPECT_EQ(readText(dir / "m/drive_c/Docs/y.dat"), "a document");
+  EXPECT_FALSE(fs::exists(cache + "/z.dat"));
+  const std::string index = readText(cache + "/cache-index.txt");
+  EXPECT_NE(index.find("http://x/"), std::string::npos);  // the refused entries stay listed
+  EXPECT_NE(index.find("http://y/"), std::string::npos);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Repair and restore handed what a hostile user would: names only of blanks, a value really
 // named "(Default)", archives with links, bombs and names that lead away, and drives linked out
 // of the target.
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <filesystem>
@@ -150,6 +151,110 @@ TEST_F(HostileRepairTest, AnOlderSetThatLostABlankNameToTrimmingRestoresItFromTh
   EXPECT_EQ(r.written, 1u);
   EXPECT_TRUE(hasValue(folder, kRun, " "));
   EXPECT_FALSE(hasValue(folder, kRun, ""));
+}
+
+// A backup set of shortcut records whose archive holds the given entries.
+struct Entry {
+  std::string name, body;
+  bool link = false;
+};
+void writeSet(const std::string& backupFolder, const std::string& base,
+              const std::vector<Entry>& entries) {
+  std::string bkp = "[Backup Info]\r\nTime=12/8/2026 5:35:34 PM\r\n";
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    bkp += fmt::format(
+        "[Restore: {}]\r\nMainKey=Windows Shortcuts(Drive C:)\r\nKeyName=\r\n"
+        "KeyValue=x\r\nFullKeyPath=C:\\{}\r\n",
+        i + 1, entries[i].name);
+  test::writeText(backupFolder + "/" + base + ".bkp", bkp);
+  int code = 0;
+  zip_t* z =
+      zip_open((backupFolder + "/" + base + ".zip").c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+  ASSERT_TRUE(z);
+  for (const Entry& e : entries) {
+    zip_source_t* src = zip_source_buffer(z, e.body.data(), e.body.size(), 0);
+    zip_int64_t at = zip_file_add(z, e.name.c_str(), src, ZIP_FL_ENC_UTF_8);
+    ASSERT_GE(at, 0);
+    if (e.link)
+      zip_file_set_external_attributes(z, static_cast<zip_uint64_t>(at), 0, ZIP_OPSYS_UNIX,
+                                       (S_IFLNK | 0777u) << 16);
+  }
+  ASSERT_EQ(zip_close(z), 0);
+}
+
+TEST_F(HostileRepairTest, ArchiveLinksBombsAndLinkedFoldersWriteNothingOutside) {
+  test::makeMachine(folder, "");
+  fs::create_directories(dir / "outside");
+  fs::create_directories(backupHost());
+  fs::create_symlink(dir / "outside", folder + "/drive_c/Linked");  // a folder link out
+  const std::string zeros(20 << 20, '\0');                          // deflates ~1000 to 1
+  writeSet(backupHost(), "BrisquellBK400",
+           {{"C/Links/evil.lnk", (dir / "outside/target.txt"), true},
+            {"C/Linked/escaped.lnk", "through the folder link"},
+            {"C/Bomb/bomb.lnk", zeros},
+            {"C/ok/fine.lnk", "fine"}});
+  test::ScriptedInterface ui;
+  RestoreResult r = restore(folder, "C:\\Program Files\\Brisquell\\Backup\\BrisquellBK400.bkp", ui);
+  EXPECT_EQ(test::readText(folder + "/drive_c/ok/fine.lnk"), "fine");
+  ASSERT_EQ(r.failures.size(), 3u);
+  EXPECT_NE(r.failures[0].find("symbolic link"), std::string::npos) << r.failures[0];
+  EXPECT_NE(r.failures[1].find("Linked"), std::string::npos) << r.failures[1];
+  EXPECT_NE(r.failures[2].find("would grow"), std::string::npos) << r.failures[2];
+  EXPECT_FALSE(fs::exists(fs::symlink_status(folder + "/drive_c/Links/evil.lnk")));
+  EXPECT_TRUE(fs::is_empty(dir / "outside"));
+  EXPECT_FALSE(fs::exists(folder + "/drive_c/Bomb/bomb.lnk"));
+  EXPECT_TRUE(ui.informed.empty());  // no success reported
+}
+
+TEST_F(HostileRepairTest, ARepairDeletesNothingThroughALinkOut) {
+  // A shortcut record for a file reached through a folder link out of the drive.
+  test::makeMachine(folder, "");
+  test::writeText(dir / "outside/victim.lnk", "keep");
+  fs::create_symlink(dir / "outside", folder + "/drive_c/Linked");
+  auto t = open(folder);
+  ScanContext ctx(*t);
+  ctx.problems().add(ProblemRecord{"Windows Shortcuts(Drive C:)", "", "x -> C:\\Linked\\victim.lnk",
+                                   "Windows Shortcuts(Drive C:)", "C:\\Linked\\victim.lnk", ""});
+  test::ScriptedInterface ui;
+  Repair repair(ctx, ui);
+  repair.setTakeBackup(false);
+  RepairResult r = repair.cmdRepairCorruptFiles_Click();
+  EXPECT_EQ(r.fixed, 0u);
+  ASSERT_EQ(r.failures.size(), 1u);
+  EXPECT_EQ(test::readText(dir / "outside/victim.lnk"), "keep");
+}
+
+TEST_F(HostileRepairTest, APathThroughALinkOutOfTheDriveIsNeverReported) {
+  test::makeMachine(folder, fmt::format("[HKEY_LOCAL_MACHINE\\{}]\r\n"
+                                        "\"App\"=\"C:\\\\Linked\\\\app.exe\"\r\n",
+                                        kRun));
+  test::writeText(dir / "outside/app.exe", "x");
+  fs::create_symlink(dir / "outside", folder + "/drive_c/Linked");
+  auto t = open(folder);
+  ScanContext ctx(*t);
+  runScan(ctx, ScanMode::Quick);
+  EXPECT_TRUE(ctx.problems().empty()) << ctx.problems()[0].KeyValue;
+}
+
+TEST_F(HostileRepairTest, AnEntryLargerThanTheFreeSpaceIsRefusedWithNothingWritten) {
+  const std::string vol = dir / "vol";
+  fs::create_directories(vol);
+  if (::mount("tmpfs", vol.c_str(), "tmpfs", 0, "size=3m") != 0)
+    GTEST_SKIP() << "no tmpfs can be mounted here";
+  folder = vol + "/m";
+  test::makeMachine(folder, "");
+  fs::create_directories(backupHost());
+  std::string noise(1800 * 1024, '\0');  // does not compress: the archive is as large
+  std::uint32_t x = 12345;
+  for (char& c : noise) c = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  writeSet(backupHost(), "BrisquellBK500", {{"C/Big/big.lnk", noise}, {"C/ok/fine.lnk", "fine"}});
+  test::ScriptedInterface ui;
+  RestoreResult r = restore(folder, "C:\\Program Files\\Brisquell\\Backup\\BrisquellBK500.bkp", ui);
+  ASSERT_EQ(r.failures.size(), 1u);
+  EXPECT_NE(r.failures[0].find("free"), std::string::npos) << r.failures[0];
+  EXPECT_FALSE(fs::exists(folder + "/drive_c/Big/big.lnk"));
+  EXPECT_EQ(test::readText(folder + "/drive_c/ok/fine.lnk"), "fine");
+  ::umount2(vol.c_str(), MNT_DETACH);
 }
 
 }  // namespace

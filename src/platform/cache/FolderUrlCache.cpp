@@ -51,6 +51,21 @@ std::string checkLocalFile(std::string_view file, std::string& why) {
   return out;
 }
 
+// The first folder of `rel` (inside `folder`) that is a link: a file reached through it may be
+// anyone's, so it is never deleted as cache. Empty when there is none.
+std::string folderLinkOn(FileSystem& files, std::string_view folder, std::string_view rel) {
+  for (std::size_t slash = rel.find('\\'); slash != std::string_view::npos;
+       slash = rel.find('\\', slash + 1)) {
+    std::string sub = joinPath(folder, rel.substr(0, slash));
+    std::uint32_t attrs = 0;
+    Status st = files.attributes(sub, attrs);
+    if (st == Status::Success && !(attrs & fileattr::ReparsePoint)) continue;
+    if (st == Status::FileNotFound || st == Status::PathNotFound) return {};
+    return sub;
+  }
+  return {};
+}
+
 }  // namespace
 
 FolderUrlCache::FolderUrlCache(FileSystem& files, std::string folder)
@@ -189,6 +204,13 @@ Status FolderUrlCache::deleteEntry(std::string_view url) {
   }
   // The file goes first: an entry whose file is gone is harmless, a file nobody lists is litter.
   std::string file = joinPath(folder_, e->file);
+  if (std::string link = folderLinkOn(files_, folder_, e->file); !link.empty()) {
+    error_ = fmt::format(
+        "{}: not deleted: {} is a folder link, not part of the cache; the entry "
+        "stays",
+        file, link);
+    return Status::AccessDenied;
+  }
   Status st = files_.deleteFile(file);
   if (st != Status::Success && st != Status::FileNotFound && st != Status::PathNotFound) {
     error_ = fmt::format("{}: could not be deleted (error {}); the entry stays", file, st);

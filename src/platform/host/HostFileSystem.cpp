@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
@@ -39,6 +40,45 @@ std::uint32_t attributesOf(const std::string& host, bool followLinks) {
 }
 
 }  // namespace
+
+HostFileStamp hostFileStamp(const std::string& path) {
+  struct stat st;
+  HostFileStamp s;
+  if (::stat(path.c_str(), &st) != 0) return s;
+  s.inode = st.st_ino;
+  s.size = st.st_size;
+  s.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  return s;
+}
+
+std::optional<std::string> hostFolderReadOnly(const std::string& folder) {
+  struct statvfs vs;
+  if (::statvfs(folder.c_str(), &vs) == 0 && (vs.f_flag & ST_RDONLY))
+    return folder + " is on a read-only volume: nothing can be changed there";
+  if (::access(folder.c_str(), W_OK | X_OK) != 0 && errno == EACCES)
+    return folder + " may not be written by this user: nothing can be changed there";
+  return std::nullopt;
+}
+
+std::vector<std::string> removeStaleTemporaries(const std::string& folder,
+                                                const std::string& name) {
+  std::vector<std::string> removed;
+  DIR* d = ::opendir(folder.c_str());
+  if (!d) return removed;
+  const std::string temp = name + ".tmp-";  // AtomicFile's temporaries
+  const std::string fresh = name + ".brisquell-new";
+  while (dirent* e = ::readdir(d)) {
+    std::string n = e->d_name;
+    bool ours = (n.size() == temp.size() + 6 && n.compare(0, temp.size(), temp) == 0) || n == fresh;
+    if (!ours) continue;
+    struct stat st;
+    const std::string path = folder + "/" + n;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0)
+      removed.push_back(n);
+  }
+  ::closedir(d);
+  return removed;
+}
 
 bool hostIsDir(const std::string& p) {
   struct stat st;
@@ -388,6 +428,33 @@ Status HostFileSystem::writeFile(std::string_view path, const Bytes& data) {
   forget(host.substr(0, host.rfind('/')));
   return Status::Success;
 }
+Status HostFileSystem::writeFileFrom(std::string_view path,
+                                     const std::function<long long(char*, std::size_t)>& read) {
+  std::string host;
+  Parsed p;
+  if (Status st = locate(path, LastLink::Keep, true, true, host, &p); st != Status::Success)
+    return st;
+  if (p.components.empty()) return Status::AccessDenied;
+  AtomicFile f(host);
+  if (!f.open()) return Status::WriteFault;
+  char buf[65536];
+  for (long long n; (n = read(buf, sizeof buf)) != 0;) {
+    if (n < 0) return Status::ReadFault;  // the temporary goes with f
+    if (!f.write(buf, static_cast<std::size_t>(n))) return Status::WriteFault;
+  }
+  if (!f.commit()) return Status::WriteFault;
+  forget(host.substr(0, host.rfind('/')));
+  return Status::Success;
+}
+
+std::optional<std::uint64_t> HostFileSystem::freeSpace(std::string_view folder) {
+  std::string host;
+  if (locate(folder, LastLink::Follow, false, false, host) != Status::Success) return std::nullopt;
+  struct statvfs vs;
+  if (::statvfs(host.c_str(), &vs) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(vs.f_bavail) * vs.f_frsize;
+}
+
 Status HostFileSystem::appendFile(std::string_view path, const Bytes& data) {
   std::string host;
   Parsed p;
@@ -433,7 +500,8 @@ Status HostFileSystem::createDirectory(std::string_view path) {
     }
     std::string next = dir + "/" + c;
     if (confine(p, next, LastLink::Keep, true) != Status::Success) return Status::AccessDenied;
-    if (::mkdir(next.c_str(), 0755) != 0 && errno != EEXIST) return Status::AccessDenied;
+    if (::mkdir(next.c_str(), 0755) != 0 && errno != EEXIST)
+      return errno == ENOSPC ? Status::DiskFull : Status::AccessDenied;
     forget(dir);
     dir = std::move(next);
   }

@@ -15,6 +15,22 @@ namespace brisquell {
 bool hostIsDir(const std::string& path);
 bool hostIsFile(const std::string& path);
 
+/// What tells a file's contents changed: its inode, size and modification time.
+struct HostFileStamp {
+  unsigned long long inode = 0;
+  long long size = -1, mtimeNs = 0;
+  bool operator==(const HostFileStamp&) const = default;
+};
+HostFileStamp hostFileStamp(const std::string& path);
+
+/// Why files in the host folder cannot be replaced (a read-only volume or folder), or nothing.
+std::optional<std::string> hostFolderReadOnly(const std::string& folder);
+
+/// Removes what an interrupted save of ours left in the folder: files named `name` followed by
+/// one of `suffixes` and six more characters (mkstemp's), or by a suffix alone when it ends in
+/// "new". Only call while no other process is writing the target. The names removed.
+std::vector<std::string> removeStaleTemporaries(const std::string& folder, const std::string& name);
+
 struct HostDrive {
   DriveInfo info;
   std::string hostRoot;  // absolute host folder holding the drive's contents
@@ -31,6 +47,9 @@ class HostFileSystem final : public FileSystem {
   Status attributes(std::string_view path, std::uint32_t& attributes) override;
   Status readFile(std::string_view path, Bytes& data) override;
   Status writeFile(std::string_view path, const Bytes& data) override;
+  Status writeFileFrom(std::string_view path,
+                       const std::function<long long(char*, std::size_t)>& read) override;
+  std::optional<std::uint64_t> freeSpace(std::string_view folder) override;
   Status appendFile(std::string_view path, const Bytes& data) override;
   Status deleteFile(std::string_view path) override;
   Status createDirectory(std::string_view path) override;

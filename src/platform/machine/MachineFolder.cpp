@@ -9,6 +9,7 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/RegFile.h"
+#include "platform/TargetLock.h"
 #include "platform/memory/MemoryLoader.h"
 
 #include "platform/host/HostFileSystem.h"
@@ -140,6 +141,9 @@ Result<std::unique_ptr<MachineFolder>> MachineFolder::open(const std::string& fo
   if (!hostIsFile(reg))
     return Error{Status::FileNotFound,
                  fmt::format("{}: missing (a machine folder keeps its registry there)", reg)};
+  // A save that was killed leaves its temporary file; while nobody writes, it is litter.
+  if (noOtherWriter(folder)) removeStaleTemporaries(folder, "registry.reg");
+  m->stamp_ = hostFileStamp(reg);
   if (Outcome loaded = loadRegFile(reg, m->registry_); !loaded) return loaded.error();
   std::string cwd = m->info_.installFolder;
   m->files_ = std::make_unique<HostFileSystem>(std::move(drives), cwd);
@@ -169,9 +173,21 @@ Outcome saveRegistryFile(RegistryStore& store, const std::string& path,
   return file.commit();
 }
 
+std::optional<std::string> MachineFolder::writeBlocker() const {
+  return hostFolderReadOnly(folder_);
+}
+
 Outcome MachineFolder::save() {
   if (!registry_.modified()) return {};
-  if (Outcome o = saveRegistryFile(registry_, folder_ + "/registry.reg", failAfter_); !o) return o;
+  const std::string reg = folder_ + "/registry.reg";
+  // Another program's changes made since this one read the file are not written over.
+  if (!(hostFileStamp(reg) == stamp_))
+    return Error{Status::WriteFault,
+                 fmt::format("{}: changed on disk since it was read (did another program change "
+                             "it meanwhile?); nothing was written, run the command again",
+                             reg)};
+  if (Outcome o = saveRegistryFile(registry_, reg, failAfter_); !o) return o;
+  stamp_ = hostFileStamp(reg);
   registry_.markSaved();
   return {};
 }
@@ -179,6 +195,7 @@ Outcome MachineFolder::save() {
 Outcome MachineFolder::reload() {
   for (KeyHandle root : {hkey::LocalMachine, hkey::CurrentUser, hkey::Users, hkey::CurrentConfig})
     registry_.removeTree(registry_.root(root));
+  stamp_ = hostFileStamp(folder_ + "/registry.reg");
   Outcome loaded = loadRegFile(folder_ + "/registry.reg", registry_);
   registry_.markSaved();
   return loaded;

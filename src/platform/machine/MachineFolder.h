@@ -19,11 +19,16 @@ class MachineFolder final : public Target {
 
   std::string kind() const override { return "machine folder"; }
   std::string location() const override { return folder_; }
+  std::string lockFolder() const override { return folder_; }
   RegistryStore& registry() override { return registry_; }
   FileSystem& files() override { return *files_; }
   ShortcutReader& shortcuts() override { return *shortcuts_; }
   UrlCache& urlCache() override { return *urlCache_; }
   const MachineInfo& machine() const override { return info_; }
+  /// Refuses, naming the folder, when registry.reg cannot be replaced (a read-only folder or
+  /// volume).
+  std::optional<std::string> writeBlocker() const override;
+  /// Refuses, writing nothing, when registry.reg changed on disk since it was read.
   Outcome save() override;
   Outcome reload() override;
 
@@ -38,6 +43,7 @@ class MachineFolder final : public Target {
   std::unique_ptr<LnkShortcutReader> shortcuts_;
   std::unique_ptr<FolderUrlCache> urlCache_;
   std::size_t failAfter_ = SIZE_MAX;
+  HostFileStamp stamp_;  // registry.reg as it was read
 };
 
 /// Saves a whole registry as a .reg file (version 5) by one atomic replacement.

@@ -15,6 +15,7 @@
 
 #include <fmt/format.h>
 
+#include "platform/TargetLock.h"
 #include "platform/wine/WineServer.h"
 
 #include "platform/host/HostFileSystem.h"
@@ -91,6 +92,12 @@ Result<std::unique_ptr<WinePrefix>> WinePrefix::open(const std::string& folderIn
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   auto p = std::unique_ptr<WinePrefix>(new WinePrefix());
   p->folder_ = folder;
+  // What a killed save of ours left beside the registry files; never the kept-aside old file,
+  // which may be the only copy of a registry.
+  if (noOtherWriter(folder))
+    for (const char* name :
+         {"system.reg", "user.reg", "system.reg.brisquell-new", "user.reg.brisquell-new"})
+      removeStaleTemporaries(folder, name);
   if (Outcome o = p->load(); !o) return o.error();
   p->describeMachine();
   p->findDrives();
@@ -247,6 +254,7 @@ void WinePrefix::findLinkedShellFolders() {
 }
 
 std::optional<std::string> WinePrefix::writeBlocker() const {
+  if (auto readOnly = hostFolderReadOnly(folder_)) return readOnly;
   auto server = findWineServer(folder_);
   if (!server) return std::nullopt;
   std::string who = server->pid ? fmt::format("a wineserver (process {})", server->pid)

@@ -23,6 +23,7 @@ class WinePrefix final : public Target {
 
   std::string kind() const override { return "Wine prefix"; }
   std::string location() const override { return folder_; }
+  std::string lockFolder() const override { return folder_; }
   RegistryStore& registry() override { return registry_; }
   FileSystem& files() override { return *files_; }
   ShortcutReader& shortcuts() override { return *shortcuts_; }
