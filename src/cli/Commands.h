@@ -36,6 +36,7 @@ void addTuneCommand(CLI::App& app, Global& g, int& result);
 void addCacheCommand(CLI::App& app, Global& g, int& result);
 void addSettingsCommand(CLI::App& app, Global& g, int& result);
 void addUsersCommand(CLI::App& app, Global& g, int& result);
+void addIgnoreCommand(CLI::App& app, Global& g, int& result);
 /// --user and --drive, for an offline Windows installation.
 void addTargetOptions(CLI::App& app, Global& g);
 

@@ -13,6 +13,7 @@
 #include "repair/Repair.h"
 #include "repair/ResultsTree.h"
 #include "scan/ScanDriver.h"
+#include "shell/IgnoreList.h"
 
 namespace brisquell::cli {
 
@@ -67,6 +68,7 @@ int fixCommand(CommandTarget& on, const FixOptions& o) {
     if (int rc = loadPlanRecords(on, o, skipped); rc != kOk) return rc;
     if (ctx.problems().empty()) return skipped ? kFailed : kOk;
   } else {
+    IgnoreList::applyTo(ctx);
     InterruptPump pump(ctx);
     if (runScan(ctx, mode) == ScanOutcome::Cancelled) {
       std::cerr << "brisquell: the scan was cancelled; nothing was changed\n";

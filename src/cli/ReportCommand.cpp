@@ -6,6 +6,7 @@
 #include "cli/InterruptPump.h"
 #include "repair/Report.h"
 #include "scan/ScanDriver.h"
+#include "shell/IgnoreList.h"
 
 namespace brisquell::cli {
 
@@ -19,6 +20,7 @@ struct ReportOptions {
 int reportCommand(CommandTarget& on, const ReportOptions& o) {
   ScanContext& ctx = on.ctx();
   CliInterface ui(false);
+  IgnoreList::applyTo(ctx);
   {
     InterruptPump pump(ctx);
     if (runScan(ctx, o.deep ? ScanMode::Deep : ScanMode::Quick, &ui) == ScanOutcome::Cancelled) {

@@ -12,6 +12,7 @@
 #include "platform/AtomicFile.h"
 #include "repair/Plan.h"
 #include "scan/ScanDriver.h"
+#include "shell/IgnoreList.h"
 
 namespace brisquell::cli {
 
@@ -65,6 +66,11 @@ std::string tsvReport(const ProblemList& problems) {
   return out;
 }
 
+std::string leftOutNote(std::size_t n) {
+  return fmt::format("{} ignored entr{} left out (scan --no-ignore shows {}).", n,
+                     n == 1 ? "y" : "ies", n == 1 ? "it" : "them");
+}
+
 std::string textReport(ScanContext& ctx, ScanMode mode, bool cancelled) {
   std::string out = fmt::format("{} scan of {}{}\n\n", mode == ScanMode::Quick ? "Quick" : "Deep",
                                 ctx.target().location(), cancelled ? " (cancelled)" : "");
@@ -72,6 +78,7 @@ std::string textReport(ScanContext& ctx, ScanMode mode, bool cancelled) {
   for (const auto& p : ctx.progress())
     out += fmt::format("{:<34} {:<10} {}\n", p.name, p.status, p.problems);
   out += "\n";
+  if (ctx.leftOut) out += leftOutNote(ctx.leftOut) + "\n";
   if (ctx.problems().empty()) {
     if (!cancelled) out += std::string(kNoProblemsMessage) + "\n";
     return out;
@@ -96,7 +103,7 @@ std::string textReport(ScanContext& ctx, ScanMode mode, bool cancelled) {
 }
 
 struct ScanOptions {
-  bool quick = false, deep = false;
+  bool quick = false, deep = false, noIgnore = false;
   std::string format = "text", output;
 };
 
@@ -108,11 +115,13 @@ int scanCommand(CommandTarget& on, const ScanOptions& o) {
   ctx.setPump(&progress);
   ctx.setObserver(&progress);
   interrupted = false;
+  if (!o.noIgnore) IgnoreList::applyTo(ctx);
   auto previous = std::signal(SIGINT, onInterrupt);
   ScanOutcome outcome = runScan(ctx, mode);
   std::signal(SIGINT, previous);
   progress.clear();
   bool cancelled = outcome == ScanOutcome::Cancelled;
+  if (ctx.leftOut && o.format != "text") std::cerr << leftOutNote(ctx.leftOut) << "\n";
   std::string report = o.format == "tsv"    ? tsvReport(ctx.problems())
                        : o.format == "json" ? writePlan({makePlan(ctx, mode, cancelled)})
                                             : textReport(ctx, mode, cancelled);
@@ -143,6 +152,7 @@ void addScanCommand(CLI::App& app, Global& g, int& result) {
   scan->add_option("--format", o->format, "text, tsv or json")
       ->check(CLI::IsMember({"text", "tsv", "json"}));
   scan->add_option("--output,-o", o->output, "write the report to FILE");
+  scan->add_flag("--no-ignore", o->noIgnore, "also report what the ignore list leaves out");
   scan->callback([&g, &result, o] {
     result = runOnTarget(g, Access::Read, [&](CommandTarget& on) { return scanCommand(on, *o); });
   });

@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     addCacheCommand(app, g, result);
     addSettingsCommand(app, g, result);
     addUsersCommand(app, g, result);
+    addIgnoreCommand(app, g, result);
     addTargetOptions(app, g);
     try {
       app.parse(argc, argv);
