@@ -152,6 +152,21 @@ void addFixCommand(CLI::App& app, Global& g, int& result) {
       result = kUsage;
       return;
     }
+    if (severalTargets(g)) {
+      if (o->planFile.empty()) {
+        std::cerr << "brisquell: fix works on several targets only with --plan\n";
+        result = kUsage;
+        return;
+      }
+      result = runOnTargets(
+          g, Access::Write,
+          [&](CommandTarget& on, const std::string& folder) {
+            std::cout << "== " << folder << " ==\n" << std::flush;
+            return fixCommand(on, *o);
+          },
+          [](const std::string&, const std::string&) {});
+      return;
+    }
     result = runOnTarget(g, Access::Write, [&](CommandTarget& on) { return fixCommand(on, *o); });
   });
 }

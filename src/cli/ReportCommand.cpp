@@ -43,6 +43,16 @@ void addReportCommand(CLI::App& app, Global& g, int& result) {
   report->add_flag("--deep", o->deep, "also the shortcut files on the fixed drives")
       ->excludes(quick);
   report->callback([&g, &result, o] {
+    if (severalTargets(g)) {
+      result = runOnTargets(
+          g, Access::Read,
+          [&](CommandTarget& on, const std::string& folder) {
+            std::cout << "== " << folder << " ==\n" << std::flush;
+            return reportCommand(on, *o);
+          },
+          [](const std::string&, const std::string&) {});
+      return;
+    }
     result = runOnTarget(g, Access::Read, [&](CommandTarget& on) { return reportCommand(on, *o); });
   });
 }
