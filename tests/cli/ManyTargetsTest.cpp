@@ -49,6 +49,17 @@ TEST(ManyTargets, ScansReportAndFixesEachTargetAndGoOnPastABadOne) {
       runCli({"--target", lib + "/10/pfx", "--target", lib + "/20/pfx", "scan", "--format", "tsv"});
   EXPECT_EQ(tsv.out.rfind(lib + "/10/pfx\t-2147483646\tBroken", 0), 0u) << tsv.out;
 
+  auto report = runCli(
+      {"--target", lib + "/10/pfx", "--target", lib + "/20/pfx", "report", dir / "report.txt"});
+  EXPECT_EQ(report.exitCode, 0) << report.err;
+  EXPECT_NE(report.out.find("== " + lib + "/20/pfx =="), std::string::npos) << report.out;
+  const std::string written = test::readText(dir / "report.txt");
+  std::size_t reported = 0;
+  for (auto at = written.find("run.exe"); at != std::string::npos;
+       at = written.find("run.exe", at + 1))
+    ++reported;
+  EXPECT_EQ(reported, 2u) << written;  // each target's problem, appended in turn
+
   // One plan for both prefixes: fix --plan repairs each in its own target.
   auto plan = runCli({"--targets-under", lib, "scan", "--format", "json", "-o", dir / "p.json"});
   EXPECT_EQ(plan.exitCode, 1);
