@@ -37,12 +37,12 @@ std::string ScanSession::GetCommonProgramFilesPath() {
 }
 
 bool ScanSession::FileOrFolderExists(std::string_view path) {
-  tested_.emplace_back(path);
   std::vector<DirEntry> found;
   Status st = target_.files().find(path, found);
   if (st == Status::Success) return true;
   if (st == Status::NotReady) throw deviceUnavailable();
   if (isPathError(st)) throw badFileName();
+  tested_.emplace_back(path);  // found missing: evidence for the record it may lead to
   return false;
 }
 

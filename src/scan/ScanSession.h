@@ -66,7 +66,7 @@ class ScanSession {
   /// True when the file system holds an entry for the path, whatever its attributes.
   /// Throws TrappedError when the path cannot be tested (bad name, drive not ready).
   bool FileOrFolderExists(std::string_view path);
-  /// The paths FileOrFolderExists was asked about since the last forgetTested(): what a check
+  /// The paths FileOrFolderExists found missing since the last forgetTested(): what a check
   /// tested before it recorded a problem.
   const std::vector<std::string>& tested() const { return tested_; }
   void forgetTested() { tested_.clear(); }
