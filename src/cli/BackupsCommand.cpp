@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include <fmt/format.h>
+#include <nlohmann/json.hpp>
 
 #include "cli/CliInterface.h"
 #include "cli/Commands.h"
@@ -27,12 +28,23 @@ namespace {
 struct BackupsOptions {
   std::string name;
   bool yes = false;
+  std::string format = "text";
 };
 
-int listCommand(CommandTarget& on) {
+int listCommand(CommandTarget& on, const BackupsOptions& o) {
   CliInterface ui(false);
   Restore restore(on.ctx(), ui);
   auto sets = restore.Form_Load();
+  if (o.format == "json") {
+    nlohmann::json j = nlohmann::json::array();
+    for (const auto& s : sets) {
+      nlohmann::json one = {{"name", s.name}, {"path", s.path}};
+      one["dateTime"] = s.dateText.empty() ? nlohmann::json(nullptr) : nlohmann::json(s.dateText);
+      j.push_back(std::move(one));
+    }
+    std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    return kOk;
+  }
   if (sets.empty()) {
     std::cout << Restore::kNotFound << "\n";
     return kOk;
@@ -72,7 +84,11 @@ void addBackupsCommand(CLI::App& app, Global& g, int& result) {
   auto o = std::make_shared<BackupsOptions>();
   auto* backups = app.add_subcommand("backups", "list the backup sets, or delete one");
   auto* list = backups->add_subcommand("list", "the backup sets, newest first (the default)");
-  list->callback([&g, &result] { result = runOnTarget(g, Access::Read, listCommand); });
+  auto listSets = [&g, &result, o] {
+    result = runOnTarget(g, Access::Read, [&](CommandTarget& on) { return listCommand(on, *o); });
+  };
+  list->add_option("--format", o->format, "text or json")->check(CLI::IsMember({"text", "json"}));
+  list->callback(listSets);
   auto* del = backups->add_subcommand("delete", "delete a backup set: its backup file and archive");
   del->add_option("NAME", o->name, "the backup file's name, as the list shows it")->required();
   del->add_flag("--yes,-y", o->yes, "answer yes to the question");
@@ -80,8 +96,8 @@ void addBackupsCommand(CLI::App& app, Global& g, int& result) {
     result =
         runOnTarget(g, Access::Write, [&](CommandTarget& on) { return deleteCommand(on, *o); });
   });
-  backups->callback([&g, &result, backups] {
-    if (backups->get_subcommands().empty()) result = runOnTarget(g, Access::Read, listCommand);
+  backups->callback([backups, listSets] {
+    if (backups->get_subcommands().empty()) listSets();
   });
 }
 

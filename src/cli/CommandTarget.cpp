@@ -1,6 +1,7 @@
 // Opening the named target for a command, and saving through the write gate.
 #include "cli/CommandTarget.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 
@@ -26,7 +27,97 @@ bool CommandTarget::save() {
   return saved.ok();
 }
 
+namespace {
+
+// Opens one folder and runs the command; why it could not, in `why`, with the exit code.
+int openAndRun(const std::string& folder, const Global& g, Access access,
+               const std::function<int(CommandTarget&)>& command, std::string& why) {
+  Result<std::unique_ptr<Target>> opened = openTarget(folder, g.options);
+  if (!opened) {
+    why = opened.message();
+    return kUsage;
+  }
+  CommandTarget on(std::move(opened).value());
+  for (const auto& note : on.target().notes()) std::cerr << "brisquell: note: " << note << "\n";
+  if (access == Access::Write) {
+    if (Outcome allowed = TargetChanges(on.target()).begin(); !allowed) {
+      why = allowed.message();
+      return kFailed;
+    }
+  } else if (auto blocker = on.target().writeBlocker()) {
+    std::cerr << "brisquell: note: what is read may be stale: " << *blocker << ".\n";
+  }
+  return command(on);
+}
+
+bool holdsTarget(const std::filesystem::path& p) {
+  std::error_code ec;
+  for (const char* f : {"system.reg", "registry.reg", "Windows/System32/config/SOFTWARE"})
+    if (std::filesystem::exists(p / f, ec)) return true;
+  return false;
+}
+
+}  // namespace
+
+bool severalTargets(const Global& g) { return g.targets.size() > 1 || !g.targetsUnder.empty(); }
+
+Result<std::vector<std::string>> targetFolders(const Global& g) {
+  std::vector<std::string> folders = g.targets;
+  if (folders.empty() && g.targetsUnder.empty()) {
+    Result<std::string> one = targetFolder(g.target, "brisquell");
+    if (!one) return Error{one.error()};
+    folders.push_back(*one);
+  }
+  if (!g.targetsUnder.empty()) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    std::vector<fs::path> found;
+    for (fs::directory_iterator it(g.targetsUnder, ec), end; !ec && it != end; it.increment(ec)) {
+      if (!it->is_directory(ec)) continue;
+      if (fs::is_directory(it->path() / "pfx", ec))
+        found.push_back(it->path() / "pfx");
+      else if (holdsTarget(it->path()))
+        found.push_back(it->path());
+    }
+    if (ec)
+      return Result<std::vector<std::string>>::fail(
+          g.targetsUnder + ": the folder cannot be read (" + ec.message() + ")");
+    std::sort(found.begin(), found.end());
+    if (found.empty())
+      return Result<std::vector<std::string>>::fail(
+          g.targetsUnder + ": no target below it (no subfolder holds a pfx folder or a target)");
+    for (const auto& p : found) folders.push_back(p.string());
+  }
+  return folders;
+}
+
+int runOnTargets(const Global& g, Access access,
+                 const std::function<int(CommandTarget&, const std::string&)>& command,
+                 const std::function<void(const std::string&, const std::string&)>& failed) {
+  Result<std::vector<std::string>> folders = targetFolders(g);
+  if (!folders) {
+    std::cerr << "brisquell: " << folders.message() << "\n";
+    return kUsage;
+  }
+  int result = kOk;
+  for (const std::string& folder : *folders) {
+    std::string why;
+    int rc = openAndRun(
+        folder, g, access, [&](CommandTarget& on) { return command(on, folder); }, why);
+    if (!why.empty()) {
+      std::cerr << "brisquell: " << why << "\n";
+      failed(folder, why);
+    }
+    if (rc != kOk && result == kOk) result = rc == kUsage ? kFailed : rc;
+  }
+  return result;
+}
+
 int runOnTarget(const Global& g, Access access, const std::function<int(CommandTarget&)>& command) {
+  if (severalTargets(g)) {
+    std::cerr << "brisquell: only scan, report and fix --plan work on several targets\n";
+    return kUsage;
+  }
   Result<std::string> folder = targetFolder(g.target, "brisquell");
   if (!folder) {
     std::cerr << "brisquell: " << folder.message() << "\n";

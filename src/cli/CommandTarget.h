@@ -43,4 +43,20 @@ int runOnTarget(const Global& g, Access access, const std::function<int(CommandT
 /// freeing it when the command returns: for a process that exits right after the command.
 void keepTargetsUntilExit();
 
+/// The folders the command line names: every --target (else $BRISQUELL_TARGET), then the
+/// targets found below --targets-under (each subfolder's pfx, as in a Steam library's
+/// compatdata, or the subfolder itself when it holds a target).
+Result<std::vector<std::string>> targetFolders(const Global& g);
+
+/// Runs the command on each target in turn, as runOnTarget does for one. A target that cannot
+/// be opened (or written) is reported through failed and the others go on; the result is the
+/// first failing exit code, else kOk.
+int runOnTargets(
+    const Global& g, Access access,
+    const std::function<int(CommandTarget&, const std::string& folder)>& command,
+    const std::function<void(const std::string& folder, const std::string& why)>& failed);
+
+/// True when the command line names more than one target (or --targets-under).
+bool severalTargets(const Global& g);
+
 }  // namespace brisquell::cli

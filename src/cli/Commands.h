@@ -21,8 +21,10 @@ enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2, kCancelled = 130 };
 
 /// Options shared by every subcommand.
 struct Global {
-  std::string target;
-  TargetOptions options;  // --user, --drive
+  std::string target;                // the first --target
+  std::vector<std::string> targets;  // every --target, in order
+  std::string targetsUnder;          // --targets-under DIR
+  TargetOptions options;             // --user, --drive
 };
 
 /// Each registers its subcommand; the callback stores the exit code in `result`.
@@ -45,6 +47,7 @@ struct SectionsOption {
 };
 void addSectionsOption(CLI::App& cmd, SectionsOption& o);
 
+void addIgnoreCommand(CLI::App& app, Global& g, int& result);
 /// --user and --drive, for an offline Windows installation.
 void addTargetOptions(CLI::App& app, Global& g);
 

@@ -13,6 +13,7 @@
 #include "repair/Repair.h"
 #include "repair/ResultsTree.h"
 #include "scan/ScanDriver.h"
+#include "shell/IgnoreList.h"
 
 namespace brisquell::cli {
 
@@ -69,6 +70,7 @@ int fixCommand(CommandTarget& on, const FixOptions& o) {
     if (int rc = loadPlanRecords(on, o, skipped); rc != kOk) return rc;
     if (ctx.problems().empty()) return skipped ? kFailed : kOk;
   } else {
+    IgnoreList::applyTo(ctx);
     InterruptPump pump(ctx);
     if (runScan(ctx, mode) == ScanOutcome::Cancelled) {
       std::cerr << "brisquell: the scan was cancelled; nothing was changed\n";
@@ -151,6 +153,21 @@ void addFixCommand(CLI::App& app, Global& g, int& result) {
   fix->callback([&g, &result, o] {
     if (!o->planFile.empty() && !readPlan(*o)) {
       result = kUsage;
+      return;
+    }
+    if (severalTargets(g)) {
+      if (o->planFile.empty()) {
+        std::cerr << "brisquell: fix works on several targets only with --plan\n";
+        result = kUsage;
+        return;
+      }
+      result = runOnTargets(
+          g, Access::Write,
+          [&](CommandTarget& on, const std::string& folder) {
+            std::cout << "== " << folder << " ==\n" << std::flush;
+            return fixCommand(on, *o);
+          },
+          [](const std::string&, const std::string&) {});
       return;
     }
     result = runOnTarget(g, Access::Write, [&](CommandTarget& on) { return fixCommand(on, *o); });

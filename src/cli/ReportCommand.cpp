@@ -6,6 +6,7 @@
 #include "cli/InterruptPump.h"
 #include "repair/Report.h"
 #include "scan/ScanDriver.h"
+#include "shell/IgnoreList.h"
 
 namespace brisquell::cli {
 
@@ -21,6 +22,7 @@ int reportCommand(CommandTarget& on, const ReportOptions& o) {
   ScanContext& ctx = on.ctx();
   CliInterface ui(false);
   ctx.sectionChoice = o.sections.chosen;
+  IgnoreList::applyTo(ctx);
   {
     InterruptPump pump(ctx);
     if (runScan(ctx, o.deep ? ScanMode::Deep : ScanMode::Quick, &ui) == ScanOutcome::Cancelled) {
@@ -44,6 +46,16 @@ void addReportCommand(CLI::App& app, Global& g, int& result) {
       ->excludes(quick);
   addSectionsOption(*report, o->sections);
   report->callback([&g, &result, o] {
+    if (severalTargets(g)) {
+      result = runOnTargets(
+          g, Access::Read,
+          [&](CommandTarget& on, const std::string& folder) {
+            std::cout << "== " << folder << " ==\n" << std::flush;
+            return reportCommand(on, *o);
+          },
+          [](const std::string&, const std::string&) {});
+      return;
+    }
     result = runOnTarget(g, Access::Read, [&](CommandTarget& on) { return reportCommand(on, *o); });
   });
 }

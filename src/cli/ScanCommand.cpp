@@ -12,6 +12,7 @@
 #include "platform/AtomicFile.h"
 #include "repair/Plan.h"
 #include "scan/ScanDriver.h"
+#include "shell/IgnoreList.h"
 
 namespace brisquell::cli {
 
@@ -65,6 +66,11 @@ std::string tsvReport(const ProblemList& problems) {
   return out;
 }
 
+std::string leftOutNote(std::size_t n) {
+  return fmt::format("{} ignored entr{} left out (scan --no-ignore shows {}).", n,
+                     n == 1 ? "y" : "ies", n == 1 ? "it" : "them");
+}
+
 std::string textReport(ScanContext& ctx, ScanMode mode, bool cancelled) {
   std::string out = fmt::format("{} scan of {}{}\n\n", mode == ScanMode::Quick ? "Quick" : "Deep",
                                 ctx.target().location(), cancelled ? " (cancelled)" : "");
@@ -72,6 +78,7 @@ std::string textReport(ScanContext& ctx, ScanMode mode, bool cancelled) {
   for (const auto& p : ctx.progress())
     out += fmt::format("{:<34} {:<10} {}\n", p.name, p.status, p.problems);
   out += "\n";
+  if (ctx.leftOut) out += leftOutNote(ctx.leftOut) + "\n";
   if (ctx.problems().empty()) {
     if (!cancelled) out += std::string(kNoProblemsMessage) + "\n";
     return out;
@@ -96,12 +103,38 @@ std::string textReport(ScanContext& ctx, ScanMode mode, bool cancelled) {
 }
 
 struct ScanOptions {
-  bool quick = false, deep = false;
+  bool quick = false, deep = false, noIgnore = false;
   std::string format = "text", output;
   SectionsOption sections;
 };
 
-int scanCommand(CommandTarget& on, const ScanOptions& o) {
+// Several targets' reports, gathered to be written once.
+struct Gathered {
+  std::string text;
+  std::vector<TargetPlan> parts;
+  std::vector<std::pair<std::string, std::string>> failed;  // folder, why
+};
+
+int writeReport(const ScanOptions& o, const std::string& report) {
+  if (o.output.empty()) {
+    std::cout << report << std::flush;
+    return std::cout ? kOk : kFailed;
+  }
+  AtomicFile f(o.output, AtomicFile::Mode::Output);
+  Outcome r = f.open();
+  if (r && !f.write(report.data(), report.size()))
+    r = Outcome::fail(o.output + ": could not be written", Status::WriteFault);
+  if (r) r = f.commit();
+  if (!r) {
+    std::cerr << "brisquell: " << r.message() << "\n";
+    return kFailed;
+  }
+  return kOk;
+}
+
+// Scans one target; its report goes into `into` when gathering several, else out at once.
+int scanCommand(CommandTarget& on, const ScanOptions& o, Gathered* into,
+                const std::string& folder) {
   ScanMode mode = o.deep ? ScanMode::Deep : ScanMode::Quick;
   ScanContext& ctx = on.ctx();
   ctx.sectionChoice = o.sections.chosen;
@@ -110,29 +143,57 @@ int scanCommand(CommandTarget& on, const ScanOptions& o) {
   ctx.setPump(&progress);
   ctx.setObserver(&progress);
   interrupted = false;
+  if (!o.noIgnore) IgnoreList::applyTo(ctx);
   auto previous = std::signal(SIGINT, onInterrupt);
   ScanOutcome outcome = runScan(ctx, mode);
   std::signal(SIGINT, previous);
   progress.clear();
   bool cancelled = outcome == ScanOutcome::Cancelled;
+  if (ctx.leftOut && o.format != "text") std::cerr << leftOutNote(ctx.leftOut) << "\n";
+  const int done = cancelled ? kCancelled : kOk;
+  if (into && o.format == "json") {
+    into->parts.push_back(makePlan(ctx, mode, cancelled));
+    return done;
+  }
+  if (into && o.format == "tsv") {
+    // Each row starts with the target's folder, so that rows of several targets stay apart.
+    for (const auto& r : ctx.problems().rows())
+      into->text += fmt::format("{}\t{}\t{}\t{}\t{}\t{}\t{}\n", folder, r.MainKey, r.KeyName,
+                                r.KeyValue, r.Section, r.FullKeyPath, r.MainKeyName);
+    return done;
+  }
+  if (into) {
+    into->text += fmt::format("== {} ({}) ==\n{}\n", folder, ctx.target().kind(),
+                              textReport(ctx, mode, cancelled));
+    return done;
+  }
   std::string report = o.format == "tsv"    ? tsvReport(ctx.problems())
                        : o.format == "json" ? writePlan({makePlan(ctx, mode, cancelled)})
                                             : textReport(ctx, mode, cancelled);
-  if (o.output.empty()) {
-    std::cout << report << std::flush;
-    if (!std::cout) return kFailed;
-  } else {
-    AtomicFile f(o.output, AtomicFile::Mode::Output);
-    Outcome r = f.open();
-    if (r && !f.write(report.data(), report.size()))
-      r = Outcome::fail(o.output + ": could not be written", Status::WriteFault);
-    if (r) r = f.commit();
-    if (!r) {
-      std::cerr << "brisquell: " << r.message() << "\n";
-      return kFailed;
-    }
+  if (int rc = writeReport(o, report); rc != kOk) return rc;
+  return done;
+}
+
+int scanSeveral(const Global& g, const ScanOptions& o) {
+  Gathered all;
+  int rc = runOnTargets(
+      g, Access::Read,
+      [&](CommandTarget& on, const std::string& folder) {
+        return scanCommand(on, o, &all, folder);
+      },
+      [&](const std::string& folder, const std::string& why) {
+        all.failed.emplace_back(folder, why);
+        if (o.format == "text")
+          all.text += fmt::format("== {} ==\nnot scanned: {}\n\n", folder, why);
+      });
+  std::string report = all.text;
+  if (o.format == "json") {
+    std::vector<PlanFailure> failed;
+    for (auto& [folder, why] : all.failed) failed.push_back({folder, why});
+    report = writePlan(all.parts, failed, true);
   }
-  return cancelled ? kCancelled : kOk;
+  if (int w = writeReport(o, report); w != kOk) return w;
+  return rc;
 }
 
 }  // namespace
@@ -158,8 +219,14 @@ void addScanCommand(CLI::App& app, Global& g, int& result) {
       ->check(CLI::IsMember({"text", "tsv", "json"}));
   scan->add_option("--output,-o", o->output, "write the report to FILE");
   addSectionsOption(*scan, o->sections);
+  scan->add_flag("--no-ignore", o->noIgnore, "also report what the ignore list leaves out");
   scan->callback([&g, &result, o] {
-    result = runOnTarget(g, Access::Read, [&](CommandTarget& on) { return scanCommand(on, *o); });
+    if (severalTargets(g)) {
+      result = scanSeveral(g, *o);
+      return;
+    }
+    result = runOnTarget(g, Access::Read,
+                         [&](CommandTarget& on) { return scanCommand(on, *o, nullptr, {}); });
   });
 }
 

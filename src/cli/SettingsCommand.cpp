@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include <fmt/format.h>
+#include <nlohmann/json.hpp>
 
 #include "cli/Commands.h"
 #include "shell/ShellStart.h"
@@ -15,6 +16,7 @@ namespace {
 struct SettingsOptions {
   std::string action = "list";
   std::string name, value;
+  std::string format = "text";
 };
 
 // What the command line may show and change: the three options and the section switches.
@@ -30,6 +32,13 @@ bool editable(std::string_view name) {
 int settingsCommand(CommandTarget& on, const SettingsOptions& o) {
   ScanContext& ctx = on.ctx();
   Settings settings(ctx.registry());
+  if (o.action == "list" && o.format == "json") {
+    nlohmann::ordered_json j = nlohmann::ordered_json::object();  // in table order
+    for (const auto& e : Settings::entries())
+      if (editable(e.name)) j[std::string(e.name)] = settings.get(e);
+    std::cout << j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+    return kOk;
+  }
   if (o.action == "list") {
     for (const auto& e : Settings::entries())
       if (editable(e.name)) std::cout << fmt::format("{}={}\n", e.name, settings.get(e));
@@ -79,6 +88,8 @@ void addSettingsCommand(CLI::App& app, Global& g, int& result) {
       "chkTakeBackup, chkRunAtStartup, chkMinimizeToSysTray, Menu0 ... Menu19 (Menu13 and "
       "on: the extra sections)");
   cmd->add_option("VALUE", o->value, "True or False (set only)");
+  cmd->add_option("--format", o->format, "text or json (list only)")
+      ->check(CLI::IsMember({"text", "json"}));
   cmd->callback([&g, &result, o] {
     if (o->action == "set" && o->value.empty()) {
       std::cerr << "brisquell: settings set needs NAME and VALUE\n";

@@ -1,5 +1,6 @@
 // brisquell startup [list | disable NAME | enable NAME]: the log-on programs manager.
 #include <fmt/format.h>
+#include <nlohmann/json.hpp>
 
 #include <iostream>
 
@@ -13,6 +14,7 @@ namespace {
 struct StartupOptions {
   std::string action = "list";
   std::string name;
+  std::string format = "text";
 };
 
 std::string listing(const std::vector<StartupRow>& rows) {
@@ -27,6 +29,17 @@ std::string listing(const std::vector<StartupRow>& rows) {
 int startupCommand(CommandTarget& on, const StartupOptions& o) {
   StartupPrograms startup(on.ctx());
   startup.Form_Load();
+  if (o.action == "list" && o.format == "json") {
+    nlohmann::json j = nlohmann::json::array();
+    for (const auto& r : startup.rows())
+      j.push_back({{"name", r.tag},
+                   {"command", r.command},
+                   {"runs", r.runs},
+                   {"root", rootName(r.root)},
+                   {"key", r.keyPath}});
+    std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    return kOk;
+  }
   if (o.action == "list") {
     if (startup.rows().empty())
       std::cout << "No startup programs with a drive path are listed.\n";
@@ -78,6 +91,8 @@ void addStartupCommand(CLI::App& app, Global& g, int& result) {
   cmd->add_option("ACTION", o->action, "list (default), disable or enable")
       ->check(CLI::IsMember({"list", "disable", "enable"}));
   cmd->add_option("NAME", o->name, "the entry's name, as startup list shows it");
+  cmd->add_option("--format", o->format, "text or json (list only)")
+      ->check(CLI::IsMember({"text", "json"}));
   cmd->callback([&g, &result, o] {
     result = runOnTarget(g, o->action == "list" ? Access::Read : Access::Write,
                          [&](CommandTarget& on) { return startupCommand(on, *o); });

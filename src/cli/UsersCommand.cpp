@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include <fmt/format.h>
+#include <nlohmann/json.hpp>
 
 #include "cli/Commands.h"
 #include "platform/hive/OfflineWindows.h"
@@ -13,7 +14,7 @@ namespace brisquell::cli {
 
 namespace {
 
-int usersCommand(const Global& g) {
+int usersCommand(const Global& g, const std::string& format) {
   Result<std::string> named = targetFolder(g.target, "brisquell");
   if (!named) {
     std::cerr << "brisquell: " << named.message() << "\n";
@@ -36,6 +37,22 @@ int usersCommand(const Global& g) {
         chosen = p.name;
         latest = p.lastWritten;
       }
+  }
+  if (format == "json") {
+    nlohmann::json j = nlohmann::json::array();
+    for (const auto& p : all) {
+      nlohmann::json one = {{"name", p.name},
+                            {"folder", p.folder},
+                            {"windowsPath", p.windowsPath},
+                            {"default", p.name == chosen},
+                            {"shared", p.shared}};
+      one["hive"] = p.ntuser.empty() ? nlohmann::json(nullptr) : nlohmann::json(p.ntuser);
+      one["lastWritten"] = p.ntuser.empty() ? nlohmann::json(nullptr)
+                                            : nlohmann::json(static_cast<long long>(p.lastWritten));
+      j.push_back(std::move(one));
+    }
+    std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    return kOk;
   }
   std::size_t width = 4;
   for (const auto& p : all) width = std::max(width, p.name.size());
@@ -64,7 +81,9 @@ int usersCommand(const Global& g) {
 void addUsersCommand(CLI::App& app, Global& g, int& result) {
   auto* cmd = app.add_subcommand(
       "users", "list the user profiles of an offline Windows installation (for --user)");
-  cmd->callback([&g, &result] { result = usersCommand(g); });
+  auto format = std::make_shared<std::string>("text");
+  cmd->add_option("--format", *format, "text or json")->check(CLI::IsMember({"text", "json"}));
+  cmd->callback([&g, &result, format] { result = usersCommand(g, *format); });
 }
 
 void addTargetOptions(CLI::App& app, Global& g) {

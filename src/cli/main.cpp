@@ -40,7 +40,15 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     Global g;
     keepTargetsUntilExit();
-    app.add_option("--target", g.target, "the machine to work on (default: $BRISQUELL_TARGET)");
+    app.add_option("--target", g.targets,
+                   "the machine to work on (default: $BRISQUELL_TARGET); scan, report and "
+                   "fix --plan take several")
+        ->each([&g](const std::string& v) {
+          if (g.target.empty()) g.target = v;
+        });
+    app.add_option("--targets-under", g.targetsUnder,
+                   "scan, report, fix --plan: every target below DIR (such as a Steam "
+                   "library's compatdata, whose */pfx are Wine prefixes)");
     int result = kOk;
     addScanCommand(app, g, result);
     addRegCommand(app, g, result);
@@ -53,6 +61,7 @@ int main(int argc, char** argv) {
     addCacheCommand(app, g, result);
     addSettingsCommand(app, g, result);
     addUsersCommand(app, g, result);
+    addIgnoreCommand(app, g, result);
     addTargetOptions(app, g);
     try {
       app.parse(argc, argv);

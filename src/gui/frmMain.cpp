@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -25,10 +26,13 @@
 #include "gui/frmOptionsAndSettings.h"
 #include "gui/frmRestore.h"
 #include "gui/frmSpeedIntenetConnection.h"
+#include "platform/AtomicFile.h"
+#include "repair/Plan.h"
 #include "repair/Repair.h"
 #include "repair/Report.h"
 #include "scan/ExtraSections.h"
 #include "scan/ScanDriver.h"
+#include "shell/IgnoreList.h"
 #include "shell/OpenWith.h"
 #include "shell/Settings.h"
 #include "shell/ShellStart.h"
@@ -178,6 +182,14 @@ void frmMain::connectCommands() {
   connect(mnuADeepScan, &QAction::triggered, this, &frmMain::cmdDeepScan_Click);
   connect(mnuFixTheProblems, &QAction::triggered, this, &frmMain::cmdRepairCorruptFiles_Click);
   connect(mnuARestore, &QAction::triggered, this, &frmMain::cmdRestore_Click);
+  connect(mnuSavePlan, &QAction::triggered, this, &frmMain::mnuSavePlan_Click);
+  connect(mnuFixFromPlan, &QAction::triggered, this, &frmMain::mnuFixFromPlan_Click);
+  connect(vbatvwResults, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    QTreeWidgetItem* item = vbatvwResults->itemAt(at);
+    if (!item || !item->parent()) return;  // problems only, not sections
+    if (mnuResults->exec(vbatvwResults->viewport()->mapToGlobal(at)) == mnuNeverReport)
+      mnuNeverReport_Click(item);
+  });
   connect(mnuAInternetSystemCleaner, &QAction::triggered, this,
           &frmMain::mnuAInternetSystemCleaner_Click);
   connect(mnuExit, &QAction::triggered, this, &frmMain::ExitApplication);
@@ -264,6 +276,8 @@ void frmMain::cmdDeepScan_Click() { startScan(ScanMode::Deep); }
 void frmMain::startScan(ScanMode mode) {
   if (ctx_.scanning) return;  // a scan command reached from inside a running scan
   ++scansStarted_;
+  lastMode_ = mode;
+  IgnoreList::applyTo(ctx_);
   tree_.clear();
   vbatvwResults->clear();
   imgListOfProblems->show();
@@ -378,6 +392,89 @@ const ProblemRecord* frmMain::rowOf(std::string_view key) {
 void frmMain::showDetails(QTreeWidgetItem* item) {
   const ProblemRecord* row = item ? rowOf(ss(item->data(0, kKeyRole).toString())) : nullptr;
   lblDetails->setText(row ? qs(joined(rowDetails(*row), "    ")) : QString());
+}
+
+QString planFileDialog(QWidget* parent, bool save) {
+  const QString title = qs(kProductName) + (save ? " - Save plan" : " - Fix from plan");
+  const QString filter = "Review plan (*.json)";
+  return save ? QFileDialog::getSaveFileName(parent, title, QString(), filter)
+              : QFileDialog::getOpenFileName(parent, title, QString(), filter);
+}
+
+void frmMain::mnuSavePlan_Click() {
+  if (ctx_.problems().empty()) {
+    ui_.inform(kProductName, "There is no scan result to save as a plan.");
+    return;
+  }
+  QString name = choosePlanFile ? choosePlanFile(true) : planFileDialog(this, true);
+  if (name.trimmed().isEmpty()) return;
+  const std::string text = writePlan({makePlan(ctx_, lastMode_, false)});
+  AtomicFile f(ss(name), AtomicFile::Mode::Output);
+  Outcome r = f.open();
+  if (r && !f.write(text.data(), text.size()))
+    r = Outcome::fail(ss(name) + ": could not be written", Status::WriteFault);
+  if (r) r = f.commit();
+  if (!r) ui_.warn(kProductName, "The plan was not saved: " + r.message());
+}
+
+void frmMain::mnuFixFromPlan_Click() {
+  if (ctx_.scanning) return;
+  QString name = choosePlanFile ? choosePlanFile(false) : planFileDialog(this, false);
+  if (name.trimmed().isEmpty()) return;
+  const std::string file = ss(name);
+  QFile in(name);
+  if (!in.open(QIODevice::ReadOnly)) {
+    ui_.warn(kProductName, file + ": the plan cannot be read. Nothing was changed.");
+    return;
+  }
+  const QByteArray bytes = in.readAll();
+  Result<std::vector<TargetPlan>> plan =
+      parsePlan(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), file);
+  Result<const TargetPlan*> part =
+      plan ? planFor(*plan, target_, file) : Result<const TargetPlan*>(plan.error());
+  Result<PlanCheck> check = part ? checkPlan(ctx_, **part, file) : Result<PlanCheck>(part.error());
+  if (!check) {
+    ui_.warn(kProductName, check.message());
+    return;
+  }
+  tree_.clear();
+  vbatvwResults->clear();
+  ctx_.problems().clear();
+  for (ProblemRecord& r : check->current) ctx_.problems().add(std::move(r));
+  if (!check->changed.empty()) {
+    std::string text = "These records of the plan are skipped:";
+    for (const std::string& c : check->changed) text += "\r\n" + c;
+    ui_.warn(kProductName, text);
+  }
+  cmdRepairCorruptFiles_Click();
+}
+
+void frmMain::mnuNeverReport_Click(QTreeWidgetItem* item) {
+  const std::string key = ss(item->data(0, kKeyRole).toString());
+  if (key.size() < 2 || key[0] != 'C') return;
+  const std::size_t n = std::stoul(key.substr(1));
+  if (n == 0 || n > ctx_.problems().size()) return;
+  ProblemRecord& r = ctx_.problems()[n - 1];
+  auto entry = IgnoreList::entryFor(r);
+  if (!entry) {
+    ui_.inform(kProductName, "Only registry entries can be left out of later scans.");
+    return;
+  }
+  Outcome stored;
+  bool added = false;
+  bool saved =
+      applyChange(target_, ui_, [&] { stored = IgnoreList::add(ctx_.registry(), *entry, added); });
+  if (!saved) return;
+  if (!stored) {
+    ui_.warn(kProductName, "The ignore list was not changed: " + stored.message());
+    return;
+  }
+  // Left out of the repair as well as of later scans.
+  r.checked = false;
+  fillingTree_ = true;
+  item->setCheckState(0, Qt::Unchecked);
+  item->setHidden(true);
+  fillingTree_ = false;
 }
 
 void frmMain::vbatvwResults_nodeCheck(QTreeWidgetItem* item) {

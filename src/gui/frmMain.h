@@ -133,6 +133,19 @@ class frmMain : public QMainWindow {
   std::function<bool(const std::vector<std::string>& command)> startProgram;
   /// How the process ends after a confirmed exit (leaves the event loop by default).
   std::function<void()> endProcess;
+  /// Which plan file to save to (save) or fix from; the file dialog by default, empty: none.
+  std::function<QString(bool save)> choosePlanFile;
+
+  /// Action menu: the last scan's review plan to a file, and a repair of exactly what a plan
+  /// still holds.
+  void mnuSavePlan_Click();
+  void mnuFixFromPlan_Click();
+  /// Results tree context menu: the item's value goes on the ignore list and out of the tree.
+  void mnuNeverReport_Click(QTreeWidgetItem* item);
+  QAction* mnuSavePlan = nullptr;
+  QAction* mnuFixFromPlan = nullptr;
+  QMenu* mnuResults = nullptr;
+  QAction* mnuNeverReport = nullptr;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -151,6 +164,7 @@ class frmMain : public QMainWindow {
   void connectCommands();
   void showPage(Page page);
   void startScan(ScanMode mode);
+  ScanMode lastMode_ = ScanMode::Quick;
   void EndScan(ScanMode mode);
   void showResultsTree();
   void vbatvwResults_nodeCheck(QTreeWidgetItem* item);

@@ -206,6 +206,8 @@ void frmMain::buildMenus() {
   mnuADeepScan = mnuAction->addAction("&Deep Scan");
   mnuFixTheProblems = mnuAction->addAction("&Fix the Problems");
   mnuARestore = mnuAction->addAction("&Restore");
+  mnuSavePlan = mnuAction->addAction("Save plan…");
+  mnuFixFromPlan = mnuAction->addAction("Fix from plan…");
   mnuAInternetSystemCleaner = mnuAction->addAction("Internet && System &Cleaner");
   mnuAInternetSystemCleaner->setVisible(false);
   mnuAction->addSeparator();
@@ -250,6 +252,9 @@ void frmMain::buildMenus() {
 }
 
 void frmMain::setUpColumns() {
+  vbatvwResults->setContextMenuPolicy(Qt::CustomContextMenu);
+  mnuResults = new QMenu(this);
+  mnuNeverReport = mnuResults->addAction("Never report this");
   vbatvwResults->setColumnCount(2);
   vbatvwResults->setHeaderLabels({"Problems", "Threat Level"});
   vbatvwResults->header()->setStretchLastSection(false);

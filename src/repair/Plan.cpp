@@ -531,15 +531,20 @@ TargetPlan makePlan(ScanContext& ctx, ScanMode mode, bool cancelled) {
   return p;
 }
 
-std::string writePlan(const std::vector<TargetPlan>& parts) {
+std::string writePlan(const std::vector<TargetPlan>& parts, const std::vector<PlanFailure>& failed,
+                      bool many) {
   json j;
-  if (parts.size() == 1) {
+  if (parts.size() == 1 && !many) {
     j = partJson(parts.front());
   } else {
     j["format"] = kPlanFormat;
     j["version"] = kPlanVersion;
     auto& all = j["targets"] = json::array();
     for (const auto& p : parts) all.push_back(partJson(p));
+    if (!failed.empty()) {
+      auto& bad = j["failed"] = json::array();
+      for (const auto& f : failed) bad.push_back({{"folder", f.folder}, {"error", f.error}});
+    }
   }
   return j.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
@@ -577,7 +582,12 @@ Result<std::vector<TargetPlan>> parsePlan(std::string_view text, std::string_vie
     if (!err && format != kPlanFormat)
       err = reader.error("/format",
                          fmt::format("not a review plan (\"format\" is not \"{}\")", kPlanFormat));
-    if (!err && all && all->empty()) err = reader.error("/targets", "\"targets\" is empty");
+    if (const json* v =
+            reader.member(root, "", "version", json::value_t::number_unsigned, "a number", err);
+        v && !err && v->get<long long>() != kPlanVersion)
+      err = reader.error("/version",
+                         fmt::format("plan version {} is not known (this program reads version {})",
+                                     v->dump(), kPlanVersion));
     for (std::size_t i = 0; !err && all && i < all->size(); ++i)
       if (auto p = reader.part((*all)[i], "/targets/" + std::to_string(i), err))
         parts.push_back(std::move(*p));

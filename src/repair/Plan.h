@@ -76,8 +76,15 @@ std::string valueTypeName(std::uint32_t type);
 /// The plan of the scan the context holds (its problem list, sections and counts).
 TargetPlan makePlan(ScanContext& ctx, ScanMode mode, bool cancelled);
 
-/// The plan as JSON: one target's part at the top level, several under "targets".
-std::string writePlan(const std::vector<TargetPlan>& parts);
+/// A target that could not be scanned, named in a plan of several.
+struct PlanFailure {
+  std::string folder, error;
+};
+
+/// The plan as JSON: one target's part at the top level, several (or `many`) under "targets",
+/// with the targets that failed under "failed".
+std::string writePlan(const std::vector<TargetPlan>& parts,
+                      const std::vector<PlanFailure>& failed = {}, bool many = false);
 
 /// Reads a plan; a damaged one gives "FILE:LINE: what is wrong". Never throws.
 Result<std::vector<TargetPlan>> parsePlan(std::string_view text, std::string_view fileName);

@@ -72,11 +72,13 @@ std::string ScanSession::GetCommonProgramFilesPath() {
 }
 
 bool ScanSession::FileOrFolderExists(std::string_view path) {
-  tested_.emplace_back(path);
   std::vector<DirEntry> found;
   Status st = target_.files().find(path, found);
   if (st == Status::Success) return true;
-  if (st == Status::FileNotFound || st == Status::PathNotFound) return false;
+  if (st == Status::FileNotFound || st == Status::PathNotFound) {
+    tested_.emplace_back(path);  // found missing: evidence for the record it may lead to
+    return false;
+  }
   throw untestablePath(st);
 }
 

@@ -76,7 +76,7 @@ class ScanSession {
   /// The text with its %VARIABLES% replaced as Windows would (the machine's folders, then the
   /// machine's and the user's environment); nothing when one of them is not known.
   std::optional<std::string> expandEnvironment(std::string_view text);
-  /// The paths FileOrFolderExists was asked about since the last forgetTested(): what a check
+  /// The paths FileOrFolderExists found missing since the last forgetTested(): what a check
   /// tested before it recorded a problem.
   const std::vector<std::string>& tested() const { return tested_; }
   void forgetTested() { tested_.clear(); }

@@ -120,6 +120,30 @@ TEST_F(PlanCommandTest, EditedPlanFixesExactlyWhatIsLeftAndRestoresByteForByte) 
   EXPECT_EQ(exportReg(), before);
 }
 
+TEST_F(PlanCommandTest, WholeDemoPlanFixesEveryRecordAndRestoresByteForByte) {
+  // The demo machine's checks test files that exist on the way to a missing one (an
+  // uninstaller present, its script gone): only the missing ones are the plan's evidence.
+  const std::string demo = dir / "demo";
+  fs::copy(BRISQUELL_SOURCE_DIR "/examples/demo-machine", demo, fs::copy_options::recursive);
+  target = demo;
+  const std::string before = exportReg();
+  auto scan =
+      runCli({"--target", demo, "scan", "--deep", "--format", "json", "-o", dir / "d.json"});
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  const auto total = nlohmann::json::parse(test::readText(dir / "d.json"))["total"].get<int>();
+  auto fix = runCli({"--target", demo, "fix", "--plan", dir / "d.json", "--yes"});
+  ASSERT_EQ(fix.exitCode, 0) << fix.out << fix.err;
+  EXPECT_NE(fix.out.find("Problems fixed: " + std::to_string(total)), std::string::npos) << fix.out;
+  EXPECT_EQ(runCli({"--target", demo, "scan", "--deep", "--format", "tsv"}).out, "");
+  auto list = runCli({"--target", demo, "backups", "list"});
+  auto at = list.out.find("BrisquellBK");
+  ASSERT_NE(at, std::string::npos) << list.out;
+  auto restore = runCli(
+      {"--target", demo, "restore", list.out.substr(at, list.out.find(' ', at) - at), "--yes"});
+  ASSERT_EQ(restore.exitCode, 0) << restore.err;
+  EXPECT_EQ(exportReg(), before);
+}
+
 TEST_F(PlanCommandTest, RecordsChangedSinceThePlanAreSkippedAndNamed) {
   auto j = scanPlan(dir / "plan.json");
   // Changed data, a tested file that appeared, and a value seen twice with one listing dropped.

@@ -20,8 +20,10 @@
 #include "gui/frmMain.h"
 #include "gui/frmOptionsAndSettings.h"
 #include "gui/frmRestore.h"
+#include "repair/Plan.h"
 #include "repair/Repair.h"
 #include "scan/ScanDriver.h"
+#include "shell/IgnoreList.h"
 #include "shell/Settings.h"
 #include "shell/SingleInstance.h"
 #include "support/GatedTarget.h"
@@ -101,6 +103,7 @@ class WindowsTest : public QObject {
   void minimizeWithoutTrayKeepsWindow();
   void hiddenFileMenuAndCaptions();
   void writeGateRefusesAndUndoesFailedSaves();
+  void planAndNeverReportFromTheMenus();
 };
 
 void WindowsTest::scanOfDemoEndsInResultsTree() {
@@ -526,6 +529,56 @@ void WindowsTest::writeGateRefusesAndUndoesFailedSaves() {
   QCOMPARE(Settings(ctx.registry()).Menu(3), std::string("False"));
   runScan(ctx, ScanMode::Quick);
   QVERIFY(!ctx.problems().empty());
+}
+
+void WindowsTest::planAndNeverReportFromTheMenus() {
+  Machine m;
+  ScriptedInterface ui({true});
+  auto w = window(m, ui);
+  QCOMPARE(w->mnuSavePlan->text(), QString("Save plan…"));
+  QCOMPARE(w->mnuFixFromPlan->text(), QString("Fix from plan…"));
+  QCOMPARE(w->mnuNeverReport->text(), QString("Never report this"));
+  w->cmdQuickScan_Click();
+  const std::size_t found = w->context().problems().size();
+  // Never report this: on the ignore list, out of the tree and of the repair, out of the next scan.
+  QTreeWidgetItem* item = w->vbatvwResults->topLevelItem(0)->child(0);
+  w->mnuNeverReport_Click(item);
+  QVERIFY(item->isHidden());
+  QCOMPARE(IgnoreList::load(w->context().registry()).size(), std::size_t(1));
+  {
+    auto onDisk = m.fresh();
+    ScanContext ctx(*onDisk);
+    IgnoreList::applyTo(ctx);
+    runScan(ctx, ScanMode::Quick);
+    QCOMPARE(ctx.problems().size(), found - 1);
+    QCOMPARE(ctx.leftOut, std::size_t(1));
+  }
+  w->cmdQuickScan_Click();
+  QCOMPARE(w->context().problems().size(), found - 1);
+
+  // Save plan, keep two records, fix from it: exactly those two go.
+  const QString file = m.dir.path() + "/plan.json";
+  w->choosePlanFile = [&](bool) { return file; };
+  w->mnuSavePlan_Click();
+  std::ifstream in(file.toStdString());
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto plan = parsePlan(text, "plan.json");
+  QVERIFY2(plan.ok(), plan.message().c_str());
+  QCOMPARE(plan->front().records.size(), found - 1);
+  std::vector<PlanRecord> kept;
+  for (const PlanRecord& r : plan->front().records)
+    if (r.listings == 1 && kept.size() < 2) kept.push_back(r);
+  plan->front().records = kept;
+  {
+    std::ofstream out(file.toStdString(), std::ios::trunc);
+    out << writePlan(*plan);
+  }
+  w->mnuFixFromPlan_Click();
+  QCOMPARE(ui.informed.back(), Repair::endMessage(2, 2));
+  auto onDisk = m.fresh();
+  ScanContext ctx(*onDisk);
+  runScan(ctx, ScanMode::Quick);
+  QCOMPARE(ctx.problems().size(), found - 2);  // the ignored one is reported again without the list
 }
 
 QTEST_MAIN(WindowsTest)

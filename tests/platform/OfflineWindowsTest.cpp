@@ -11,6 +11,7 @@
 #include <map>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "platform/RegFile.h"
 #include "platform/memory/MemoryLoader.h"
@@ -238,6 +239,20 @@ TEST(OfflineWindows, ChoosesTheUser) {
   EXPECT_NE(r.out.find("(the default user)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("dave"), std::string::npos);
   EXPECT_NE(r.out.find("(no NTUSER.DAT)"), std::string::npos);
+  r = test::runCli({"--target", dir.path(), "users", "--format", "json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  auto users = nlohmann::json::parse(r.out);
+  std::size_t defaults = 0;
+  for (const auto& u : users) {
+    defaults += u["default"].get<bool>();
+    if (u["name"] == "dave") {
+      EXPECT_TRUE(u["hive"].is_null()) << u;
+    }
+    if (u["name"] == "bob") {
+      EXPECT_TRUE(u["hive"].is_string()) << u;
+    }
+  }
+  EXPECT_EQ(defaults, 1u) << r.out;
   r = test::runCli({"--target", dir.path(), "--user", "alice", "reg", "export",
                     "HKEY_CURRENT_USER\\Software\\App"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
