@@ -31,4 +31,10 @@ QPixmap headerPicture(int width, int height, const QString& title, const QString
 /// undone in memory. True only when the change is on disk.
 bool applyChange(Target& target, UserInterface& ui, const std::function<void()>& change);
 
+/// Runs `work` on a thread of its own while the window thread goes on painting (user input
+/// waits), and returns its result once it has returned; off the window thread it just runs it.
+Outcome runOffWindowThread(const std::function<Outcome()>& work);
+/// Every save through the write gate runs that way from now on.
+void saveOffWindowThread();
+
 }  // namespace brisquell::gui
