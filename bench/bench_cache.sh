@@ -1,6 +1,6 @@
 #!/bin/sh
 # Times `brisquell cache clear` on a machine folder whose URL cache holds N entries (one cookie of
-# them on the keep-list), and checks that the kept cookie and only it is left, file and entry.
+# them on the keep-list) beside rm of as many files, and checks that the kept cookie and only it is left, file and entry.
 #   bench/bench_cache.sh BRISQUELL SCRATCH_DIR N [N ...]
 set -eu
 exe=$1 scratch=$2
@@ -35,13 +35,21 @@ INI
       print "x" > (dir "/Content.IE5/A/f" i ".htm"); close(dir "/Content.IE5/A/f" i ".htm")
     }
   }'
+  # The floor: unlinking as many files of the same size with rm, in a folder beside the cache.
+  mkdir -p "$m/floor"
+  awk -v n="$n" -v dir="$m/floor" 'BEGIN { for (i = 1; i < n; i++) { f = dir "/f" i ".htm"; print "x" > f; close(f) } }'
   sync
+  s=$(date +%s.%N)
+  rm -rf "$m/floor"
+  e=$(date +%s.%N)
+  floor=$(echo "$e - $s" | bc)
   start=$(date +%s.%N)
   "$exe" --target "$m" cache clear > "$m.out" 2>&1 || { cat "$m.out"; exit 1; }
   end=$(date +%s.%N)
   left=$(find "$c" -type f | wc -l)
   lines=$(wc -l < "$c/cache-index.txt")
-  printf '%7d entries: %.2f s  (%s; files left %d, index lines %d)\n' "$n" \
-    "$(echo "$end - $start" | bc)" "$(head -1 "$m.out")" "$left" "$lines"
+  took=$(echo "$end - $start" | bc)
+  printf '%7d entries: %.2f s, rm of as many files %.2f s (%.2fx)  (%s; files left %d, index lines %d)\n' \
+    "$n" "$took" "$floor" "$(echo "$took / $floor" | bc -l)" "$(head -1 "$m.out")" "$left" "$lines"
   rm -rf "$m" "$m.out"
 done
