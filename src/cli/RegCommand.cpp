@@ -41,6 +41,15 @@ class RootCheck final : public RegSink {
   RegSink& next_;
 };
 
+// Takes statements and keeps nothing: the first reading of an import only checks the file.
+class Discard final : public RegSink {
+ public:
+  void key(KeyHandle, std::string_view) override {}
+  void deleteKey(KeyHandle, std::string_view) override {}
+  void value(std::string_view, std::uint32_t, Bytes) override {}
+  void deleteValue(std::string_view) override {}
+};
+
 int exportCommand(CommandTarget& on, const std::string& key, const std::string& output) {
   Target& target = on.target();
   KeyHandle root = 0;
@@ -87,8 +96,9 @@ int exportCommand(CommandTarget& on, const std::string& key, const std::string& 
 
 int importCommand(CommandTarget& on, const std::string& file) {
   Target& target = on.target();
-  RegRecorder recorded;
-  RootCheck checked(target, recorded);
+  // Read twice rather than held whole in memory: first checked to the end, then applied.
+  Discard nothing;
+  RootCheck checked(target, nothing);
   auto parsed = parseRegFile(file, checked);
   if (!parsed) {
     std::cerr << parsed.message() << "\n";
@@ -106,10 +116,20 @@ int importCommand(CommandTarget& on, const std::string& file) {
               << "\nbrisquell: nothing was imported\n";
     return kFailed;
   }
-  Status st = recorded.applyTo(target.registry());
-  if (st != Status::Success) {
-    std::cerr << "brisquell: " << file << ": the import failed (status " << st
-              << "); nothing was saved\n";
+  RegApplier applier(target.registry());
+  RootCheck rechecked(target, applier);
+  auto applied = parseRegFile(file, rechecked);
+  if (!applied || rechecked.refusedCount || applier.status() != Status::Success) {
+    // Undone in memory: a file changed between the readings leaves the target as it was.
+    Outcome undone = target.reload();
+    if (!applied)
+      std::cerr << applied.message() << "\nbrisquell: " << file
+                << ": the file changed while it was imported";
+    else
+      std::cerr << "brisquell: " << file << ": the import failed (status "
+                << (rechecked.refusedCount ? Status::AccessDenied : applier.status()) << ")";
+    std::cerr << "; nothing was saved\n";
+    if (!undone) std::cerr << "brisquell: " << undone.message() << "\n";
     return kFailed;
   }
   if (!on.save()) return kFailed;

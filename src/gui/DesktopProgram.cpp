@@ -17,6 +17,7 @@ EntryResult runDesktopProgram(Target& target, UserInterface& ui,
                               const std::vector<std::string>& arguments,
                               const EntryOptions& options) {
   EntryResult result;
+  saveOffWindowThread();  // a save of a large registry takes seconds: the window keeps painting
   std::string version;
   {
     ScanContext ctx(target);

@@ -1,9 +1,15 @@
 // Drawn pictures (no image files to lose) and the save step after a change.
 #include "gui/GuiSupport.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QThread>
+
+#include <exception>
+#include <thread>
 
 #include <optional>
 
@@ -150,5 +156,29 @@ bool applyCheckedChange(Target& target, UserInterface& ui, const std::function<O
   ui.warn(kProductName, "The change could not be saved: " + failed->message);
   return false;
 }
+
+Outcome runOffWindowThread(const std::function<Outcome()>& work) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app || QThread::currentThread() != app->thread()) return work();
+  Outcome result;
+  std::exception_ptr failure;
+  QEventLoop loop;
+  std::thread worker([&] {
+    try {
+      result = work();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  // Input waits, so nothing the user does reaches the registry while it is written; the loop
+  // can end early when the program quits, and then the save is simply waited for.
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  worker.join();
+  if (failure) std::rethrow_exception(failure);
+  return result;
+}
+
+void saveOffWindowThread() { TargetChanges::setSaveRunner(runOffWindowThread); }
 
 }  // namespace brisquell::gui

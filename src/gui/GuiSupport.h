@@ -41,5 +41,10 @@ requires std::is_same_v<std::invoke_result_t<Change&>, Outcome>
 bool applyChange(Target& target, UserInterface& ui, Change&& change) {
   return applyCheckedChange(target, ui, std::function<Outcome()>(std::forward<Change>(change)));
 }
+/// Runs `work` on a thread of its own while the window thread goes on painting (user input
+/// waits), and returns its result once it has returned; off the window thread it just runs it.
+Outcome runOffWindowThread(const std::function<Outcome()>& work);
+/// Every save through the write gate runs that way from now on.
+void saveOffWindowThread();
 
 }  // namespace brisquell::gui

@@ -105,6 +105,7 @@ void CacheClearing::GetCacheURLList(CacheClearResult& result) {
       result.error = fmt::format("the cache could not be read (error {})", status);
     ctx_.log().write(kWalkName, code(status), result.error);
   };
+  bool batching = false;
   bool failed = ctx_.log().trap(kWalkName, [&] {
     std::uint32_t size = 0;
     Status st = cache.findFirstEntry(nullptr, size, handle);
@@ -124,6 +125,8 @@ void CacheClearing::GetCacheURLList(CacheClearResult& result) {
     }
     result.unusableItems = keep.unusable();
     Bytes buffer = sizedBuffer(size);
+    cache.beginChanges();
+    batching = true;
     st = cache.findFirstEntry(&buffer, size, handle);
     if (st != Status::Success) {
       unreadable(st);
@@ -156,6 +159,11 @@ void CacheClearing::GetCacheURLList(CacheClearResult& result) {
       }
     }
   });
+  // The index is brought up to date with the files whatever stopped the walk.
+  if (batching && cache.endChanges() != Status::Success) {
+    result.failures.push_back(cache.errorText());
+    ctx_.log().write(kWalkName, code(Status::WriteFault), cache.errorText());
+  }
   if (failed) {
     result.outcome = CacheClearResult::Outcome::Unreadable;
     result.error = "the clearing stopped on an error (see the error log)";

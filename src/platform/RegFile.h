@@ -80,6 +80,23 @@ class RegRecorder final : public RegSink {
   std::vector<Op> ops_;
 };
 
+/// Applies statements to a store as they arrive, through its ordinary operations; after the
+/// first failing one it applies nothing more and status() says why.
+class RegApplier final : public RegSink {
+ public:
+  explicit RegApplier(RegistryStore& store) : store_(store) {}
+  void key(KeyHandle root, std::string_view path) override;
+  void deleteKey(KeyHandle root, std::string_view path) override;
+  void value(std::string_view name, std::uint32_t type, Bytes data) override;
+  void deleteValue(std::string_view name) override;
+  Status status() const { return status_; }
+
+ private:
+  RegistryStore& store_;
+  ScopedKey current_;
+  Status status_ = Status::Success;
+};
+
 /// Writes the key root\path (all roots when root is 0) with everything below it.
 /// The writer calls `out` with chunks of finished file bytes; when it returns false the write
 /// stops with Status::WriteFault. A key whose name no .reg line can hold (a line break in it)

@@ -601,4 +601,25 @@ Status RegRecorder::applyTo(RegistryStore& store) const {
   return Status::Success;
 }
 
+// ---- RegApplier ----
+
+void RegApplier::key(KeyHandle root, std::string_view path) {
+  if (status_ != Status::Success) return;
+  KeyHandle h = 0;
+  status_ = store_.createKey(root, path, h);
+  if (status_ == Status::Success) current_.reset(&store_, h);
+}
+void RegApplier::deleteKey(KeyHandle root, std::string_view path) {
+  if (status_ != Status::Success) return;
+  current_.reset();
+  Status st = store_.deleteTree(root, path);
+  if (st != Status::FileNotFound) status_ = st;
+}
+void RegApplier::value(std::string_view name, std::uint32_t type, Bytes data) {
+  if (status_ == Status::Success) status_ = store_.setValueRaw(current_.get(), name, type, data);
+}
+void RegApplier::deleteValue(std::string_view name) {
+  if (status_ == Status::Success) store_.deleteValue(current_.get(), name);
+}
+
 }  // namespace brisquell

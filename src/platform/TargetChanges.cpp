@@ -18,11 +18,23 @@ Outcome TargetChanges::begin() const {
   return {};
 }
 
+namespace {
+TargetChanges::SaveRunner& saveRunner() {
+  static TargetChanges::SaveRunner runner;
+  return runner;
+}
+Outcome run(const std::function<Outcome()>& save) {
+  return saveRunner() ? saveRunner()(save) : save();
+}
+}  // namespace
+
+void TargetChanges::setSaveRunner(SaveRunner runner) { saveRunner() = std::move(runner); }
+
 Outcome TargetChanges::save() {
-  Outcome saved = target_.save();
+  Outcome saved = run([this] { return target_.save(); });
   if (saved) return saved;
   // What the command changed in memory must not reach the disk with some later save.
-  Outcome reloaded = target_.reload();
+  Outcome reloaded = run([this] { return target_.reload(); });
   if (reloaded)
     return Error{saved.status(),
                  fmt::format("{}. The registry's changes were undone: it is as it is on disk.",

@@ -32,6 +32,12 @@ class TargetChanges {
 
   Target& target() { return target_; }
 
+  /// Runs a save (or the reload after a failed one) and returns only when it has returned. A
+  /// front end with a window installs one that keeps the window painting meanwhile; without one
+  /// the save runs on the calling thread.
+  using SaveRunner = std::function<Outcome(const std::function<Outcome()>& save)>;
+  static void setSaveRunner(SaveRunner runner);
+
  private:
   Target& target_;
   mutable std::unique_ptr<TargetLock> lock_;

@@ -42,6 +42,12 @@ class UrlCache {
   /// Removes the entry with this URL and its local file.
   virtual Status deleteEntry(std::string_view url) = 0;
   virtual Status findClose(Handle handle) = 0;
+  /// Until endChanges(), deletions may be recorded in the cache's index in batches rather than
+  /// one rewrite each; an entry is always dropped from the index only after its file is gone.
+  virtual void beginChanges() {}
+  /// Records what is still pending; on a failure errorText() says why (the files deleted so far
+  /// are gone, their entries still listed).
+  virtual Status endChanges() { return Status::Success; }
 
   /// Why the last failing call failed, naming file and line where a file is damaged.
   virtual std::string errorText() const = 0;

@@ -14,8 +14,11 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <stdexcept>
+#include <thread>
 
 #include "gui/DesktopProgram.h"
+#include "gui/GuiSupport.h"
 #include "gui/clsTray.h"
 #include "gui/frmMain.h"
 #include "gui/frmOptionsAndSettings.h"
@@ -104,6 +107,7 @@ class WindowsTest : public QObject {
   void hiddenFileMenuAndCaptions();
   void writeGateRefusesAndUndoesFailedSaves();
   void planAndNeverReportFromTheMenus();
+  void savesRunOffTheWindowThread();
 };
 
 void WindowsTest::scanOfDemoEndsInResultsTree() {
@@ -579,6 +583,47 @@ void WindowsTest::planAndNeverReportFromTheMenus() {
   ScanContext ctx(*onDisk);
   runScan(ctx, ScanMode::Quick);
   QCOMPARE(ctx.problems().size(), found - 2);  // the ignored one is reported again without the list
+}
+
+void WindowsTest::savesRunOffTheWindowThread() {
+  // A slow save runs on a thread of its own: the window's timers go on, and its result (or its
+  // exception) comes back to the caller once it is done.
+  int beats = 0;
+  QTimer beat;
+  beat.setInterval(2);
+  connect(&beat, &QTimer::timeout, [&] { ++beats; });
+  beat.start();
+  std::thread::id saver;
+  bool done = false;
+  brisquell::Outcome r = brisquell::gui::runOffWindowThread([&] {
+    saver = std::this_thread::get_id();
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    done = true;
+    return brisquell::Outcome::fail("disk full", brisquell::Status::WriteFault);
+  });
+  QVERIFY(done);
+  QVERIFY(saver != std::this_thread::get_id());
+  QVERIFY2(beats >= 5, qPrintable(QString::number(beats)));
+  QVERIFY(r.message() == "disk full");
+  bool thrown = false;
+  try {
+    brisquell::Outcome never = brisquell::gui::runOffWindowThread(
+        []() -> brisquell::Outcome { throw std::runtime_error("x"); });
+    QVERIFY(!never);
+  } catch (const std::runtime_error&) {
+    thrown = true;
+  }
+  QVERIFY(thrown);
+  // Off the window thread it simply runs where it is.
+  std::thread::id inner, caller;
+  std::thread([&] {
+    caller = std::this_thread::get_id();
+    (void)brisquell::gui::runOffWindowThread([&] {
+      inner = std::this_thread::get_id();
+      return brisquell::Outcome{};
+    });
+  }).join();
+  QVERIFY(inner == caller);
 }
 
 QTEST_MAIN(WindowsTest)

@@ -109,6 +109,39 @@ TEST(FolderUrlCache, DeletingAnEntryDeletesItsFileAndKeepsTheOtherLines) {
   EXPECT_EQ(cache.deleteEntry("http://a/"), Status::FileNotFound);
 }
 
+TEST(FolderUrlCache, DeletionsInOneRunRewriteTheIndexInBatches) {
+  std::string index = "BRISQUELL URL CACHE 1\n; kept comment\n";
+  for (int i = 0; i < 1500; ++i)
+    index += "http://x/" + std::to_string(i) + "\tA\\f" + std::to_string(i) + ".htm\n";
+  Folder f(index);
+  for (int i = 0; i < 1500; ++i) writeText(f.d / (kDir + "/A/f" + std::to_string(i) + ".htm"), "x");
+  UrlCache& cache = f.cache();
+  const std::string indexFile = f.d / (kDir + "/cache-index.txt");
+  cache.beginChanges();
+  for (int i = 0; i < 999; ++i)
+    ASSERT_EQ(cache.deleteEntry("http://x/" + std::to_string(i)), Status::Success) << i;
+  // Between batches the files are gone first; the index still names them, which is harmless.
+  EXPECT_FALSE(std::filesystem::exists(f.d / (kDir + "/A/f0.htm")));
+  EXPECT_EQ(readText(indexFile), index);
+  EXPECT_EQ(cache.deleteEntry("http://x/999"), Status::Success);  // the thousandth: written
+  std::string afterBatch = readText(indexFile);
+  EXPECT_EQ(afterBatch.find("http://x/999\t"), std::string::npos);
+  EXPECT_NE(afterBatch.find("http://x/1000\t"), std::string::npos);
+  EXPECT_EQ(cache.deleteEntry("http://x/5"), Status::FileNotFound) << "deleted once only";
+  EXPECT_EQ(cache.deleteEntry("http://x/1000"), Status::Success);
+  // A run that ends without writing (a kill) leaves an entry whose file is gone: deleting it
+  // again later works.
+  auto again = MachineFolder::open(f.d.path());
+  ASSERT_TRUE(again);
+  EXPECT_EQ((*again)->urlCache().deleteEntry("http://x/1000"), Status::Success);
+  EXPECT_EQ(cache.endChanges(), Status::Success);
+  std::string expected = "BRISQUELL URL CACHE 1\n; kept comment\n";
+  for (int i = 1001; i < 1500; ++i)
+    expected += "http://x/" + std::to_string(i) + "\tA\\f" + std::to_string(i) + ".htm\n";
+  EXPECT_EQ(readText(indexFile), expected);
+  EXPECT_TRUE(std::filesystem::exists(f.d / (kDir + "/A/f1001.htm")));
+}
+
 TEST(FolderUrlCache, DamagedIndexNamesFileAndLine) {
   Folder f;
   const std::string h = "BRISQUELL URL CACHE 1\n";

@@ -308,6 +308,37 @@ std::string filler(const std::string& tag, int keys) {
   return t;
 }
 
+TEST(RegFile, ApplierWritesStatementsAsTheyComeAndStopsAtTheFirstFailure) {
+  MemoryRegistry r;
+  KeyHandle h = 0;
+  ASSERT_EQ(r.createKey(hkey::CurrentUser, "Old\\Gone", h), Status::Success);
+  ASSERT_EQ(r.setValueRaw(h, "drop", regtype::Sz, utf16z("x")), Status::Success);
+  r.closeKey(h);
+  RegApplier applier(r);
+  auto parsed = parseRegBytes(
+      "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\New]\r\n\"a\"=\"1\"\r\n"
+      "[-HKEY_CURRENT_USER\\Old\\Gone]\r\n[-HKEY_CURRENT_USER\\Never\\There]\r\n"
+      "[HKEY_CURRENT_USER\\Old]\r\n\"b\"=dword:00000002\r\n\"b\"=-\r\n\"c\"=\"3\"\r\n",
+      "in.reg", applier);
+  ASSERT_TRUE(parsed) << parsed.message();
+  EXPECT_EQ(applier.status(), Status::Success) << "a missing key to delete is no failure";
+  EXPECT_EQ(raw(r, hkey::CurrentUser, "New", "a", regtype::Sz), utf16z("1"));
+  EXPECT_EQ(raw(r, hkey::CurrentUser, "Old", "c", regtype::Sz), utf16z("3"));
+  EXPECT_NE(r.openKey(hkey::CurrentUser, "Old\\Gone", 0, h), Status::Success);
+  std::uint32_t type = 0;
+  Bytes data;
+  ASSERT_EQ(r.openKey(hkey::CurrentUser, "Old", 0, h), Status::Success);
+  EXPECT_EQ(r.queryValueRaw(h, "b", type, data), Status::FileNotFound);
+  r.closeKey(h);
+
+  // A root the store has no place for fails, and nothing after it is applied.
+  RegApplier stops(r);
+  stops.key(0x80000099u, "Nowhere");
+  EXPECT_NE(stops.status(), Status::Success);
+  stops.key(hkey::CurrentUser, "After");
+  EXPECT_NE(r.openKey(hkey::CurrentUser, "After", 0, h), Status::Success);
+}
+
 TEST(RegFile, LargeFilesLoadInPiecesExactlyAsInOnePass) {
   const std::string head = "Windows Registry Editor Version 5.00\r\n\r\n";
   const std::string shared =

@@ -143,10 +143,11 @@ bool FolderUrlCache::load(Index& index) {
   return true;
 }
 
-bool FolderUrlCache::store(const Index& index) {
-  const char* eol = index.crlf ? "\r\n" : "\n";
+bool FolderUrlCache::store(const Index& index, const std::vector<bool>* gone) {
+  const std::string_view eol = index.crlf ? "\r\n" : "\n";
   std::string text;
-  for (const std::string& line : index.lines) text += line + eol;
+  for (std::size_t n = 0; n < index.lines.size(); ++n)
+    if (!gone || !(*gone)[n]) text.append(index.lines[n]).append(eol);
   Status st = files_.writeFile(indexPath(), Bytes(text.begin(), text.end()));
   if (st != Status::Success) {
     error_ =
@@ -194,11 +195,26 @@ Status FolderUrlCache::findClose(Handle handle) {
 }
 
 Status FolderUrlCache::deleteEntry(std::string_view url) {
-  Index index;
-  if (!load(index)) return Status::FileCorrupt;
-  auto e = std::find_if(index.entries.begin(), index.entries.end(),
-                        [&](const Entry& x) { return x.url == url; });
-  if (e == index.entries.end()) {
+  Index single;
+  Index& index = batch_ ? batch_->index : single;
+  const Entry* e = nullptr;
+  if (batch_) {
+    if (!batch_->loaded) {
+      if (!load(index)) return Status::FileCorrupt;
+      batch_->loaded = true;
+      batch_->gone.assign(index.lines.size(), false);
+      for (std::size_t i = 0; i < index.entries.size(); ++i)
+        batch_->byUrl.emplace(index.entries[i].url, i);
+    }
+    auto it = batch_->byUrl.find(std::string(url));
+    if (it != batch_->byUrl.end()) e = &index.entries[it->second];
+  } else {
+    if (!load(index)) return Status::FileCorrupt;
+    auto it = std::find_if(index.entries.begin(), index.entries.end(),
+                           [&](const Entry& x) { return x.url == url; });
+    if (it != index.entries.end()) e = &*it;
+  }
+  if (!e) {
     error_ = fmt::format("no entry for \"{}\" in {}", url, indexName());
     return Status::FileNotFound;
   }
@@ -216,8 +232,32 @@ Status FolderUrlCache::deleteEntry(std::string_view url) {
     error_ = fmt::format("{}: could not be deleted (error {}); the entry stays", file, st);
     return Status::AccessDenied;
   }
+  if (batch_) {
+    batch_->gone[e->line] = true;
+    batch_->byUrl.erase(std::string(url));
+    ++batch_->pending;
+    if (batch_->pending >= std::max<std::size_t>(1000, index.entries.size() / 20) && !flushBatch())
+      return Status::WriteFault;
+    return Status::Success;
+  }
   index.lines.erase(index.lines.begin() + static_cast<std::ptrdiff_t>(e->line));
   return store(index) ? Status::Success : Status::WriteFault;
+}
+
+void FolderUrlCache::beginChanges() { batch_ = std::make_unique<Batch>(); }
+
+bool FolderUrlCache::flushBatch() {
+  if (!batch_->pending) return true;
+  if (!store(batch_->index, &batch_->gone)) return false;
+  batch_->pending = 0;
+  return true;
+}
+
+Status FolderUrlCache::endChanges() {
+  if (!batch_) return Status::Success;
+  bool ok = flushBatch();
+  batch_.reset();
+  return ok ? Status::Success : Status::WriteFault;
 }
 
 bool FolderUrlCache::addEntry(std::string_view url, std::string_view file, const Bytes& contents) {

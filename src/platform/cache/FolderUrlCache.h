@@ -12,10 +12,14 @@
 // listed once. A missing index is an empty cache. A damaged index is reported as
 // "FILE:LINE: what is wrong" and nothing is changed. Deleting an entry deletes its file (a file
 // that is already gone is no error), then rewrites the index without the entry's line in one
-// atomic step; comments and the other lines stay as they were.
+// atomic step; comments and the other lines stay as they were. Between beginChanges() and
+// endChanges() the index is rewritten in batches (every twentieth of its entries, at least 1,000)
+// and at the end: a kill in between leaves entries whose files are gone, never a file unlisted.
 #pragma once
 
 #include <map>
+#include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -41,6 +45,8 @@ class FolderUrlCache final : public UrlCache {
   Status findNextEntry(Handle handle, Bytes* buffer, std::uint32_t& size) override;
   Status deleteEntry(std::string_view url) override;
   Status findClose(Handle handle) override;
+  void beginChanges() override;
+  Status endChanges() override;
   std::string errorText() const override { return error_; }
   std::string location() const override { return folder_; }
 
@@ -59,8 +65,18 @@ class FolderUrlCache final : public UrlCache {
     bool crlf = false;
     bool hasHeader = false;
   };
+  // Deletions between beginChanges() and endChanges(): the index as loaded, its lines already
+  // dropped, and how many were dropped since the index was last written.
+  struct Batch {
+    bool loaded = false;
+    Index index;
+    std::vector<bool> gone;
+    std::unordered_map<std::string, std::size_t> byUrl;  // entry position
+    std::size_t pending = 0;
+  };
   bool load(Index& index);
-  bool store(const Index& index);
+  bool store(const Index& index, const std::vector<bool>* gone = nullptr);
+  bool flushBatch();
   Status fill(const Entry& e, Bytes* buffer, std::uint32_t& size);
   std::string indexPath() const;
   std::string indexName() const;  // the host path when there is one, for messages
@@ -70,6 +86,7 @@ class FolderUrlCache final : public UrlCache {
   std::string error_;
   std::map<Handle, std::pair<std::vector<Entry>, std::size_t>> open_;  // snapshot and next position
   Handle nextHandle_ = 1;
+  std::unique_ptr<Batch> batch_;
 };
 
 }  // namespace brisquell
