@@ -172,6 +172,9 @@ TEST(WineRegistryFile, UnchangedFileRendersByteForByte) {
   std::string noFinalNewline = "WINE REGISTRY Version 2\n\n[A] 5\n@=\"x\"";
   Loaded n(noFinalNewline);
   EXPECT_EQ(n.file.render(kTime), noFinalNewline);
+  // A last block without its newline that the tree's order puts first keeps to its own lines.
+  Loaded u("WINE REGISTRY Version 2\n[x]\n[]");
+  EXPECT_EQ(u.file.render(kTime), "WINE REGISTRY Version 2\n[]\n[x]\n");
 }
 
 TEST(WineRegistryFile, RewritesEveryKeyAsWineDoes) {

@@ -111,7 +111,11 @@ void WineRegistryFile::renderKey(MemoryRegistry::Key* key, std::uint64_t now, st
                                  std::vector<Pending>* pending) const {
   const Block* block = key->tag ? &blocks_[key->tag - 1] : nullptr;
   if (!key->changed) {
-    if (block) out += blockText(*block);
+    if (block) {
+      // A file's last block may lack its final newline; written before another, it needs one.
+      if (!out.empty() && out.back() != '\n') out += '\n';
+      out += blockText(*block);
+    }
   } else {
     // Wine leaves a key with subkeys and nothing of its own implicit. The file's root is
     // written only when it holds something of its own: an empty branch is an empty file.
