@@ -114,6 +114,9 @@ bool FolderUrlCache::load(Index& index) {
     }
     std::size_t tab = line.find('\t');
     if (tab == std::string::npos) return bad("expected the URL, a tab and the local file");
+    // A local file named in bytes that are no UTF-8 names no file of the drive: it would be
+    // reported deleted and stay.
+    if (!isValidUtf8(line)) return bad("not UTF-8 text");
     if (line.find('\t', tab + 1) != std::string::npos) return bad("more than one tab");
     std::string url = line.substr(0, tab);
     if (url.empty()) return bad("the URL is empty");
