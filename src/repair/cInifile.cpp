@@ -47,7 +47,9 @@ void cInifile::load() {
   Bytes data;
   if (path_.empty() || files_.readFile(path_, data) != Status::Success) return;
   std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  // Every leading byte-order mark goes: one left behind would make the first line a preamble
+  // line now and a section once a flush wrote it back without the mark before it.
+  while (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   std::size_t pos = 0;
   while (pos < text.size()) {
     std::size_t end = text.find('\n', pos);

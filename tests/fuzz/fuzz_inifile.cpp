@@ -23,9 +23,13 @@ std::string modelOf(cInifile& ini, bool trimValues = false) {
     ini.setSection(s);
     ini.EnumerateCurrentSection(keys, count);
     for (const std::string& k : keys) {
+      // A listed key has a value: the default shows through for neither of two defaults.
       ini.setKey(k);
-      ini.setDefault("\x01missing");
-      m += k + "=" + (trimValues ? trimmed(ini.Value(), " \t") : ini.Value()) + "\n";
+      ini.setDefault("a");
+      const std::string v = ini.Value();
+      ini.setDefault("b");
+      FUZZ_CHECK(v != "a" || ini.Value() != "b", "a listed key has no value: " + k);
+      m += k + "=" + (trimValues ? trimmed(v, " \t") : v) + "\n";
     }
   }
   return m;
@@ -40,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   cInifile ini(drive.files);
   ini.setPath("C:\\in.ini");
-  FUZZ_CHECK(modelOf(ini).find("\x01missing") == std::string::npos, "a listed key has no value");
+  modelOf(ini);
 
   // A value made of the input's first bytes: NULs dropped, line breaks made blanks.
   const std::string added(text.substr(0, 40));

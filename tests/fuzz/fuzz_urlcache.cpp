@@ -83,7 +83,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              "local file outside the cache: " + first.file);
   std::string host = drive.root + "/";
   for (char c : first.file.substr(3)) host += c == '\\' ? '/' : c;
-  bool ownFile = !iequals(first.file, "C:\\cache\\cache-index.txt");
+  // Windows drops a name's trailing dots and blanks, so no file of the drive is named so.
+  bool windowsName = true;
+  for (std::size_t i = 0; i < first.file.size(); ++i)
+    if ((first.file[i] == '.' || first.file[i] == ' ') &&
+        (i + 1 == first.file.size() || first.file[i + 1] == '\\'))
+      windowsName = false;
+  bool ownFile = windowsName && !iequals(first.file, "C:\\cache\\cache-index.txt");
   if (ownFile) {
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(host).parent_path(), ec);

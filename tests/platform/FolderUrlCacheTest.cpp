@@ -158,6 +158,15 @@ TEST(FolderUrlCache, DamagedIndexNamesFileAndLine) {
   EXPECT_NE(f.error(h + "http://a/\ta\nhttp://a/\tb\n")
                 .find(":3: the URL is listed twice (first on line 2)"),
             std::string::npos);
+  // Names Windows cuts down to the folder itself, or to the index.
+  EXPECT_NE(f.error(h + "http://a/\t .\n").find(":2: the local file \" .\" is not a path"),
+            std::string::npos);
+  EXPECT_NE(f.error(h + "http://a/\tA\\...\\b\n").find(":2: the local file"), std::string::npos);
+  EXPECT_NE(f.error(h + "http://a/\tcache-index.txt. \n").find(":2: the local file is the index"),
+            std::string::npos);
+  // A file named in bytes that are no UTF-8 could never be found to be deleted.
+  EXPECT_NE(f.error(h + "http://a/\tA\\\xd2\x8b\xf5.htm\n").find(":2: not UTF-8 text"),
+            std::string::npos);
 }
 
 TEST(FolderUrlCache, TargetWithoutCacheRefusesWithAReason) {

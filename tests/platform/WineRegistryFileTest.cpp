@@ -172,6 +172,9 @@ TEST(WineRegistryFile, UnchangedFileRendersByteForByte) {
   std::string noFinalNewline = "WINE REGISTRY Version 2\n\n[A] 5\n@=\"x\"";
   Loaded n(noFinalNewline);
   EXPECT_EQ(n.file.render(kTime), noFinalNewline);
+  // A last block without its newline that the tree's order puts first keeps to its own lines.
+  Loaded u("WINE REGISTRY Version 2\n[x]\n[]");
+  EXPECT_EQ(u.file.render(kTime), "WINE REGISTRY Version 2\n[]\n[x]\n");
 }
 
 TEST(WineRegistryFile, RewritesEveryKeyAsWineDoes) {
@@ -238,6 +241,27 @@ TEST(WineRegistryFile, ChangedKeyGetsTheNewTimeOthersKeepTheirs) {
   ASSERT_TRUE(written) << written.message();
   EXPECT_FALSE(*written);
   EXPECT_EQ(file.render(kTime), saved);
+}
+
+TEST(WineRegistryFile, NamesEndingInNulSurviveARewrite) {
+  // Text data implies its final NUL; a key's or a value's name does not, so a name that ends
+  // in one keeps it when its key is written again.
+  const std::string nul(1, '\0');
+  Loaded l(kSystemReg);
+  KeyHandle h = 0;
+  ASSERT_EQ(l.store.createKey(hkey::LocalMachine, "Software\\Ends" + nul + "\\Sub", h),
+            Status::Success);
+  const Bytes one{1, 0, 0, 0};
+  ASSERT_EQ(l.store.setValueRaw(h, "v" + nul, regtype::Dword, one), Status::Success);
+  l.store.closeKey(h);
+  const std::string out = l.file.render(kTime);
+  EXPECT_NE(out.find("[Software\\\\Ends\\0\\\\Sub]"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"v\\0\"=dword:00000001"), std::string::npos) << out;
+  Loaded back(out);
+  std::uint32_t type = 0;
+  EXPECT_EQ(back.raw("Software\\Ends" + nul + "\\Sub", "v" + nul, type), one);
+  markAllChanged(back.store.root(hkey::LocalMachine));
+  EXPECT_EQ(back.file.render(kTime), out);
 }
 
 TEST(WineRegistryFile, DeletedKeysAndValuesLeaveTheFile) {

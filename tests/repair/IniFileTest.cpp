@@ -137,6 +137,20 @@ TEST_F(IniFileTest, NulsAreDroppedAndLineBreaksCannotSplitARecord) {
   EXPECT_EQ(count, 1);
 }
 
+TEST_F(IniFileTest, ByteOrderMarksAtTheStartAllGoSoAFlushKeepsTheMeaning) {
+  test::writeText(dir / "b.ini", "\xEF\xBB\xBF\xEF\xBB\xBF[A]\r\nx=1\r\n");
+  cInifile ini(fs);
+  ini.setPath("C:\\b.ini");
+  ini.setSection("A");
+  ini.setKey("x");
+  EXPECT_EQ(ini.Value(), "1");
+  ini.setSection("B");
+  ini.setKey("y");
+  ini.setValue("2");
+  ASSERT_TRUE(ini.Flush());
+  EXPECT_EQ(test::readText(dir / "b.ini"), "[A]\r\nx=1\r\n[B]\r\ny=2\r\n");
+}
+
 TEST_F(IniFileTest, AWriteIntoAMissingFolderFailsThroughTheReturnCode) {
   cInifile ini(fs);
   ini.setPath("C:\\no\\such\\folder\\x.ini");

@@ -26,13 +26,16 @@ std::string checkLocalFile(std::string_view file, std::string& why) {
     why = "the local file is missing";
     return {};
   }
-  std::string out;
+  std::string out, normalized;
   std::size_t i = 0;
   while (i <= file.size()) {
     std::size_t j = file.find_first_of("\\/", i);
     if (j == std::string_view::npos) j = file.size();
     std::string_view c = file.substr(i, j - i);
-    if (c.empty() || c == "." || c == "..") {
+    // Windows drops a name's trailing dots and blanks: " ." and "..." name the folder itself.
+    std::string_view bare = c;
+    while (!bare.empty() && (bare.back() == '.' || bare.back() == ' ')) bare.remove_suffix(1);
+    if (c.empty() || bare.empty()) {
       why = fmt::format("the local file \"{}\" is not a path inside the cache folder", file);
       return {};
     }
@@ -40,11 +43,15 @@ std::string checkLocalFile(std::string_view file, std::string& why) {
       why = fmt::format("the local file \"{}\" holds a character a file name cannot have", file);
       return {};
     }
-    if (!out.empty()) out += '\\';
+    if (!out.empty()) {
+      out += '\\';
+      normalized += '\\';
+    }
     out += c;
+    normalized += bare;
     i = j + 1;
   }
-  if (iequals(out, FolderUrlCache::kIndexName)) {
+  if (iequals(normalized, FolderUrlCache::kIndexName)) {
     why = "the local file is the index itself";
     return {};
   }
@@ -129,6 +136,9 @@ bool FolderUrlCache::load(Index& index) {
     }
     std::size_t tab = line.find('\t');
     if (tab == std::string::npos) return bad("expected the URL, a tab and the local file");
+    // A local file named in bytes that are no UTF-8 names no file of the drive: it would be
+    // reported deleted and stay.
+    if (!isValidUtf8(line)) return bad("not UTF-8 text");
     if (line.find('\t', tab + 1) != std::string::npos) return bad("more than one tab");
     std::string url = line.substr(0, tab);
     if (url.empty()) return bad("the URL is empty");

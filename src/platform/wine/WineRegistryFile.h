@@ -87,8 +87,10 @@ class WineRegistryFile {
 };
 
 /// Text escaping as Wine writes it: "\\", the two given characters, \xNNNN above 127 and
-/// control characters; a final NUL is left out. Appends to out and returns the count written.
-std::size_t wineEscape(const char16_t* units, std::size_t count, char e1, char e2,
-                       std::string& out);
+/// control characters; a final NUL is left out (text data implies it). Names hold no implied
+/// NUL: with finalNulImplied false a name's final NUL is written as "\0" and survives a reread.
+/// Appends to out and returns the count written.
+std::size_t wineEscape(const char16_t* units, std::size_t count, char e1, char e2, std::string& out,
+                       bool finalNulImplied = true);
 
 }  // namespace brisquell

@@ -31,7 +31,7 @@ void appendKeyLine(const MemoryRegistry::Key* key, std::uint64_t now, std::strin
   for (const MemoryRegistry::Key* k = key; k && k->parent; k = k->parent) chain.push_back(k);
   for (std::size_t i = chain.size(); i-- > 0;) {
     std::u16string u = toUnits(chain[i]->name);
-    wineEscape(u.data(), u.size(), '[', ']', out);
+    wineEscape(u.data(), u.size(), '[', ']', out, false);
     if (i) out += "\\\\";
   }
   out += fmt::format("] {}\n#time={:x}{:08x}\n",
@@ -47,7 +47,7 @@ void appendValue(const MemoryRegistry::Value& v, std::string& out) {
   } else {
     out += '"';
     std::u16string u = toUnits(v.name);
-    count = 1 + wineEscape(u.data(), u.size(), '"', '"', out);
+    count = 1 + wineEscape(u.data(), u.size(), '"', '"', out, false);
     out += "\"=";
     count += 2;
   }
@@ -76,7 +76,8 @@ void appendValue(const MemoryRegistry::Value& v, std::string& out) {
 
 }  // namespace
 
-std::size_t wineEscape(const char16_t* str, std::size_t len, char e1, char e2, std::string& out) {
+std::size_t wineEscape(const char16_t* str, std::size_t len, char e1, char e2, std::string& out,
+                       bool finalNulImplied) {
   static const char escapes[33] = ".......abtnvfr.............e....";
   std::size_t start = out.size();
   char buf[16];
@@ -89,7 +90,7 @@ std::size_t wineEscape(const char16_t* str, std::size_t len, char e1, char e2, s
       continue;
     }
     if (c < 32) {
-      if (!c && len == 1) continue;  // the terminating NUL is implied
+      if (!c && len == 1 && finalNulImplied) continue;  // the terminating NUL is implied
       int n;
       if (escapes[c] != '.')
         n = std::snprintf(buf, sizeof buf, "\\%c", escapes[c]);
@@ -110,7 +111,11 @@ void WineRegistryFile::renderKey(MemoryRegistry::Key* key, std::uint64_t now, st
                                  std::vector<Pending>* pending) const {
   const Block* block = key->tag ? &blocks_[key->tag - 1] : nullptr;
   if (!key->changed) {
-    if (block) out += blockText(*block);
+    if (block) {
+      // A file's last block may lack its final newline; written before another, it needs one.
+      if (!out.empty() && out.back() != '\n') out += '\n';
+      out += blockText(*block);
+    }
   } else {
     // Wine leaves a key with subkeys and nothing of its own implicit. The file's root is
     // written only when it holds something of its own: an empty branch is an empty file.
