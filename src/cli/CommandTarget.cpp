@@ -4,6 +4,8 @@
 #include <iostream>
 
 #include "cli/Commands.h"
+#include "platform/HostIo.h"
+#include "platform/RunningSystem.h"
 
 namespace brisquell::cli {
 
@@ -18,13 +20,34 @@ bool CommandTarget::save() {
   return saved.ok();
 }
 
+namespace {
+
+// Without a named target the running system is the target where it can be one.
+bool onRunningSystem(const Global& g) {
+  if (!g.target.empty() || !runningSystemIsTarget()) return false;
+  auto env = hostio::environment("BRISQUELL_TARGET");
+  return !env || env->empty();
+}
+
+}  // namespace
+
 int runOnTarget(const Global& g, Access access, const std::function<int(CommandTarget&)>& command) {
-  Result<std::string> folder = targetFolder(g.target, "brisquell");
-  if (!folder) {
-    std::cerr << "brisquell: " << folder.message() << "\n";
-    return kUsage;
+  Result<std::unique_ptr<Target>> opened = Error{};
+  if (onRunningSystem(g)) {
+    if (!g.options.empty()) {
+      std::cerr << "brisquell: --user and --drive apply to an offline Windows installation "
+                   "only\n";
+      return kUsage;
+    }
+    opened = openRunningSystem();
+  } else {
+    Result<std::string> folder = targetFolder(g.target, "brisquell");
+    if (!folder) {
+      std::cerr << "brisquell: " << folder.message() << "\n";
+      return kUsage;
+    }
+    opened = openTarget(*folder, g.options);
   }
-  Result<std::unique_ptr<Target>> opened = openTarget(*folder, g.options);
   if (!opened) {
     std::cerr << "brisquell: " << opened.message() << "\n";
     return kUsage;

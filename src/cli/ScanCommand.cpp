@@ -1,5 +1,4 @@
 // brisquell scan: runs a quick or deep scan and prints the problems as text, tsv or json.
-#include <unistd.h>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -11,6 +10,7 @@
 
 #include "cli/Commands.h"
 #include "platform/AtomicFile.h"
+#include "platform/Console.h"
 #include "scan/ScanDriver.h"
 
 namespace brisquell::cli {
@@ -131,7 +131,7 @@ struct ScanOptions {
 int scanCommand(CommandTarget& on, const ScanOptions& o) {
   ScanMode mode = o.deep ? ScanMode::Deep : ScanMode::Quick;
   ScanContext& ctx = on.ctx();
-  bool live = o.format == "text" && ::isatty(STDERR_FILENO);
+  bool live = o.format == "text" && console::errorIsTerminal();
   TerminalProgress progress(ctx, live);
   ctx.setPump(&progress);
   ctx.setObserver(&progress);

@@ -7,7 +7,10 @@
 #include <fmt/format.h>
 
 #include "cli/Commands.h"
+#include "platform/HostIo.h"
+#if BRISQUELL_OFFLINE_WINDOWS
 #include "platform/hive/OfflineWindows.h"
+#endif
 
 namespace brisquell::cli {
 
@@ -20,6 +23,11 @@ int usersCommand(const Global& g) {
     return kUsage;
   }
   const std::string& folder = *named;
+#if !BRISQUELL_OFFLINE_WINDOWS
+  std::cerr << "brisquell: " << folder
+            << ": this build reads no offline Windows installation (it was built without hivex)\n";
+  return kUsage;
+#else
   if (!OfflineWindows::looksLikeOne(folder)) {
     std::cerr << "brisquell: " << folder
               << ": not an offline Windows installation (no Windows/System32/config/SOFTWARE); "
@@ -44,8 +52,7 @@ int usersCommand(const Global& g) {
     std::string when = "-";
     if (!p.ntuser.empty()) {
       char buf[32];
-      std::tm tm{};
-      ::localtime_r(&p.lastWritten, &tm);
+      std::tm tm = hostio::localTime(p.lastWritten);
       std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
       when = buf;
     }
@@ -57,6 +64,7 @@ int usersCommand(const Global& g) {
     std::cout << fmt::format("{:<{}}  {:<19}  {}\n", p.name, width, when, hive);
   }
   return kOk;
+#endif
 }
 
 }  // namespace

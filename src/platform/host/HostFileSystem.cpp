@@ -1,15 +1,13 @@
 // Host-folder drives: case-insensitive resolution with an optional per-scan listing cache.
 #include "platform/host/HostFileSystem.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
 
 #include "platform/AtomicFile.h"
+#include "platform/HostIo.h"
 
 namespace brisquell {
 
@@ -18,30 +16,24 @@ namespace {
 bool hasWildcard(std::string_view s) { return s.find_first_of("*?") != std::string_view::npos; }
 
 std::uint32_t attributesOf(const std::string& host, bool followLinks) {
-  struct stat st;
-  if (::lstat(host.c_str(), &st) != 0) return 0;
+  hostio::Info st = hostio::stat(host, false);
+  if (!st.exists) return 0;
   std::uint32_t a = 0;
-  if (S_ISLNK(st.st_mode)) {
+  if (st.link) {
     a |= fileattr::ReparsePoint;
-    if (!followLinks || ::stat(host.c_str(), &st) != 0) return a | fileattr::Archive;
+    if (!followLinks || !(st = hostio::stat(host)).exists) return a | fileattr::Archive;
   }
-  if (S_ISDIR(st.st_mode)) return a | fileattr::Directory;
+  if (st.directory) return a | fileattr::Directory;
   a |= fileattr::Archive;
-  if (!(st.st_mode & S_IWUSR)) a |= fileattr::Readonly;
+  if (st.readOnly) a |= fileattr::Readonly;
   return a;
 }
 
 }  // namespace
 
-bool hostIsDir(const std::string& p) {
-  struct stat st;
-  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool hostIsDir(const std::string& p) { return hostio::stat(p).directory; }
 
-bool hostIsFile(const std::string& p) {
-  struct stat st;
-  return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+bool hostIsFile(const std::string& p) { return hostio::stat(p).regular; }
 
 HostFileSystem::HostFileSystem(std::vector<HostDrive> drives, std::string currentDirectory)
     : drives_(std::move(drives)), currentDirectory_(std::move(currentDirectory)) {
@@ -116,24 +108,22 @@ std::shared_ptr<const HostFileSystem::Listing> HostFileSystem::listing(const std
     if (it != cache_.end()) return it->second;
   }
   auto l = std::make_shared<Listing>();
-  DIR* d = ::opendir(hostDir.c_str());
-  if (!d) {
+  std::vector<hostio::Entry> entries;
+  if (!hostio::list(hostDir, entries)) {
     if (caching_) cache_[hostDir] = nullptr;
     return nullptr;
   }
-  while (dirent* e = ::readdir(d)) {
-    std::string_view n = e->d_name;
-    if (n == "." || n == "..") continue;
+  for (hostio::Entry& e : entries) {
     std::uint32_t a;
-    if (e->d_type == DT_DIR)
+    if (e.known && e.directory)
       a = fileattr::Directory;
-    else if (e->d_type == DT_REG)
+    else if (e.known && e.regular)
       a = fileattr::Archive;
     else
-      a = attributesOf(hostDir + "/" + e->d_name, true);
-    l->push_back(Entry{std::string(n), foldCase(n), a});
+      a = attributesOf(hostDir + "/" + e.name, true);
+    std::string folded = foldCase(e.name);
+    l->push_back(Entry{std::move(e.name), std::move(folded), a});
   }
-  ::closedir(d);
   std::sort(l->begin(), l->end(), [](const Entry& a, const Entry& b) {
     return a.folded != b.folded ? a.folded < b.folded : a.name < b.name;
   });
@@ -159,8 +149,7 @@ Status HostFileSystem::resolveDir(const Parsed& p, std::size_t n, std::string& h
     const std::string& c = p.components[k];
     if (!caching_) {  // exact name first: no listing needed in the common case
       std::string direct = hostDir + "/" + c;
-      struct stat st;
-      if (::stat(direct.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      if (hostio::stat(direct).directory) {
         hostDir = std::move(direct);
         continue;
       }
@@ -176,9 +165,7 @@ Status HostFileSystem::resolveDir(const Parsed& p, std::size_t n, std::string& h
 bool HostFileSystem::volumeInformation(std::string_view root) {
   Parsed p;
   if (parse(root, p) != Status::Success || !p.components.empty()) return false;
-  struct stat st;
-  return ::stat(p.drive->hostRoot.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-         ::access(p.drive->hostRoot.c_str(), R_OK | X_OK) == 0;
+  return hostio::stat(p.drive->hostRoot).directory && hostio::canEnter(p.drive->hostRoot);
 }
 
 Status HostFileSystem::find(std::string_view pattern, std::vector<DirEntry>& out) {
@@ -186,8 +173,7 @@ Status HostFileSystem::find(std::string_view pattern, std::vector<DirEntry>& out
   Parsed p;
   if (Status st = parse(pattern, p); st != Status::Success) return st;
   if (p.components.empty()) {  // the root itself
-    struct stat s;
-    return ::stat(p.drive->hostRoot.c_str(), &s) == 0 ? Status::Success : Status::PathNotFound;
+    return hostio::stat(p.drive->hostRoot).exists ? Status::Success : Status::PathNotFound;
   }
   std::string dir;
   if (Status st = resolveDir(p, p.components.size() - 1, dir); st != Status::Success) return st;
@@ -229,8 +215,7 @@ std::optional<std::string> HostFileSystem::hostPath(std::string_view path) {
   if (resolveDir(p, p.components.size() - 1, dir) != Status::Success) return std::nullopt;
   const std::string& last = p.components.back();
   std::string direct = dir + "/" + last;
-  struct stat st;
-  if (!caching_ && ::lstat(direct.c_str(), &st) == 0) return direct;
+  if (!caching_ && hostio::stat(direct, false).exists) return direct;
   auto l = listing(dir);
   const Entry* e = l ? lookup(*l, last) : nullptr;
   if (!e) return std::nullopt;
@@ -252,9 +237,8 @@ Status HostFileSystem::readFile(std::string_view path, Bytes& data) {
   if (Status st = parse(path, p); st != Status::Success) return st;
   auto host = hostPath(path);
   if (!host) return Status::FileNotFound;
-  struct stat st;
-  if (::stat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Status::AccessDenied;
-  std::ifstream in(*host, std::ios::binary);
+  if (hostio::stat(*host).directory) return Status::AccessDenied;
+  std::ifstream in(hostio::fsPath(*host), std::ios::binary);
   if (!in) return Status::AccessDenied;
   try {  // the stream library reports read errors by throwing
     data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -283,7 +267,7 @@ Status HostFileSystem::appendFile(std::string_view path, const Bytes& data) {
   if (Status st = parse(path, p); st != Status::Success) return st;
   auto host = hostPathForNew(path);
   if (!host) return Status::PathNotFound;
-  std::FILE* f = std::fopen(host->c_str(), "ab");
+  std::FILE* f = hostio::open(*host, "ab");
   if (!f) return Status::AccessDenied;
   bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
   ok = std::fclose(f) == 0 && ok;
@@ -296,9 +280,8 @@ Status HostFileSystem::deleteFile(std::string_view path) {
   if (Status st = parse(path, p); st != Status::Success) return st;
   auto host = hostPath(path);
   if (!host) return Status::FileNotFound;
-  struct stat st;
-  if (::lstat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Status::AccessDenied;
-  if (::unlink(host->c_str()) != 0)
+  if (hostio::stat(*host, false).directory) return Status::AccessDenied;
+  if (!hostio::removeFile(*host))
     return errno == ENOENT ? Status::FileNotFound : Status::AccessDenied;
   forget(host->substr(0, host->rfind('/')));
   return Status::Success;
@@ -317,7 +300,7 @@ Status HostFileSystem::createDirectory(std::string_view path) {
       continue;
     }
     std::string next = dir + "/" + c;
-    if (::mkdir(next.c_str(), 0755) != 0 && errno != EEXIST) return Status::AccessDenied;
+    if (!hostio::makeFolder(next)) return Status::AccessDenied;
     forget(dir);
     dir = std::move(next);
   }
