@@ -12,10 +12,11 @@ namespace {
 
 class Win32InstanceLock final : public InstanceLock {
  public:
-  explicit Win32InstanceLock(std::string name) : name_("Local\\" + std::move(name)) {
-    // A mutex name may not hold a backslash past the namespace.
-    for (std::size_t i = 6; i < name_.size(); ++i)
-      if (name_[i] == '\\') name_[i] = '_';
+  explicit Win32InstanceLock(const std::string& name) {
+    // A mutex name may hold no backslash past its namespace.
+    name_.reserve(name.size() + 6);
+    name_ = "Local\\";
+    for (char c : name) name_ += c == '\\' ? '_' : c;
   }
   ~Win32InstanceLock() override { release(); }
   Win32InstanceLock(const Win32InstanceLock&) = delete;
@@ -58,8 +59,11 @@ class Win32InstanceLock final : public InstanceLock {
 // The folder is for systems that keep locks in files; a mutex needs none. Tests that pass
 // one get a name of their own so that they do not meet a running program.
 std::unique_ptr<InstanceLock> makeInstanceLock(std::string name, std::string folder) {
-  if (!folder.empty()) name += "-" + std::to_string(std::hash<std::string>{}(folder));
-  return std::make_unique<Win32InstanceLock>(std::move(name));
+  if (!folder.empty()) {
+    name += '-';
+    name += std::to_string(std::hash<std::string>{}(folder));
+  }
+  return std::make_unique<Win32InstanceLock>(name);
 }
 
 }  // namespace brisquell

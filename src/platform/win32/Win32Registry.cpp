@@ -246,16 +246,24 @@ Status Win32Registry::queryInfo(KeyHandle key, std::uint32_t& subKeys, std::uint
 
 KeyLocation Win32Registry::canonicalKey(KeyHandle root, std::string_view path) {
   if (root != hkey::ClassesRoot) return {root, std::string(path)};
+  auto below = [path](std::string_view base) {
+    std::string p(base);
+    if (!path.empty()) {
+      p += '\\';
+      p.append(path);
+    }
+    return p;
+  };
   // Windows merges the user's classes over the machine's: a key lives in the user's when
   // that holds it, else in the machine's.
-  const std::string user = "Software\\Classes" + (path.empty() ? "" : "\\" + std::string(path));
+  const std::string user = below("Software\\Classes");
   HKEY probe = nullptr;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, keyName(user).c_str(), 0, KEY_READ | viewFlag(), &probe) ==
       ERROR_SUCCESS) {
     RegCloseKey(probe);
     return {hkey::CurrentUser, user};
   }
-  return {hkey::LocalMachine, "SOFTWARE\\Classes" + (path.empty() ? "" : "\\" + std::string(path))};
+  return {hkey::LocalMachine, below("SOFTWARE\\Classes")};
 }
 
 Status Win32Registry::flush() {

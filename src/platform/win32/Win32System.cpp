@@ -101,6 +101,8 @@ class RunningWindows final : public Target {
     return std::nullopt;
   }
 
+  bool changesAtOnce() const override { return true; }
+
   bool canStore(KeyHandle root) const override {
     return root == hkey::ClassesRoot || root == hkey::CurrentUser || root == hkey::LocalMachine ||
            root == hkey::Users || root == hkey::CurrentConfig;
