@@ -119,7 +119,10 @@ RunResult runCli(const std::vector<std::string>& args, const std::string& env) {
   for (const auto& v : vars) block += v + L'\0';
   block += L'\0';
 
-  std::wstring cmd = quoted(widen(BRISQUELL_CLI));
+  // A build tree path ("/work/...") is reached through Wine's drive for the Unix root.
+  std::string program = BRISQUELL_CLI;
+  if (!program.empty() && program[0] == '/') program = "Z:" + program;
+  std::wstring cmd = quoted(widen(program));
   for (const auto& a : args) cmd += L" " + quoted(widen(a));
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   auto file = [&](const std::string& path, DWORD access, DWORD disposition) {
