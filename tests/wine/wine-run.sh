@@ -16,4 +16,4 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >"$WINEPREFIX.wineboot.log" 2>&1
   ) 9>"$WINEPREFIX.lock"
 fi
-exec wine64 "$@"
+exec wine "$@"  # Debian starts the 64-bit loader for a 64-bit program
