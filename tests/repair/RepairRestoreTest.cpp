@@ -344,7 +344,7 @@ TEST_F(RepairRestoreTest, OnALiveRegistryAFailedChangeStopsTheRunNamingWhatWasNo
   std::size_t at = ctx.problems().size(), checked = 0;
   for (std::size_t n = 0; n < ctx.problems().size(); ++n)
     if (ctx.problems()[n].KeyName == "Broken" && at == ctx.problems().size()) at = n;
-  for (const auto& p : ctx.problems()) checked += p.checked;
+  for (const auto& p : ctx.problems().rows()) checked += p.checked;
   ASSERT_LT(at, ctx.problems().size() - 1) << "the refused row must not be the last";
   test::ScriptedInterface ui;
   Repair repair(ctx, ui);
