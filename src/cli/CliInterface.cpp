@@ -1,9 +1,10 @@
 // Message texts carry CR LF for the message boxes; a terminal gets plain line ends.
 #include "cli/CliInterface.h"
 
-#include <unistd.h>
 #include <iostream>
 #include <string>
+
+#include "platform/Console.h"
 
 namespace brisquell::cli {
 
@@ -28,7 +29,7 @@ bool CliInterface::askYesNo(std::string_view, std::string_view text) {
     std::cout << lines(text) << " yes (--yes)\n" << std::flush;
     return true;
   }
-  if (!::isatty(STDIN_FILENO)) {
+  if (!console::inputIsInteractive()) {
     refused_ = true;
     return false;
   }

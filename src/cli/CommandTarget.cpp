@@ -6,6 +6,8 @@
 #include <iostream>
 
 #include "cli/Commands.h"
+#include "platform/HostIo.h"
+#include "platform/RunningSystem.h"
 #include "platform/TargetLock.h"
 
 namespace brisquell::cli {
@@ -55,6 +57,13 @@ bool holdsTarget(const std::filesystem::path& p) {
   for (const char* f : {"system.reg", "registry.reg", "Windows/System32/config/SOFTWARE"})
     if (std::filesystem::exists(p / f, ec)) return true;
   return false;
+}
+
+// Without a named target the running system is the target where it can be one.
+bool onRunningSystem(const Global& g) {
+  if (!g.target.empty() || !runningSystemIsTarget()) return false;
+  auto env = hostio::environment("BRISQUELL_TARGET");
+  return !env || env->empty();
 }
 
 }  // namespace
@@ -118,23 +127,33 @@ int runOnTarget(const Global& g, Access access, const std::function<int(CommandT
     std::cerr << "brisquell: only scan, report and fix --plan work on several targets\n";
     return kUsage;
   }
-  Result<std::string> folder = targetFolder(g.target, "brisquell");
-  if (!folder) {
-    std::cerr << "brisquell: " << folder.message() << "\n";
-    return kUsage;
-  }
+  Result<std::unique_ptr<Target>> opened = Error{};
   // A changing command holds the target from before it reads it until it ends, so another
   // one's changes are neither read stale nor written over; reading commands do not wait.
   std::unique_ptr<TargetLock> lock;
-  std::error_code ec;
-  if (access == Access::Write && std::filesystem::is_directory(*folder, ec)) {
-    lock = makeTargetLock(*folder);
-    if (Outcome held = lock->acquire(kTargetLockWait); !held) {
-      std::cerr << "brisquell: " << held.message() << "\n";
-      return kFailed;
+  if (onRunningSystem(g)) {
+    if (!g.options.empty()) {
+      std::cerr << "brisquell: --user and --drive apply to an offline Windows installation "
+                   "only\n";
+      return kUsage;
     }
+    opened = openRunningSystem();
+  } else {
+    Result<std::string> folder = targetFolder(g.target, "brisquell");
+    if (!folder) {
+      std::cerr << "brisquell: " << folder.message() << "\n";
+      return kUsage;
+    }
+    std::error_code ec;
+    if (access == Access::Write && std::filesystem::is_directory(hostio::fsPath(*folder), ec)) {
+      lock = makeTargetLock(*folder);
+      if (Outcome held = lock->acquire(kTargetLockWait); !held) {
+        std::cerr << "brisquell: " << held.message() << "\n";
+        return kFailed;
+      }
+    }
+    opened = openTarget(*folder, g.options);
   }
-  Result<std::unique_ptr<Target>> opened = openTarget(*folder, g.options);
   if (!opened) {
     std::cerr << "brisquell: " << opened.message() << "\n";
     return kUsage;

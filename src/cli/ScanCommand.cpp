@@ -1,5 +1,4 @@
 // brisquell scan: runs a quick or deep scan and prints the problems as text, tsv or json.
-#include <unistd.h>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -10,6 +9,7 @@
 
 #include "cli/Commands.h"
 #include "platform/AtomicFile.h"
+#include "platform/Console.h"
 #include "repair/Plan.h"
 #include "scan/ScanDriver.h"
 #include "shell/IgnoreList.h"
@@ -138,7 +138,7 @@ int scanCommand(CommandTarget& on, const ScanOptions& o, Gathered* into,
   ScanMode mode = o.deep ? ScanMode::Deep : ScanMode::Quick;
   ScanContext& ctx = on.ctx();
   ctx.sectionChoice = o.sections.chosen;
-  bool live = o.format == "text" && ::isatty(STDERR_FILENO);
+  bool live = o.format == "text" && console::errorIsTerminal();
   TerminalProgress progress(ctx, live);
   ctx.setPump(&progress);
   ctx.setObserver(&progress);

@@ -8,7 +8,10 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Commands.h"
+#include "platform/HostIo.h"
+#if BRISQUELL_OFFLINE_WINDOWS
 #include "platform/hive/OfflineWindows.h"
+#endif
 
 namespace brisquell::cli {
 
@@ -21,6 +24,11 @@ int usersCommand(const Global& g, const std::string& format) {
     return kUsage;
   }
   const std::string& folder = *named;
+#if !BRISQUELL_OFFLINE_WINDOWS
+  std::cerr << "brisquell: " << folder
+            << ": this build reads no offline Windows installation (it was built without hivex)\n";
+  return kUsage;
+#else
   if (!OfflineWindows::looksLikeOne(folder)) {
     std::cerr << "brisquell: " << folder
               << ": not an offline Windows installation (no Windows/System32/config/SOFTWARE); "
@@ -61,8 +69,7 @@ int usersCommand(const Global& g, const std::string& format) {
     std::string when = "-";
     if (!p.ntuser.empty()) {
       char buf[32];
-      std::tm tm{};
-      ::localtime_r(&p.lastWritten, &tm);
+      std::tm tm = hostio::localTime(p.lastWritten);
       std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
       when = buf;
     }
@@ -74,6 +81,7 @@ int usersCommand(const Global& g, const std::string& format) {
     std::cout << fmt::format("{:<{}}  {:<19}  {}\n", p.name, width, when, hive);
   }
   return kOk;
+#endif
 }
 
 }  // namespace

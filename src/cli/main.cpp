@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/Commands.h"
+#include "platform/Console.h"
 #include "shell/LastResort.h"
 
 namespace {
@@ -35,6 +36,9 @@ int main(int argc, char** argv) {
   using namespace brisquell::cli;
   // Whatever escapes a command ends here, said plainly, never as an abort.
   try {
+    // Output is the bytes the program means (no CR added on Windows), arguments are UTF-8.
+    brisquell::console::useBinaryOutput();
+    std::vector<std::string> args = brisquell::console::arguments(argc, argv);
     CLI::App app{"Brisquell: finds and removes registry entries that point at missing files"};
     app.name("brisquell");
     app.require_subcommand(1);
@@ -64,7 +68,8 @@ int main(int argc, char** argv) {
     addIgnoreCommand(app, g, result);
     addTargetOptions(app, g);
     try {
-      app.parse(argc, argv);
+      std::vector<std::string> reversed(args.rbegin(), args.rend() - (args.empty() ? 0 : 1));
+      app.parse(reversed);
     } catch (const CLI::CallForHelp& e) {
       return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {

@@ -11,6 +11,9 @@
 #include "gui/GuardedApplication.h"
 #include "gui/GuiSupport.h"
 #include "gui/MessageBoxInterface.h"
+#include "platform/Console.h"
+#include "platform/HostIo.h"
+#include "platform/RunningSystem.h"
 #include "scan/ScanDriver.h"
 #include "shell/LastResort.h"
 
@@ -25,8 +28,10 @@ int run(brisquell::gui::GuardedApplication& app, int argc, char** argv) {
 
   std::vector<std::string> arguments;
   std::string given;
+  const std::vector<std::string> args = console::arguments(argc, argv);  // UTF-8 on Windows
+  argc = static_cast<int>(args.size());
   for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
+    std::string a = args[i];
     arguments.push_back(a);
     if (a == "--help" || a == "-h") {
       std::cout << "Usage: brisquell-gui [--target DIR] [-Quick]\n"
@@ -35,19 +40,25 @@ int run(brisquell::gui::GuardedApplication& app, int argc, char** argv) {
       return 0;
     }
     if (a == "--target" && i + 1 < argc) {
-      given = argv[++i];
+      given = args[++i];
       arguments.push_back(given);
     } else if (a.rfind("--target=", 0) == 0) {
       given = a.substr(9);
     }
   }
   gui::MessageBoxInterface ui;
-  Result<std::string> folder = targetFolder(given, "brisquell-gui");
-  if (!folder) {
-    ui.warn(kProductName, folder.message());
-    return 2;
+  Result<std::unique_ptr<Target>> target = Error{};
+  auto env = hostio::environment("BRISQUELL_TARGET");
+  if (given.empty() && (!env || env->empty()) && runningSystemIsTarget()) {
+    target = openRunningSystem();  // on Windows: this computer
+  } else {
+    Result<std::string> folder = targetFolder(given, "brisquell-gui");
+    if (!folder) {
+      ui.warn(kProductName, folder.message());
+      return 2;
+    }
+    target = openTarget(*folder);
   }
-  Result<std::unique_ptr<Target>> target = openTarget(*folder);
   if (!target) {
     ui.warn(kProductName, target.message());
     return 2;

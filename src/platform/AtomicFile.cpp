@@ -1,20 +1,25 @@
 // Atomic replacement of a file: a reader sees the old contents or the new, never a mix.
 #include "platform/AtomicFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <cerrno>
 #include <cstring>
 
 #include <fmt/format.h>
 
+#include "platform/HostIo.h"
+
 namespace brisquell {
 
 namespace {
 
+#ifdef _WIN32
+constexpr const char* kSeparators = "/\\";
+#else
+constexpr const char* kSeparators = "/";
+#endif
+
 std::string dirOf(const std::string& path) {
-  std::size_t slash = path.find_last_of('/');
+  std::size_t slash = path.find_last_of(kSeparators);
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
@@ -22,13 +27,9 @@ std::string dirOf(const std::string& path) {
 // Follows symbolic links to the name they end at, which need not exist yet. False on a loop.
 bool followLinks(std::string& path) {
   for (int hops = 0; hops < 40; ++hops) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
-    std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
-    ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
-    if (n < 0) return true;
-    link.resize(static_cast<std::size_t>(n));
-    path = link.front() == '/' ? link : dirOf(path) + "/" + link;
+    std::optional<std::string> link = hostio::readLink(path);
+    if (!link || link->empty()) return true;
+    path = hostio::isAbsolute(*link) ? *link : dirOf(path) + "/" + *link;
   }
   errno = ELOOP;
   return false;
@@ -42,7 +43,7 @@ AtomicFile::AtomicFile(std::string path, Mode mode)
 AtomicFile::~AtomicFile() {
   if (file_) {
     std::fclose(file_);
-    if (!temp_.empty()) ::unlink(temp_.c_str());
+    if (!temp_.empty()) hostio::removeFile(temp_);
   }
 }
 
@@ -51,39 +52,27 @@ Outcome AtomicFile::open() {
     if (!followLinks(target_))
       return Outcome::fail(fmt::format("{}: cannot write: {}", path_, std::strerror(errno)),
                            Status::InvalidName);
-    struct stat st;
-    if (::stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-      if (S_ISDIR(st.st_mode))
+    hostio::Info st = hostio::stat(target_);
+    if (st.exists && !st.regular) {
+      if (st.directory)
         return Outcome::fail(fmt::format("{}: is a folder, not a file", path_),
                              Status::AccessDenied);
       // A device, FIFO or socket: renaming over it would put a regular file in its place.
-      int fd = ::open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-      if (fd < 0 || !(file_ = ::fdopen(fd, "wb"))) {
+      if (!(file_ = hostio::openDevice(target_))) {
         int err = errno;
-        if (fd >= 0) ::close(fd);
         return Outcome::fail(fmt::format("{}: cannot write: {}", path_, std::strerror(err)),
                              Status::AccessDenied);
       }
       return {};
     }
   }
-  temp_ = target_ + ".tmp-XXXXXX";
-  int fd = ::mkstemp(temp_.data());
-  if (fd < 0) {
+  file_ = hostio::createUnique(target_ + ".tmp-", temp_);
+  if (!file_) {
     int err = errno;
     temp_.clear();
     return Outcome::fail(
         fmt::format("{}: cannot create a temporary file: {}", path_, std::strerror(err)),
         Status::AccessDenied);
-  }
-  file_ = ::fdopen(fd, "wb");
-  if (!file_) {
-    int err = errno;
-    ::close(fd);
-    ::unlink(temp_.c_str());
-    temp_.clear();
-    return Outcome::fail(fmt::format("{}: cannot write: {}", path_, std::strerror(err)),
-                         Status::AccessDenied);
   }
   std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
   return {};
@@ -103,7 +92,7 @@ Outcome AtomicFile::commit() {
   const bool direct = temp_.empty();
   errno = 0;
   // Devices and FIFOs are flushed, not synced: fsync means nothing to them.
-  bool ok = !writeErrno_ && std::fflush(file_) == 0 && (direct || ::fsync(fileno(file_)) == 0);
+  bool ok = !writeErrno_ && std::fflush(file_) == 0 && (direct || hostio::syncFile(file_));
   int err = writeErrno_ ? writeErrno_ : errno;
   if (std::fclose(file_) != 0 && ok) {
     ok = false;
@@ -118,29 +107,21 @@ Outcome AtomicFile::commit() {
   }
   if (ok) {
     // Keep the permissions of the file being replaced.
-    struct stat st;
-    if (::stat(target_.c_str(), &st) == 0)
-      ::chmod(temp_.c_str(), st.st_mode & 07777);
-    else
-      ::chmod(temp_.c_str(), 0644);
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+    hostio::copyPermissions(target_, temp_);
+    if (!hostio::rename(temp_, target_)) {
       err = errno;
       ok = false;
     }
   }
   if (!ok) {
-    ::unlink(temp_.c_str());
+    hostio::removeFile(temp_);
     temp_.clear();
     return Outcome::fail(fmt::format("{}: could not be saved ({}); the previous file is unchanged",
                                      path_, std::strerror(err ? err : EIO)),
                          Status::WriteFault);
   }
   temp_.clear();
-  int dfd = ::open(dirOf(target_).c_str(), O_RDONLY | O_DIRECTORY);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
+  hostio::syncFolder(dirOf(target_));
   return {};
 }
 

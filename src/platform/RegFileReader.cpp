@@ -9,6 +9,7 @@
 
 #include <fmt/format.h>
 
+#include "platform/HostIo.h"
 #include "platform/RegFile.h"
 #include "platform/Text.h"
 
@@ -474,7 +475,7 @@ class Parser {
 }  // namespace
 
 Result<RegFileInfo> parseRegFile(const std::string& path, RegSink& sink) {
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
+  std::unique_ptr<FILE, int (*)(FILE*)> f(hostio::open(path, "rb"), &std::fclose);
   if (!f) {
     int err = errno;
     return Result<RegFileInfo>::fail(fmt::format("{}:0: cannot open: {}", path, std::strerror(err)),

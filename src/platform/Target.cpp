@@ -2,14 +2,18 @@
 // named.
 #include "platform/Target.h"
 
-#include <sys/stat.h>
 #include <cstdlib>
 
 #include <fmt/format.h>
 
-#include "platform/hive/OfflineWindows.h"
+#include "platform/HostIo.h"
 #include "platform/machine/MachineFolder.h"
+#if BRISQUELL_OFFLINE_WINDOWS
+#include "platform/hive/OfflineWindows.h"
+#endif
+#if BRISQUELL_WINE_PREFIX
 #include "platform/wine/WinePrefix.h"
+#endif
 
 namespace brisquell {
 
@@ -29,16 +33,31 @@ Result<std::unique_ptr<Target>> openTarget(const std::string& folder) {
 
 Result<std::unique_ptr<Target>> openTarget(const std::string& folder,
                                            const TargetOptions& options) {
-  struct stat st;
-  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+  if (!hostio::stat(folder).directory)
     return Error{Status::PathNotFound, fmt::format("{}: no such folder", folder)};
+#if BRISQUELL_OFFLINE_WINDOWS
   if (OfflineWindows::looksLikeOne(folder)) return asTarget(OfflineWindows::open(folder, options));
+#else
+  if (hostio::stat(folder + "/Windows/System32/config/SOFTWARE").exists)
+    return Error{Status::NotSupported,
+                 fmt::format("{}: an offline Windows installation; this build reads none (it "
+                             "was built without hivex)",
+                             folder)};
+#endif
   if (!options.empty())
     return Error{Status::InvalidParameter,
                  fmt::format("{}: --user and --drive apply to an offline Windows installation only",
                              folder)};
   if (MachineFolder::looksLikeOne(folder)) return asTarget(MachineFolder::open(folder));
+#if BRISQUELL_WINE_PREFIX
   if (WinePrefix::looksLikeOne(folder)) return asTarget(WinePrefix::open(folder));
+#else
+  if (hostio::stat(folder + "/system.reg").regular && hostio::stat(folder + "/drive_c").directory)
+    return Error{Status::NotSupported,
+                 fmt::format("{}: a Wine prefix; open it with the Linux build, which sees its "
+                             "drive links and its wineserver",
+                             folder)};
+#endif
   return Error{Status::InvalidParameter,
                fmt::format("{}: not a known target (a machine folder holds machine.ini and "
                            "registry.reg; a Wine prefix holds system.reg, user.reg and drive_c; an "
@@ -48,7 +67,7 @@ Result<std::unique_ptr<Target>> openTarget(const std::string& folder,
 
 Result<std::string> targetFolder(const std::string& given, std::string_view program) {
   if (!given.empty()) return given;
-  if (const char* env = std::getenv("BRISQUELL_TARGET"); env && *env) return std::string(env);
+  if (auto env = hostio::environment("BRISQUELL_TARGET"); env && !env->empty()) return *env;
   return Error{Status::InvalidParameter,
                fmt::format("no target: name the machine to work on with `{} --target DIR` or the "
                            "environment variable BRISQUELL_TARGET",

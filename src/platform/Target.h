@@ -64,6 +64,9 @@ class Target {
   /// and the like to the host user's home folders), as Windows paths. The deep scan walks
   /// them although they are links, and follows no link below them.
   virtual std::vector<std::string> linkedShellFolders() const { return {}; }
+  /// True where each registry write takes effect as it is made (the running system): save()
+  /// only makes it durable and reload() undoes nothing, so a failed change must stop a repair.
+  virtual bool changesAtOnce() const { return false; }
   /// What the user should know about how the target was opened (the user chosen, parts
   /// missing or left unread); printed before the command's own output.
   virtual std::vector<std::string> notes() const { return {}; }

@@ -3,6 +3,8 @@
 
 #include <fmt/format.h>
 
+#include "platform/HostIo.h"
+
 namespace brisquell {
 
 namespace {
@@ -320,8 +322,7 @@ std::string_view trimmedView(std::string_view s, std::string_view chars) {
 }
 
 std::string generalDateText(std::time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
+  std::tm tm = hostio::localTime(t);
   int hour = tm.tm_hour % 12 == 0 ? 12 : tm.tm_hour % 12;
   return fmt::format("{}/{}/{} {}:{:02}:{:02} {}", tm.tm_mon + 1, tm.tm_mday, tm.tm_year + 1900,
                      hour, tm.tm_min, tm.tm_sec, tm.tm_hour < 12 ? "AM" : "PM");

@@ -10,6 +10,7 @@
 
 #include <fmt/format.h>
 
+#include "platform/HostIo.h"
 #include "platform/Text.h"
 #include "repair/cInifile.h"
 #include "scan/RegistryAccess.h"
@@ -29,9 +30,7 @@ constexpr const char* kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 
 std::tm localOf(BackupSet::Clock::time_point t) {
   std::time_t s = BackupSet::Clock::to_time_t(t);
-  std::tm tm{};
-  localtime_r(&s, &tm);
-  return tm;
+  return hostio::localTime(s);
 }
 
 bool readNumber(std::string_view s, std::size_t& i, int& out, int maxDigits) {

@@ -229,6 +229,9 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
 
   std::vector<std::size_t> fixedValueRows;
   std::size_t processed = 0;
+  // On a live registry a change cannot be taken back by not saving: after a failed one the
+  // run stops, naming what was done (the backup set holds it) and what was not.
+  const bool live = ctx_.target().changesAtOnce();
   for (std::size_t n = 0; n < problems.size(); ++n) {
     const ProblemRecord& r = problems[n];
     if (!r.checked) continue;
@@ -244,6 +247,14 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
       if (!r.isFileProblem()) fixedValueRows.push_back(n);
     } else {
       result.failures.push_back(fmt::format("{}: {}", describe(r), why));
+      if (live && !r.isFileProblem()) {
+        for (std::size_t m = n + 1; m < problems.size(); ++m)
+          if (problems[m].checked)
+            result.failures.push_back(
+                fmt::format("{}: not done: the repair stopped at the change that failed",
+                            describe(problems[m])));
+        break;
+      }
     }
     ctx_.doEvents();
   }
@@ -252,7 +263,17 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
     ctx_.doEvents();
   }
 
-  if (Outcome saved = changes.save(); !saved) {
+  if (Outcome saved = changes.save(); !saved && live) {
+    // The changes were made; only making them durable failed.
+    result.outcome = RepairResult::Outcome::SaveFailed;
+    result.error = saved.message();
+    std::string text =
+        fmt::format("{} change{} made, but the Windows Registry could not be written to disk: {}",
+                    result.fixed, result.fixed == 1 ? " was" : "s were", result.error);
+    for (const std::string& f : result.failures) text += "\r\n" + f;
+    ui_.warn(kTitle, text);
+    return result;
+  } else if (!saved) {
     // The registry on disk is as it was, and the store is back to it: its rows were not fixed.
     result.outcome = RepairResult::Outcome::SaveFailed;
     result.error = saved.message();

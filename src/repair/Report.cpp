@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/HostIo.h"
 #include "platform/Text.h"
 
 namespace brisquell {
@@ -26,7 +27,7 @@ bool Report::mnuFilePrintListofErrors_Click(std::string_view fileName) {
   if (name.empty()) return true;
   std::string body = text(ctx_.problems());
   ctx_.doEvents();
-  std::FILE* f = std::fopen(name.c_str(), "ab");
+  std::FILE* f = hostio::open(name, "ab");
   bool ok = f && std::fwrite(body.data(), 1, body.size(), f) == body.size();
   int err = errno;
   if (f && std::fclose(f) != 0) ok = false, err = errno;

@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include "platform/FileSystem.h"
+#include "platform/HostIo.h"
 
 namespace brisquell {
 
@@ -28,8 +29,7 @@ ErrorLog::ErrorLog(FileSystem& files, std::function<std::string()> windowsDirect
 void ErrorLog::write(std::string_view procedure, const TrappedError& error) {
   ++entries_;
   std::time_t now = clock_();
-  std::tm tm{};
-  localtime_r(&now, &tm);
+  std::tm tm = hostio::localTime(now);
   std::string entry =
       fmt::format("{}{} \r\n{}\r\n{:02}:{:02}:{:02}\r\n{:04}-{:02}-{:02}\r\n{}\r\n",
                   error.number < 0 ? "" : " ", error.number, error.description, tm.tm_hour,

@@ -2,11 +2,13 @@
 // through its links, and a device or FIFO is written into, never replaced.
 #include "platform/AtomicFile.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -14,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Portable.h"
 #include "support/TempDir.h"
 
 namespace brisquell {
@@ -30,13 +33,17 @@ Outcome writeAll(const std::string& path, AtomicFile::Mode mode, const std::stri
   return f.commit();
 }
 
+#ifndef _WIN32
 mode_t typeOf(const std::string& path) {
   struct stat st {};
   EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
   return st.st_mode & S_IFMT;
 }
+#endif
 
 TEST(AtomicFile, OutputGoesThroughLinksAndIntoFifosAndDevices) {
+  BRISQUELL_NEEDS_SYMLINKS();
+#ifndef _WIN32
   TempDir dir;
   // A link is followed, even a dangling one, and the file it names is replaced.
   writeText(dir / "real.txt", "old");
@@ -84,9 +91,12 @@ TEST(AtomicFile, OutputGoesThroughLinksAndIntoFifosAndDevices) {
   // Nothing temporary is left anywhere.
   for (const auto& e : std::filesystem::directory_iterator(dir.path()))
     EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+#endif
 }
 
 TEST(AtomicFile, KeptFilesReplaceTheNameNeverWhatALinkPointsAt) {
+  BRISQUELL_NEEDS_SYMLINKS();
+#ifndef _WIN32
   TempDir dir;
   writeText(dir / "outside.txt", "outside");
   std::filesystem::create_symlink(dir / "outside.txt", dir / "kept.txt");
@@ -106,6 +116,24 @@ TEST(AtomicFile, KeptFilesReplaceTheNameNeverWhatALinkPointsAt) {
   EXPECT_FALSE(missing);
   EXPECT_NE(missing.message().find("no/such/folder/x"), std::string::npos);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+#endif
+}
+
+TEST(AtomicFile, ReplacesAnExistingFileAndWritesIntoTheNullDevice) {
+  TempDir dir;
+  writeText(dir / "kept.txt", "old");
+  ASSERT_TRUE(writeAll(dir / "kept.txt", AtomicFile::Mode::Replace, "new"));
+  EXPECT_EQ(readText(dir / "kept.txt"), "new");
+  ASSERT_TRUE(writeAll(dir / "kept.txt", AtomicFile::Mode::Output, "newer"));
+  EXPECT_EQ(readText(dir / "kept.txt"), "newer");
+#ifdef _WIN32
+  const std::string null = "NUL";
+#else
+  const std::string null = "/dev/null";
+#endif
+  Outcome r = writeAll(null, AtomicFile::Mode::Output, "nothing");
+  EXPECT_TRUE(r) << r.message();
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 }  // namespace

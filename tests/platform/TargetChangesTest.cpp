@@ -9,6 +9,7 @@
 #include "platform/machine/MachineFolder.h"
 #include "shell/LastResort.h"
 #include "support/GatedTarget.h"
+#include "support/Portable.h"
 #include "support/TempDir.h"
 
 namespace brisquell {
@@ -97,10 +98,10 @@ TEST(TargetChanges, SaysSoWhenTheRegistryCannotBeReadAgain) {
 }
 
 TEST(TargetResolution, OptionThenEnvironmentThenAClearMessage) {
-  ::setenv("BRISQUELL_TARGET", "/from/env", 1);
+  test::setEnvironment("BRISQUELL_TARGET", "/from/env");
   EXPECT_EQ(targetFolder("/given", "brisquell").value(), "/given");
   EXPECT_EQ(targetFolder("", "brisquell").value(), "/from/env");
-  ::unsetenv("BRISQUELL_TARGET");
+  test::unsetEnvironment("BRISQUELL_TARGET");
   auto none = targetFolder("", "brisquell-gui");
   ASSERT_FALSE(none);
   EXPECT_NE(none.message().find("brisquell-gui --target DIR"), std::string::npos) << none.message();

@@ -299,8 +299,9 @@ class RefusingStore final : public RegistryStore {
 
 class RefusingTarget final : public Target {
  public:
-  RefusingTarget(std::unique_ptr<Target> t, std::string refused)
-      : t_(std::move(t)), store_(t_->registry(), std::move(refused)) {}
+  RefusingTarget(std::unique_ptr<Target> t, std::string refused, bool live = false)
+      : t_(std::move(t)), store_(t_->registry(), std::move(refused)), live_(live) {}
+  bool changesAtOnce() const override { return live_; }
   std::string kind() const override { return t_->kind(); }
   std::string location() const override { return t_->location(); }
   RegistryStore& registry() override { return store_; }
@@ -313,6 +314,7 @@ class RefusingTarget final : public Target {
  private:
   std::unique_ptr<Target> t_;
   RefusingStore store_;
+  bool live_;
 };
 
 TEST_F(RepairRestoreTest, AValueTheRegistryKeepsIsNamedAndNotCounted) {
@@ -333,6 +335,32 @@ TEST_F(RepairRestoreTest, AValueTheRegistryKeepsIsNamedAndNotCounted) {
   ASSERT_EQ(ui.warned.size(), 1u);
   EXPECT_NE(ui.warned[0].find("Broken"), std::string::npos);
   EXPECT_EQ(ui.informed.back(), Repair::endMessage(r.found, r.found - 1));
+}
+
+TEST_F(RepairRestoreTest, OnALiveRegistryAFailedChangeStopsTheRunNamingWhatWasNotDone) {
+  RefusingTarget t(std::move(openTarget(folder)).value(), "Broken", true);
+  ScanContext ctx(t);
+  runScan(ctx, ScanMode::Quick);
+  std::size_t at = ctx.problems().size(), checked = 0;
+  for (std::size_t n = 0; n < ctx.problems().size(); ++n)
+    if (ctx.problems()[n].KeyName == "Broken" && at == ctx.problems().size()) at = n;
+  for (const auto& p : ctx.problems().rows()) checked += p.checked;
+  ASSERT_LT(at, ctx.problems().size() - 1) << "the refused row must not be the last";
+  test::ScriptedInterface ui;
+  Repair repair(ctx, ui);
+  RepairResult r = repair.cmdRepairCorruptFiles_Click();
+  // Everything before the refused row was done, nothing after it.
+  EXPECT_EQ(r.fixed, at);
+  ASSERT_EQ(r.failures.size(), checked - at);
+  EXPECT_NE(r.failures[0].find("Broken"), std::string::npos) << r.failures[0];
+  for (std::size_t k = 1; k < r.failures.size(); ++k)
+    EXPECT_NE(r.failures[k].find("not done"), std::string::npos) << r.failures[k];
+  ASSERT_EQ(ui.warned.size(), 1u);
+  EXPECT_NE(ui.warned[0].find("not done"), std::string::npos) << ui.warned[0];
+  // The refused row and every row after it are still there.
+  ScanContext again(t);
+  runScan(again, ScanMode::Quick);
+  EXPECT_EQ(again.problems().size(), checked - at);
 }
 
 TEST_F(RepairRestoreTest, UncheckedRowsStayAndAreNotRecorded) {

@@ -1,16 +1,18 @@
 // Host-folder drives: case-insensitive resolution with an optional per-scan listing cache.
 #include "platform/host/HostFileSystem.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
+#include <filesystem>
+#ifndef _WIN32
 #include <sys/statvfs.h>
 #include <unistd.h>
+#endif
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
 
 #include "platform/AtomicFile.h"
+#include "platform/HostIo.h"
 
 namespace brisquell {
 
@@ -26,69 +28,68 @@ Status listingFailure(int error) {
 }
 
 std::uint32_t attributesOf(const std::string& host, bool followLinks) {
-  struct stat st;
-  if (::lstat(host.c_str(), &st) != 0) return 0;
+  hostio::Info st = hostio::stat(host, false);
+  if (!st.exists) return 0;
   std::uint32_t a = 0;
-  if (S_ISLNK(st.st_mode)) {
+  if (st.link) {
     a |= fileattr::ReparsePoint;
-    if (!followLinks || ::stat(host.c_str(), &st) != 0) return a | fileattr::Archive;
+    if (!followLinks || !(st = hostio::stat(host)).exists) return a | fileattr::Archive;
   }
-  if (S_ISDIR(st.st_mode)) return a | fileattr::Directory;
+  if (st.directory) return a | fileattr::Directory;
   a |= fileattr::Archive;
-  if (!(st.st_mode & S_IWUSR)) a |= fileattr::Readonly;
+  if (st.readOnly) a |= fileattr::Readonly;
   return a;
 }
 
 }  // namespace
 
 HostFileStamp hostFileStamp(const std::string& path) {
-  struct stat st;
   HostFileStamp s;
-  if (::stat(path.c_str(), &st) != 0) return s;
-  s.inode = st.st_ino;
-  s.size = st.st_size;
-  s.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  hostio::Info info = hostio::stat(path);
+  if (!info.exists) return s;
+  std::error_code ec;
+  auto when = std::filesystem::last_write_time(hostio::fsPath(path), ec);
+  s.inode = info.fileId;
+  s.size = static_cast<long long>(info.size);
+  if (!ec)
+    s.mtimeNs =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
   return s;
 }
 
 std::optional<std::string> hostFolderReadOnly(const std::string& folder) {
+#ifndef _WIN32
   struct statvfs vs;
   if (::statvfs(folder.c_str(), &vs) == 0 && (vs.f_flag & ST_RDONLY))
     return folder + " is on a read-only volume: nothing can be changed there";
   if (::access(folder.c_str(), W_OK | X_OK) != 0 && errno == EACCES)
     return folder + " may not be written by this user: nothing can be changed there";
+#else
+  (void)folder;  // Windows says so at the first write, which the write gate undoes
+#endif
   return std::nullopt;
 }
 
 std::vector<std::string> removeStaleTemporaries(const std::string& folder,
                                                 const std::string& name) {
   std::vector<std::string> removed;
-  DIR* d = ::opendir(folder.c_str());
-  if (!d) return removed;
+  std::vector<hostio::Entry> entries;
+  if (!hostio::list(folder, entries)) return removed;
   const std::string temp = name + ".tmp-";  // AtomicFile's temporaries
   const std::string fresh = name + ".brisquell-new";
-  while (dirent* e = ::readdir(d)) {
-    std::string n = e->d_name;
+  for (const hostio::Entry& e : entries) {
+    const std::string& n = e.name;
     bool ours = (n.size() == temp.size() + 6 && n.compare(0, temp.size(), temp) == 0) || n == fresh;
     if (!ours) continue;
-    struct stat st;
     const std::string path = folder + "/" + n;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0)
-      removed.push_back(n);
+    if (hostio::stat(path, false).regular && hostio::removeFile(path)) removed.push_back(n);
   }
-  ::closedir(d);
   return removed;
 }
 
-bool hostIsDir(const std::string& p) {
-  struct stat st;
-  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool hostIsDir(const std::string& p) { return hostio::stat(p).directory; }
 
-bool hostIsFile(const std::string& p) {
-  struct stat st;
-  return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+bool hostIsFile(const std::string& p) { return hostio::stat(p).regular; }
 
 HostFileSystem::HostFileSystem(std::vector<HostDrive> drives, std::string currentDirectory)
     : drives_(std::move(drives)), currentDirectory_(std::move(currentDirectory)) {
@@ -125,8 +126,7 @@ Status HostFileSystem::locate(std::string_view path, LastLink last, bool writing
   const std::string& name = p.components.back();
   if (hasWildcard(name)) return Status::InvalidName;
   host.clear();
-  struct stat st;
-  if (!caching_ && ::lstat((dir + "/" + name).c_str(), &st) == 0) {
+  if (!caching_ && hostio::stat(dir + "/" + name, false).exists) {
     host = dir + "/" + name;
   } else {
     Status why = Status::FileNotFound;
@@ -137,7 +137,7 @@ Status HostFileSystem::locate(std::string_view path, LastLink last, bool writing
     // that can be tested.
     if (!e && (why == Status::NotSupported || (!l && why != Status::PathNotFound))) return why;
   }
-  bool link = !host.empty() && ::lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+  bool link = !host.empty() && hostio::stat(host, false).link;
   if (host.empty()) {
     if (!mayBeNew) return Status::FileNotFound;
     host = dir + "/" + name;
@@ -229,31 +229,20 @@ std::shared_ptr<const HostFileSystem::Listing> HostFileSystem::listing(const std
     return nullptr;
   };
   auto l = std::make_shared<Listing>();
-  DIR* d = ::opendir(hostDir.c_str());
+  std::vector<hostio::Entry> entries;
   // A folder that is there but cannot be read says nothing about what it holds.
-  if (!d) return unlisted(listingFailure(errno));
-  for (;;) {
-    errno = 0;
-    dirent* e = ::readdir(d);
-    if (!e) {
-      if (errno != 0) {
-        ::closedir(d);
-        return unlisted(Status::ReadFault);
-      }
-      break;
-    }
-    std::string_view n = e->d_name;
-    if (n == "." || n == "..") continue;
+  if (!hostio::list(hostDir, entries)) return unlisted(listingFailure(errno));
+  for (hostio::Entry& e : entries) {
     std::uint32_t a;
-    if (e->d_type == DT_DIR)
+    if (e.known && e.directory)
       a = fileattr::Directory;
-    else if (e->d_type == DT_REG)
+    else if (e.known && e.regular)
       a = fileattr::Archive;
     else
-      a = attributesOf(hostDir + "/" + e->d_name, true);
-    l->push_back(Entry{std::string(n), foldCase(n), a});
+      a = attributesOf(hostDir + "/" + e.name, true);
+    std::string folded = foldCase(e.name);
+    l->push_back(Entry{std::move(e.name), std::move(folded), a});
   }
-  ::closedir(d);
   std::sort(l->begin(), l->end(), [](const Entry& a, const Entry& b) {
     return a.folded != b.folded ? a.folded < b.folded : a.name < b.name;
   });
@@ -295,11 +284,10 @@ Status HostFileSystem::resolveDir(const Parsed& p, std::size_t n, std::string& h
     bool found = false;
     if (!caching_) {  // exact name first: no listing needed in the common case
       std::string direct = hostDir + "/" + c;
-      struct stat st;
-      if (::lstat(direct.c_str(), &st) == 0) {
-        link = S_ISLNK(st.st_mode);
-        if (S_ISDIR(st.st_mode) ||
-            (link && ::stat(direct.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
+      hostio::Info st = hostio::stat(direct, false);
+      if (st.exists) {
+        link = st.link;
+        if (st.directory || (link && hostio::stat(direct).directory)) {
           hostDir = std::move(direct);
           found = true;
         }
@@ -324,9 +312,7 @@ Status HostFileSystem::resolveDir(const Parsed& p, std::size_t n, std::string& h
 bool HostFileSystem::volumeInformation(std::string_view root) {
   Parsed p;
   if (parse(root, p) != Status::Success || !p.components.empty()) return false;
-  struct stat st;
-  return ::stat(p.drive->hostRoot.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-         ::access(p.drive->hostRoot.c_str(), R_OK | X_OK) == 0;
+  return hostio::stat(p.drive->hostRoot).directory && hostio::canEnter(p.drive->hostRoot);
 }
 
 Status HostFileSystem::find(std::string_view pattern, std::vector<DirEntry>& out) {
@@ -334,8 +320,7 @@ Status HostFileSystem::find(std::string_view pattern, std::vector<DirEntry>& out
   Parsed p;
   if (Status st = parse(pattern, p); st != Status::Success) return st;
   if (p.components.empty()) {  // the root itself
-    struct stat s;
-    return ::stat(p.drive->hostRoot.c_str(), &s) == 0 ? Status::Success : Status::PathNotFound;
+    return hostio::stat(p.drive->hostRoot).exists ? Status::Success : Status::PathNotFound;
   }
   std::string dir;
   if (Status st = resolveDir(p, p.components.size() - 1, dir); st != Status::Success) return st;
@@ -398,9 +383,8 @@ Status HostFileSystem::readFile(std::string_view path, Bytes& data) {
   std::string host;
   if (Status st = locate(path, LastLink::Follow, false, false, host); st != Status::Success)
     return st == Status::PathNotFound ? Status::FileNotFound : st;
-  struct stat st;
-  if (::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Status::AccessDenied;
-  std::ifstream in(host, std::ios::binary);
+  if (hostio::stat(host).directory) return Status::AccessDenied;
+  std::ifstream in(hostio::fsPath(host), std::ios::binary);
   if (!in) return Status::AccessDenied;
   try {  // the stream library reports read errors by throwing
     data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -450,9 +434,10 @@ Status HostFileSystem::writeFileFrom(std::string_view path,
 std::optional<std::uint64_t> HostFileSystem::freeSpace(std::string_view folder) {
   std::string host;
   if (locate(folder, LastLink::Follow, false, false, host) != Status::Success) return std::nullopt;
-  struct statvfs vs;
-  if (::statvfs(host.c_str(), &vs) != 0) return std::nullopt;
-  return static_cast<std::uint64_t>(vs.f_bavail) * vs.f_frsize;
+  std::error_code ec;
+  std::filesystem::space_info space = std::filesystem::space(hostio::fsPath(host), ec);
+  if (ec) return std::nullopt;
+  return static_cast<std::uint64_t>(space.available);
 }
 
 Status HostFileSystem::appendFile(std::string_view path, const Bytes& data) {
@@ -461,7 +446,7 @@ Status HostFileSystem::appendFile(std::string_view path, const Bytes& data) {
   if (Status st = locate(path, LastLink::Follow, true, true, host, &p); st != Status::Success)
     return st;
   if (p.components.empty()) return Status::AccessDenied;
-  std::FILE* f = std::fopen(host.c_str(), "ab");
+  std::FILE* f = hostio::open(host, "ab");
   if (!f) return Status::AccessDenied;
   bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
   ok = std::fclose(f) == 0 && ok;
@@ -475,9 +460,8 @@ Status HostFileSystem::deleteFile(std::string_view path) {
   if (Status st = locate(path, LastLink::Keep, true, false, host, &p); st != Status::Success)
     return st == Status::PathNotFound ? Status::FileNotFound : st;
   if (p.components.empty()) return Status::AccessDenied;
-  struct stat st;
-  if (::lstat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Status::AccessDenied;
-  if (::unlink(host.c_str()) != 0)
+  if (hostio::stat(host, false).directory) return Status::AccessDenied;
+  if (!hostio::removeFile(host))
     return errno == ENOENT ? Status::FileNotFound : Status::AccessDenied;
   forget(host.substr(0, host.rfind('/')));
   return Status::Success;
@@ -500,8 +484,7 @@ Status HostFileSystem::createDirectory(std::string_view path) {
     }
     std::string next = dir + "/" + c;
     if (confine(p, next, LastLink::Keep, true) != Status::Success) return Status::AccessDenied;
-    if (::mkdir(next.c_str(), 0755) != 0 && errno != EEXIST)
-      return errno == ENOSPC ? Status::DiskFull : Status::AccessDenied;
+    if (!hostio::makeFolder(next)) return errno == ENOSPC ? Status::DiskFull : Status::AccessDenied;
     forget(dir);
     dir = std::move(next);
   }

@@ -1,7 +1,9 @@
 // Short names: Wine's hash, the names NTFS keeps, and the classic basis-name scheme.
 #include "platform/host/ShortNames.h"
 
+#ifndef _WIN32
 #include <sys/xattr.h>
+#endif
 #include <cerrno>
 #include <set>
 
@@ -201,6 +203,11 @@ std::string wineShortName(std::string_view longName, WineShortForm form, bool* c
 
 Status readNtfsDosName(const std::string& hostPath, std::string& dosName) {
   dosName.clear();
+#ifdef _WIN32
+  // A Windows host asks the volume itself (GetShortPathNameW) where it needs short names.
+  (void)hostPath;
+  return Status::NotSupported;
+#else
   char buf[64];
   ssize_t n = ::getxattr(hostPath.c_str(), "system.ntfs_dos_name", buf, sizeof buf);
   if (n < 0) {
@@ -211,6 +218,7 @@ Status readNtfsDosName(const std::string& hostPath, std::string& dosName) {
   dosName.assign(buf, static_cast<std::size_t>(n));
   while (!dosName.empty() && dosName.back() == '\0') dosName.pop_back();
   return Status::Success;
+#endif
 }
 
 ShortNameOwner findShortNameOwner(ShortNameScheme scheme, std::string_view shortName,

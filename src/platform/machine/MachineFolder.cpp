@@ -1,13 +1,13 @@
 // Machine folder target: reads machine.ini strictly, loads registry.reg, saves it atomically.
 #include "platform/machine/MachineFolder.h"
 
-#include <sys/stat.h>
 #include <cstdint>
 #include <fstream>
 
 #include <fmt/format.h>
 
 #include "platform/AtomicFile.h"
+#include "platform/HostIo.h"
 #include "platform/RegFile.h"
 #include "platform/TargetLock.h"
 #include "platform/memory/MemoryLoader.h"
@@ -36,7 +36,7 @@ struct MachineIni {
 // machine.ini, strictly: unknown sections, entries and drive types are errors, not guesses.
 Result<MachineIni> readMachineIni(const std::string& folder) {
   const std::string ini = folder + "/machine.ini";
-  std::ifstream in(ini);
+  std::ifstream in(hostio::fsPath(ini));
   if (!in)
     return Result<MachineIni>::fail(fmt::format("{}: cannot be read", ini), Status::FileNotFound);
   MachineIni m;

@@ -8,6 +8,8 @@
 
 #include <fmt/format.h>
 
+#include "platform/HostIo.h"
+
 namespace brisquell {
 
 namespace {
@@ -27,7 +29,7 @@ std::uint64_t WineRegistryFile::currentTime() {
 }
 
 Outcome WineRegistryFile::load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(hostio::fsPath(path), std::ios::binary);
   if (!in) return Outcome::fail(fmt::format("{}: cannot be read", path), Status::FileNotFound);
   std::ostringstream ss;
   ss << in.rdbuf();
