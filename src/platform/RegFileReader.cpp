@@ -5,7 +5,9 @@
 #include <cstring>
 #include <memory>
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <fmt/format.h>
 
@@ -506,6 +508,7 @@ Result<RegFileInfo> parseRegFile(const std::string& path, RegSink& sink) {
   return parser.info();
 }
 
+#ifndef _WIN32
 RegPieceResult parseRegPiece(int fd, std::uint64_t begin, std::uint64_t end, bool moreAfter,
                              RegSink& sink) {
   RegPieceResult r;
@@ -545,6 +548,7 @@ RegPieceResult parseRegPiece(int fd, std::uint64_t begin, std::uint64_t end, boo
   }
   return r;
 }
+#endif
 
 Result<RegFileInfo> parseRegBytes(std::string_view bytes, const std::string& label, RegSink& sink) {
   std::size_t pos = 0;

@@ -1,7 +1,6 @@
 // Backup archive through libzip: written in one go, read entry by entry with path checks.
 #include "repair/BackupArchive.h"
 
-#include <sys/stat.h>
 #include <algorithm>
 #include <cctype>
 #include <memory>
@@ -34,6 +33,9 @@ using ZipHandle = std::unique_ptr<zip_t, ZipCloser>;
 // compression, once it is larger than kRatioFloor.
 constexpr std::uint64_t kAbsurdRatio = 100;
 constexpr std::uint64_t kRatioFloor = 1 << 20;
+// The Unix file type in an entry's external attributes (the same on every system that writes it).
+constexpr zip_uint32_t kUnixTypeMask = 0170000;
+constexpr zip_uint32_t kUnixLink = 0120000;
 
 struct ZipFileCloser {
   void operator()(zip_file_t* f) const {
@@ -187,7 +189,7 @@ bool BackupArchive::extract(std::string_view zipPath, Extracted& result, std::st
     zip_uint32_t attributes = 0;
     if (zip_file_get_external_attributes(z.get(), static_cast<zip_uint64_t>(i), 0, &opsys,
                                          &attributes) == 0 &&
-        opsys == ZIP_OPSYS_UNIX && ((attributes >> 16) & S_IFMT) == S_IFLNK) {
+        opsys == ZIP_OPSYS_UNIX && ((attributes >> 16) & kUnixTypeMask) == kUnixLink) {
       refuse("it is a symbolic link");
       continue;
     }

@@ -1,13 +1,13 @@
 // liblnk back end of the shortcut reader.
 #include "platform/lnk/LnkShortcutReader.h"
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <fstream>
 
 #include <fmt/format.h>
+
 #include <liblnk.h>
+#include "platform/HostIo.h"
 
 #include "platform/Text.h"
 #ifdef _WIN32
@@ -166,15 +166,15 @@ std::string LnkShortcutReader::targetPathOfHostFile(const std::string& hostFile,
   // liblnk sizes its buffers from the file's own fields: a damaged field could make it ask for
   // gigabytes. Only files small enough and whose fields fit their length reach it.
   problem_.clear();
-  struct stat st;
-  if (::stat(hostFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-  if (static_cast<std::uintmax_t>(st.st_size) > kMaxShortcutBytes) {
+  hostio::Info st = hostio::stat(hostFile);
+  if (!st.exists || !st.regular) return {};
+  if (static_cast<std::uintmax_t>(st.size) > kMaxShortcutBytes) {
     problem_ = fmt::format("{}: {} bytes, too large for a shortcut; skipped", hostFile,
-                           static_cast<std::uintmax_t>(st.st_size));
+                           static_cast<std::uintmax_t>(st.size));
     return {};
   }
   {
-    std::ifstream in(hostFile, std::ios::binary);
+    std::ifstream in(hostio::fsPath(hostFile), std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in.eof() && in.fail()) return {};
     std::string why =

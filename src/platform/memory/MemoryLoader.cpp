@@ -2,9 +2,11 @@
 // the previous key's chain instead of the root.
 #include "platform/memory/MemoryLoader.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cstring>
 #include <exception>
@@ -75,6 +77,7 @@ void MemoryLoader::deleteValue(std::string_view name) {
     }
 }
 
+#ifndef _WIN32
 namespace {
 
 // Below this a second thread costs more than it saves.
@@ -144,7 +147,17 @@ Outcome pieceFailure(const std::string& path, std::size_t linesBefore, const Reg
 }
 
 }  // namespace
+#endif
 
+#ifdef _WIN32
+Outcome loadRegFile(const std::string& path, MemoryRegistry& store) {
+  // One pass: the two-piece load reads through POSIX descriptors.
+  MemoryLoader loader(store);
+  if (auto parsed = parseRegFile(path, loader); !parsed) return parsed.error();
+  store.markSaved();
+  return {};
+}
+#else
 Outcome loadRegFile(const std::string& path, MemoryRegistry& store) {
   MemoryLoader loader(store);
   // A large version 5 file is parsed in two pieces at once, split at a key line; the later piece
@@ -200,5 +213,6 @@ Outcome loadRegFile(const std::string& path, MemoryRegistry& store) {
   store.markSaved();
   return {};
 }
+#endif
 
 }  // namespace brisquell
