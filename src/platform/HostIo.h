@@ -67,6 +67,10 @@ std::optional<std::string> environment(const char* name);
 bool isAbsolute(std::string_view path);
 /// The local time of a moment.
 std::tm localTime(std::time_t t);
+#ifdef _WIN32
+/// The form of a host path the wide Windows calls take (UTF-16, "\\?\" when long).
+std::wstring widePath(const std::string& path);
+#endif
 /// The last system error as text.
 std::string lastErrorText();
 

@@ -338,12 +338,12 @@ TEST_F(RepairRestoreTest, AValueTheRegistryKeepsIsNamedAndNotCounted) {
 }
 
 TEST_F(RepairRestoreTest, OnALiveRegistryAFailedChangeStopsTheRunNamingWhatWasNotDone) {
-  RefusingTarget t(std::move(openTarget(folder)).value(), "Broken", true);
+  RefusingTarget t(std::move(openTarget(folder)).value(), "Multi", true);
   ScanContext ctx(t);
   runScan(ctx, ScanMode::Quick);
   std::size_t at = ctx.problems().size(), checked = 0;
   for (std::size_t n = 0; n < ctx.problems().size(); ++n)
-    if (ctx.problems()[n].KeyName == "Broken" && at == ctx.problems().size()) at = n;
+    if (ctx.problems()[n].KeyName == "Multi" && at == ctx.problems().size()) at = n;
   for (const auto& p : ctx.problems().rows()) checked += p.checked;
   ASSERT_LT(at, ctx.problems().size() - 1) << "the refused row must not be the last";
   test::ScriptedInterface ui;
@@ -352,7 +352,7 @@ TEST_F(RepairRestoreTest, OnALiveRegistryAFailedChangeStopsTheRunNamingWhatWasNo
   // Everything before the refused row was done, nothing after it.
   EXPECT_EQ(r.fixed, at);
   ASSERT_EQ(r.failures.size(), checked - at);
-  EXPECT_NE(r.failures[0].find("Broken"), std::string::npos) << r.failures[0];
+  EXPECT_NE(r.failures[0].find("Multi"), std::string::npos) << r.failures[0];
   for (std::size_t k = 1; k < r.failures.size(); ++k)
     EXPECT_NE(r.failures[k].find("not done"), std::string::npos) << r.failures[k];
   ASSERT_EQ(ui.warned.size(), 1u);

@@ -9,10 +9,8 @@
 #include <liblnk.h>
 #include "platform/HostIo.h"
 
+#include "platform/HostIo.h"
 #include "platform/Text.h"
-#ifdef _WIN32
-#include "platform/win32/Wide.h"
-#endif
 
 namespace brisquell {
 
@@ -189,7 +187,7 @@ std::string LnkShortcutReader::targetPathOfHostFile(const std::string& hostFile,
   if (liblnk_file_initialize(&f.file, &err) != 1) return {};
 #ifdef _WIN32
   // The narrow open goes through the ANSI code page; the wide one takes any name.
-  const std::wstring wide = win32::hostPath(hostFile);
+  const std::wstring wide = hostio::widePath(hostFile);
   if (liblnk_file_open_wide(f.file, wide.c_str(), LIBLNK_OPEN_READ, &err) != 1) return {};
 #else
   if (liblnk_file_open(f.file, hostFile.c_str(), LIBLNK_OPEN_READ, &err) != 1) return {};

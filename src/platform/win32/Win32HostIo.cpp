@@ -204,6 +204,8 @@ std::tm localTime(std::time_t t) {
   return tm;
 }
 
+std::wstring widePath(const std::string& path) { return win32::hostPath(path); }
+
 std::string lastErrorText() {
   DWORD e = GetLastError();
   return e ? win32::errorText(e) : std::string(std::strerror(errno));

@@ -243,12 +243,6 @@ TEST(Win32Console, TheNulDeviceIsNoConsole) {
   EXPECT_FALSE(console::inputIsInteractive());
   SetStdHandle(STD_INPUT_HANDLE, old);
   CloseHandle(nul);
-  // And the command line refuses a repair nobody confirmed.
-  test::TempDir dir;
-  test::makeMachine(dir / "m", "");
-  auto fix = test::runCli({"--target", dir / "m", "fix"});
-  EXPECT_NE(fix.exitCode, 0) << fix.out << fix.err;
-  EXPECT_EQ(fix.out.find("yes (--yes)"), std::string::npos) << fix.out;
 }
 
 }  // namespace
