@@ -70,7 +70,7 @@ Seen seenValue(ScanContext& ctx, const ProblemRecord& r) {
   ScopedKey key(store, h);
   std::uint32_t type = 0;
   Bytes data;
-  const std::string name = r.KeyName == "(Default)" ? std::string() : r.KeyName;
+  const std::string name = r.valueName();
   if (store.queryValueRaw(h, name, type, data) != Status::Success) return {"absent", ""};
   return {valueTypeName(type), sha256Hex(data)};
 }
@@ -100,7 +100,7 @@ std::string valueIdentity(ScanContext& ctx, const ProblemRecord& r) {
   if (r.isFileProblem()) return "file:" + foldCase(r.FullKeyPath);
   auto root = BackupSet::rootOf(r.MainKey);
   if (!root) return "bad:" + r.MainKey;
-  const std::string name = r.KeyName == "(Default)" ? std::string() : r.KeyName;
+  const std::string name = r.valueName();
   return BackupSet::keyIdentity(ctx.registry().store(), *root, r.FullKeyPath) + "\\" +
          foldCase(name);
 }
@@ -137,6 +137,7 @@ json partJson(const TargetPlan& p) {
         {"MainKey", r.MainKey},      {"KeyName", r.KeyName},         {"KeyValue", r.KeyValue},
         {"Section", r.Section},      {"FullKeyPath", r.FullKeyPath}, {"MainKeyName", r.MainKeyName},
         {"valueType", pr.valueType}, {"digest", pr.digest},          {"listings", pr.listings}};
+    if (!r.isFileProblem()) rec["unnamed"] = r.unnamed;
     auto& tested = rec["tested"] = json::array();
     for (const auto& t : pr.tested) {
       json one = {{"windows", t.windows}};
@@ -369,6 +370,15 @@ class PlanReader {
       pb.Section = text(r, rp, "Section", err);
       pb.FullKeyPath = text(r, rp, "FullKeyPath", err);
       pb.MainKeyName = text(r, rp, "MainKeyName", err);
+      // "(Default)" is the unnamed value unless the plan says it is a value of that name.
+      pb.unnamed = pb.KeyName == "(Default)";
+      if (auto u = r.find("unnamed"); u != r.end()) {
+        if (!u->is_boolean()) {
+          err = error(rp + "/unnamed", "\"unnamed\" is true or false");
+          break;
+        }
+        pb.unnamed = u->get<bool>();
+      }
       pr.valueType = text(r, rp, "valueType", err);
       pr.digest = text(r, rp, "digest", err);
       if (err) break;

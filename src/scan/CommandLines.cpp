@@ -151,10 +151,13 @@ void RecordCommandLineReference(ScanContext& ctx, const CheckArgs& a, const std:
     switch (LaunchCommandLine(ctx, a.commandLine, why)) {
       case Launch::Starts: return;
       case Launch::Untestable: throw untestablePath(why);
-      case Launch::Fails:
+      case Launch::Fails: {
         // A quoted program ends at its closing quote, whatever the cut took after it.
-        record(trimBlanks(path.substr(0, path.find('"'))));
+        std::string program = trimBlanks(path.substr(0, path.find('"')));
+        ctx.noteMissing(program);
+        record(program);
         return;
+      }
     }
   }
   if (ctx.FileOrFolderExists(path)) return;

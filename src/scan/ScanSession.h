@@ -80,6 +80,9 @@ class ScanSession {
   /// tested before it recorded a problem.
   const std::vector<std::string>& tested() const { return tested_; }
   void forgetTested() { tested_.clear(); }
+  /// Adds a path a check found missing by its own search (a command line's program): evidence
+  /// as FileOrFolderExists gives it.
+  void noteMissing(std::string path) { tested_.push_back(std::move(path)); }
 
  private:
   Target& target_;

@@ -103,11 +103,22 @@ void HostFileSystem::setWriteArea(const std::string& hostFolder) {
   if (writeArea_.empty()) writeArea_ = "/nonexistent/";  // no such folder: nothing is written
 }
 
+void HostFileSystem::addLinkedArea(const std::string& hostFolder) {
+  std::string real = realFolder(hostFolder);
+  if (!real.empty()) linkedAreas_.push_back(std::move(real));
+}
+
 Status HostFileSystem::confine(const Parsed& p, const std::string& host, LastLink last,
                                bool writing) {
   const std::string& root = realRoots_[static_cast<std::size_t>(p.drive - drives_.data())];
   auto real = resolveBeneath(root, host, last);
-  if (!real) return Status::AccessDenied;
+  if (!real) {
+    // A folder the target links out to on purpose (a Wine user's Desktop in the host's home)
+    // is the target's too, but no link below it leads anywhere else.
+    for (const std::string& area : linkedAreas_)
+      if (resolveBeneath(area, host, last)) return Status::Success;
+    return Status::AccessDenied;
+  }
   if (writing && !writeArea_.empty() && !isBeneath(writeArea_, *real)) return Status::AccessDenied;
   return Status::Success;
 }

@@ -60,6 +60,10 @@ class HostFileSystem final : public FileSystem {
   /// Confines every write and deletion to this host folder as well (a Wine prefix, whose
   /// drives may lead out of it): outside it, they fail with Status::AccessDenied.
   void setWriteArea(const std::string& hostFolder);
+  /// A host folder outside the drives' folders that belongs to the target all the same (a
+  /// shell folder the target links out to): read and written, but never through a further
+  /// link out of it.
+  void addLinkedArea(const std::string& hostFolder);
   /// How names in 8.3 form ("PROGRA~1") resolve on these drives; none until a target says.
   void setShortNames(ShortNameScheme scheme, DosNameReader dosNames = readNtfsDosName) {
     shortNames_ = scheme;
@@ -100,8 +104,9 @@ class HostFileSystem final : public FileSystem {
   void forget(const std::string& hostDir);
 
   std::vector<HostDrive> drives_;
-  std::vector<std::string> realRoots_;  // per drive, its folder's real path ("" when none)
-  std::string writeArea_;               // real path; empty: the drives' folders only
+  std::vector<std::string> realRoots_;    // per drive, its folder's real path ("" when none)
+  std::vector<std::string> linkedAreas_;  // real paths
+  std::string writeArea_;                 // real path; empty: the drives' folders only
   std::string currentDirectory_;
   bool caching_ = false;
   std::unordered_map<std::string, std::shared_ptr<const Listing>> cache_;

@@ -106,6 +106,13 @@ Result<std::unique_ptr<WinePrefix>> WinePrefix::open(const std::string& folderIn
   // The prefix is the target: a drive linked out of it (Z: is "/", and C: may be made so) is
   // read, never written.
   p->files_->setWriteArea(folder);
+  for (const HostDrive& d : p->drives_)
+    if (d.info.letter == 'C')
+      for (const std::string& shell : p->linkedShellFolders_) {
+        std::string host = d.hostRoot + "/" + shell.substr(3);  // past "C:\"
+        std::replace(host.begin(), host.end(), '\\', '/');
+        p->files_->addLinkedArea(host);
+      }
   // Wine derives short names from the long ones.
   p->files_->setShortNames(ShortNameScheme::Wine);
   Environment env = machineEnvironment(p->info_);
