@@ -257,6 +257,57 @@ TEST(WinePrefix, SavesBothFilesOrNeither) {
   EXPECT_TRUE(saved) << saved.message();
 }
 
+TEST(WinePrefix, ASaveKilledBetweenItsStepsIsFinishedOrUndoneAtTheNextOpen) {
+  const std::string newSystem = kSystem + "\n[Software\\\\New] 1702194095\n";
+  const std::string newUser = kUser + "\n[Software\\\\New] 1702194095\n";
+  auto sides = [](const TempDir& dir) {
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(dir.path()))
+      if (e.path().filename().string().find(".brisquell-") != std::string::npos)
+        left.push_back(e.path().filename().string());
+    return left;
+  };
+  {  // killed before the first rename: the new files are dropped, the old ones stand
+    TempDir dir;
+    makePrefix(dir);
+    writeText(dir / "system.reg.brisquell-new", newSystem);
+    writeText(dir / "user.reg.brisquell-new", newUser);
+    fs::create_hard_link(dir / "system.reg", dir / "system.reg.brisquell-old");
+    auto p = openPrefix(dir);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(readText(dir / "system.reg"), kSystem);
+    EXPECT_EQ(readText(dir / "user.reg"), kUser);
+    EXPECT_TRUE(sides(dir).empty());
+  }
+  {  // killed after the first rename: the second new file is put in place too
+    TempDir dir;
+    makePrefix(dir);
+    fs::rename(dir / "system.reg", dir / "system.reg.brisquell-old");
+    writeText(dir / "system.reg", newSystem);
+    writeText(dir / "user.reg.brisquell-new", newUser);
+    fs::create_hard_link(dir / "user.reg", dir / "user.reg.brisquell-old");
+    auto p = openPrefix(dir);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(readText(dir / "system.reg"), newSystem);
+    EXPECT_EQ(readText(dir / "user.reg"), newUser);
+    EXPECT_TRUE(sides(dir).empty());
+    // and the next save works
+    ASSERT_EQ(p->registry().setValue(hkey::CurrentUser, "usr", regtype::Sz, Bytes{'2', 0}),
+              Status::Success);
+    Outcome saved = p->save();
+    EXPECT_TRUE(saved) << saved.message();
+  }
+  {  // killed while the kept-aside names were dropped: only they go
+    TempDir dir;
+    makePrefix(dir, newSystem, newUser);
+    writeText(dir / "user.reg.brisquell-old", kUser);
+    auto p = openPrefix(dir);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(readText(dir / "user.reg"), newUser);
+    EXPECT_TRUE(sides(dir).empty());
+  }
+}
+
 TEST(WinePrefix, ImportRefusesKeysThePrefixCannotKeep) {
   TempDir dir;
   makePrefix(dir);

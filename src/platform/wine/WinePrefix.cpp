@@ -87,17 +87,62 @@ bool WinePrefix::canStore(KeyHandle root) const {
   return root == hkey::LocalMachine || root == hkey::CurrentUser || root == hkey::ClassesRoot;
 }
 
+namespace {
+
+// A save writes every new file ("<name>.brisquell-new") and keeps each old one under a second
+// name ("<name>.brisquell-old", a hard link), then renames the new files over the old, then
+// drops the second names. Killed before the first rename, the old files stand and the save is
+// undone; killed after it, every new file is complete, so the save is finished: either way the
+// two files are of one save again.
+void finishInterruptedSave(const std::string& folder) {
+  struct Part {
+    std::string path, fresh, old;
+    bool hasFresh = false, hasOld = false, replaced = false;
+  };
+  std::vector<Part> parts;
+  bool anyReplaced = false;
+  for (const char* name : {"system.reg", "user.reg"}) {
+    Part p{folder + "/" + name, folder + "/" + name + ".brisquell-new",
+           folder + "/" + name + ".brisquell-old"};
+    struct stat cur {
+    }, fresh{}, old{};
+    const bool hasCur = ::lstat(p.path.c_str(), &cur) == 0 && S_ISREG(cur.st_mode);
+    p.hasFresh = ::lstat(p.fresh.c_str(), &fresh) == 0 && S_ISREG(fresh.st_mode);
+    p.hasOld = ::lstat(p.old.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    // The file is no longer the one kept aside: its new one is in place.
+    p.replaced = p.hasOld && hasCur && (cur.st_ino != old.st_ino || cur.st_dev != old.st_dev);
+    if (p.hasOld && !hasCur) {
+      // Never left so by a save; the kept file is the only copy, so it is put back.
+      if (::rename(p.old.c_str(), p.path.c_str()) == 0) p.hasOld = false;
+      p.hasFresh = false;  // its partner cannot be trusted to be of the same save
+    }
+    anyReplaced = anyReplaced || p.replaced;
+    parts.push_back(std::move(p));
+  }
+  for (const Part& p : parts) {
+    if (anyReplaced && p.hasFresh && ::rename(p.fresh.c_str(), p.path.c_str()) != 0)
+      return;  // leave everything for the message at the next save
+    if (!anyReplaced && p.hasFresh) ::unlink(p.fresh.c_str());
+  }
+  for (const Part& p : parts)
+    if (p.hasOld) ::unlink(p.old.c_str());
+}
+
+}  // namespace
+
 Result<std::unique_ptr<WinePrefix>> WinePrefix::open(const std::string& folderIn) {
   std::string folder = folderIn;
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   auto p = std::unique_ptr<WinePrefix>(new WinePrefix());
   p->folder_ = folder;
-  // What a killed save of ours left beside the registry files; never the kept-aside old file,
-  // which may be the only copy of a registry.
-  if (noOtherWriter(folder))
+  // What a killed save of ours left beside the registry files: the save is finished or undone
+  // first, then its temporaries go.
+  if (noOtherWriter(folder)) {
+    finishInterruptedSave(folder);
     for (const char* name :
          {"system.reg", "user.reg", "system.reg.brisquell-new", "user.reg.brisquell-new"})
       removeStaleTemporaries(folder, name);
+  }
   if (Outcome o = p->load(); !o) return o.error();
   p->describeMachine();
   p->findDrives();
