@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/Status.h"
 
@@ -21,6 +22,9 @@ class TargetLock {
   /// Gives the lock up (also done by the destructor); the last holder in the process frees it.
   virtual void release() = 0;
 };
+
+/// The holder a lock file's text names ("PID\nPROGRAM\n"), for messages.
+std::string lockHolderOf(std::string_view text);
 
 /// How long a changing command waits for another one to finish before it refuses.
 inline constexpr std::chrono::milliseconds kTargetLockWait{3000};

@@ -41,13 +41,7 @@ std::string holderOf(int fd) {
   ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
   if (n <= 0) return "another program";
   std::string text(buf, static_cast<std::size_t>(n));
-  std::size_t nl = text.find('\n');
-  std::string pid = text.substr(0, nl);
-  std::string name = nl == std::string::npos ? std::string() : text.substr(nl + 1);
-  while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
-  if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos)
-    return "another program";
-  return name.empty() ? fmt::format("process {}", pid) : fmt::format("process {} ({})", pid, name);
+  return lockHolderOf(text);
 }
 
 class PosixTargetLock final : public TargetLock {

@@ -38,7 +38,7 @@ bool lockNow(HANDLE h) {
 }
 
 std::string holderOf(const std::string& folder) {
-  // The holder's lock covers one byte past what it writes, so its text can still be read.
+  // The lock covers byte 0 alone; the holder's text after it can still be read.
   HANDLE h = openLockFile(folder, GENERIC_READ, OPEN_EXISTING);
   if (h == INVALID_HANDLE_VALUE) return "another program";
   char buf[512];
@@ -48,13 +48,7 @@ std::string holderOf(const std::string& folder) {
   std::string text;
   if (::ReadFile(h, buf, sizeof buf - 1, &n, &at) && n > 0) text.assign(buf, n);
   ::CloseHandle(h);
-  std::size_t nl = text.find('\n');
-  std::string pid = text.substr(0, nl);
-  std::string name = nl == std::string::npos ? std::string() : text.substr(nl + 1);
-  while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
-  if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos)
-    return "another program";
-  return name.empty() ? fmt::format("process {}", pid) : fmt::format("process {} ({})", pid, name);
+  return lockHolderOf(text);
 }
 
 class Win32TargetLock final : public TargetLock {
