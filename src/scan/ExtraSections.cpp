@@ -119,6 +119,7 @@ void settle(ScanContext& ctx, std::string_view procedure, const CheckArgs& a, co
 template <typename F>
 void check(ScanContext& ctx, std::string_view procedure, const CheckArgs& a, F&& tryIt) {
   if (ctx.bCancelScan) return;  // as every check: a cancelled scan tests nothing more
+  ctx.forgetTested();           // the evidence is this value's alone
   try {
     settle(ctx, procedure, a, tryIt());
   } catch (const TrappedError& e) {

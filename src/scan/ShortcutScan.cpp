@@ -98,6 +98,7 @@ void FindFilesAPI(ScanContext& ctx, std::string_view folderIn, std::string_view 
       const std::string cdRom = GetCdRom(ctx);
       if (!cdRom.empty() && icontains(target, cdRom + "\\")) continue;
       if (icontains(target, "NODE") || target.find('.') == std::string::npos) continue;
+      ctx.forgetTested();  // evidence of this shortcut only, not of the whole walk
       if (!ctx.FileOrFolderExists(target)) FileTargetPath(ctx, full, target, sectionName);
     }
   } catch (const TrappedError& e) {
