@@ -9,9 +9,9 @@
 #include <unordered_map>
 
 #include <fmt/format.h>
-#include <nettle/sha2.h>
 #include <nlohmann/json.hpp>
 
+#include "platform/Digest.h"
 #include "repair/BackupSet.h"
 
 namespace brisquell {
@@ -488,21 +488,7 @@ PlanTarget identify(Target& target) {
   return PlanTarget{target.kind(), absoluteFolder(target.location()), target.machine().userName};
 }
 
-std::string sha256Hex(const Bytes& data) {
-  sha256_ctx c;
-  sha256_init(&c);
-  sha256_update(&c, data.size(), data.data());
-  std::uint8_t out[SHA256_DIGEST_SIZE];
-  sha256_digest(&c, sizeof out, out);
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string s;
-  s.reserve(2 * sizeof out);
-  for (std::uint8_t b : out) {
-    s += kHex[b >> 4];
-    s += kHex[b & 15];
-  }
-  return s;
-}
+std::string sha256Hex(const Bytes& data) { return digest::sha256Hex(data.data(), data.size()); }
 
 std::string valueTypeName(std::uint32_t type) {
   for (const auto& t : kTypeNames)
