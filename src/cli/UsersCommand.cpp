@@ -25,6 +25,7 @@ int usersCommand(const Global& g, const std::string& format) {
   }
   const std::string& folder = *named;
 #if !BRISQUELL_OFFLINE_WINDOWS
+  (void)format;
   std::cerr << "brisquell: " << folder
             << ": this build reads no offline Windows installation (it was built without hivex)\n";
   return kUsage;

@@ -1,7 +1,8 @@
 // The command line handed wrong words, a target another command is writing, or a target it
 // may not write.
+#ifndef _WIN32
 #include <sys/mount.h>
-#include <unistd.h>
+#endif
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/TargetLock.h"
+#include "support/Portable.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -79,7 +81,7 @@ TEST(HostileCli, AChangingCommandIsRefusedWhileAnotherProcessHoldsTheTargetReadi
     full.insert(full.end(), args.begin(), args.end());
     auto r = runCli(full);
     EXPECT_EQ(r.exitCode, 1) << args[0];
-    EXPECT_NE(r.err.find("is being changed by process " + std::to_string(::getpid()) +
+    EXPECT_NE(r.err.find("is being changed by process " + std::to_string(test::processId()) +
                          " (brisquell_tests)"),
               std::string::npos)
         << r.err;
@@ -94,6 +96,7 @@ TEST(HostileCli, AChangingCommandIsRefusedWhileAnotherProcessHoldsTheTargetReadi
 }
 
 TEST(HostileCli, WritersRacingOnOneTargetLoseNoChange) {
+  BRISQUELL_SKIP_ON_WINDOWS("the racing writers are started by a bash script");
   test::TempDir dir;
   test::makeMachine(dir / "m", kBroken);
   std::string script = "set -e; pids=''; ";
@@ -115,14 +118,19 @@ TEST(HostileCli, WritersRacingOnOneTargetLoseNoChange) {
 // nothing can be mounted.
 struct SmallVolumeTest : ::testing::Test {
   void SetUp() override {
+    BRISQUELL_SKIP_ON_WINDOWS("a small volume of its own is mounted as tmpfs");
     mnt = dir / "vol";
     std::filesystem::create_directories(mnt);
+#ifndef _WIN32
     if (::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=2m") != 0)
       GTEST_SKIP() << "no tmpfs can be mounted here";
     mounted = true;
+#endif
   }
   void TearDown() override {
+#ifndef _WIN32
     if (mounted) ::umount2(mnt.c_str(), MNT_DETACH);
+#endif
   }
   // Fills the volume up to `leave` bytes.
   void fill(std::size_t leave) {
@@ -171,7 +179,9 @@ TEST_F(SmallVolumeTest, AFullDiskStopsTheRepairBeforeAnyDeletionAndTheSaveKeepsT
 TEST_F(SmallVolumeTest, AReadOnlyTargetIsRefusedBeforeAnythingIsDone) {
   test::makeMachine(mnt + "/m", kBroken);
   const std::string before = test::readText(mnt + "/m/registry.reg");
+#ifndef _WIN32
   ASSERT_EQ(::mount(nullptr, mnt.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+#endif
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"fix", "--yes"},
         std::vector<std::string>{"reg", "import", importFile(dir, "A")}}) {

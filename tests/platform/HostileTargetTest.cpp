@@ -9,7 +9,10 @@
 #include "platform/host/BeneathPath.h"
 #include "platform/host/HostFileSystem.h"
 #include "platform/machine/MachineFolder.h"
+#if BRISQUELL_WINE_PREFIX
 #include "platform/wine/WinePrefix.h"
+#endif
+#include "support/Portable.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -158,6 +161,8 @@ TEST(BeneathPath, FollowsLinksOnlyWhileTheyStayInside) {
 }
 
 TEST(HostileWinePrefix, ACDriveLedOutOfThePrefixIsReadButNeverWritten) {
+  BRISQUELL_SKIP_ON_WINDOWS("a Wine prefix is a Linux folder that only the Linux build opens");
+#if BRISQUELL_WINE_PREFIX
   TempDir dir;
   const std::string prefix = dir / "p";
   writeText(prefix + "/system.reg", "WINE REGISTRY Version 2\n\n#arch=win64\n");
@@ -174,6 +179,7 @@ TEST(HostileWinePrefix, ACDriveLedOutOfThePrefixIsReadButNeverWritten) {
   EXPECT_EQ(t.files().createDirectory("C:\\Program Files\\Brisquell\\Backup"),
             Status::AccessDenied);
   EXPECT_FALSE(fs::exists(dir / "elsewhere/Program Files"));
+#endif
 }
 
 TEST(HostileCache, ClearingNeverDeletesThroughAFolderLinkInTheCache) {

@@ -3,9 +3,11 @@
 // are cleaned while nobody writes; a registry changed on disk is never written over.
 #include "platform/TargetLock.h"
 
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 #include <cstdlib>
 #include <filesystem>
 
@@ -14,6 +16,7 @@
 
 #include "platform/Target.h"
 #include "platform/TargetChanges.h"
+#include "support/Portable.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -24,6 +27,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::TempDir;
 
+#ifndef _WIN32
 // A child process that holds the folder's lock until it is killed.
 pid_t holdInChild(const std::string& folder) {
   int p[2];
@@ -53,8 +57,13 @@ void kill9(pid_t child) {
 bool freeForAnotherProcess(const std::string& folder) {
   return std::system(("flock -n -E 3 '" + folder + "/.brisquell.lock' true").c_str()) == 0;
 }
+#endif
+
+constexpr const char* kForked = "the other holder is a forked child, killed with SIGKILL";
 
 TEST(TargetLock, ASecondProcessIsRefusedNamingTheHolderUntilTheHolderIsKilled) {
+  BRISQUELL_SKIP_ON_WINDOWS(kForked);
+#ifndef _WIN32
   TempDir dir;
   pid_t holder = holdInChild(dir.path());
   ASSERT_GT(holder, 0);
@@ -80,9 +89,11 @@ TEST(TargetLock, ASecondProcessIsRefusedNamingTheHolderUntilTheHolderIsKilled) {
   EXPECT_FALSE(freeForAnotherProcess(dir.path()));
   nested.reset();
   EXPECT_TRUE(freeForAnotherProcess(dir.path()));
+#endif
 }
 
 TEST(TargetLock, ALockFileThatIsALinkIsNeverFollowed) {
+  BRISQUELL_NEEDS_SYMLINKS();
   TempDir dir;
   test::writeText(dir / "outside.txt", "keep");
   fs::create_directories(dir / "t");
@@ -135,6 +146,8 @@ TEST_F(MachineWriterTest, ARegistryChangedOnDiskSinceItWasReadIsNotWrittenOver) 
 }
 
 TEST_F(MachineWriterTest, TemporariesOfKilledSavesAreRemovedOnlyWhileNobodyWrites) {
+  BRISQUELL_SKIP_ON_WINDOWS(kForked);
+#ifndef _WIN32
   const std::string ours = dir / "m/registry.reg.tmp-Ab12Z9";
   const std::vector<std::string> others = {dir / "m/registry.reg.tmp-longer-name",
                                            dir / "m/other.reg.tmp-Ab12Z9",
@@ -149,6 +162,7 @@ TEST_F(MachineWriterTest, TemporariesOfKilledSavesAreRemovedOnlyWhileNobodyWrite
   open();
   EXPECT_FALSE(fs::exists(ours));
   for (const auto& o : others) EXPECT_TRUE(fs::exists(o)) << o;
+#endif
 }
 
 }  // namespace

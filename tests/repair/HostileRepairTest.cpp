@@ -1,9 +1,9 @@
 // Repair and restore handed what a hostile user would: names only of blanks, a value really
 // named "(Default)", archives with links, bombs and names that lead away, and drives linked out
 // of the target.
+#ifndef _WIN32
 #include <sys/mount.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#endif
 #include <filesystem>
 
 #include <fmt/format.h>
@@ -16,6 +16,7 @@
 #include "repair/Restore.h"
 #include "repair/cInifile.h"
 #include "scan/ScanDriver.h"
+#include "support/Portable.h"
 #include "support/ScriptedInterface.h"
 #include "support/TempDir.h"
 
@@ -177,12 +178,13 @@ void writeSet(const std::string& backupFolder, const std::string& base,
     ASSERT_GE(at, 0);
     if (e.link)
       zip_file_set_external_attributes(z, static_cast<zip_uint64_t>(at), 0, ZIP_OPSYS_UNIX,
-                                       (S_IFLNK | 0777u) << 16);
+                                       0120777u << 16);  // a Unix symbolic link
   }
   ASSERT_EQ(zip_close(z), 0);
 }
 
 TEST_F(HostileRepairTest, ArchiveLinksBombsAndLinkedFoldersWriteNothingOutside) {
+  BRISQUELL_NEEDS_SYMLINKS();
   test::makeMachine(folder, "");
   fs::create_directories(dir / "outside");
   fs::create_directories(backupHost());
@@ -207,6 +209,7 @@ TEST_F(HostileRepairTest, ArchiveLinksBombsAndLinkedFoldersWriteNothingOutside) 
 }
 
 TEST_F(HostileRepairTest, ARepairDeletesNothingThroughALinkOut) {
+  BRISQUELL_NEEDS_SYMLINKS();
   // A shortcut record for a file reached through a folder link out of the drive.
   test::makeMachine(folder, "");
   test::writeText(dir / "outside/victim.lnk", "keep");
@@ -225,6 +228,7 @@ TEST_F(HostileRepairTest, ARepairDeletesNothingThroughALinkOut) {
 }
 
 TEST_F(HostileRepairTest, APathThroughALinkOutOfTheDriveIsNeverReported) {
+  BRISQUELL_NEEDS_SYMLINKS();
   test::makeMachine(folder, fmt::format("[HKEY_LOCAL_MACHINE\\{}]\r\n"
                                         "\"App\"=\"C:\\\\Linked\\\\app.exe\"\r\n",
                                         kRun));
@@ -239,8 +243,11 @@ TEST_F(HostileRepairTest, APathThroughALinkOutOfTheDriveIsNeverReported) {
 TEST_F(HostileRepairTest, AnEntryLargerThanTheFreeSpaceIsRefusedWithNothingWritten) {
   const std::string vol = dir / "vol";
   fs::create_directories(vol);
+  BRISQUELL_SKIP_ON_WINDOWS("a small volume of its own is mounted as tmpfs");
+#ifndef _WIN32
   if (::mount("tmpfs", vol.c_str(), "tmpfs", 0, "size=3m") != 0)
     GTEST_SKIP() << "no tmpfs can be mounted here";
+#endif
   folder = vol + "/m";
   test::makeMachine(folder, "");
   fs::create_directories(backupHost());
@@ -254,7 +261,9 @@ TEST_F(HostileRepairTest, AnEntryLargerThanTheFreeSpaceIsRefusedWithNothingWritt
   EXPECT_NE(r.failures[0].find("free"), std::string::npos) << r.failures[0];
   EXPECT_FALSE(fs::exists(folder + "/drive_c/Big/big.lnk"));
   EXPECT_EQ(test::readText(folder + "/drive_c/ok/fine.lnk"), "fine");
+#ifndef _WIN32
   ::umount2(vol.c_str(), MNT_DETACH);
+#endif
 }
 
 }  // namespace

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include "ScanTestSupport.h"
+#include "support/Portable.h"
+#if BRISQUELL_WINE_PREFIX
 #include "platform/wine/WinePrefix.h"
+#endif
 
 namespace brisquell::test {
 
@@ -109,6 +112,8 @@ TEST(CommandLines, StartupAndUninstallEntriesReportOnlyWhatCannotStart) {
 }
 
 TEST(CommandLines, WinePrefixStartsProgramsByWinesShortNames) {
+  BRISQUELL_SKIP_ON_WINDOWS("a Wine prefix is a Linux folder that only the Linux build opens");
+#if BRISQUELL_WINE_PREFIX
   TempDir d;
   writeText(d / "system.reg", R"(WINE REGISTRY Version 2
 ;; All keys relative to REGISTRY\\Machine
@@ -136,6 +141,7 @@ TEST(CommandLines, WinePrefixStartsProgramsByWinesShortNames) {
   // Wine names "Program Files" PROG~FBU, never PROGRA~1.
   EXPECT_THAT(found, ElementsAre("Reminder=C:\\PROG~FBU\\Tallyman\\remind.exe",
                                  "Classic=C:\\PROGRA~1\\Tallyman\\tallyman.exe"));
+#endif
 }
 
 }  // namespace brisquell::test

@@ -1,8 +1,10 @@
 // A folder that cannot be read is not a missing folder: what lies below it cannot be tested,
 // is logged, and is never reported; in the checks, the shortcut walk and the listing cache.
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 #include <filesystem>
 #include <functional>
 
@@ -13,6 +15,7 @@
 #include "ScanTestSupport.h"
 #include "platform/host/HostFileSystem.h"
 #include "support/FailingFiles.h"
+#include "support/Portable.h"
 
 namespace brisquell::test {
 
@@ -61,6 +64,7 @@ TEST(UnreadableFolders, ShortcutToTargetBelowUnreadableFolderIsNotReported) {
   EXPECT_THAT(m.log(), HasSubstr("Path/File access error"));
 }
 
+#ifndef _WIN32
 namespace {
 
 // Runs body as an unprivileged user so that folder permissions bite even for root (as in CI);
@@ -84,8 +88,11 @@ bool runUnprivileged(const std::function<bool()>& body) {
 }
 
 }  // namespace
+#endif
 
 TEST(UnreadableFolders, HostFolderWithoutPermissionCannotBeTestedCachedOrNot) {
+  BRISQUELL_SKIP_ON_WINDOWS("folder permissions are POSIX modes taken away by chmod");
+#ifndef _WIN32
   TempDir d;
   writeText(d / "c/Open/here.exe", "");
   writeText(d / "c/Locked/Sub/there.exe", "");
@@ -110,6 +117,7 @@ TEST(UnreadableFolders, HostFolderWithoutPermissionCannotBeTestedCachedOrNot) {
   });
   ::chmod((d / "c/Locked").c_str(), 0755);
   if (!ran) GTEST_SKIP() << "no unprivileged user to test folder permissions with";
+#endif
 }
 
 }  // namespace brisquell::test

@@ -3,6 +3,11 @@
 
 #include <cstdlib>
 #include <string>
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -21,6 +26,14 @@ inline void unsetEnvironment(const char* name) {
   _putenv_s(name, "");
 #else
   ::unsetenv(name);
+#endif
+}
+
+inline long processId() {
+#ifdef _WIN32
+  return _getpid();
+#else
+  return ::getpid();
 #endif
 }
 
