@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "support/Portable.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -71,7 +72,8 @@ TEST_F(PlanCommandTest, PlanCarriesTheEvidenceOfEveryRecord) {
     for (const auto& t : p["tested"]) {
       if (t["windows"] == "C:\\Folder\\other.exe") {
         resolved = true;
-        EXPECT_EQ(t["host"], fs::canonical(target).string() + "/drive_c/Folder/other.exe");
+        EXPECT_EQ(test::slashed(t["host"]),
+                  test::slashed(fs::canonical(target).string() + "/drive_c/Folder/other.exe"));
       }
       if (t["windows"] == "C:\\Missing\\run.exe") {
         unresolved = true;

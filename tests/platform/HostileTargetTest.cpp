@@ -28,6 +28,7 @@ Bytes bytes(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
 struct HostileTargetTest : ::testing::Test {
   void SetUp() override {
+    BRISQUELL_NEEDS_SYMLINKS();
     writeText(dir / "outside/secret.txt", "secret");
     writeText(dir / "c/real/a.txt", "inside");
     fs::create_symlink(dir / "outside/secret.txt", dir / "c/out_file");
@@ -139,6 +140,7 @@ TEST_F(HostileTargetTest, AWriteAreaKeepsWritesInsideItWhateverTheDrivesAre) {
 }
 
 TEST(BeneathPath, FollowsLinksOnlyWhileTheyStayInside) {
+  BRISQUELL_NEEDS_SYMLINKS();
   TempDir dir;
   writeText(dir / "root/a/f.txt", "f");
   writeText(dir / "other/g.txt", "g");
@@ -183,6 +185,7 @@ TEST(HostileWinePrefix, ACDriveLedOutOfThePrefixIsReadButNeverWritten) {
 }
 
 TEST(HostileCache, ClearingNeverDeletesThroughAFolderLinkInTheCache) {
+  BRISQUELL_NEEDS_SYMLINKS();
   TempDir dir;
   const std::string cache =
       dir / "m/drive_c/Documents and Settings/user/Local Settings/Temporary Internet Files";

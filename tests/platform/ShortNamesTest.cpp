@@ -112,7 +112,9 @@ TEST(ShortNames, HostDrivesResolveShortComponents) {
                 Status::Success);
       EXPECT_EQ(fs.find("C:\\PROG~FBU\\Tallyman\\gone.exe", out), Status::FileNotFound);
       EXPECT_EQ(fs.find("C:\\PROG~XXX\\Tallyman\\tallyman.exe", out), Status::PathNotFound);
+#ifndef _WIN32  // a Windows host opens its own short names itself and keeps them
       EXPECT_EQ(*fs.hostPath("C:\\PROG~FBU\\TALLYMAN"), d / "c/Program Files/Tallyman");
+#endif
     }
   }
   {

@@ -9,6 +9,7 @@
 #include "repair/Restore.h"
 #include "repair/ResultsTree.h"
 #include "scan/ScanDriver.h"
+#include "support/Portable.h"
 #include "support/ScriptedInterface.h"
 #include "support/TempDir.h"
 
@@ -74,6 +75,7 @@ std::vector<std::string> shortcutRows(ScanContext& ctx) {
 }
 
 TEST(WineShellFolders, TheProfilesLinkedFoldersAreWalkedAndNothingLinkedBelowThem) {
+  BRISQUELL_NEEDS_SYMLINKS();
   LinkedPrefix p;
   auto t = p.open();
   ASSERT_TRUE(t);
@@ -92,6 +94,7 @@ TEST(WineShellFolders, TheProfilesLinkedFoldersAreWalkedAndNothingLinkedBelowThe
 }
 
 TEST(WineShellFolders, AShortcutRemovedFromTheHomeFolderIsArchivedAndComesBackExactly) {
+  BRISQUELL_NEEDS_SYMLINKS();
   LinkedPrefix p;
   const std::string host = p.home / "Desktop/Gone.lnk";
   const std::string before = test::readText(host);

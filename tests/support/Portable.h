@@ -29,6 +29,16 @@ inline void unsetEnvironment(const char* name) {
 #endif
 }
 
+/// A host path with Windows's second separator folded into '/', so that paths joined by
+/// std::filesystem and by hand compare equal; unchanged elsewhere.
+inline std::string slashed(std::string path) {
+#ifdef _WIN32
+  for (char& c : path)
+    if (c == '\\') c = '/';
+#endif
+  return path;
+}
+
 inline long processId() {
 #ifdef _WIN32
   return _getpid();

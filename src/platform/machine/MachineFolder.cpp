@@ -108,7 +108,7 @@ Result<MachineIni> readMachineIni(const std::string& folder) {
           return bad(fmt::format("unknown drive flag \"{}\"", parts[2]));
         d.info.ready = false;
       }
-      d.hostRoot = parts[1][0] == '/' ? parts[1] : folder + "/" + parts[1];
+      d.hostRoot = hostio::isAbsolute(parts[1]) ? parts[1] : folder + "/" + parts[1];
       if (d.info.ready && !hostIsDir(d.hostRoot))
         return bad(
             fmt::format("the folder of drive {}: is missing: {}", d.info.letter, d.hostRoot));
