@@ -1,33 +1,19 @@
-// The target lock through LockFileEx on "<target>\.brisquell.lock", which names the holder.
-#include "platform/TargetLock.h"
-
+// The target's lock file through LockFileEx: byte 0 is locked, the holder's text follows it.
 #include <windows.h>
-
-#include <map>
-#include <mutex>
-#include <thread>
 
 #include <fmt/format.h>
 
+#include "platform/HostIo.h"
+#include "platform/LockFile.h"
+#include "platform/TargetLock.h"
 #include "platform/win32/Wide.h"
 
 namespace brisquell {
 
 namespace {
 
-constexpr const char* kLockName = "/.brisquell.lock";
-
-// A nested taker in this process shares the first one's handle: the system lock would
-// refuse a second handle of the same process too.
-struct Held {
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  int count = 0;
-};
-std::mutex heldMutex;
-std::map<std::string, Held> held;
-
-HANDLE openLockFile(const std::string& folder, DWORD access, DWORD disposition) {
-  return ::CreateFileW(win32::hostPath(folder + kLockName).c_str(), access,
+HANDLE openFile(const std::string& folder, DWORD access, DWORD disposition) {
+  return ::CreateFileW(win32::hostPath(folder + kLockFileName).c_str(), access,
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
@@ -37,96 +23,79 @@ bool lockNow(HANDLE h) {
   return ::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
 }
 
-std::string holderOf(const std::string& folder) {
-  // The lock covers byte 0 alone; the holder's text after it can still be read.
-  HANDLE h = openLockFile(folder, GENERIC_READ, OPEN_EXISTING);
-  if (h == INVALID_HANDLE_VALUE) return "another program";
-  char buf[512];
-  DWORD n = 0;
-  OVERLAPPED at{};
-  at.Offset = 1;
-  std::string text;
-  if (::ReadFile(h, buf, sizeof buf - 1, &n, &at) && n > 0) text.assign(buf, n);
-  ::CloseHandle(h);
-  return lockHolderOf(text);
-}
-
-class Win32TargetLock final : public TargetLock {
+class Win32LockFile final : public LockFile {
  public:
-  explicit Win32TargetLock(std::string folder) : folder_(std::move(folder)) {}
-  ~Win32TargetLock() override { release(); }
+  Win32LockFile(HANDLE h, std::string folder) : h_(h), folder_(std::move(folder)) {}
+  ~Win32LockFile() override { ::CloseHandle(h_); }
 
-  Outcome acquire(std::chrono::milliseconds wait) override {
-    if (holding_) return {};
-    std::lock_guard<std::mutex> guard(heldMutex);
-    auto it = held.find(folder_);
-    if (it != held.end()) {
-      ++it->second.count;
-      holding_ = true;
-      return {};
-    }
-    HANDLE h = openLockFile(folder_, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
-    if (h == INVALID_HANDLE_VALUE)
-      return Error{Status::AccessDenied,
-                   fmt::format("{}{}: the target cannot be written ({}); nothing was changed",
-                               folder_, kLockName, win32::errorText(::GetLastError()))};
-    const auto until = std::chrono::steady_clock::now() + wait;
-    while (!lockNow(h)) {
-      if (std::chrono::steady_clock::now() >= until) {
-        ::CloseHandle(h);
-        return Error{Status::SharingViolation,
-                     fmt::format("{} is being changed by {}; nothing was changed: run the command "
-                                 "again when that has finished",
-                                 folder_, holderOf(folder_))};
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    // Byte 0 is the lock; the holder's name follows it.
-    char exe[MAX_PATH] = "";
-    ::GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    std::string name = exe;
-    if (auto slash = name.find_last_of("\\/"); slash != std::string::npos)
-      name = name.substr(slash + 1);
-    std::string me = fmt::format("\n{}\n{}\n", ::GetCurrentProcessId(), name);
-    DWORD written = 0;
-    ::WriteFile(h, me.data(), static_cast<DWORD>(me.size()), &written, nullptr);
-    ::SetEndOfFile(h);
-    held[folder_] = Held{h, 1};
-    holding_ = true;
-    return {};
+  Status tryLock(std::string& why) override {
+    if (lockNow(h_)) return Status::Success;
+    const DWORD e = ::GetLastError();
+    if (e == ERROR_LOCK_VIOLATION || e == ERROR_IO_PENDING) return Status::SharingViolation;
+    why = win32::errorText(e);
+    return Status::AccessDenied;
   }
 
-  void release() override {
-    if (!holding_) return;
-    holding_ = false;
-    std::lock_guard<std::mutex> guard(heldMutex);
-    auto it = held.find(folder_);
-    if (it == held.end() || --it->second.count > 0) return;
-    ::CloseHandle(it->second.handle);  // closing the handle gives the lock up
-    held.erase(it);
+  std::string holder() override {
+    // The lock covers byte 0 alone: the text after it is read through a handle of its own.
+    HANDLE h = openFile(folder_, GENERIC_READ, OPEN_EXISTING);
+    if (h == INVALID_HANDLE_VALUE) return "another program";
+    char buf[512];
+    DWORD n = 0;
+    OVERLAPPED at{};
+    at.Offset = 1;
+    std::string text;
+    if (::ReadFile(h, buf, sizeof buf - 1, &n, &at) && n > 0) text.assign(buf, n);
+    ::CloseHandle(h);
+    return lockHolderOf(text);
+  }
+
+  void writeHolder() override {
+    wchar_t exe[MAX_PATH] = L"";
+    ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::string name = win32::narrow(exe);
+    if (auto slash = name.find_last_of("\\/"); slash != std::string::npos)
+      name = name.substr(slash + 1);
+    const std::string me = fmt::format("\n{}\n{}\n", ::GetCurrentProcessId(), name);
+    DWORD written = 0;
+    OVERLAPPED at{};
+    if (::WriteFile(h_, me.data(), static_cast<DWORD>(me.size()), &written, &at))
+      ::SetEndOfFile(h_);  // the name is for messages only
+  }
+
+  void clearHolder() override {
+    LARGE_INTEGER one{};
+    one.QuadPart = 1;
+    if (::SetFilePointerEx(h_, one, nullptr, FILE_BEGIN)) ::SetEndOfFile(h_);
   }
 
  private:
+  HANDLE h_;
   std::string folder_;
-  bool holding_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<TargetLock> makeTargetLock(const std::string& folder) {
-  return std::make_unique<Win32TargetLock>(folder);
+Result<std::unique_ptr<LockFile>> openLockFile(const std::string& folder) {
+  HANDLE h = openFile(folder, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+  if (h == INVALID_HANDLE_VALUE)
+    return Error{Status::AccessDenied,
+                 fmt::format("{}{}: the target cannot be written ({}); nothing was changed", folder,
+                             kLockFileName, win32::errorText(::GetLastError()))};
+  return std::unique_ptr<LockFile>(std::make_unique<Win32LockFile>(h, folder));
 }
 
-bool noOtherWriter(const std::string& folder) {
-  {
-    std::lock_guard<std::mutex> guard(heldMutex);
-    if (held.count(folder)) return true;
-  }
-  HANDLE h = openLockFile(folder, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+bool lockFileFree(const std::string& folder) {
+  HANDLE h = openFile(folder, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
   if (h == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
-  bool free = lockNow(h);
+  const bool free = lockNow(h);
   ::CloseHandle(h);  // also gives the probe's lock up
   return free;
+}
+
+std::string lockKey(const std::string& folder) {
+  std::string real = hostio::realPath(folder);
+  return real.empty() ? folder : real;
 }
 
 }  // namespace brisquell
