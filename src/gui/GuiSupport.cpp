@@ -181,4 +181,11 @@ Outcome runOffWindowThread(const std::function<Outcome()>& work) {
 
 void saveOffWindowThread() { TargetChanges::setSaveRunner(runOffWindowThread); }
 
+void runStepOffWindowThread(const std::function<void()>& step) {
+  (void)runOffWindowThread([&] {
+    step();
+    return Outcome{};
+  });
+}
+
 }  // namespace brisquell::gui

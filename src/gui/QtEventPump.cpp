@@ -2,12 +2,15 @@
 #include "gui/QtEventPump.h"
 
 #include <QCoreApplication>
+#include <QThread>
 
 namespace brisquell::gui {
 
-QtEventPump::QtEventPump() { since_.start(); }
+QtEventPump::QtEventPump() : thread_(QThread::currentThread()) { since_.start(); }
 
 void QtEventPump::pump() {
+  // A step run off the window thread yields here too; the window's loop is already turning.
+  if (QThread::currentThread() != thread_) return;
   if (++calls_ < stride_) return;
   calls_ = 0;
   const qint64 now = since_.nsecsElapsed();

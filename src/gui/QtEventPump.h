@@ -7,6 +7,8 @@
 
 #include <functional>
 
+class QThread;
+
 #include "scan/ScanContext.h"
 
 namespace brisquell::gui {
@@ -27,6 +29,7 @@ class QtEventPump final : public EventPump {
   void resetGap() { longestGap_ = 0; }
 
  private:
+  QThread* thread_;  // the window thread: the only one that runs the loop
   QElapsedTimer since_;
   int interval_ = 15;
   // The clock is read every stride_ calls: yield points come up to millions of times a

@@ -1,6 +1,8 @@
-// The main window's flow: scan, repair, restore, menus and window events. The scan, repair and
-// restore run on this thread through the core; the window only shows their lists and answers
-// their questions. The widgets are built in frmMainWidgets.cpp.
+// The main window's flow: scan, repair, restore, menus and window events. The scan runs on this
+// thread through the core, yielding to the event loop; the repair's and the restore's long
+// steps (and every save) run on a thread of their own while this one paints with user input
+// held back, so the store is never used from two threads at once. The window only shows their
+// lists and answers their questions. The widgets are built in frmMainWidgets.cpp.
 #include "gui/frmMain.h"
 
 #include <QAction>
@@ -139,6 +141,7 @@ frmMain::frmMain(Target& target, UserInterface& ui, std::vector<std::string> arg
       version_(std::move(version)),
       observer_(std::make_unique<Observer>(*this)) {
   runModal = [](QDialog& d) { return d.exec(); };
+  runStep = runStepOffWindowThread;
   openDocument = [this](const std::string& doc, const std::string& ext) {
     OpenWith::open(ui_, doc, ext);
   };
@@ -513,8 +516,15 @@ void frmMain::cmdRepairCorruptFiles_Click() {
         pgbDeletingErrors->hide();
         PgbScanning->hide();
       });
+  const auto running = beginAction();
+  LatestValue<std::size_t> processed(pgbDeletingErrors, [this](std::size_t n) {
+    pgbDeletingErrors->setValue(static_cast<int>(n));
+  });
   Repair repair(ctx_, ui);
-  repair.setProgress([this](std::size_t n) { pgbDeletingErrors->setValue(static_cast<int>(n)); });
+  repair.setProgress([&processed](std::size_t n) { processed.set(n); });
+  // The backup set and the changes are written while the window paints; the questions and the
+  // messages stay on this thread.
+  repair.setStepRunner([this](const std::function<void()>& step) { runStep(step); });
   RepairResult r = repair.cmdRepairCorruptFiles_Click();
   using Outcome = RepairResult::Outcome;
   if (r.outcome == Outcome::Declined) return;
@@ -540,6 +550,17 @@ void frmMain::cmdRepairCorruptFiles_Click() {
 }
 
 int frmMain::modal(QDialog& d) { return runModal ? runModal(d) : d.exec(); }
+
+std::shared_ptr<void> frmMain::beginAction() {
+  actionRunning_ = true;
+  return std::shared_ptr<void>(nullptr, [this](void*) {
+    actionRunning_ = false;
+    if (!closeWaiting_) return;
+    closeWaiting_ = false;
+    // After the action's own messages, as if the close came now.
+    QTimer::singleShot(0, this, [this] { close(); });
+  });
+}
 
 void frmMain::cmdRestore_Click() {
   {
@@ -567,10 +588,16 @@ void frmMain::cmdRestore_Click() {
 }
 
 void frmMain::cmdRestoreNow_Click() {
+  const auto running = beginAction();
   cmdRestoreNow->setEnabled(false);
-  restore_->setStatus([this](std::string_view s) { lblStatusOfActionTaken->setText(qs(s)); });
+  LatestValue<std::string> status(lblStatusOfActionTaken, [this](const std::string& s) {
+    lblStatusOfActionTaken->setText(qs(s));
+  });
+  restore_->setStatus([&status](std::string_view s) { status.set(std::string(s)); });
+  restore_->setStepRunner([this](const std::function<void()>& step) { runStep(step); });
   RestoreResult r = restore_->cmdRestoreNow_Click();
   restore_->setStatus(nullptr);
+  restore_->setStepRunner(nullptr);
   if (r.outcome == RestoreResult::Outcome::NothingLoaded) return;
   if (r.outcome == RestoreResult::Outcome::Refused) {  // the loaded set stays for another try
     cmdRestoreNow->setEnabled(true);
@@ -699,6 +726,10 @@ void frmMain::changeEvent(QEvent* e) {
 
 void frmMain::closeEvent(QCloseEvent* e) {
   e->ignore();
+  if (actionRunning_) {  // the registry is being written: the close comes after
+    closeWaiting_ = true;
+    return;
+  }
   if (ctx_.scanning) {
     ui_.inform(kProductName, kStopScanning);
     return;
@@ -707,11 +738,16 @@ void frmMain::closeEvent(QCloseEvent* e) {
 }
 
 void frmMain::tmrUnload_Timer() {
+  if (actionRunning_) return;  // fires again once the repair or restore has returned
   tmrUnload->stop();
   endSteps();
 }
 
 void frmMain::ExitApplication() {
+  if (actionRunning_) {
+    closeWaiting_ = true;
+    return;
+  }
   if (ctx_.scanning) {
     ui_.inform(kProductName, kStopScanning);
     return;

@@ -42,8 +42,13 @@ class Restore {
   /// Writes every loaded record back, extracts the archive, saves the target.
   RestoreResult cmdRestoreNow_Click();
 
-  /// lblStatusOfActionTaken: "Restoring: ..." for each record.
+  /// lblStatusOfActionTaken: "Restoring: ..." for each record (from the thread the step runner
+  /// runs the writing on).
   void setStatus(std::function<void(std::string_view)> status) { status_ = std::move(status); }
+  /// Runs the long step (writing the records and the archive's files back) and returns once it
+  /// has returned; a window runs it off its own thread. The step asks and shows nothing.
+  using StepRunner = std::function<void(const std::function<void()>& step)>;
+  void setStepRunner(StepRunner runner) { runner_ = std::move(runner); }
   const std::string& selectedBackup() const { return selected_; }
 
   static constexpr std::string_view kNotFound = "Backup not found on your PC.";
@@ -70,6 +75,7 @@ class Restore {
   bool loaded_ = false;
   std::vector<BackupSet::Original> originals_;
   std::function<void(std::string_view)> status_;
+  StepRunner runner_;
 };
 
 }  // namespace brisquell
