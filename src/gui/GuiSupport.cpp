@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <exception>
+#include <map>
 #include <thread>
 
 #include <optional>
@@ -28,7 +29,9 @@ QPixmap blank(int size) {
 
 }  // namespace
 
-QIcon threatIcon(int number) {
+namespace {
+
+QIcon drawnThreatIcon(int number) {
   QPixmap p = blank(16);
   QPainter g(&p);
   g.setRenderHint(QPainter::Antialiasing);
@@ -75,6 +78,16 @@ QIcon threatIcon(int number) {
     }
   }
   return QIcon(p);
+}
+
+}  // namespace
+
+QIcon threatIcon(int number) {
+  // Drawn once each: a results tree of thousands of rows would otherwise paint one per row.
+  static std::map<int, QIcon> drawn;
+  auto it = drawn.find(number);
+  if (it == drawn.end()) it = drawn.emplace(number, drawnThreatIcon(number)).first;
+  return it->second;
 }
 
 QIcon programIcon() {

@@ -28,7 +28,8 @@ void QtEventPump::flush() {
   const qint64 gap = since_.elapsed();
   if (gap > longestGap_) longestGap_ = gap;
   if (beforeEvents) beforeEvents();
-  QCoreApplication::processEvents();
+  QCoreApplication::processEvents(holdInput ? QEventLoop::ExcludeUserInputEvents
+                                            : QEventLoop::AllEvents);
   if (afterEvents) afterEvents();
   since_.restart();
   lastCheckNs_ = 0;

@@ -20,6 +20,8 @@ class QtEventPump final : public EventPump {
   /// Runs the loop now, whatever the time since the last run.
   void flush();
   void setInterval(int ms) { interval_ = ms; }
+  /// While set, the loop runs without user input (the window is being filled, not scanned).
+  bool holdInput = false;
   /// Called before each run of the loop (the window puts its labels up to date there).
   std::function<void()> beforeEvents;
   /// Called after each run of the loop.

@@ -81,6 +81,21 @@ class RepairInterface final : public UserInterface {
   std::function<void()> confirmed_, beforeMessage_;
 };
 
+// The event pump runs without user input while one of these lives.
+class HeldInput {
+ public:
+  explicit HeldInput(QtEventPump& pump) : pump_(pump), was_(pump.holdInput) {
+    pump_.holdInput = true;
+  }
+  ~HeldInput() { pump_.holdInput = was_; }
+  HeldInput(const HeldInput&) = delete;
+  HeldInput& operator=(const HeldInput&) = delete;
+
+ private:
+  QtEventPump& pump_;
+  bool was_;
+};
+
 }  // namespace
 
 // What the window sees of a running scan. Labels take the latest text only when the event
@@ -142,6 +157,7 @@ frmMain::frmMain(Target& target, UserInterface& ui, std::vector<std::string> arg
       observer_(std::make_unique<Observer>(*this)) {
   runModal = [](QDialog& d) { return d.exec(); };
   runStep = runStepOffWindowThread;
+  restore_->setStepRunner([this](const std::function<void()>& step) { runStep(step); });
   openDocument = [this](const std::string& doc, const std::string& ext) {
     OpenWith::open(ui_, doc, ext);
   };
@@ -325,6 +341,10 @@ void frmMain::EndScan(ScanMode mode) {
   setScanCommandsEnabled(true);
   cmdCancel->hide();
   if (!ctx_.problems().empty()) {
+    {  // the scan's last stretch and the tree's building would make one long gap
+      HeldInput held(pump_);
+      pump_.flush();
+    }
     tree_.LoadResultsTree(
         ctx_, ResultsTree::kResults,
         mode == ScanMode::Quick ? "cmdQucikScan of frmMain" : "cmdDeepScan of frmMain");
@@ -358,8 +378,11 @@ void frmMain::TmrIncrementProgressBar_Timer() {
 
 void frmMain::showResultsTree() {
   fillingTree_ = true;
+  // Thousands of rows take a while: the loop turns meanwhile, without user input, so no click
+  // reaches a half-built tree.
+  HeldInput held(pump_);
   vbatvwResults->clear();
-  QList<QTreeWidgetItem*> top;
+  std::size_t shown = 0;
   for (const auto& section : tree_.nodes()) {
     auto* s = new QTreeWidgetItem({qs(section->text), qs(section->threatLevel)});
     s->setIcon(0, threatIcon(section->icon));
@@ -374,14 +397,13 @@ void frmMain::showResultsTree() {
       c->setCheckState(0, child->checked ? Qt::Checked : Qt::Unchecked);
       if (const ProblemRecord* row = rowOf(child->key))
         c->setToolTip(0, qs(joined(rowDetails(*row), "\n")));
+      pump_.pump();
     }
-    top.append(s);
+    vbatvwResults->addTopLevelItem(s);
+    s->setExpanded(tree_.nodes()[shown++]->expanded);
+    pump_.pump();
   }
-  vbatvwResults->addTopLevelItems(top);
   lblDetails->clear();
-  for (int i = 0; i < vbatvwResults->topLevelItemCount(); ++i)
-    vbatvwResults->topLevelItem(i)->setExpanded(
-        tree_.nodes()[static_cast<std::size_t>(i)]->expanded);
   fillingTree_ = false;
 }
 
@@ -594,10 +616,8 @@ void frmMain::cmdRestoreNow_Click() {
     lblStatusOfActionTaken->setText(qs(s));
   });
   restore_->setStatus([&status](std::string_view s) { status.set(std::string(s)); });
-  restore_->setStepRunner([this](const std::function<void()>& step) { runStep(step); });
   RestoreResult r = restore_->cmdRestoreNow_Click();
   restore_->setStatus(nullptr);
-  restore_->setStepRunner(nullptr);
   if (r.outcome == RestoreResult::Outcome::NothingLoaded) return;
   if (r.outcome == RestoreResult::Outcome::Refused) {  // the loaded set stays for another try
     cmdRestoreNow->setEnabled(true);

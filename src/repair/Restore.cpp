@@ -55,9 +55,15 @@ bool Restore::cmdRestore_Click(std::string_view backupPath, ResultsTree* tree) {
   if (backupPath.empty()) return false;
   selected_ = backupPath;
   loadedFrom_ = selected_;
-  cInifile ini(ctx_.files());
-  ini.setPath(backupPath);
-  BackupSet::readRecords(ini, ctx_.problems(), originals_);
+  const auto read = [&] {
+    cInifile ini(ctx_.files());
+    ini.setPath(backupPath);
+    BackupSet::readRecords(ini, ctx_.problems(), originals_);
+  };
+  if (runner_)
+    runner_(read);
+  else
+    read();
   loaded_ = !ctx_.problems().empty();
   if (!loaded_) {
     if (tree) tree->clear();
