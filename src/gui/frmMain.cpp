@@ -293,7 +293,8 @@ void frmMain::cmdQuickScan_Click() { startScan(ScanMode::Quick); }
 void frmMain::cmdDeepScan_Click() { startScan(ScanMode::Deep); }
 
 void frmMain::startScan(ScanMode mode) {
-  if (ctx_.scanning) return;  // a scan command reached from inside a running scan
+  // A scan command reached from inside a running scan, or while a repair or restore writes.
+  if (ctx_.scanning || actionRunning_) return;
   ++scansStarted_;
   lastMode_ = mode;
   IgnoreList::applyTo(ctx_);
@@ -443,7 +444,7 @@ void frmMain::mnuSavePlan_Click() {
 }
 
 void frmMain::mnuFixFromPlan_Click() {
-  if (ctx_.scanning) return;
+  if (ctx_.scanning || actionRunning_) return;
   QString name = choosePlanFile ? choosePlanFile(false) : planFileDialog(this, false);
   if (name.trimmed().isEmpty()) return;
   const std::string file = ss(name);
@@ -519,6 +520,7 @@ void frmMain::vbatvwResults_nodeCheck(QTreeWidgetItem* item) {
 }
 
 void frmMain::cmdRepairCorruptFiles_Click() {
+  if (actionRunning_) return;  // one repair or restore at a time
   const int found = static_cast<int>(ctx_.problems().size());
   RepairInterface ui(
       ui_,
@@ -585,6 +587,7 @@ std::shared_ptr<void> frmMain::beginAction() {
 }
 
 void frmMain::cmdRestore_Click() {
+  if (actionRunning_) return;  // one repair or restore at a time
   {
     frmRestore dialog(*restore_, ui_, selectedBackup_, this);
     modal(dialog);
@@ -610,6 +613,7 @@ void frmMain::cmdRestore_Click() {
 }
 
 void frmMain::cmdRestoreNow_Click() {
+  if (actionRunning_) return;  // one repair or restore at a time
   const auto running = beginAction();
   cmdRestoreNow->setEnabled(false);
   LatestValue<std::string> status(lblStatusOfActionTaken, [this](const std::string& s) {
