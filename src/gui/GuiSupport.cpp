@@ -14,7 +14,6 @@
 
 #include <optional>
 
-#include "platform/TargetChanges.h"
 #include "scan/ScanDriver.h"
 
 namespace brisquell::gui {
@@ -141,9 +140,22 @@ QPixmap headerPicture(int width, int height, const QString& title, const QString
   return p;
 }
 
+HeldTarget::HeldTarget(Target& target) : changes_(std::make_unique<TargetChanges>(target)) {
+  if (!runOffWindowThread([this] { return changes_->begin(); })) changes_.reset();
+}
+
+HeldTarget::~HeldTarget() {
+  if (!changes_ || std::uncaught_exceptions() > 0) return;
+  (void)runOffWindowThread([this] {
+    changes_.reset();
+    return Outcome{};
+  });
+}
+
 bool applyChange(Target& target, UserInterface& ui, const std::function<void()>& change) {
+  HeldTarget held(target);
   TargetChanges changes(target);
-  if (Outcome allowed = changes.begin(); !allowed) {
+  if (Outcome allowed = runOffWindowThread([&] { return changes.begin(); }); !allowed) {
     ui.warn(kProductName, allowed.message());
     return false;
   }

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "platform/Target.h"
+#include "platform/TargetChanges.h"
 #include "platform/UserInterface.h"
 
 namespace brisquell::gui {
@@ -50,6 +51,20 @@ bool applyChange(Target& target, UserInterface& ui, Change&& change) {
 Outcome runOffWindowThread(const std::function<Outcome()>& work);
 /// Every save through the write gate runs that way from now on.
 void saveOffWindowThread();
+/// The target's lock held for a whole action of the window, taken and given back off the window
+/// thread (both write the lock file, and a busy disk can keep that waiting); the action's own
+/// write gate shares it. When it cannot be taken the action's own gate says why.
+class HeldTarget {
+ public:
+  explicit HeldTarget(Target& target);
+  ~HeldTarget();
+  HeldTarget(const HeldTarget&) = delete;
+  HeldTarget& operator=(const HeldTarget&) = delete;
+
+ private:
+  std::unique_ptr<TargetChanges> changes_;
+};
+
 /// A step of a long command (the repair's backup set and changes, a restore's writing back)
 /// run the same way; what it did is in what it changed.
 void runStepOffWindowThread(const std::function<void()>& step);

@@ -541,6 +541,7 @@ void frmMain::cmdRepairCorruptFiles_Click() {
         PgbScanning->hide();
       });
   const auto running = beginAction();
+  HeldTarget held(target_);
   LatestValue<std::size_t> processed(pgbDeletingErrors, [this](std::size_t n) {
     pgbDeletingErrors->setValue(static_cast<int>(n));
   });
@@ -615,6 +616,7 @@ void frmMain::cmdRestore_Click() {
 void frmMain::cmdRestoreNow_Click() {
   if (actionRunning_) return;  // one repair or restore at a time
   const auto running = beginAction();
+  HeldTarget held(target_);
   cmdRestoreNow->setEnabled(false);
   LatestValue<std::string> status(lblStatusOfActionTaken, [this](const std::string& s) {
     lblStatusOfActionTaken->setText(qs(s));

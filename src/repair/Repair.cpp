@@ -203,8 +203,11 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
     return result;
   }
   // Nothing is asked, backed up or deleted while the target must not be written.
+  auto run = [this](const std::function<void()>& step) { runner_ ? runner_(step) : step(); };
   TargetChanges changes(ctx_.target());
-  if (Outcome allowed = changes.begin(); !allowed) {
+  Outcome allowed;
+  run([&] { allowed = changes.begin(); });  // may wait for another program's lock
+  if (!allowed) {
     result.outcome = RepairResult::Outcome::Refused;
     result.error = allowed.message();
     ui_.warn(kTitle, "Nothing can be repaired now: " + result.error);
@@ -218,7 +221,6 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
   const bool takeBackup = takeBackup_.value_or(settings.chkTakeBackup());
   positions_.clear();
 
-  auto run = [this](const std::function<void()>& step) { runner_ ? runner_(step) : step(); };
   std::vector<RowState> rows(problems.size());
   bool backedUp = false;
   run([&] {

@@ -39,9 +39,9 @@ class Repair {
   /// thread the step runner runs the changes on).
   void setProgress(std::function<void(std::size_t)> progress) { progress_ = std::move(progress); }
 
-  /// Runs a long step (writing the backup set, making the changes) and returns once it has
-  /// returned; a window runs it off its own thread. A step asks and shows nothing. Without a
-  /// runner the steps run where the command does.
+  /// Runs a long step (taking the target's lock, writing the backup set, making the changes)
+  /// and returns once it has returned; a window runs it off its own thread. A step asks and shows
+  /// nothing. Without a runner the steps run where the command does.
   using StepRunner = std::function<void(const std::function<void()>& step)>;
   void setStepRunner(StepRunner runner) { runner_ = std::move(runner); }
 

@@ -194,7 +194,13 @@ RestoreResult Restore::cmdRestoreNow_Click() {
     return result;
   }
   TargetChanges changes(ctx_.target());
-  if (Outcome allowed = changes.begin(); !allowed) {
+  Outcome allowed;
+  const auto allow = [&] { allowed = changes.begin(); };  // may wait for another program's lock
+  if (runner_)
+    runner_(allow);
+  else
+    allow();
+  if (!allowed) {
     result.outcome = RestoreResult::Outcome::Refused;
     result.error = allowed.message();
     ui_.warn(kTitle, "Nothing can be restored now: " + result.error);

@@ -45,9 +45,9 @@ class Restore {
   /// lblStatusOfActionTaken: "Restoring: ..." for each record (from the thread the step runner
   /// runs the writing on).
   void setStatus(std::function<void(std::string_view)> status) { status_ = std::move(status); }
-  /// Runs the long steps (reading a backup file, writing its records and the archive's files
-  /// back) and returns once each has returned; a window runs them off its own thread. A step
-  /// asks and shows nothing.
+  /// Runs the long steps (reading a backup file, taking the target's lock, writing the records
+  /// and the archive's files back) and returns once each has returned; a window runs them off its
+  /// own thread. A step asks and shows nothing.
   using StepRunner = std::function<void(const std::function<void()>& step)>;
   void setStepRunner(StepRunner runner) { runner_ = std::move(runner); }
   const std::string& selectedBackup() const { return selected_; }

@@ -125,13 +125,13 @@ void OffThreadActionsTest::fixWritesTheBackupSetBeforeAnyChange() {
     w->cmdQuickScan_Click();
     QCOMPARE(w->scansStarted(), scansBefore);
     QVERIFY(w->actionRunning());
-    if (n != 2) return;
+    if (n != 3) return;
     backupsBeforeChanges = m.backupFiles().size();
     onDiskBeforeChanges = m.problemsOnDisk();
   };
   steps.install(*w);
   w->cmdRepairCorruptFiles_Click();
-  QCOMPARE(steps.count, 2);  // the backup set, then the changes
+  QCOMPARE(steps.count, 3);  // the lock, the backup set, then the changes
   QVERIFY(!steps.onWindowThread);
   QVERIFY2(steps.beats >= 5, qPrintable(QString::number(steps.beats)));
   // When the changes began, the backup set was on disk and the registry untouched.
@@ -158,7 +158,7 @@ void OffThreadActionsTest::failingRepairIsShownAndKeepsTheResults() {
   Steps steps;
   steps.install(*w);
   w->cmdRepairCorruptFiles_Click();
-  QCOMPARE(steps.count, 1);  // no change was started
+  QCOMPARE(steps.count, 2);  // the lock and the backup set: no change was started
   QCOMPARE(ui.warned.size(), std::size_t(1));
   QVERIFY2(ui.warned[0].rfind("The backup could not be written: ", 0) == 0, ui.warned[0].c_str());
   QVERIFY(ui.warned[0].find("Nothing has been deleted.") != std::string::npos);
@@ -197,7 +197,7 @@ void OffThreadActionsTest::restoreWritesBackOffTheWindowThread() {
   QVERIFY(w->cmdRestoreNow->isVisible());
   QVERIFY(w->vbatvwResults->topLevelItemCount() > 0);
   w->cmdRestoreNow_Click();
-  QCOMPARE(steps.count, 2);  // and the writing back
+  QCOMPARE(steps.count, 3);  // and the lock and the writing back
   QVERIFY(!steps.onWindowThread);
   QVERIFY(ui.warned.empty());
   QVERIFY(has(ui.informed, Restore::kCompleted));
@@ -230,7 +230,7 @@ void OffThreadActionsTest::closeDuringARepairWaitsForItsEnd() {
   steps.install(*w);
   w->cmdRepairCorruptFiles_Click();
   // The repair ran to its end and said so; nothing was asked about closing meanwhile.
-  QCOMPARE(steps.count, 2);
+  QCOMPARE(steps.count, 3);
   QCOMPARE(ui.questions.size(), std::size_t(1));
   QCOMPARE(ui.questions[0], Repair::question());
   QCOMPARE(ui.informed.back(), Repair::endMessage(found, found));
