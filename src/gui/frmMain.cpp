@@ -594,6 +594,7 @@ void frmMain::cmdRestore_Click() {
     modal(dialog);
   }
   if (selectedBackup_.empty()) return;
+  const auto running = beginAction();  // the backup file is read off this thread
   imgListOfProblems->hide();
   imgListOfItemsInBackupFile->show();
   cmdRestoreNow->setEnabled(true);
