@@ -9,11 +9,11 @@
 #include <QThread>
 
 #include <exception>
+#include <map>
 #include <thread>
 
 #include <optional>
 
-#include "platform/TargetChanges.h"
 #include "scan/ScanDriver.h"
 
 namespace brisquell::gui {
@@ -28,7 +28,9 @@ QPixmap blank(int size) {
 
 }  // namespace
 
-QIcon threatIcon(int number) {
+namespace {
+
+QIcon drawnThreatIcon(int number) {
   QPixmap p = blank(16);
   QPainter g(&p);
   g.setRenderHint(QPainter::Antialiasing);
@@ -75,6 +77,16 @@ QIcon threatIcon(int number) {
     }
   }
   return QIcon(p);
+}
+
+}  // namespace
+
+QIcon threatIcon(int number) {
+  // Drawn once each: a results tree of thousands of rows would otherwise paint one per row.
+  static std::map<int, QIcon> drawn;
+  auto it = drawn.find(number);
+  if (it == drawn.end()) it = drawn.emplace(number, drawnThreatIcon(number)).first;
+  return it->second;
 }
 
 QIcon programIcon() {
@@ -128,9 +140,22 @@ QPixmap headerPicture(int width, int height, const QString& title, const QString
   return p;
 }
 
+HeldTarget::HeldTarget(Target& target) : changes_(std::make_unique<TargetChanges>(target)) {
+  if (!runOffWindowThread([this] { return changes_->begin(); })) changes_.reset();
+}
+
+HeldTarget::~HeldTarget() {
+  if (!changes_ || std::uncaught_exceptions() > 0) return;
+  (void)runOffWindowThread([this] {
+    changes_.reset();
+    return Outcome{};
+  });
+}
+
 bool applyChange(Target& target, UserInterface& ui, const std::function<void()>& change) {
+  HeldTarget held(target);
   TargetChanges changes(target);
-  if (Outcome allowed = changes.begin(); !allowed) {
+  if (Outcome allowed = runOffWindowThread([&] { return changes.begin(); }); !allowed) {
     ui.warn(kProductName, allowed.message());
     return false;
   }
@@ -180,5 +205,12 @@ Outcome runOffWindowThread(const std::function<Outcome()>& work) {
 }
 
 void saveOffWindowThread() { TargetChanges::setSaveRunner(runOffWindowThread); }
+
+void runStepOffWindowThread(const std::function<void()>& step) {
+  (void)runOffWindowThread([&] {
+    step();
+    return Outcome{};
+  });
+}
 
 }  // namespace brisquell::gui

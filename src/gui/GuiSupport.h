@@ -2,16 +2,21 @@
 #pragma once
 
 #include <QIcon>
+#include <QObject>
 #include <QPixmap>
 #include <QString>
+#include <QThread>
 
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
 
 #include "platform/Target.h"
+#include "platform/TargetChanges.h"
 #include "platform/UserInterface.h"
 
 namespace brisquell::gui {
@@ -46,5 +51,73 @@ bool applyChange(Target& target, UserInterface& ui, Change&& change) {
 Outcome runOffWindowThread(const std::function<Outcome()>& work);
 /// Every save through the write gate runs that way from now on.
 void saveOffWindowThread();
+/// The target's lock held for a whole action of the window, taken and given back off the window
+/// thread (both write the lock file, and a busy disk can keep that waiting); the action's own
+/// write gate shares it. When it cannot be taken the action's own gate says why.
+class HeldTarget {
+ public:
+  explicit HeldTarget(Target& target);
+  ~HeldTarget();
+  HeldTarget(const HeldTarget&) = delete;
+  HeldTarget& operator=(const HeldTarget&) = delete;
+
+ private:
+  std::unique_ptr<TargetChanges> changes_;
+};
+
+/// A step of a long command (the repair's backup set and changes, a restore's writing back)
+/// run the same way; what it did is in what it changed.
+void runStepOffWindowThread(const std::function<void()>& step);
+
+/// Hands the latest of a step's values (a count, a status line) to the window thread: a value
+/// set from another thread is shown at the next turn of the window's event loop, with at most
+/// one update waiting at a time; on the window thread it is shown at once. Values that arrive
+/// after this object has gone are dropped.
+template <class T>
+class LatestValue {
+ public:
+  LatestValue(QObject* context, std::function<void(const T&)> show)
+      : state_(std::make_shared<State>()) {
+    state_->context = context;
+    state_->show = std::move(show);
+  }
+  ~LatestValue() { state_->alive = false; }
+  LatestValue(const LatestValue&) = delete;
+  LatestValue& operator=(const LatestValue&) = delete;
+
+  void set(T value) {
+    if (QThread::currentThread() == state_->context->thread()) {
+      state_->show(value);
+      return;
+    }
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->latest = std::move(value);
+    if (state_->posted) return;
+    state_->posted = true;
+    QMetaObject::invokeMethod(
+        state_->context,
+        [s = state_] {
+          T v;
+          {
+            std::lock_guard<std::mutex> l(s->mutex);
+            v = std::move(s->latest);
+            s->posted = false;
+          }
+          if (s->alive) s->show(v);
+        },
+        Qt::QueuedConnection);
+  }
+
+ private:
+  struct State {
+    QObject* context = nullptr;
+    std::function<void(const T&)> show;
+    std::mutex mutex;
+    T latest{};
+    bool posted = false;
+    bool alive = true;  // read and written on the window thread only
+  };
+  std::shared_ptr<State> state_;
+};
 
 }  // namespace brisquell::gui

@@ -7,6 +7,8 @@
 
 #include <functional>
 
+class QThread;
+
 #include "scan/ScanContext.h"
 
 namespace brisquell::gui {
@@ -18,6 +20,8 @@ class QtEventPump final : public EventPump {
   /// Runs the loop now, whatever the time since the last run.
   void flush();
   void setInterval(int ms) { interval_ = ms; }
+  /// While set, the loop runs without user input (the window is being filled, not scanned).
+  bool holdInput = false;
   /// Called before each run of the loop (the window puts its labels up to date there).
   std::function<void()> beforeEvents;
   /// Called after each run of the loop.
@@ -27,10 +31,11 @@ class QtEventPump final : public EventPump {
   void resetGap() { longestGap_ = 0; }
 
  private:
+  QThread* thread_;  // the window thread: the only one that runs the loop
   QElapsedTimer since_;
   int interval_ = 15;
   // The clock is read every stride_ calls: yield points come up to millions of times a
-  // second, and the stride adapts so that one stride stays well under a millisecond.
+  // second, and the stride is sized so that one stride takes about 0.2 ms.
   unsigned calls_ = 0;
   unsigned stride_ = 1;
   qint64 lastCheckNs_ = 0;

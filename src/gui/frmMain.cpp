@@ -1,6 +1,8 @@
-// The main window's flow: scan, repair, restore, menus and window events. The scan, repair and
-// restore run on this thread through the core; the window only shows their lists and answers
-// their questions. The widgets are built in frmMainWidgets.cpp.
+// The main window's flow: scan, repair, restore, menus and window events. The scan runs on this
+// thread through the core, yielding to the event loop; the repair's and the restore's long
+// steps (and every save) run on a thread of their own while this one paints with user input
+// held back, so the store is never used from two threads at once. The window only shows their
+// lists and answers their questions. The widgets are built in frmMainWidgets.cpp.
 #include "gui/frmMain.h"
 
 #include <QAction>
@@ -79,6 +81,21 @@ class RepairInterface final : public UserInterface {
   std::function<void()> confirmed_, beforeMessage_;
 };
 
+// The event pump runs without user input while one of these lives.
+class HeldInput {
+ public:
+  explicit HeldInput(QtEventPump& pump) : pump_(pump), was_(pump.holdInput) {
+    pump_.holdInput = true;
+  }
+  ~HeldInput() { pump_.holdInput = was_; }
+  HeldInput(const HeldInput&) = delete;
+  HeldInput& operator=(const HeldInput&) = delete;
+
+ private:
+  QtEventPump& pump_;
+  bool was_;
+};
+
 }  // namespace
 
 // What the window sees of a running scan. Labels take the latest text only when the event
@@ -139,6 +156,8 @@ frmMain::frmMain(Target& target, UserInterface& ui, std::vector<std::string> arg
       version_(std::move(version)),
       observer_(std::make_unique<Observer>(*this)) {
   runModal = [](QDialog& d) { return d.exec(); };
+  runStep = runStepOffWindowThread;
+  restore_->setStepRunner([this](const std::function<void()>& step) { runStep(step); });
   openDocument = [this](const std::string& doc, const std::string& ext) {
     OpenWith::open(ui_, doc, ext);
   };
@@ -274,7 +293,8 @@ void frmMain::cmdQuickScan_Click() { startScan(ScanMode::Quick); }
 void frmMain::cmdDeepScan_Click() { startScan(ScanMode::Deep); }
 
 void frmMain::startScan(ScanMode mode) {
-  if (ctx_.scanning) return;  // a scan command reached from inside a running scan
+  // A scan command reached from inside a running scan, or while a repair or restore writes.
+  if (ctx_.scanning || actionRunning_) return;
   ++scansStarted_;
   lastMode_ = mode;
   IgnoreList::applyTo(ctx_);
@@ -322,6 +342,10 @@ void frmMain::EndScan(ScanMode mode) {
   setScanCommandsEnabled(true);
   cmdCancel->hide();
   if (!ctx_.problems().empty()) {
+    {  // the scan's last stretch and the tree's building would make one long gap
+      HeldInput held(pump_);
+      pump_.flush();
+    }
     tree_.LoadResultsTree(
         ctx_, ResultsTree::kResults,
         mode == ScanMode::Quick ? "cmdQucikScan of frmMain" : "cmdDeepScan of frmMain");
@@ -355,8 +379,11 @@ void frmMain::TmrIncrementProgressBar_Timer() {
 
 void frmMain::showResultsTree() {
   fillingTree_ = true;
+  // Thousands of rows take a while: the loop turns meanwhile, without user input, so no click
+  // reaches a half-built tree.
+  HeldInput held(pump_);
   vbatvwResults->clear();
-  QList<QTreeWidgetItem*> top;
+  std::size_t shown = 0;
   for (const auto& section : tree_.nodes()) {
     auto* s = new QTreeWidgetItem({qs(section->text), qs(section->threatLevel)});
     s->setIcon(0, threatIcon(section->icon));
@@ -371,14 +398,13 @@ void frmMain::showResultsTree() {
       c->setCheckState(0, child->checked ? Qt::Checked : Qt::Unchecked);
       if (const ProblemRecord* row = rowOf(child->key))
         c->setToolTip(0, qs(joined(rowDetails(*row), "\n")));
+      pump_.pump();
     }
-    top.append(s);
+    vbatvwResults->addTopLevelItem(s);
+    s->setExpanded(tree_.nodes()[shown++]->expanded);
+    pump_.pump();
   }
-  vbatvwResults->addTopLevelItems(top);
   lblDetails->clear();
-  for (int i = 0; i < vbatvwResults->topLevelItemCount(); ++i)
-    vbatvwResults->topLevelItem(i)->setExpanded(
-        tree_.nodes()[static_cast<std::size_t>(i)]->expanded);
   fillingTree_ = false;
 }
 
@@ -418,7 +444,7 @@ void frmMain::mnuSavePlan_Click() {
 }
 
 void frmMain::mnuFixFromPlan_Click() {
-  if (ctx_.scanning) return;
+  if (ctx_.scanning || actionRunning_) return;
   QString name = choosePlanFile ? choosePlanFile(false) : planFileDialog(this, false);
   if (name.trimmed().isEmpty()) return;
   const std::string file = ss(name);
@@ -494,6 +520,7 @@ void frmMain::vbatvwResults_nodeCheck(QTreeWidgetItem* item) {
 }
 
 void frmMain::cmdRepairCorruptFiles_Click() {
+  if (actionRunning_) return;  // one repair or restore at a time
   const int found = static_cast<int>(ctx_.problems().size());
   RepairInterface ui(
       ui_,
@@ -513,8 +540,16 @@ void frmMain::cmdRepairCorruptFiles_Click() {
         pgbDeletingErrors->hide();
         PgbScanning->hide();
       });
+  const auto running = beginAction();
+  HeldTarget held(target_);
+  LatestValue<std::size_t> processed(pgbDeletingErrors, [this](std::size_t n) {
+    pgbDeletingErrors->setValue(static_cast<int>(n));
+  });
   Repair repair(ctx_, ui);
-  repair.setProgress([this](std::size_t n) { pgbDeletingErrors->setValue(static_cast<int>(n)); });
+  repair.setProgress([&processed](std::size_t n) { processed.set(n); });
+  // The backup set and the changes are written while the window paints; the questions and the
+  // messages stay on this thread.
+  repair.setStepRunner([this](const std::function<void()>& step) { runStep(step); });
   RepairResult r = repair.cmdRepairCorruptFiles_Click();
   using Outcome = RepairResult::Outcome;
   if (r.outcome == Outcome::Declined) return;
@@ -541,12 +576,25 @@ void frmMain::cmdRepairCorruptFiles_Click() {
 
 int frmMain::modal(QDialog& d) { return runModal ? runModal(d) : d.exec(); }
 
+std::shared_ptr<void> frmMain::beginAction() {
+  actionRunning_ = true;
+  return std::shared_ptr<void>(nullptr, [this](void*) {
+    actionRunning_ = false;
+    if (!closeWaiting_) return;
+    closeWaiting_ = false;
+    // After the action's own messages, as if the close came now.
+    QTimer::singleShot(0, this, [this] { close(); });
+  });
+}
+
 void frmMain::cmdRestore_Click() {
+  if (actionRunning_) return;  // one repair or restore at a time
   {
     frmRestore dialog(*restore_, ui_, selectedBackup_, this);
     modal(dialog);
   }
   if (selectedBackup_.empty()) return;
+  const auto running = beginAction();  // the backup file is read off this thread
   imgListOfProblems->hide();
   imgListOfItemsInBackupFile->show();
   cmdRestoreNow->setEnabled(true);
@@ -567,8 +615,14 @@ void frmMain::cmdRestore_Click() {
 }
 
 void frmMain::cmdRestoreNow_Click() {
+  if (actionRunning_) return;  // one repair or restore at a time
+  const auto running = beginAction();
+  HeldTarget held(target_);
   cmdRestoreNow->setEnabled(false);
-  restore_->setStatus([this](std::string_view s) { lblStatusOfActionTaken->setText(qs(s)); });
+  LatestValue<std::string> status(lblStatusOfActionTaken, [this](const std::string& s) {
+    lblStatusOfActionTaken->setText(qs(s));
+  });
+  restore_->setStatus([&status](std::string_view s) { status.set(std::string(s)); });
   RestoreResult r = restore_->cmdRestoreNow_Click();
   restore_->setStatus(nullptr);
   if (r.outcome == RestoreResult::Outcome::NothingLoaded) return;
@@ -699,6 +753,10 @@ void frmMain::changeEvent(QEvent* e) {
 
 void frmMain::closeEvent(QCloseEvent* e) {
   e->ignore();
+  if (actionRunning_) {  // the registry is being written: the close comes after
+    closeWaiting_ = true;
+    return;
+  }
   if (ctx_.scanning) {
     ui_.inform(kProductName, kStopScanning);
     return;
@@ -707,11 +765,16 @@ void frmMain::closeEvent(QCloseEvent* e) {
 }
 
 void frmMain::tmrUnload_Timer() {
+  if (actionRunning_) return;  // fires again once the repair or restore has returned
   tmrUnload->stop();
   endSteps();
 }
 
 void frmMain::ExitApplication() {
+  if (actionRunning_) {
+    closeWaiting_ = true;
+    return;
+  }
   if (ctx_.scanning) {
     ui_.inform(kProductName, kStopScanning);
     return;

@@ -133,6 +133,11 @@ class frmMain : public QMainWindow {
   std::function<bool(const std::vector<std::string>& command)> startProgram;
   /// How the process ends after a confirmed exit (leaves the event loop by default).
   std::function<void()> endProcess;
+  /// How a long step of the repair or the restore runs (off the window thread by default, the
+  /// window painting meanwhile with user input held back); returns once the step has.
+  std::function<void(const std::function<void()>& step)> runStep;
+  /// True while a repair or a restore is running; a close asked meanwhile waits for its end.
+  bool actionRunning() const { return actionRunning_; }
   /// Which plan file to save to (save) or fix from; the file dialog by default, empty: none.
   std::function<QString(bool save)> choosePlanFile;
 
@@ -175,6 +180,9 @@ class frmMain : public QMainWindow {
   void TmrIncrementProgressBar_Timer();
   void endSteps();
   int modal(QDialog& d);
+  /// Marks a repair or restore as running until the returned guard goes; a close asked
+  /// meanwhile is carried out after it.
+  std::shared_ptr<void> beginAction();
 
   Target& target_;
   UserInterface& ui_;
@@ -189,6 +197,8 @@ class frmMain : public QMainWindow {
   bool autoScan_ = false;
   bool startInTray_ = false;
   bool fillingTree_ = false;
+  bool actionRunning_ = false;
+  bool closeWaiting_ = false;
   int scansStarted_ = 0;
 };
 

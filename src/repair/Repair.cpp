@@ -203,8 +203,11 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
     return result;
   }
   // Nothing is asked, backed up or deleted while the target must not be written.
+  auto run = [this](const std::function<void()>& step) { runner_ ? runner_(step) : step(); };
   TargetChanges changes(ctx_.target());
-  if (Outcome allowed = changes.begin(); !allowed) {
+  Outcome allowed;
+  run([&] { allowed = changes.begin(); });  // may wait for another program's lock
+  if (!allowed) {
     result.outcome = RepairResult::Outcome::Refused;
     result.error = allowed.message();
     ui_.warn(kTitle, "Nothing can be repaired now: " + result.error);
@@ -219,8 +222,12 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
   positions_.clear();
 
   std::vector<RowState> rows(problems.size());
-  markKept(rows);
-  if (!backUp(rows, result, takeBackup)) {
+  bool backedUp = false;
+  run([&] {
+    markKept(rows);
+    backedUp = backUp(rows, result, takeBackup);
+  });
+  if (!backedUp) {
     result.outcome = RepairResult::Outcome::BackupFailed;
     ui_.warn(kTitle,
              "The backup could not be written: " + result.error + ".\r\nNothing has been deleted.");
@@ -232,32 +239,35 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
   // On a live registry a change cannot be taken back by not saving: after a failed one the
   // run stops, naming what was done (the backup set holds it) and what was not.
   const bool live = ctx_.target().changesAtOnce();
-  for (std::size_t n = 0; n < problems.size(); ++n) {
-    const ProblemRecord& r = problems[n];
-    if (!r.checked) continue;
-    if (progress_) progress_(++processed);
-    if (rows[n].kept) {
-      ++result.kept;
-      continue;
-    }
-    std::string why;
-    bool ok = r.isFileProblem() ? fixFile(r, rows[n], takeBackup, why) : fixValue(r, rows[n], why);
-    if (ok) {
-      ++result.fixed;
-      if (!r.isFileProblem()) fixedValueRows.push_back(n);
-    } else {
-      result.failures.push_back(fmt::format("{}: {}", describe(r), why));
-      if (live && !r.isFileProblem()) {
-        for (std::size_t m = n + 1; m < problems.size(); ++m)
-          if (problems[m].checked)
-            result.failures.push_back(
-                fmt::format("{}: not done: the repair stopped at the change that failed",
-                            describe(problems[m])));
-        break;
+  run([&] {
+    for (std::size_t n = 0; n < problems.size(); ++n) {
+      const ProblemRecord& r = problems[n];
+      if (!r.checked) continue;
+      if (progress_) progress_(++processed);
+      if (rows[n].kept) {
+        ++result.kept;
+        continue;
       }
+      std::string why;
+      bool ok =
+          r.isFileProblem() ? fixFile(r, rows[n], takeBackup, why) : fixValue(r, rows[n], why);
+      if (ok) {
+        ++result.fixed;
+        if (!r.isFileProblem()) fixedValueRows.push_back(n);
+      } else {
+        result.failures.push_back(fmt::format("{}: {}", describe(r), why));
+        if (live && !r.isFileProblem()) {
+          for (std::size_t m = n + 1; m < problems.size(); ++m)
+            if (problems[m].checked)
+              result.failures.push_back(
+                  fmt::format("{}: not done: the repair stopped at the change that failed",
+                              describe(problems[m])));
+          break;
+        }
+      }
+      ctx_.doEvents();
     }
-    ctx_.doEvents();
-  }
+  });
   for (SectionRow& s : ctx_.sections()) {
     s.status.clear();
     ctx_.doEvents();

@@ -35,8 +35,15 @@ class Repair {
   /// Overrides the stored backup option for this run (the command line's --no-backup).
   void setTakeBackup(std::optional<bool> on) { takeBackup_ = on; }
 
-  /// Called after each checked row is processed, with the number processed so far.
+  /// Called after each checked row is processed, with the number processed so far (from the
+  /// thread the step runner runs the changes on).
   void setProgress(std::function<void(std::size_t)> progress) { progress_ = std::move(progress); }
+
+  /// Runs a long step (taking the target's lock, writing the backup set, making the changes)
+  /// and returns once it has returned; a window runs it off its own thread. A step asks and shows
+  /// nothing. Without a runner the steps run where the command does.
+  using StepRunner = std::function<void(const std::function<void()>& step)>;
+  void setStepRunner(StepRunner runner) { runner_ = std::move(runner); }
 
   /// The command: asks, backs up, deletes, saves, reports. Fixes exactly the checked rows.
   RepairResult cmdRepairCorruptFiles_Click();
@@ -70,6 +77,7 @@ class Repair {
   std::function<BackupSet::Clock::time_point()> clock_;
   std::optional<bool> takeBackup_;
   std::function<void(std::size_t)> progress_;
+  StepRunner runner_;
   // Position of every value of the keys seen so far: folded value name -> index.
   std::unordered_map<std::string, std::unordered_map<std::string, std::int64_t>> positions_;
 };

@@ -55,9 +55,15 @@ bool Restore::cmdRestore_Click(std::string_view backupPath, ResultsTree* tree) {
   if (backupPath.empty()) return false;
   selected_ = backupPath;
   loadedFrom_ = selected_;
-  cInifile ini(ctx_.files());
-  ini.setPath(backupPath);
-  BackupSet::readRecords(ini, ctx_.problems(), originals_);
+  const auto read = [&] {
+    cInifile ini(ctx_.files());
+    ini.setPath(backupPath);
+    BackupSet::readRecords(ini, ctx_.problems(), originals_);
+  };
+  if (runner_)
+    runner_(read);
+  else
+    read();
   loaded_ = !ctx_.problems().empty();
   if (!loaded_) {
     if (tree) tree->clear();
@@ -188,7 +194,13 @@ RestoreResult Restore::cmdRestoreNow_Click() {
     return result;
   }
   TargetChanges changes(ctx_.target());
-  if (Outcome allowed = changes.begin(); !allowed) {
+  Outcome allowed;
+  const auto allow = [&] { allowed = changes.begin(); };  // may wait for another program's lock
+  if (runner_)
+    runner_(allow);
+  else
+    allow();
+  if (!allowed) {
     result.outcome = RestoreResult::Outcome::Refused;
     result.error = allowed.message();
     ui_.warn(kTitle, "Nothing can be restored now: " + result.error);
@@ -196,44 +208,50 @@ RestoreResult Restore::cmdRestoreNow_Click() {
   }
   loaded_ = false;  // one load is written back at most once
   originals_.resize(problems.size());
-  std::unordered_map<std::string, Placed> placed;
-  for (std::size_t n = 0; n < problems.size(); ++n) {
-    const ProblemRecord& r = problems[n];
-    if (r.isFileProblem()) {
-      if (status_) status_("Restoring: " + r.FullKeyPath);
-      continue;
+  const auto writeBack = [&] {
+    std::unordered_map<std::string, Placed> placed;
+    for (std::size_t n = 0; n < problems.size(); ++n) {
+      const ProblemRecord& r = problems[n];
+      if (r.isFileProblem()) {
+        if (status_) status_("Restoring: " + r.FullKeyPath);
+        continue;
+      }
+      if (status_)
+        status_(fmt::format("Restoring: {}-{} - {} - {}", r.MainKeyName, r.FullKeyPath, r.KeyName,
+                            r.KeyValue));
+      std::string why;
+      auto root = BackupSet::rootOf(r.MainKey);
+      bool ok = false;
+      if (!root)
+        why = fmt::format("its root key \"{}\" is not a number", r.MainKey);
+      else if (originals_[n].known)
+        ok = writeOriginal(r, *root, originals_[n], placed, why);
+      else
+        ok = writeAsText(r, *root, why);
+      if (ok)
+        ++result.written;
+      else
+        result.failures.push_back(
+            fmt::format("{}\\{} - {}: {}", r.MainKeyName, r.FullKeyPath, r.KeyName, why));
+      ctx_.doEvents();
     }
-    if (status_)
-      status_(fmt::format("Restoring: {}-{} - {} - {}", r.MainKeyName, r.FullKeyPath, r.KeyName,
-                          r.KeyValue));
-    std::string why;
-    auto root = BackupSet::rootOf(r.MainKey);
-    bool ok = false;
-    if (!root)
-      why = fmt::format("its root key \"{}\" is not a number", r.MainKey);
-    else if (originals_[n].known)
-      ok = writeOriginal(r, *root, originals_[n], placed, why);
-    else
-      ok = writeAsText(r, *root, why);
-    if (ok)
-      ++result.written;
-    else
-      result.failures.push_back(
-          fmt::format("{}\\{} - {}: {}", r.MainKeyName, r.FullKeyPath, r.KeyName, why));
-    ctx_.doEvents();
-  }
-  for (const auto& [id, p] : placed) putInPlace(p);
+    for (const auto& [id, p] : placed) putInPlace(p);
 
-  std::uint32_t attrs = 0;
-  if (ctx_.files().attributes(archivePath, attrs) == Status::Success &&
-      !(attrs & fileattr::Hidden)) {
-    BackupArchive archive(ctx_.files());
-    BackupArchive::Extracted ex;
-    std::string error;
-    if (!archive.extract(archivePath, ex, error)) result.failures.push_back(error);
-    result.restoredFiles = std::move(ex.restored);
-    for (std::string& f : ex.refused) result.failures.push_back(std::move(f));
-  }
+    std::uint32_t attrs = 0;
+    if (ctx_.files().attributes(archivePath, attrs) == Status::Success &&
+        !(attrs & fileattr::Hidden)) {
+      BackupArchive archive(ctx_.files());
+      BackupArchive::Extracted ex;
+      std::string error;
+      if (!archive.extract(archivePath, ex, error)) result.failures.push_back(error);
+      result.restoredFiles = std::move(ex.restored);
+      for (std::string& f : ex.refused) result.failures.push_back(std::move(f));
+    }
+  };
+  if (runner_)
+    runner_(writeBack);
+  else
+    writeBack();
 
   if (Outcome saved = changes.save(); !saved) {
     result.outcome = RestoreResult::Outcome::SaveFailed;

@@ -42,8 +42,14 @@ class Restore {
   /// Writes every loaded record back, extracts the archive, saves the target.
   RestoreResult cmdRestoreNow_Click();
 
-  /// lblStatusOfActionTaken: "Restoring: ..." for each record.
+  /// lblStatusOfActionTaken: "Restoring: ..." for each record (from the thread the step runner
+  /// runs the writing on).
   void setStatus(std::function<void(std::string_view)> status) { status_ = std::move(status); }
+  /// Runs the long steps (reading a backup file, taking the target's lock, writing the records
+  /// and the archive's files back) and returns once each has returned; a window runs them off its
+  /// own thread. A step asks and shows nothing.
+  using StepRunner = std::function<void(const std::function<void()>& step)>;
+  void setStepRunner(StepRunner runner) { runner_ = std::move(runner); }
   const std::string& selectedBackup() const { return selected_; }
 
   static constexpr std::string_view kNotFound = "Backup not found on your PC.";
@@ -70,6 +76,7 @@ class Restore {
   bool loaded_ = false;
   std::vector<BackupSet::Original> originals_;
   std::function<void(std::string_view)> status_;
+  StepRunner runner_;
 };
 
 }  // namespace brisquell
