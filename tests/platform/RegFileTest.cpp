@@ -504,3 +504,55 @@ TEST(RegFile, NamesWithLineBreaksRoundTripAndKeysThatCannotAreRefused) {
 
 }  // namespace
 }  // namespace brisquell
+
+namespace brisquell {
+namespace {
+
+// Keys and values named twice in one file, in other case: the loader's own way of building the
+// tree must give what the store's generic calls give, statement by statement.
+TEST(RegFile, NamesRepeatedInOneFileLoadAsStatementByStatement) {
+  std::string dups = "[HKEY_CURRENT_USER\\Software\\Dup]\r\n";
+  for (int i = 0; i < 30; ++i)  // past the length where lookups go through a hash index
+    dups += "\"Val" + std::to_string(i) + "\"=dword:" + std::to_string(i % 10) + "\r\n";
+  dups += "\"VAL5\"=\"five\"\r\n\"val29\"=-\r\n\"Größe\"=\"1\"\r\n\"GRÖßE\"=\"2\"\r\n";
+  for (int i = 0; i < 20; ++i)
+    dups += "\r\n[HKEY_CURRENT_USER\\Software\\Dup\\Sub" + std::to_string(i) + "]\r\n@=\"" +
+            std::to_string(i) + "\"\r\n";
+  dups +=
+      "\r\n[HKEY_CURRENT_USER\\SOFTWARE\\dup]\r\n\"val5\"=\"again\"\r\n\"Val30\"=\"new\"\r\n"
+      "\r\n[hkey_current_user\\software\\DUP\\SUB7]\r\n@=\"seven\"\r\n\"x\"=\"y\"\r\n"
+      "\r\n[HKEY_CURRENT_USER\\Software\\Dup\\ÄÖ]\r\n\r\n[HKEY_CURRENT_USER\\Software\\Dup\\äö]"
+      "\r\n\"same key\"=\"yes\"\r\n\r\n";
+  const std::string head = "Windows Registry Editor Version 5.00\r\n\r\n";
+  TempDir dir;
+  // Small (one pass) and large (two pieces, the repeats on both sides of the split).
+  for (const std::string& text :
+       {head + dups, head + dups + filler("a", 4000) + dups + filler("b", 4000) + dups}) {
+    MemoryRegistry loaded, applied;
+    const std::string file = dir / "dups.reg";
+    test::writeUtf16(file, text);
+    ASSERT_TRUE(loadRegFile(file, loaded).ok());
+    RegApplier applier(applied);
+    ASSERT_TRUE(parseRegBytes(text, "dups.reg", applier).ok());
+    ASSERT_EQ(applier.status(), Status::Success);
+    EXPECT_EQ(exportReg(loaded, 0, ""), exportReg(applied, 0, ""));
+
+    KeyHandle h = 0;
+    ASSERT_EQ(loaded.openKey(hkey::CurrentUser, "software\\DUP", 0, h), Status::Success);
+    std::uint32_t subKeys = 0, values = 0;
+    loaded.queryInfo(h, subKeys, values);
+    EXPECT_EQ(subKeys, 21u);  // Sub0..Sub19 and ÄÖ
+    EXPECT_EQ(values, 31u);   // Val0..Val28, Val30, Größe
+    EXPECT_EQ(raw(loaded, hkey::CurrentUser, "Software\\Dup", "val5", regtype::Sz),
+              utf16z("again"));
+    EXPECT_EQ(raw(loaded, hkey::CurrentUser, "Software\\Dup", "größe", regtype::Sz), utf16z("2"));
+    EXPECT_EQ(raw(loaded, hkey::CurrentUser, "Software\\Dup\\sub7", "", regtype::Sz),
+              utf16z("seven"));
+    EXPECT_EQ(raw(loaded, hkey::CurrentUser, "Software\\Dup\\Äö", "SAME KEY", regtype::Sz),
+              utf16z("yes"));
+    loaded.closeKey(h);
+  }
+}
+
+}  // namespace
+}  // namespace brisquell

@@ -43,7 +43,7 @@ void MemoryLoader::key(KeyHandle root, std::string_view path) {
     if (path[pos] == '\\') ++pos;
     std::size_t end = path.find('\\', pos);
     if (end == std::string_view::npos) end = path.size();
-    if (end > pos) base = store_.ensure(base, path.substr(pos, end - pos));
+    if (end > pos) base = store_.ensureChild(base, path.substr(pos, end - pos));
     chain_.emplace_back(end, base);
     pos = end;
   }

@@ -24,11 +24,18 @@ bool forEachComponent(std::string_view path, F f) {
 
 // ---- NameIndex ----
 
-void NameIndex::insert(std::uint32_t position, std::uint64_t hash) const {
+void NameIndex::insert(std::uint64_t slot) const {
   std::size_t mask = slots_.size() - 1;
-  std::size_t i = hash & mask;
+  std::size_t i = static_cast<std::size_t>(slot >> 32) & mask;
   while (slots_[i]) i = (i + 1) & mask;
-  slots_[i] = position + 1;
+  slots_[i] = slot;
+}
+
+void NameIndex::grow() const {
+  std::vector<std::uint64_t> old(slots_.size() * 2, 0);
+  old.swap(slots_);
+  for (std::uint64_t s : old)
+    if (s) insert(s);
 }
 
 template <class Getter>
@@ -36,12 +43,15 @@ void NameIndex::rebuild(std::size_t count, Getter nameAt) const {
   std::size_t cap = 16;
   while (cap < count * 2) cap *= 2;
   slots_.assign(cap, 0);
-  for (std::size_t p = 0; p < count; ++p)
-    insert(static_cast<std::uint32_t>(p), foldedHash(nameAt(p)));
+  for (std::size_t p = 0; p < count; ++p) {
+    Hash h;
+    insert(std::uint64_t{h.get(nameAt(p))} << 32 | (p + 1));
+  }
 }
 
 template <class Getter>
-std::int64_t NameIndex::find(std::string_view name, std::size_t count, Getter nameAt) const {
+std::int64_t NameIndex::find(std::string_view name, Hash& hash, std::size_t count,
+                             Getter nameAt) const {
   if (count <= kLinearLimit) {
     for (std::size_t p = 0; p < count; ++p)
       if (iequals(nameAt(p), name)) return static_cast<std::int64_t>(p);
@@ -49,32 +59,43 @@ std::int64_t NameIndex::find(std::string_view name, std::size_t count, Getter na
   }
   if (slots_.empty()) rebuild(count, nameAt);
   std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = foldedHash(name) & mask; slots_[i]; i = (i + 1) & mask) {
-    std::size_t p = slots_[i] - 1;
+  std::uint32_t h = hash.get(name);
+  for (std::size_t i = h & mask; slots_[i]; i = (i + 1) & mask) {
+    std::uint64_t s = slots_[i];
+    if (static_cast<std::uint32_t>(s >> 32) != h) continue;
+    std::size_t p = static_cast<std::uint32_t>(s) - 1;
     if (iequals(nameAt(p), name)) return static_cast<std::int64_t>(p);
   }
   return -1;
 }
 
-void NameIndex::added(std::uint32_t position, std::string_view name, std::size_t count) {
+void NameIndex::added(std::uint32_t position, std::string_view name, Hash& hash,
+                      std::size_t count) {
   if (slots_.empty()) return;  // built on the next lookup
-  if (count * 2 > slots_.size()) {
-    slots_.clear();
-    return;
-  }
-  insert(position, foldedHash(name));
+  if (count * 2 > slots_.size()) grow();
+  insert(std::uint64_t{hash.get(name)} << 32 | (std::uint64_t{position} + 1));
 }
 
 // ---- Key ----
 
 MemoryRegistry::Key* MemoryRegistry::Key::child(std::string_view n) const {
-  auto p = childIndex.find(n, children.size(),
+  NameIndex::Hash h;
+  return child(n, h);
+}
+
+MemoryRegistry::Key* MemoryRegistry::Key::child(std::string_view n, NameIndex::Hash& h) const {
+  auto p = childIndex.find(n, h, children.size(),
                            [this](std::size_t i) -> std::string_view { return children[i]->name; });
   return p < 0 ? nullptr : children[p].get();
 }
 
 MemoryRegistry::Value* MemoryRegistry::Key::value(std::string_view n) {
-  auto p = valueIndex.find(n, values.size(),
+  NameIndex::Hash h;
+  return value(n, h);
+}
+
+MemoryRegistry::Value* MemoryRegistry::Key::value(std::string_view n, NameIndex::Hash& h) {
+  auto p = valueIndex.find(n, h, values.size(),
                            [this](std::size_t i) -> std::string_view { return values[i].name; });
   return p < 0 ? nullptr : &values[p];
 }
@@ -127,35 +148,39 @@ MemoryRegistry::Key* MemoryRegistry::find(Key* from, std::string_view path) cons
 MemoryRegistry::Key* MemoryRegistry::ensure(Key* from, std::string_view path) {
   Key* k = from;
   forEachComponent(path, [&](std::string_view c) {
-    Key* next = k->child(c);
-    if (!next) {
-      auto created = std::make_unique<Key>();
-      created->name = std::string(c);
-      created->parent = k;
-      created->changed = true;
-      k->changed = true;
-      next = created.get();
-      k->children.push_back(std::move(created));
-      k->childIndex.added(static_cast<std::uint32_t>(k->children.size() - 1), c,
-                          k->children.size());
-      modified_ = true;
-    }
-    k = next;
+    k = ensureChild(k, c);
     return true;
   });
+  return k;
+}
+
+MemoryRegistry::Key* MemoryRegistry::ensureChild(Key* parent, std::string_view name) {
+  NameIndex::Hash h;
+  if (Key* found = parent->child(name, h)) return found;
+  auto created = std::make_unique<Key>();
+  created->name = std::string(name);
+  created->parent = parent;
+  created->changed = true;
+  parent->changed = true;
+  Key* k = created.get();
+  parent->children.push_back(std::move(created));
+  parent->childIndex.added(static_cast<std::uint32_t>(parent->children.size() - 1), name, h,
+                           parent->children.size());
+  modified_ = true;
   return k;
 }
 
 void MemoryRegistry::setRaw(Key* key, std::string_view name, std::uint32_t type, Bytes data) {
   modified_ = true;
   key->changed = true;
-  if (Value* v = key->value(name)) {
+  NameIndex::Hash h;
+  if (Value* v = key->value(name, h)) {
     v->type = type;
     v->data = std::move(data);
     return;
   }
   key->values.push_back(Value{std::string(name), type, std::move(data)});
-  key->valueIndex.added(static_cast<std::uint32_t>(key->values.size() - 1), name,
+  key->valueIndex.added(static_cast<std::uint32_t>(key->values.size() - 1), name, h,
                         key->values.size());
 }
 
@@ -163,26 +188,28 @@ namespace {
 void mergeKey(MemoryRegistry::Key& into, MemoryRegistry::Key& from) {
   into.changed = into.changed || from.changed;
   for (auto& v : from.values) {
-    if (MemoryRegistry::Value* mine = into.value(v.name)) {
+    NameIndex::Hash h;
+    if (MemoryRegistry::Value* mine = into.value(v.name, h)) {
       mine->type = v.type;
       mine->data = std::move(v.data);
       continue;
     }
     into.values.push_back(std::move(v));
     into.valueIndex.added(static_cast<std::uint32_t>(into.values.size() - 1),
-                          into.values.back().name, into.values.size());
+                          into.values.back().name, h, into.values.size());
   }
   from.values.clear();
   from.valueIndex.invalidate();
   for (auto& c : from.children) {
-    if (MemoryRegistry::Key* mine = into.child(c->name)) {
+    NameIndex::Hash h;
+    if (MemoryRegistry::Key* mine = into.child(c->name, h)) {
       mergeKey(*mine, *c);
       continue;
     }
     c->parent = &into;
     into.children.push_back(std::move(c));
     into.childIndex.added(static_cast<std::uint32_t>(into.children.size() - 1),
-                          into.children.back()->name, into.children.size());
+                          into.children.back()->name, h, into.children.size());
   }
   from.children.clear();
   from.childIndex.invalidate();

@@ -5,15 +5,45 @@
 #include <vector>
 
 #include "platform/RegistryStore.h"
+#include "platform/Text.h"
 
 namespace brisquell {
 
 /// Finds names among a list without regard to case; a hash table is built only for long lists.
+/// Its slots hold part of each name's hash beside the position, so a probe looks at a name only
+/// when the hashes agree, and the table grows without reading the names again.
 class NameIndex {
  public:
+  /// A name's folded hash, worked out at most once for a lookup and the insertion after it.
+  class Hash {
+   public:
+    std::uint32_t get(std::string_view name) {
+      if (!known_) {
+        value_ = static_cast<std::uint32_t>(foldedHash(name) >> 32);
+        known_ = true;
+      }
+      return value_;
+    }
+
+   private:
+    std::uint32_t value_ = 0;
+    bool known_ = false;
+  };
+
   template <class Getter>
-  std::int64_t find(std::string_view name, std::size_t count, Getter nameAt) const;
-  void added(std::uint32_t position, std::string_view name, std::size_t count);
+  std::int64_t find(std::string_view name, std::size_t count, Getter nameAt) const {
+    Hash h;
+    return find(name, h, count, nameAt);
+  }
+  /// `hash` is of `name`.
+  template <class Getter>
+  std::int64_t find(std::string_view name, Hash& hash, std::size_t count, Getter nameAt) const;
+  /// Call after appending `name` at `position`; `count` is the list's new length.
+  void added(std::uint32_t position, std::string_view name, Hash& hash, std::size_t count);
+  void added(std::uint32_t position, std::string_view name, std::size_t count) {
+    Hash h;
+    added(position, name, h, count);
+  }
   void invalidate() { slots_.clear(); }
 
   static constexpr std::size_t kLinearLimit = 8;
@@ -21,8 +51,9 @@ class NameIndex {
  private:
   template <class Getter>
   void rebuild(std::size_t count, Getter nameAt) const;
-  void insert(std::uint32_t position, std::uint64_t hash) const;
-  mutable std::vector<std::uint32_t> slots_;  // position + 1; 0 = empty
+  void insert(std::uint64_t slot) const;
+  void grow() const;
+  mutable std::vector<std::uint64_t> slots_;  // hash << 32 | (position + 1); 0 = empty
 };
 
 class MemoryRegistry final : public RegistryStore {
@@ -44,7 +75,9 @@ class MemoryRegistry final : public RegistryStore {
     /// Free for the back end that loaded the key (e.g. an index into its own table); 0 = none.
     std::uint32_t tag = 0;
     Key* child(std::string_view n) const;
+    Key* child(std::string_view n, NameIndex::Hash& h) const;
     Value* value(std::string_view n);
+    Value* value(std::string_view n, NameIndex::Hash& h);
   };
 
   MemoryRegistry();
@@ -77,6 +110,8 @@ class MemoryRegistry final : public RegistryStore {
   Key* resolve(KeyHandle key);
   /// Finds or creates a key below `from`; sets the modified flag only when it creates one.
   Key* ensure(Key* from, std::string_view path);
+  /// ensure() of one name (no "\\" in it), for loaders: one lookup, one hash.
+  Key* ensureChild(Key* parent, std::string_view name);
   Key* find(Key* from, std::string_view path) const;
   void setRaw(Key* key, std::string_view name, std::uint32_t type, Bytes data);
   void removeTree(Key* key);
