@@ -25,15 +25,16 @@ bool forEachComponent(std::string_view path, F f) {
 // ---- NameIndex ----
 
 void NameIndex::insert(std::uint64_t slot) const {
-  std::size_t mask = slots_.size() - 1;
+  auto& slots = *slots_;
+  std::size_t mask = slots.size() - 1;
   std::size_t i = static_cast<std::size_t>(slot >> 32) & mask;
-  while (slots_[i]) i = (i + 1) & mask;
-  slots_[i] = slot;
+  while (slots[i]) i = (i + 1) & mask;
+  slots[i] = slot;
 }
 
 void NameIndex::grow() const {
-  std::vector<std::uint64_t> old(slots_.size() * 2, 0);
-  old.swap(slots_);
+  std::vector<std::uint64_t> old(slots_->size() * 2, 0);
+  old.swap(*slots_);
   for (std::uint64_t s : old)
     if (s) insert(s);
 }
@@ -42,7 +43,7 @@ template <class Getter>
 void NameIndex::rebuild(std::size_t count, Getter nameAt) const {
   std::size_t cap = 16;
   while (cap < count * 2) cap *= 2;
-  slots_.assign(cap, 0);
+  slots_ = std::make_unique<std::vector<std::uint64_t>>(cap, 0);
   for (std::size_t p = 0; p < count; ++p) {
     Hash h;
     insert(std::uint64_t{h.get(nameAt(p))} << 32 | (p + 1));
@@ -57,11 +58,12 @@ std::int64_t NameIndex::find(std::string_view name, Hash& hash, std::size_t coun
       if (iequals(nameAt(p), name)) return static_cast<std::int64_t>(p);
     return -1;
   }
-  if (slots_.empty()) rebuild(count, nameAt);
-  std::size_t mask = slots_.size() - 1;
+  if (!slots_) rebuild(count, nameAt);
+  const auto& slots = *slots_;
+  std::size_t mask = slots.size() - 1;
   std::uint32_t h = hash.get(name);
-  for (std::size_t i = h & mask; slots_[i]; i = (i + 1) & mask) {
-    std::uint64_t s = slots_[i];
+  for (std::size_t i = h & mask; slots[i]; i = (i + 1) & mask) {
+    std::uint64_t s = slots[i];
     if (static_cast<std::uint32_t>(s >> 32) != h) continue;
     std::size_t p = static_cast<std::uint32_t>(s) - 1;
     if (iequals(nameAt(p), name)) return static_cast<std::int64_t>(p);
@@ -71,8 +73,8 @@ std::int64_t NameIndex::find(std::string_view name, Hash& hash, std::size_t coun
 
 void NameIndex::added(std::uint32_t position, std::string_view name, Hash& hash,
                       std::size_t count) {
-  if (slots_.empty()) return;  // built on the next lookup
-  if (count * 2 > slots_.size()) grow();
+  if (!slots_) return;  // built on the next lookup
+  if (count * 2 > slots_->size()) grow();
   insert(std::uint64_t{hash.get(name)} << 32 | (std::uint64_t{position} + 1));
 }
 

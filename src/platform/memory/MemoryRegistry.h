@@ -44,7 +44,7 @@ class NameIndex {
     Hash h;
     added(position, name, h, count);
   }
-  void invalidate() { slots_.clear(); }
+  void invalidate() { slots_.reset(); }
 
   static constexpr std::size_t kLinearLimit = 8;
 
@@ -53,7 +53,9 @@ class NameIndex {
   void rebuild(std::size_t count, Getter nameAt) const;
   void insert(std::uint64_t slot) const;
   void grow() const;
-  mutable std::vector<std::uint64_t> slots_;  // hash << 32 | (position + 1); 0 = empty
+  // hash << 32 | (position + 1); 0 = empty. Behind a pointer: most lists never need one, and
+  // every key holds two indexes.
+  mutable std::unique_ptr<std::vector<std::uint64_t>> slots_;
 };
 
 class MemoryRegistry final : public RegistryStore {
