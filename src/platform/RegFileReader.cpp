@@ -1,5 +1,6 @@
 // .reg parser: decodes the file (UTF-16LE, UTF-8 or Windows-1252) chunk by chunk and hands
 // statements to a sink.
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -172,6 +173,45 @@ class LineReader {
 };
 
 inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Hex digit values by byte, -1 for anything else.
+constexpr std::array<std::int8_t, 256> kHexDigits = [] {
+  std::array<std::int8_t, 256> t{};
+  for (int c = 0; c < 256; ++c) t[static_cast<std::size_t>(c)] = -1;
+  for (int c = '0'; c <= '9'; ++c)
+    t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c) {
+    t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
+    t[static_cast<std::size_t>(c - 32)] = static_cast<std::int8_t>(c - 'a' + 10);
+  }
+  return t;
+}();
+
+inline int hexValue(char c) { return kHexDigits[static_cast<unsigned char>(c)]; }
+
+// Reads the regular layout ("xx,xx,xx" without blanks) from s[i] on and stops at the first byte
+// that does not follow it, always at the start of a byte or at the end, where the general
+// reader goes on.
+void hexRun(std::string_view s, std::size_t& i, Bytes& out) {
+  std::size_t base = out.size();
+  out.resize(base + (s.size() - i + 1) / 3 + 1);
+  std::uint8_t* o = out.data() + base;
+  const char* p = s.data();
+  std::size_t n = s.size();
+  while (i + 2 <= n) {
+    int a = hexValue(p[i]), b = hexValue(p[i + 1]);
+    if ((a | b) < 0) break;
+    if (i + 2 == n) {
+      *o++ = static_cast<std::uint8_t>(a << 4 | b);
+      i = n;
+      break;
+    }
+    if (p[i + 2] != ',' || i + 3 == n || hexValue(p[i + 3]) < 0) break;
+    *o++ = static_cast<std::uint8_t>(a << 4 | b);
+    i += 3;
+  }
+  out.resize(static_cast<std::size_t>(o - out.data()));
+}
 
 std::string_view trim(std::string_view s) { return trimmedView(s, " \t\r"); }
 
@@ -430,9 +470,10 @@ class Parser {
       bool more = !s.empty() && s.back() == '\\';
       if (more) s = trim(s.substr(0, s.size() - 1));
       std::size_t i = 0;
+      hexRun(s, i, out);
       while (i < s.size()) {
-        int a = hexDigit(s[i]);
-        int b = i + 1 < s.size() ? hexDigit(s[i + 1]) : -1;
+        int a = hexValue(s[i]);
+        int b = i + 1 < s.size() ? hexValue(s[i + 1]) : -1;
         if (a < 0)
           return fail(lines_.lineNo(), fmt::format("bad hex byte \"{}\"", shorten(s.substr(i))));
         // A lone digit is no byte: it is what is left of one cut in half.

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 
+#include <fmt/format.h>
+
 #include "platform/memory/MemoryLoader.h"
 #include "support/TempDir.h"
 
@@ -551,6 +553,56 @@ TEST(RegFile, NamesRepeatedInOneFileLoadAsStatementByStatement) {
     EXPECT_EQ(raw(loaded, hkey::CurrentUser, "Software\\Dup\\Äö", "SAME KEY", regtype::Sz),
               utf16z("yes"));
     loaded.closeKey(h);
+  }
+}
+
+}  // namespace
+}  // namespace brisquell
+
+namespace brisquell {
+namespace {
+
+// Hex data read in runs of the usual "xx,xx" layout must read as byte by byte, wherever the
+// layout changes, and faults must name the same place.
+TEST(RegFile, HexDataReadsTheSameInEveryLayout) {
+  const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n";
+  std::string longLine, longBytes;
+  for (int i = 0; i < 3000; ++i) {
+    longLine += fmt::format("{}{:02x}", i ? "," : "", i % 256);
+    longBytes.push_back(static_cast<char>(i % 256));
+  }
+  const std::pair<std::string, std::string> good[] = {
+      {"01,02, 03,04", "\x01\x02\x03\x04"},
+      {"01,02 ,03", "\x01\x02\x03"},
+      {"0A,bC,Ff,00", std::string("\x0a\xbc\xff\x00", 4)},
+      {"01,02,03,\\\r\n  04,\t05", "\x01\x02\x03\x04\x05"},
+      {"01,02,03,  \\\r\n04", "\x01\x02\x03\x04"},
+      {"  7f , 80\t", "\x7f\x80"},
+      {"10", "\x10"},
+      {longLine, longBytes},
+      {longLine + ",\\\r\n  " + longLine, longBytes + longBytes},
+  };
+  for (const auto& [data, bytes] : good) {
+    SCOPED_TRACE(data.substr(0, 40));
+    MemoryRegistry r;
+    ASSERT_TRUE(load(v5 + "\"a\"=hex:" + data + "\r\n", r).ok());
+    EXPECT_EQ(raw(r, hkey::CurrentUser, "K", "a", regtype::Binary),
+              Bytes(bytes.begin(), bytes.end()));
+  }
+  const std::pair<std::string, std::string> bad[] = {
+      {"01,02,0g,03", "in.reg:4: bad hex byte \"0g,03\": expected two hex digits"},
+      {"01,02,,03", "in.reg:4: bad hex byte \",03\""},
+      {"01,02,03,", "in.reg:4: bad hex data: ends with a comma"},
+      {"01,02;03", "in.reg:4: bad hex byte \";03\""},
+      {"01,023", "in.reg:4: bad hex byte \"3\""},
+      {"01,02,\\\r\n  03,zz", "in.reg:5: bad hex byte \"zz\""},
+  };
+  for (const auto& [data, message] : bad) {
+    SCOPED_TRACE(data);
+    MemoryRegistry r;
+    auto parsed = load(v5 + "\"a\"=hex:" + data + "\r\n", r);
+    ASSERT_FALSE(parsed);
+    EXPECT_EQ(parsed.message(), message);
   }
 }
 
