@@ -242,7 +242,14 @@ void hexRun(std::string_view s, std::size_t& i, Bytes& out) {
   out.resize(static_cast<std::size_t>(o - out.data()));
 }
 
-std::string_view trim(std::string_view s) { return trimmedView(s, " \t\r"); }
+// trimmedView(s, " \t\r"), without a search of the set per character.
+std::string_view trim(std::string_view s) {
+  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  std::size_t a = 0, b = s.size();
+  while (a < b && space(s[a])) ++a;
+  while (b > a && space(s[b - 1])) --b;
+  return s.substr(a, b - a);
+}
 
 // True when the 8-bit file read through `read` is valid UTF-8 from start to end.
 bool streamIsUtf8(const std::function<std::size_t(char*, std::size_t)>& read) {
@@ -360,9 +367,13 @@ class Parser {
     std::string_view name = t.substr(1, close - 1);
     bool del = !name.empty() && name.front() == '-';
     if (del) name.remove_prefix(1);
-    KeyHandle root;
-    std::string path;
-    if (!splitRegPath(name, root, path))
+    // splitRegPath(), without a copy of the path
+    std::size_t slash = name.find('\\');
+    KeyHandle root = rootFromName(name.substr(0, slash));
+    std::string_view path =
+        slash == std::string_view::npos ? std::string_view() : name.substr(slash + 1);
+    while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+    if (!root)
       return fail(lines_.lineNo(),
                   fmt::format("unknown root key \"{}\"", shorten(name.substr(0, name.find('\\')))));
     if (del) {
@@ -413,7 +424,8 @@ class Parser {
     std::size_t startLine = lines_.lineNo();
     if (!inKey_) return fail(startLine, "value line outside a key");
     std::size_t i = 0;
-    std::string name;
+    std::string& name = name_;  // reused: most names and strings then need no allocation
+    name.clear();
     if (t.front() == '@') {
       i = 1;
     } else if (!quoted(t, i, name, "value name", true)) {
@@ -429,7 +441,7 @@ class Parser {
       return true;
     }
     if (!data.empty() && data.front() == '"') {
-      std::string text;
+      std::string& text = text_;
       std::size_t k = 0;
       if (!quoted(data, k, text, "string")) return false;
       std::string_view rest = trim(data.substr(k));
@@ -542,6 +554,7 @@ class Parser {
   RegFormat format_ = RegFormat::Version5;
   bool inKey_ = false, windows1252_ = false, headerless_ = false, moreAfter_ = false;
   Bytes hex_;
+  std::string name_, text_;
 };
 
 }  // namespace
