@@ -23,6 +23,8 @@ void MemoryLoader::key(KeyHandle root, std::string_view path) {
     path = view.path;
     root = view.root;
   }
+  if (current_ && current_->values.capacity() > current_->values.size())
+    current_->values.shrink_to_fit();  // growth slack would stay for good
   if (root != lastRoot_) {
     chain_.clear();
     lastPath_.clear();
