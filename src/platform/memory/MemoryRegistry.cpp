@@ -2,6 +2,13 @@
 #include "platform/memory/MemoryRegistry.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace brisquell {
 
@@ -78,7 +85,68 @@ void NameIndex::added(std::uint32_t position, std::string_view name, Hash& hash,
   insert(std::uint64_t{hash.get(name)} << 32 | (std::uint64_t{position} + 1));
 }
 
+// ---- KeyArena ----
+
+KeyArena::~KeyArena() {
+  for (const Chunk& c : chunks_) {
+#if defined(__linux__)
+    if (c.mapped) {
+      ::munmap(c.base, c.size);
+      continue;
+    }
+#endif
+    ::operator delete(c.base);
+  }
+}
+
+void* KeyArena::take(std::size_t size) {
+  constexpr std::size_t kAlign = alignof(std::max_align_t);
+  size = (size + kAlign - 1) & ~(kAlign - 1);
+  if (static_cast<std::size_t>(end_ - next_) < size) {
+    constexpr std::size_t kHuge = std::size_t{2} << 20, kLargest = std::size_t{4} << 20;
+    std::size_t want = std::max(nextSize_, size);
+    nextSize_ = std::min(nextSize_ * 2, kLargest);
+    Chunk c{nullptr, want, false};
+#if defined(__linux__)
+    if (want >= kHuge) {  // mapped on a 2 MiB boundary, so that huge pages can back it
+      std::size_t span = want + kHuge;
+      void* m = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (m != MAP_FAILED) {
+        auto at = reinterpret_cast<std::uintptr_t>(m);
+        std::uintptr_t aligned = (at + kHuge - 1) & ~(kHuge - 1);
+        if (aligned > at) ::munmap(m, aligned - at);
+        if (std::uintptr_t tail = at + span - (aligned + want))
+          ::munmap(reinterpret_cast<void*>(aligned + want), tail);
+        c.base = reinterpret_cast<void*>(aligned);
+        c.mapped = true;
+        ::madvise(c.base, want, MADV_HUGEPAGE);
+      }
+    }
+#endif
+    if (!c.base) c.base = ::operator new(want);
+    chunks_.push_back(c);
+    next_ = static_cast<char*>(c.base);
+    end_ = next_ + want;
+  }
+  void* p = next_;
+  next_ += size;
+  return p;
+}
+
+void KeyArena::adopt(KeyArena& other) {
+  chunks_.insert(chunks_.end(), other.chunks_.begin(), other.chunks_.end());
+  other.chunks_.clear();
+  other.next_ = other.end_ = nullptr;
+}
+
 // ---- Key ----
+
+void MemoryRegistry::KeyDelete::operator()(Key* k) const {
+  if (k->inArena)
+    k->~Key();
+  else
+    delete k;
+}
 
 MemoryRegistry::Key* MemoryRegistry::Key::child(std::string_view n) const {
   NameIndex::Hash h;
@@ -104,11 +172,7 @@ MemoryRegistry::Value* MemoryRegistry::Key::value(std::string_view n, NameIndex:
 
 // ---- MemoryRegistry ----
 
-MemoryRegistry::MemoryRegistry()
-    : hklm_(std::make_unique<Key>()),
-      hkcu_(std::make_unique<Key>()),
-      hku_(std::make_unique<Key>()),
-      hkcc_(std::make_unique<Key>()) {
+MemoryRegistry::MemoryRegistry() : hklm_(new Key), hkcu_(new Key), hku_(new Key), hkcc_(new Key) {
   hklm_->name = "HKEY_LOCAL_MACHINE";
   hkcu_->name = "HKEY_CURRENT_USER";
   hku_->name = "HKEY_USERS";
@@ -159,7 +223,8 @@ MemoryRegistry::Key* MemoryRegistry::ensure(Key* from, std::string_view path) {
 MemoryRegistry::Key* MemoryRegistry::ensureChild(Key* parent, std::string_view name) {
   NameIndex::Hash h;
   if (Key* found = parent->child(name, h)) return found;
-  auto created = std::make_unique<Key>();
+  KeyPtr created(new (arena_.take(sizeof(Key))) Key);
+  created->inArena = true;
   created->name = std::string(name);
   created->parent = parent;
   created->changed = true;
@@ -219,6 +284,7 @@ void mergeKey(MemoryRegistry::Key& into, MemoryRegistry::Key& from) {
 }  // namespace
 
 void MemoryRegistry::mergeLoaded(MemoryRegistry& later) {
+  arena_.adopt(later.arena_);  // first: merging ends keys of `later` that this store already has
   for (KeyHandle r : {hkey::LocalMachine, hkey::CurrentUser, hkey::Users, hkey::CurrentConfig})
     mergeKey(*root(r), *later.root(r));
   modified_ = modified_ || later.modified_;

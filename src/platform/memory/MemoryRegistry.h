@@ -58,8 +58,39 @@ class NameIndex {
   mutable std::unique_ptr<std::vector<std::uint64_t>> slots_;
 };
 
+/// Memory for a store's keys, taken in chunks that grow up to a few MiB; the large ones ask
+/// for huge pages, so a registry of a million keys is not a million allocations and page faults.
+/// Nothing is given back before the arena goes.
+class KeyArena {
+ public:
+  KeyArena() = default;
+  ~KeyArena();
+  KeyArena(const KeyArena&) = delete;
+  KeyArena& operator=(const KeyArena&) = delete;
+  void* take(std::size_t size);
+  /// Takes over the chunks of `other` (whose keys moved into this arena's store).
+  void adopt(KeyArena& other);
+
+ private:
+  struct Chunk {
+    void* base;
+    std::size_t size;
+    bool mapped;
+  };
+  std::vector<Chunk> chunks_;
+  char* next_ = nullptr;
+  char* end_ = nullptr;
+  std::size_t nextSize_ = std::size_t{64} << 10;
+};
+
 class MemoryRegistry final : public RegistryStore {
  public:
+  struct Key;
+  /// Ends a key made in a store's arena in place, any other with delete.
+  struct KeyDelete {
+    void operator()(Key* k) const;
+  };
+  using KeyPtr = std::unique_ptr<Key, KeyDelete>;
   struct Value {
     std::string name;
     std::uint32_t type = regtype::None;
@@ -68,12 +99,13 @@ class MemoryRegistry final : public RegistryStore {
   struct Key {
     std::string name;
     Key* parent = nullptr;
-    std::vector<std::unique_ptr<Key>> children;
+    std::vector<KeyPtr> children;
     std::vector<Value> values;
     NameIndex childIndex, valueIndex;
     /// Set by every write to the key (value set or deleted, key created, subkey deleted);
     /// back ends that keep per-key metadata clear it when they have saved the key.
     bool changed = false;
+    bool inArena = false;
     /// Free for the back end that loaded the key (e.g. an index into its own table); 0 = none.
     std::uint32_t tag = 0;
     Key* child(std::string_view n) const;
@@ -127,7 +159,8 @@ class MemoryRegistry final : public RegistryStore {
   Key* classesRoot(bool create);
   void forgetHandlesBelow(const Key* key);
 
-  std::unique_ptr<Key> hklm_, hkcu_, hku_, hkcc_;
+  KeyArena arena_;  // before the roots: it goes after every key
+  KeyPtr hklm_, hkcu_, hku_, hkcc_;
   std::vector<Key*> handles_;  // handle = position + 1
   std::vector<bool> open_;     // per handle: not yet closed
   std::vector<std::uint32_t> freeHandles_;
