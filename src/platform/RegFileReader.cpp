@@ -592,6 +592,15 @@ Result<RegFileInfo> parseRegFile(const std::string& path, RegSink& sink) {
 }
 
 #ifndef _WIN32
+namespace {
+// Two pieces parse at once, so their buffers are smaller than one pass's; and they shrink with
+// the piece, so that a small file's load costs memory in proportion to its size.
+std::size_t pieceChunk(std::uint64_t bytes) {
+  constexpr std::uint64_t kLeast = 64 << 10, kMost = 1 << 20;
+  return static_cast<std::size_t>(std::clamp(bytes / 32, kLeast, kMost));
+}
+}  // namespace
+
 RegPieceResult parseRegPiece(int fd, std::uint64_t begin, std::uint64_t end, bool moreAfter,
                              RegSink& sink) {
   RegPieceResult r;
@@ -613,7 +622,7 @@ RegPieceResult parseRegPiece(int fd, std::uint64_t begin, std::uint64_t end, boo
         at += got;
         return got;
       },
-      1 << 20);  // two pieces parse at once: smaller buffers keep the peak down
+      pieceChunk(end - begin));
   if (begin > 0) lines.startsInUtf16();
   std::string unused;
   Parser parser(lines, unused, sink, true);
