@@ -103,11 +103,12 @@ void* KeyArena::take(std::size_t size) {
   constexpr std::size_t kAlign = alignof(std::max_align_t);
   size = (size + kAlign - 1) & ~(kAlign - 1);
   if (static_cast<std::size_t>(end_ - next_) < size) {
-    constexpr std::size_t kHuge = std::size_t{2} << 20, kLargest = std::size_t{4} << 20;
+    constexpr std::size_t kLargest = std::size_t{4} << 20;
     std::size_t want = std::max(nextSize_, size);
     nextSize_ = std::min(nextSize_ * 2, kLargest);
     Chunk c{nullptr, want, false};
 #if defined(__linux__)
+    constexpr std::size_t kHuge = std::size_t{2} << 20;
     if (want >= kHuge) {  // mapped on a 2 MiB boundary, so that huge pages can back it
       std::size_t span = want + kHuge;
       void* m = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
