@@ -369,7 +369,12 @@ class Parser {
     if (del) name.remove_prefix(1);
     // splitRegPath(), without a copy of the path
     std::size_t slash = name.find('\\');
-    KeyHandle root = rootFromName(name.substr(0, slash));
+    std::string_view rootName = name.substr(0, slash);
+    if (rootName != lastRootName_) {  // key lines mostly repeat the root: looked up once
+      lastRoot_ = rootFromName(rootName);
+      lastRootName_.assign(rootName);
+    }
+    KeyHandle root = lastRoot_;
     std::string_view path =
         slash == std::string_view::npos ? std::string_view() : name.substr(slash + 1);
     while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
@@ -554,7 +559,8 @@ class Parser {
   RegFormat format_ = RegFormat::Version5;
   bool inKey_ = false, windows1252_ = false, headerless_ = false, moreAfter_ = false;
   Bytes hex_;
-  std::string name_, text_;
+  std::string name_, text_, lastRootName_;
+  KeyHandle lastRoot_ = 0;
 };
 
 }  // namespace
