@@ -218,6 +218,23 @@ constexpr std::array<std::int8_t, 256> kHexDigits = [] {
 
 inline int hexValue(char c) { return kHexDigits[static_cast<unsigned char>(c)]; }
 
+// Position of the first '"' or '\\' in s from `from` on, or s.size().
+std::size_t quoteOrBackslash(std::string_view s, std::size_t from) {
+  const char* p = s.data();
+  std::size_t n = s.size();
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+  for (; from + 16 <= n; from += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + from));
+    int hits =
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
+    if (hits) return from + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(hits)));
+  }
+#endif
+  while (from < n && p[from] != '"' && p[from] != '\\') ++from;
+  return from;
+}
+
 // Reads the regular layout ("xx,xx,xx" without blanks) from s[i] on and stops at the first byte
 // that does not follow it, always at the start of a byte or at the end, where the general
 // reader goes on.
@@ -399,8 +416,7 @@ class Parser {
     ++i;
     out.clear();
     while (i < s.size()) {
-      std::size_t plain = i;  // copy runs without quote or backslash in one go
-      while (plain < s.size() && s[plain] != '"' && s[plain] != '\\') ++plain;
+      std::size_t plain = quoteOrBackslash(s, i);  // runs without either are copied in one go
       out.append(s.data() + i, plain - i);
       i = plain;
       if (i == s.size()) break;
