@@ -608,3 +608,30 @@ TEST(RegFile, HexDataReadsTheSameInEveryLayout) {
 
 }  // namespace
 }  // namespace brisquell
+
+namespace brisquell {
+namespace {
+
+// Quotes and backslashes are found in blocks of bytes: an escape at any place in a long name or
+// string, and a string cut off anywhere, must read as before.
+TEST(RegFile, EscapesAreFoundAtEveryPlaceOfALongString) {
+  const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n";
+  for (std::size_t at = 0; at < 40; ++at) {
+    SCOPED_TRACE(at);
+    const std::string plain(40, 'x'), head = plain.substr(0, at), tail = plain.substr(at);
+    const std::string withQuote = head + "\\\"" + tail, withBackslash = head + "\\\\" + tail;
+    MemoryRegistry r;
+    ASSERT_TRUE(
+        load(v5 + "\"" + withQuote + "\"=\"" + withBackslash + "\"\r\n\"n\"=\"" + plain + "\"\r\n",
+             r)
+            .ok());
+    EXPECT_EQ(raw(r, hkey::CurrentUser, "K", head + "\"" + tail, regtype::Sz),
+              utf16z(head + "\\" + tail));
+    auto cut = load(v5 + "\"n\"=\"" + plain.substr(0, at) + "\\\\\r\n", r);
+    ASSERT_FALSE(cut);
+    EXPECT_EQ(cut.message(), "in.reg:4: unterminated string");
+  }
+}
+
+}  // namespace
+}  // namespace brisquell
