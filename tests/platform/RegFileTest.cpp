@@ -348,47 +348,52 @@ TEST(RegFile, LargeFilesLoadInPiecesExactlyAsInOnePass) {
   const std::string again =
       "[hkey_current_user\\SOFTWARE\\shared]\r\n\"SECOND\"=\"two\"\r\n"
       "\"third\"=\"3\"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Shared\\Sub]\r\n\r\n";
-  const std::string a = filler("a", 4000), b = filler("b", 4000);
-  std::string longHex;  // one line, long enough to hold the middle of the file
-  for (int i = 0; i < 1000; ++i) longHex += "0a,";
-  struct Case {
-    const char* what;
-    std::string text;
-  } cases[] = {
-      {"plain", head + shared + a + again + b},
-      {"deletions late in the file",
-       head + shared + a + b + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor1]\r\n\r\n" +
-           "[HKEY_CURRENT_USER\\Software\\Shared]\r\n\"first\"=-\r\n" + again},
-      {"fault late in the file", head + a + b + "[HKEY_CURRENT_USER\\X]\r\n\"v\"=hex:zz\r\n"},
-      {"fault early in the file", head + "[HKEY_CURRENT_USER\\X]\r\n\"v\"=\"open\r\n" + a + b},
-      {"continuation cut where the file is split",
-       head + a + "[HKEY_CURRENT_USER\\C]\r\n\"c\"=hex:" + longHex + "\\\r\n" +
-           "[HKEY_CURRENT_USER\\D]\r\n" + a},
-  };
-  TempDir dir;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const std::string file = dir / "big.reg";
-    test::writeUtf16(file, c.text);
-    ASSERT_GT(std::filesystem::file_size(file), 1u << 20) << "large enough to be split";
-    MemoryRegistry inOnePass, inPieces;
-    MemoryLoader loader(inOnePass);
-    auto once = parseRegFile(file, loader);
-    Outcome pieces = loadRegFile(file, inPieces);
-    EXPECT_EQ(bool(pieces), bool(once));
-    if (!once) {
-      EXPECT_EQ(pieces.message(), once.message());
+  // Read as one piece without stdio from 1 MiB on, in two pieces at once from 8 MiB on.
+  for (int keys : {4000, 15000}) {
+    SCOPED_TRACE(keys);
+    const std::string a = filler("a", keys), b = filler("b", keys);
+    std::string longHex;  // one line, long enough to hold the middle of the file
+    for (int i = 0; i < 1000; ++i) longHex += "0a,";
+    struct Case {
+      const char* what;
+      std::string text;
+    } cases[] = {
+        {"plain", head + shared + a + again + b},
+        {"deletions late in the file",
+         head + shared + a + b + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor1]\r\n\r\n" +
+             "[HKEY_CURRENT_USER\\Software\\Shared]\r\n\"first\"=-\r\n" + again},
+        {"fault late in the file", head + a + b + "[HKEY_CURRENT_USER\\X]\r\n\"v\"=hex:zz\r\n"},
+        {"fault early in the file", head + "[HKEY_CURRENT_USER\\X]\r\n\"v\"=\"open\r\n" + a + b},
+        {"continuation cut where the file is split",
+         head + a + "[HKEY_CURRENT_USER\\C]\r\n\"c\"=hex:" + longHex + "\\\r\n" +
+             "[HKEY_CURRENT_USER\\D]\r\n" + a},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.what);
+      const std::string file = dir / "big.reg";
+      test::writeUtf16(file, c.text);
+      ASSERT_GT(std::filesystem::file_size(file), keys > 4000 ? 8u << 20 : 1u << 20);
+      ASSERT_LT(std::filesystem::file_size(file), keys > 4000 ? 16u << 20 : 8u << 20);
+      MemoryRegistry inOnePass, inPieces;
+      MemoryLoader loader(inOnePass);
+      auto once = parseRegFile(file, loader);
+      Outcome pieces = loadRegFile(file, inPieces);
+      EXPECT_EQ(bool(pieces), bool(once));
+      if (!once) {
+        EXPECT_EQ(pieces.message(), once.message());
+      }
+      if (pieces) {
+        EXPECT_FALSE(inPieces.modified());
+      }
+      EXPECT_EQ(exportReg(inPieces, 0, ""), exportReg(inOnePass, 0, ""));
     }
-    if (pieces) {
-      EXPECT_FALSE(inPieces.modified());
-    }
-    EXPECT_EQ(exportReg(inPieces, 0, ""), exportReg(inOnePass, 0, ""));
+    // The continuation case fails on the key line after it, as regedit's reader would.
+    MemoryRegistry r;
+    Outcome cut = loadRegFile(dir / "big.reg", r);
+    EXPECT_NE(cut.message().find("broken continuation: expected more hex bytes"), std::string::npos)
+        << cut.message();
   }
-  // The continuation case fails on the key line after it, as regedit's reader would.
-  MemoryRegistry r;
-  Outcome cut = loadRegFile(dir / "big.reg", r);
-  EXPECT_NE(cut.message().find("broken continuation: expected more hex bytes"), std::string::npos)
-      << cut.message();
 }
 
 }  // namespace
@@ -529,7 +534,7 @@ TEST(RegFile, NamesRepeatedInOneFileLoadAsStatementByStatement) {
   TempDir dir;
   // Small (one pass) and large (two pieces, the repeats on both sides of the split).
   for (const std::string& text :
-       {head + dups, head + dups + filler("a", 4000) + dups + filler("b", 4000) + dups}) {
+       {head + dups, head + dups + filler("a", 15000) + dups + filler("b", 15000) + dups}) {
     MemoryRegistry loaded, applied;
     const std::string file = dir / "dups.reg";
     test::writeUtf16(file, text);
