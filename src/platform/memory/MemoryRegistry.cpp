@@ -106,6 +106,7 @@ void* KeyArena::take(std::size_t size) {
     constexpr std::size_t kLargest = std::size_t{4} << 20;
     std::size_t want = std::max(nextSize_, size);
     nextSize_ = std::min(nextSize_ * 2, kLargest);
+    chunks_.reserve(chunks_.size() + 1);  // so that keeping the chunk cannot throw
     Chunk c{nullptr, want, false};
 #if defined(__linux__)
     constexpr std::size_t kHuge = std::size_t{2} << 20;
