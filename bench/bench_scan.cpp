@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     runScan(ctx, mode);
     double s = seconds(t);
     std::printf(
-        "%-5s scan: %7.3f s, %zu problems, peak memory %ld MB (%ld MB above the loaded registry)\n",
+        "%-5s scan: %8.4f s, %zu problems, peak memory %ld MB (%ld MB above the loaded registry)\n",
         mode == ScanMode::Quick ? "quick" : "deep", s, ctx.problems().size(),
         statusKb("VmHWM:") / 1024, (statusKb("VmHWM:") - rssLoaded) / 1024);
   }

@@ -1,5 +1,7 @@
 // .reg parser: decodes the file (UTF-16LE, UTF-8 or Windows-1252) chunk by chunk and hands
 // statements to a sink.
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -7,6 +9,9 @@
 
 #ifndef _WIN32
 #include <unistd.h>
+#endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 #include <fmt/format.h>
@@ -52,9 +57,12 @@ class LineReader {
 
   bool next(std::string_view& line) {
     for (;;) {
-      std::size_t nl = buf_.find('\n', pos_);
-      if (nl != std::string::npos) {
-        line = std::string_view(buf_).substr(pos_, nl - pos_);
+      const char* at =
+          pos_ < len_ ? static_cast<const char*>(std::memchr(text_.get() + pos_, '\n', len_ - pos_))
+                      : nullptr;
+      if (at) {
+        auto nl = static_cast<std::size_t>(at - text_.get());
+        line = std::string_view(text_.get() + pos_, nl - pos_);
         pos_ = nl + 1;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         ++lineNo_;
@@ -62,9 +70,9 @@ class LineReader {
         return true;
       }
       if (eof_) {
-        if (pos_ >= buf_.size()) return false;
-        line = std::string_view(buf_).substr(pos_);
-        pos_ = buf_.size();
+        if (pos_ >= len_) return false;
+        line = std::string_view(text_.get() + pos_, len_ - pos_);
+        pos_ = len_;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         ++lineNo_;
         decode(line);
@@ -92,8 +100,9 @@ class LineReader {
   }
 
   void fill() {
-    if (pos_ > 0) {
-      buf_.erase(0, pos_);
+    if (pos_ > 0) {  // the unread rest (a line begun) moves to the front
+      std::memmove(text_.get(), text_.get() + pos_, len_ - pos_);
+      len_ -= pos_;
       pos_ = 0;
     }
     raw_.resize(carry_.size() + chunk_);
@@ -114,7 +123,9 @@ class LineReader {
       }
     }
     if (!utf16_) {
-      buf_.append(raw_.data() + start, n - start);
+      reserve(len_ + n - start);
+      std::memcpy(text_.get() + len_, raw_.data() + start, n - start);
+      len_ += n - start;
       return;
     }
     std::size_t end = n;
@@ -132,15 +143,23 @@ class LineReader {
     }
     const auto* d = reinterpret_cast<const std::uint8_t*>(raw_.data() + start);
     std::size_t units = (end - start) / 2;
-    // Writes straight into the buffer, sized for the worst case: a non-ASCII unit gives at
-    // most three UTF-8 bytes (a surrogate pair four for two units).
-    std::size_t wide = 0;
-    for (std::size_t i = 0; i < units; ++i) wide += (d[2 * i + 1] | (d[2 * i] & 0x80)) != 0;
-    std::size_t base = buf_.size();
-    buf_.resize(base + units + 2 * wide);
-    char* o = buf_.data() + base;
+    // Writes straight into the buffer, sized for the worst case: a unit gives at most three
+    // UTF-8 bytes (a surrogate pair four for two units).
+    reserve(len_ + 3 * units);
+    char* o = text_.get() + len_;
     std::size_t k = 0;
     while (k < units) {  // ASCII fast path, the rest through the general converter
+#if defined(__SSE2__)
+      // Sixteen units at a time: all below 0x80, they pack to their low bytes.
+      for (const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80)); k + 16 <= units;
+           k += 16, o += 16) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 2 * k));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 2 * k + 16));
+        __m128i wideUnits = _mm_and_si128(_mm_or_si128(a, b), high);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(wideUnits, _mm_setzero_si128())) != 0xFFFF) break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(a, b));
+      }
+#endif
       if constexpr (std::endian::native == std::endian::little) {
         for (std::uint64_t w; k + 4 <= units; k += 4, o += 4) {  // four units at a time
           std::memcpy(&w, d + 2 * k, 8);
@@ -161,19 +180,93 @@ class LineReader {
       o += converted.size();
       k = stop;
     }
-    buf_.resize(static_cast<std::size_t>(o - buf_.data()));
+    len_ = static_cast<std::size_t>(o - text_.get());
+  }
+
+  void reserve(std::size_t n) {
+    if (n <= cap_) return;
+    std::size_t cap = std::max(n, 2 * cap_);
+    auto bigger = std::make_unique_for_overwrite<char[]>(cap);
+    if (len_) std::memcpy(bigger.get(), text_.get(), len_);
+    text_ = std::move(bigger);
+    cap_ = cap;
   }
 
   std::function<std::size_t(char*, std::size_t)> read_;
   std::size_t chunk_;
-  std::string buf_, raw_, carry_, decoded_;
+  std::unique_ptr<char[]> text_;  // decoded lines, UTF-8
+  std::size_t len_ = 0, cap_ = 0;
+  std::string raw_, carry_, decoded_;
   std::size_t pos_ = 0, lineNo_ = 0;
   bool eof_ = false, first_ = true, utf16_ = false, windows1252_ = false, oddTail_ = false;
 };
 
 inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string_view trim(std::string_view s) { return trimmedView(s, " \t\r"); }
+// Hex digit values by byte, -1 for anything else.
+constexpr std::array<std::int8_t, 256> kHexDigits = [] {
+  std::array<std::int8_t, 256> t{};
+  for (int c = 0; c < 256; ++c) t[static_cast<std::size_t>(c)] = -1;
+  for (int c = '0'; c <= '9'; ++c)
+    t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c) {
+    t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
+    t[static_cast<std::size_t>(c - 32)] = static_cast<std::int8_t>(c - 'a' + 10);
+  }
+  return t;
+}();
+
+inline int hexValue(char c) { return kHexDigits[static_cast<unsigned char>(c)]; }
+
+// Position of the first '"' or '\\' in s from `from` on, or s.size().
+std::size_t quoteOrBackslash(std::string_view s, std::size_t from) {
+  const char* p = s.data();
+  std::size_t n = s.size();
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+  for (; from + 16 <= n; from += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + from));
+    int hits =
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
+    if (hits) return from + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(hits)));
+  }
+#endif
+  while (from < n && p[from] != '"' && p[from] != '\\') ++from;
+  return from;
+}
+
+// Reads the regular layout ("xx,xx,xx" without blanks) from s[i] on and stops at the first byte
+// that does not follow it, always at the start of a byte or at the end, where the general
+// reader goes on.
+void hexRun(std::string_view s, std::size_t& i, Bytes& out) {
+  std::size_t base = out.size();
+  out.resize(base + (s.size() - i + 1) / 3 + 1);
+  std::uint8_t* o = out.data() + base;
+  const char* p = s.data();
+  std::size_t n = s.size();
+  while (i + 2 <= n) {
+    int a = hexValue(p[i]), b = hexValue(p[i + 1]);
+    if ((a | b) < 0) break;
+    if (i + 2 == n) {
+      *o++ = static_cast<std::uint8_t>(a << 4 | b);
+      i = n;
+      break;
+    }
+    if (p[i + 2] != ',' || i + 3 == n || hexValue(p[i + 3]) < 0) break;
+    *o++ = static_cast<std::uint8_t>(a << 4 | b);
+    i += 3;
+  }
+  out.resize(static_cast<std::size_t>(o - out.data()));
+}
+
+// trimmedView(s, " \t\r"), without a search of the set per character.
+std::string_view trim(std::string_view s) {
+  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  std::size_t a = 0, b = s.size();
+  while (a < b && space(s[a])) ++a;
+  while (b > a && space(s[b - 1])) --b;
+  return s.substr(a, b - a);
+}
 
 // True when the 8-bit file read through `read` is valid UTF-8 from start to end.
 bool streamIsUtf8(const std::function<std::size_t(char*, std::size_t)>& read) {
@@ -291,9 +384,18 @@ class Parser {
     std::string_view name = t.substr(1, close - 1);
     bool del = !name.empty() && name.front() == '-';
     if (del) name.remove_prefix(1);
-    KeyHandle root;
-    std::string path;
-    if (!splitRegPath(name, root, path))
+    // splitRegPath(), without a copy of the path
+    std::size_t slash = name.find('\\');
+    std::string_view rootName = name.substr(0, slash);
+    if (rootName != lastRootName_) {  // key lines mostly repeat the root: looked up once
+      lastRoot_ = rootFromName(rootName);
+      lastRootName_.assign(rootName);
+    }
+    KeyHandle root = lastRoot_;
+    std::string_view path =
+        slash == std::string_view::npos ? std::string_view() : name.substr(slash + 1);
+    while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+    if (!root)
       return fail(lines_.lineNo(),
                   fmt::format("unknown root key \"{}\"", shorten(name.substr(0, name.find('\\')))));
     if (del) {
@@ -314,8 +416,7 @@ class Parser {
     ++i;
     out.clear();
     while (i < s.size()) {
-      std::size_t plain = i;  // copy runs without quote or backslash in one go
-      while (plain < s.size() && s[plain] != '"' && s[plain] != '\\') ++plain;
+      std::size_t plain = quoteOrBackslash(s, i);  // runs without either are copied in one go
       out.append(s.data() + i, plain - i);
       i = plain;
       if (i == s.size()) break;
@@ -344,7 +445,8 @@ class Parser {
     std::size_t startLine = lines_.lineNo();
     if (!inKey_) return fail(startLine, "value line outside a key");
     std::size_t i = 0;
-    std::string name;
+    std::string& name = name_;  // reused: most names and strings then need no allocation
+    name.clear();
     if (t.front() == '@') {
       i = 1;
     } else if (!quoted(t, i, name, "value name", true)) {
@@ -360,7 +462,7 @@ class Parser {
       return true;
     }
     if (!data.empty() && data.front() == '"') {
-      std::string text;
+      std::string& text = text_;
       std::size_t k = 0;
       if (!quoted(data, k, text, "string")) return false;
       std::string_view rest = trim(data.substr(k));
@@ -430,9 +532,10 @@ class Parser {
       bool more = !s.empty() && s.back() == '\\';
       if (more) s = trim(s.substr(0, s.size() - 1));
       std::size_t i = 0;
+      hexRun(s, i, out);
       while (i < s.size()) {
-        int a = hexDigit(s[i]);
-        int b = i + 1 < s.size() ? hexDigit(s[i + 1]) : -1;
+        int a = hexValue(s[i]);
+        int b = i + 1 < s.size() ? hexValue(s[i + 1]) : -1;
         if (a < 0)
           return fail(lines_.lineNo(), fmt::format("bad hex byte \"{}\"", shorten(s.substr(i))));
         // A lone digit is no byte: it is what is left of one cut in half.
@@ -472,6 +575,8 @@ class Parser {
   RegFormat format_ = RegFormat::Version5;
   bool inKey_ = false, windows1252_ = false, headerless_ = false, moreAfter_ = false;
   Bytes hex_;
+  std::string name_, text_, lastRootName_;
+  KeyHandle lastRoot_ = 0;
 };
 
 }  // namespace
@@ -509,6 +614,15 @@ Result<RegFileInfo> parseRegFile(const std::string& path, RegSink& sink) {
 }
 
 #ifndef _WIN32
+namespace {
+// Two pieces parse at once, so their buffers are smaller than one pass's; and they shrink with
+// the piece, so that a small file's load costs memory in proportion to its size.
+std::size_t pieceChunk(std::uint64_t bytes) {
+  constexpr std::uint64_t kLeast = 64 << 10, kMost = 1 << 20;
+  return static_cast<std::size_t>(std::clamp(bytes / 32, kLeast, kMost));
+}
+}  // namespace
+
 RegPieceResult parseRegPiece(int fd, std::uint64_t begin, std::uint64_t end, bool moreAfter,
                              RegSink& sink) {
   RegPieceResult r;
@@ -530,7 +644,7 @@ RegPieceResult parseRegPiece(int fd, std::uint64_t begin, std::uint64_t end, boo
         at += got;
         return got;
       },
-      1 << 20);  // two pieces parse at once: smaller buffers keep the peak down
+      pieceChunk(end - begin));
   if (begin > 0) lines.startsInUtf16();
   std::string unused;
   Parser parser(lines, unused, sink, true);

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 
+#include <fmt/format.h>
+
 #include "platform/memory/MemoryLoader.h"
 #include "support/TempDir.h"
 
@@ -346,47 +348,52 @@ TEST(RegFile, LargeFilesLoadInPiecesExactlyAsInOnePass) {
   const std::string again =
       "[hkey_current_user\\SOFTWARE\\shared]\r\n\"SECOND\"=\"two\"\r\n"
       "\"third\"=\"3\"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Shared\\Sub]\r\n\r\n";
-  const std::string a = filler("a", 4000), b = filler("b", 4000);
-  std::string longHex;  // one line, long enough to hold the middle of the file
-  for (int i = 0; i < 1000; ++i) longHex += "0a,";
-  struct Case {
-    const char* what;
-    std::string text;
-  } cases[] = {
-      {"plain", head + shared + a + again + b},
-      {"deletions late in the file",
-       head + shared + a + b + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor1]\r\n\r\n" +
-           "[HKEY_CURRENT_USER\\Software\\Shared]\r\n\"first\"=-\r\n" + again},
-      {"fault late in the file", head + a + b + "[HKEY_CURRENT_USER\\X]\r\n\"v\"=hex:zz\r\n"},
-      {"fault early in the file", head + "[HKEY_CURRENT_USER\\X]\r\n\"v\"=\"open\r\n" + a + b},
-      {"continuation cut where the file is split",
-       head + a + "[HKEY_CURRENT_USER\\C]\r\n\"c\"=hex:" + longHex + "\\\r\n" +
-           "[HKEY_CURRENT_USER\\D]\r\n" + a},
-  };
-  TempDir dir;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const std::string file = dir / "big.reg";
-    test::writeUtf16(file, c.text);
-    ASSERT_GT(std::filesystem::file_size(file), 1u << 20) << "large enough to be split";
-    MemoryRegistry inOnePass, inPieces;
-    MemoryLoader loader(inOnePass);
-    auto once = parseRegFile(file, loader);
-    Outcome pieces = loadRegFile(file, inPieces);
-    EXPECT_EQ(bool(pieces), bool(once));
-    if (!once) {
-      EXPECT_EQ(pieces.message(), once.message());
+  // Read as one piece without stdio from 1 MiB on, in two pieces at once from 8 MiB on.
+  for (int keys : {4000, 15000}) {
+    SCOPED_TRACE(keys);
+    const std::string a = filler("a", keys), b = filler("b", keys);
+    std::string longHex;  // one line, long enough to hold the middle of the file
+    for (int i = 0; i < 1000; ++i) longHex += "0a,";
+    struct Case {
+      const char* what;
+      std::string text;
+    } cases[] = {
+        {"plain", head + shared + a + again + b},
+        {"deletions late in the file",
+         head + shared + a + b + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor1]\r\n\r\n" +
+             "[HKEY_CURRENT_USER\\Software\\Shared]\r\n\"first\"=-\r\n" + again},
+        {"fault late in the file", head + a + b + "[HKEY_CURRENT_USER\\X]\r\n\"v\"=hex:zz\r\n"},
+        {"fault early in the file", head + "[HKEY_CURRENT_USER\\X]\r\n\"v\"=\"open\r\n" + a + b},
+        {"continuation cut where the file is split",
+         head + a + "[HKEY_CURRENT_USER\\C]\r\n\"c\"=hex:" + longHex + "\\\r\n" +
+             "[HKEY_CURRENT_USER\\D]\r\n" + a},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.what);
+      const std::string file = dir / "big.reg";
+      test::writeUtf16(file, c.text);
+      ASSERT_GT(std::filesystem::file_size(file), keys > 4000 ? 8u << 20 : 1u << 20);
+      ASSERT_LT(std::filesystem::file_size(file), keys > 4000 ? 16u << 20 : 8u << 20);
+      MemoryRegistry inOnePass, inPieces;
+      MemoryLoader loader(inOnePass);
+      auto once = parseRegFile(file, loader);
+      Outcome pieces = loadRegFile(file, inPieces);
+      EXPECT_EQ(bool(pieces), bool(once));
+      if (!once) {
+        EXPECT_EQ(pieces.message(), once.message());
+      }
+      if (pieces) {
+        EXPECT_FALSE(inPieces.modified());
+      }
+      EXPECT_EQ(exportReg(inPieces, 0, ""), exportReg(inOnePass, 0, ""));
     }
-    if (pieces) {
-      EXPECT_FALSE(inPieces.modified());
-    }
-    EXPECT_EQ(exportReg(inPieces, 0, ""), exportReg(inOnePass, 0, ""));
+    // The continuation case fails on the key line after it, as regedit's reader would.
+    MemoryRegistry r;
+    Outcome cut = loadRegFile(dir / "big.reg", r);
+    EXPECT_NE(cut.message().find("broken continuation: expected more hex bytes"), std::string::npos)
+        << cut.message();
   }
-  // The continuation case fails on the key line after it, as regedit's reader would.
-  MemoryRegistry r;
-  Outcome cut = loadRegFile(dir / "big.reg", r);
-  EXPECT_NE(cut.message().find("broken continuation: expected more hex bytes"), std::string::npos)
-      << cut.message();
 }
 
 }  // namespace
@@ -500,6 +507,135 @@ TEST(RegFile, NamesWithLineBreaksRoundTripAndKeysThatCannotAreRefused) {
   EXPECT_NE(written.message().find("HKEY_CURRENT_USER\\Software\\Two<LF>Lines"), std::string::npos)
       << written.message();
   EXPECT_EQ(exportReg(r, 0, ""), "");
+}
+
+}  // namespace
+}  // namespace brisquell
+
+namespace brisquell {
+namespace {
+
+// Keys and values named twice in one file, in other case: the loader's own way of building the
+// tree must give what the store's generic calls give, statement by statement.
+TEST(RegFile, NamesRepeatedInOneFileLoadAsStatementByStatement) {
+  std::string dups = "[HKEY_CURRENT_USER\\Software\\Dup]\r\n";
+  for (int i = 0; i < 30; ++i)  // past the length where lookups go through a hash index
+    dups += "\"Val" + std::to_string(i) + "\"=dword:" + std::to_string(i % 10) + "\r\n";
+  dups += "\"VAL5\"=\"five\"\r\n\"val29\"=-\r\n\"Größe\"=\"1\"\r\n\"GRÖßE\"=\"2\"\r\n";
+  for (int i = 0; i < 20; ++i)
+    dups += "\r\n[HKEY_CURRENT_USER\\Software\\Dup\\Sub" + std::to_string(i) + "]\r\n@=\"" +
+            std::to_string(i) + "\"\r\n";
+  dups +=
+      "\r\n[HKEY_CURRENT_USER\\SOFTWARE\\dup]\r\n\"val5\"=\"again\"\r\n\"Val30\"=\"new\"\r\n"
+      "\r\n[hkey_current_user\\software\\DUP\\SUB7]\r\n@=\"seven\"\r\n\"x\"=\"y\"\r\n"
+      "\r\n[HKEY_CURRENT_USER\\Software\\Dup\\ÄÖ]\r\n\r\n[HKEY_CURRENT_USER\\Software\\Dup\\äö]"
+      "\r\n\"same key\"=\"yes\"\r\n\r\n";
+  const std::string head = "Windows Registry Editor Version 5.00\r\n\r\n";
+  TempDir dir;
+  // Small (one pass) and large (two pieces, the repeats on both sides of the split).
+  for (const std::string& text :
+       {head + dups, head + dups + filler("a", 15000) + dups + filler("b", 15000) + dups}) {
+    MemoryRegistry loaded, applied;
+    const std::string file = dir / "dups.reg";
+    test::writeUtf16(file, text);
+    ASSERT_TRUE(loadRegFile(file, loaded).ok());
+    RegApplier applier(applied);
+    ASSERT_TRUE(parseRegBytes(text, "dups.reg", applier).ok());
+    ASSERT_EQ(applier.status(), Status::Success);
+    EXPECT_EQ(exportReg(loaded, 0, ""), exportReg(applied, 0, ""));
+
+    KeyHandle h = 0;
+    ASSERT_EQ(loaded.openKey(hkey::CurrentUser, "software\\DUP", 0, h), Status::Success);
+    std::uint32_t subKeys = 0, values = 0;
+    loaded.queryInfo(h, subKeys, values);
+    EXPECT_EQ(subKeys, 21u);  // Sub0..Sub19 and ÄÖ
+    EXPECT_EQ(values, 31u);   // Val0..Val28, Val30, Größe
+    EXPECT_EQ(raw(loaded, hkey::CurrentUser, "Software\\Dup", "val5", regtype::Sz),
+              utf16z("again"));
+    EXPECT_EQ(raw(loaded, hkey::CurrentUser, "Software\\Dup", "größe", regtype::Sz), utf16z("2"));
+    EXPECT_EQ(raw(loaded, hkey::CurrentUser, "Software\\Dup\\sub7", "", regtype::Sz),
+              utf16z("seven"));
+    EXPECT_EQ(raw(loaded, hkey::CurrentUser, "Software\\Dup\\Äö", "SAME KEY", regtype::Sz),
+              utf16z("yes"));
+    loaded.closeKey(h);
+  }
+}
+
+}  // namespace
+}  // namespace brisquell
+
+namespace brisquell {
+namespace {
+
+// Hex data read in runs of the usual "xx,xx" layout must read as byte by byte, wherever the
+// layout changes, and faults must name the same place.
+TEST(RegFile, HexDataReadsTheSameInEveryLayout) {
+  const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n";
+  std::string longLine, longBytes;
+  for (int i = 0; i < 3000; ++i) {
+    longLine += fmt::format("{}{:02x}", i ? "," : "", i % 256);
+    longBytes.push_back(static_cast<char>(i % 256));
+  }
+  const std::pair<std::string, std::string> good[] = {
+      {"01,02, 03,04", "\x01\x02\x03\x04"},
+      {"01,02 ,03", "\x01\x02\x03"},
+      {"0A,bC,Ff,00", std::string("\x0a\xbc\xff\x00", 4)},
+      {"01,02,03,\\\r\n  04,\t05", "\x01\x02\x03\x04\x05"},
+      {"01,02,03,  \\\r\n04", "\x01\x02\x03\x04"},
+      {"  7f , 80\t", "\x7f\x80"},
+      {"10", "\x10"},
+      {longLine, longBytes},
+      {longLine + ",\\\r\n  " + longLine, longBytes + longBytes},
+  };
+  for (const auto& [data, bytes] : good) {
+    SCOPED_TRACE(data.substr(0, 40));
+    MemoryRegistry r;
+    ASSERT_TRUE(load(v5 + "\"a\"=hex:" + data + "\r\n", r).ok());
+    EXPECT_EQ(raw(r, hkey::CurrentUser, "K", "a", regtype::Binary),
+              Bytes(bytes.begin(), bytes.end()));
+  }
+  const std::pair<std::string, std::string> bad[] = {
+      {"01,02,0g,03", "in.reg:4: bad hex byte \"0g,03\": expected two hex digits"},
+      {"01,02,,03", "in.reg:4: bad hex byte \",03\""},
+      {"01,02,03,", "in.reg:4: bad hex data: ends with a comma"},
+      {"01,02;03", "in.reg:4: bad hex byte \";03\""},
+      {"01,023", "in.reg:4: bad hex byte \"3\""},
+      {"01,02,\\\r\n  03,zz", "in.reg:5: bad hex byte \"zz\""},
+  };
+  for (const auto& [data, message] : bad) {
+    SCOPED_TRACE(data);
+    MemoryRegistry r;
+    auto parsed = load(v5 + "\"a\"=hex:" + data + "\r\n", r);
+    ASSERT_FALSE(parsed);
+    EXPECT_EQ(parsed.message(), message);
+  }
+}
+
+}  // namespace
+}  // namespace brisquell
+
+namespace brisquell {
+namespace {
+
+// Quotes and backslashes are found in blocks of bytes: an escape at any place in a long name or
+// string, and a string cut off anywhere, must read as before.
+TEST(RegFile, EscapesAreFoundAtEveryPlaceOfALongString) {
+  const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n";
+  for (std::size_t at = 0; at < 40; ++at) {
+    SCOPED_TRACE(at);
+    const std::string plain(40, 'x'), head = plain.substr(0, at), tail = plain.substr(at);
+    const std::string withQuote = head + "\\\"" + tail, withBackslash = head + "\\\\" + tail;
+    MemoryRegistry r;
+    ASSERT_TRUE(
+        load(v5 + "\"" + withQuote + "\"=\"" + withBackslash + "\"\r\n\"n\"=\"" + plain + "\"\r\n",
+             r)
+            .ok());
+    EXPECT_EQ(raw(r, hkey::CurrentUser, "K", head + "\"" + tail, regtype::Sz),
+              utf16z(head + "\\" + tail));
+    auto cut = load(v5 + "\"n\"=\"" + plain.substr(0, at) + "\\\\\r\n", r);
+    ASSERT_FALSE(cut);
+    EXPECT_EQ(cut.message(), "in.reg:4: unterminated string");
+  }
 }
 
 }  // namespace

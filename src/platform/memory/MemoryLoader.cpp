@@ -23,6 +23,8 @@ void MemoryLoader::key(KeyHandle root, std::string_view path) {
     path = view.path;
     root = view.root;
   }
+  if (current_ && current_->values.capacity() > current_->values.size())
+    current_->values.shrink_to_fit();  // growth slack would stay for good
   if (root != lastRoot_) {
     chain_.clear();
     lastPath_.clear();
@@ -43,7 +45,7 @@ void MemoryLoader::key(KeyHandle root, std::string_view path) {
     if (path[pos] == '\\') ++pos;
     std::size_t end = path.find('\\', pos);
     if (end == std::string_view::npos) end = path.size();
-    if (end > pos) base = store_.ensure(base, path.substr(pos, end - pos));
+    if (end > pos) base = store_.ensureChild(base, path.substr(pos, end - pos));
     chain_.emplace_back(end, base);
     pos = end;
   }
@@ -80,8 +82,11 @@ void MemoryLoader::deleteValue(std::string_view name) {
 #ifndef _WIN32
 namespace {
 
-// Below this a second thread costs more than it saves.
-constexpr std::uint64_t kParallelFrom = 1u << 20;
+// From this size a version 5 file is read without stdio, with buffers sized to the file; from
+// the second, in two pieces at once (below it a second thread waits for a core longer than it
+// saves on a busy machine).
+constexpr std::uint64_t kDirectFrom = 1u << 20;
+constexpr std::uint64_t kTwoPiecesFrom = 8u << 20;
 
 class FileCloser {
  public:
@@ -162,15 +167,18 @@ Outcome loadRegFile(const std::string& path, MemoryRegistry& store) {
   MemoryLoader loader(store);
   // A large version 5 file is parsed in two pieces at once, split at a key line; the later piece
   // goes into a store of its own, merged after the earlier one: the same tree as in one pass.
+  // `split` is the size itself for a file read as one piece.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st {};
   std::uint64_t split = 0;
   if (fd >= 0) {
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        static_cast<std::uint64_t>(st.st_size) >= kParallelFrom &&
-        std::thread::hardware_concurrency() >= 2 && isVersion5Utf16(fd)) {
+        static_cast<std::uint64_t>(st.st_size) >= kDirectFrom && isVersion5Utf16(fd)) {
       auto size = static_cast<std::uint64_t>(st.st_size);
-      split = keyLineFrom(fd, size / 2, size);
+      split = size >= kTwoPiecesFrom && std::thread::hardware_concurrency() >= 2
+                  ? keyLineFrom(fd, size / 2, size)
+                  : size;
+      if (!split) split = size;  // no key line after the middle
     }
     if (!split) ::close(fd);
   }
@@ -181,6 +189,12 @@ Outcome loadRegFile(const std::string& path, MemoryRegistry& store) {
   }
   FileCloser closer(fd);
   auto size = static_cast<std::uint64_t>(st.st_size);
+  if (split == size) {
+    RegPieceResult whole = parseRegPiece(fd, 0, size, false, loader);
+    if (!whole.ok) return pieceFailure(path, 0, whole);
+    store.markSaved();
+    return {};
+  }
   MemoryRegistry laterStore;
   LaterPiece later(laterStore);
   RegPieceResult second;

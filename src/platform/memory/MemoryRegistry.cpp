@@ -2,6 +2,13 @@
 #include "platform/memory/MemoryRegistry.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace brisquell {
 
@@ -24,68 +31,150 @@ bool forEachComponent(std::string_view path, F f) {
 
 // ---- NameIndex ----
 
-void NameIndex::insert(std::uint32_t position, std::uint64_t hash) const {
-  std::size_t mask = slots_.size() - 1;
-  std::size_t i = hash & mask;
-  while (slots_[i]) i = (i + 1) & mask;
-  slots_[i] = position + 1;
+void NameIndex::insert(std::uint64_t slot) const {
+  auto& slots = *slots_;
+  std::size_t mask = slots.size() - 1;
+  std::size_t i = static_cast<std::size_t>(slot >> 32) & mask;
+  while (slots[i]) i = (i + 1) & mask;
+  slots[i] = slot;
+}
+
+void NameIndex::grow() const {
+  std::vector<std::uint64_t> old(slots_->size() * 2, 0);
+  old.swap(*slots_);
+  for (std::uint64_t s : old)
+    if (s) insert(s);
 }
 
 template <class Getter>
 void NameIndex::rebuild(std::size_t count, Getter nameAt) const {
   std::size_t cap = 16;
   while (cap < count * 2) cap *= 2;
-  slots_.assign(cap, 0);
-  for (std::size_t p = 0; p < count; ++p)
-    insert(static_cast<std::uint32_t>(p), foldedHash(nameAt(p)));
+  slots_ = std::make_unique<std::vector<std::uint64_t>>(cap, 0);
+  for (std::size_t p = 0; p < count; ++p) {
+    Hash h;
+    insert(std::uint64_t{h.get(nameAt(p))} << 32 | (p + 1));
+  }
 }
 
 template <class Getter>
-std::int64_t NameIndex::find(std::string_view name, std::size_t count, Getter nameAt) const {
+std::int64_t NameIndex::find(std::string_view name, Hash& hash, std::size_t count,
+                             Getter nameAt) const {
   if (count <= kLinearLimit) {
     for (std::size_t p = 0; p < count; ++p)
       if (iequals(nameAt(p), name)) return static_cast<std::int64_t>(p);
     return -1;
   }
-  if (slots_.empty()) rebuild(count, nameAt);
-  std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = foldedHash(name) & mask; slots_[i]; i = (i + 1) & mask) {
-    std::size_t p = slots_[i] - 1;
+  if (!slots_) rebuild(count, nameAt);
+  const auto& slots = *slots_;
+  std::size_t mask = slots.size() - 1;
+  std::uint32_t h = hash.get(name);
+  for (std::size_t i = h & mask; slots[i]; i = (i + 1) & mask) {
+    std::uint64_t s = slots[i];
+    if (static_cast<std::uint32_t>(s >> 32) != h) continue;
+    std::size_t p = static_cast<std::uint32_t>(s) - 1;
     if (iequals(nameAt(p), name)) return static_cast<std::int64_t>(p);
   }
   return -1;
 }
 
-void NameIndex::added(std::uint32_t position, std::string_view name, std::size_t count) {
-  if (slots_.empty()) return;  // built on the next lookup
-  if (count * 2 > slots_.size()) {
-    slots_.clear();
-    return;
+void NameIndex::added(std::uint32_t position, std::string_view name, Hash& hash,
+                      std::size_t count) {
+  if (!slots_) return;  // built on the next lookup
+  if (count * 2 > slots_->size()) grow();
+  insert(std::uint64_t{hash.get(name)} << 32 | (std::uint64_t{position} + 1));
+}
+
+// ---- KeyArena ----
+
+KeyArena::~KeyArena() {
+  for (const Chunk& c : chunks_) {
+#if defined(__linux__)
+    if (c.mapped) {
+      ::munmap(c.base, c.size);
+      continue;
+    }
+#endif
+    ::operator delete(c.base);
   }
-  insert(position, foldedHash(name));
+}
+
+void* KeyArena::take(std::size_t size) {
+  constexpr std::size_t kAlign = alignof(std::max_align_t);
+  size = (size + kAlign - 1) & ~(kAlign - 1);
+  if (static_cast<std::size_t>(end_ - next_) < size) {
+    constexpr std::size_t kLargest = std::size_t{4} << 20;
+    std::size_t want = std::max(nextSize_, size);
+    nextSize_ = std::min(nextSize_ * 2, kLargest);
+    chunks_.reserve(chunks_.size() + 1);  // so that keeping the chunk cannot throw
+    Chunk c{nullptr, want, false};
+#if defined(__linux__)
+    constexpr std::size_t kHuge = std::size_t{2} << 20;
+    if (want >= kHuge) {  // mapped on a 2 MiB boundary, so that huge pages can back it
+      std::size_t span = want + kHuge;
+      void* m = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (m != MAP_FAILED) {
+        auto at = reinterpret_cast<std::uintptr_t>(m);
+        std::uintptr_t aligned = (at + kHuge - 1) & ~(kHuge - 1);
+        if (aligned > at) ::munmap(m, aligned - at);
+        if (std::uintptr_t tail = at + span - (aligned + want))
+          ::munmap(reinterpret_cast<void*>(aligned + want), tail);
+        c.base = reinterpret_cast<void*>(aligned);
+        c.mapped = true;
+        ::madvise(c.base, want, MADV_HUGEPAGE);
+      }
+    }
+#endif
+    if (!c.base) c.base = ::operator new(want);
+    chunks_.push_back(c);
+    next_ = static_cast<char*>(c.base);
+    end_ = next_ + want;
+  }
+  void* p = next_;
+  next_ += size;
+  return p;
+}
+
+void KeyArena::adopt(KeyArena& other) {
+  chunks_.insert(chunks_.end(), other.chunks_.begin(), other.chunks_.end());
+  other.chunks_.clear();
+  other.next_ = other.end_ = nullptr;
 }
 
 // ---- Key ----
 
+void MemoryRegistry::KeyDelete::operator()(Key* k) const {
+  if (k->inArena)
+    k->~Key();
+  else
+    delete k;
+}
+
 MemoryRegistry::Key* MemoryRegistry::Key::child(std::string_view n) const {
-  auto p = childIndex.find(n, children.size(),
+  NameIndex::Hash h;
+  return child(n, h);
+}
+
+MemoryRegistry::Key* MemoryRegistry::Key::child(std::string_view n, NameIndex::Hash& h) const {
+  auto p = childIndex.find(n, h, children.size(),
                            [this](std::size_t i) -> std::string_view { return children[i]->name; });
   return p < 0 ? nullptr : children[p].get();
 }
 
 MemoryRegistry::Value* MemoryRegistry::Key::value(std::string_view n) {
-  auto p = valueIndex.find(n, values.size(),
+  NameIndex::Hash h;
+  return value(n, h);
+}
+
+MemoryRegistry::Value* MemoryRegistry::Key::value(std::string_view n, NameIndex::Hash& h) {
+  auto p = valueIndex.find(n, h, values.size(),
                            [this](std::size_t i) -> std::string_view { return values[i].name; });
   return p < 0 ? nullptr : &values[p];
 }
 
 // ---- MemoryRegistry ----
 
-MemoryRegistry::MemoryRegistry()
-    : hklm_(std::make_unique<Key>()),
-      hkcu_(std::make_unique<Key>()),
-      hku_(std::make_unique<Key>()),
-      hkcc_(std::make_unique<Key>()) {
+MemoryRegistry::MemoryRegistry() : hklm_(new Key), hkcu_(new Key), hku_(new Key), hkcc_(new Key) {
   hklm_->name = "HKEY_LOCAL_MACHINE";
   hkcu_->name = "HKEY_CURRENT_USER";
   hku_->name = "HKEY_USERS";
@@ -127,35 +216,40 @@ MemoryRegistry::Key* MemoryRegistry::find(Key* from, std::string_view path) cons
 MemoryRegistry::Key* MemoryRegistry::ensure(Key* from, std::string_view path) {
   Key* k = from;
   forEachComponent(path, [&](std::string_view c) {
-    Key* next = k->child(c);
-    if (!next) {
-      auto created = std::make_unique<Key>();
-      created->name = std::string(c);
-      created->parent = k;
-      created->changed = true;
-      k->changed = true;
-      next = created.get();
-      k->children.push_back(std::move(created));
-      k->childIndex.added(static_cast<std::uint32_t>(k->children.size() - 1), c,
-                          k->children.size());
-      modified_ = true;
-    }
-    k = next;
+    k = ensureChild(k, c);
     return true;
   });
+  return k;
+}
+
+MemoryRegistry::Key* MemoryRegistry::ensureChild(Key* parent, std::string_view name) {
+  NameIndex::Hash h;
+  if (Key* found = parent->child(name, h)) return found;
+  KeyPtr created(new (arena_.take(sizeof(Key))) Key);
+  created->inArena = true;
+  created->name = std::string(name);
+  created->parent = parent;
+  created->changed = true;
+  parent->changed = true;
+  Key* k = created.get();
+  parent->children.push_back(std::move(created));
+  parent->childIndex.added(static_cast<std::uint32_t>(parent->children.size() - 1), name, h,
+                           parent->children.size());
+  modified_ = true;
   return k;
 }
 
 void MemoryRegistry::setRaw(Key* key, std::string_view name, std::uint32_t type, Bytes data) {
   modified_ = true;
   key->changed = true;
-  if (Value* v = key->value(name)) {
+  NameIndex::Hash h;
+  if (Value* v = key->value(name, h)) {
     v->type = type;
     v->data = std::move(data);
     return;
   }
   key->values.push_back(Value{std::string(name), type, std::move(data)});
-  key->valueIndex.added(static_cast<std::uint32_t>(key->values.size() - 1), name,
+  key->valueIndex.added(static_cast<std::uint32_t>(key->values.size() - 1), name, h,
                         key->values.size());
 }
 
@@ -163,26 +257,28 @@ namespace {
 void mergeKey(MemoryRegistry::Key& into, MemoryRegistry::Key& from) {
   into.changed = into.changed || from.changed;
   for (auto& v : from.values) {
-    if (MemoryRegistry::Value* mine = into.value(v.name)) {
+    NameIndex::Hash h;
+    if (MemoryRegistry::Value* mine = into.value(v.name, h)) {
       mine->type = v.type;
       mine->data = std::move(v.data);
       continue;
     }
     into.values.push_back(std::move(v));
     into.valueIndex.added(static_cast<std::uint32_t>(into.values.size() - 1),
-                          into.values.back().name, into.values.size());
+                          into.values.back().name, h, into.values.size());
   }
   from.values.clear();
   from.valueIndex.invalidate();
   for (auto& c : from.children) {
-    if (MemoryRegistry::Key* mine = into.child(c->name)) {
+    NameIndex::Hash h;
+    if (MemoryRegistry::Key* mine = into.child(c->name, h)) {
       mergeKey(*mine, *c);
       continue;
     }
     c->parent = &into;
     into.children.push_back(std::move(c));
     into.childIndex.added(static_cast<std::uint32_t>(into.children.size() - 1),
-                          into.children.back()->name, into.children.size());
+                          into.children.back()->name, h, into.children.size());
   }
   from.children.clear();
   from.childIndex.invalidate();
@@ -190,6 +286,7 @@ void mergeKey(MemoryRegistry::Key& into, MemoryRegistry::Key& from) {
 }  // namespace
 
 void MemoryRegistry::mergeLoaded(MemoryRegistry& later) {
+  arena_.adopt(later.arena_);  // first: merging ends keys of `later` that this store already has
   for (KeyHandle r : {hkey::LocalMachine, hkey::CurrentUser, hkey::Users, hkey::CurrentConfig})
     mergeKey(*root(r), *later.root(r));
   modified_ = modified_ || later.modified_;

@@ -5,28 +5,92 @@
 #include <vector>
 
 #include "platform/RegistryStore.h"
+#include "platform/Text.h"
 
 namespace brisquell {
 
 /// Finds names among a list without regard to case; a hash table is built only for long lists.
+/// Its slots hold part of each name's hash beside the position, so a probe looks at a name only
+/// when the hashes agree, and the table grows without reading the names again.
 class NameIndex {
  public:
+  /// A name's folded hash, worked out at most once for a lookup and the insertion after it.
+  class Hash {
+   public:
+    std::uint32_t get(std::string_view name) {
+      if (!known_) {
+        value_ = static_cast<std::uint32_t>(foldedHash(name) >> 32);
+        known_ = true;
+      }
+      return value_;
+    }
+
+   private:
+    std::uint32_t value_ = 0;
+    bool known_ = false;
+  };
+
   template <class Getter>
-  std::int64_t find(std::string_view name, std::size_t count, Getter nameAt) const;
-  void added(std::uint32_t position, std::string_view name, std::size_t count);
-  void invalidate() { slots_.clear(); }
+  std::int64_t find(std::string_view name, std::size_t count, Getter nameAt) const {
+    Hash h;
+    return find(name, h, count, nameAt);
+  }
+  /// `hash` is of `name`.
+  template <class Getter>
+  std::int64_t find(std::string_view name, Hash& hash, std::size_t count, Getter nameAt) const;
+  /// Call after appending `name` at `position`; `count` is the list's new length.
+  void added(std::uint32_t position, std::string_view name, Hash& hash, std::size_t count);
+  void added(std::uint32_t position, std::string_view name, std::size_t count) {
+    Hash h;
+    added(position, name, h, count);
+  }
+  void invalidate() { slots_.reset(); }
 
   static constexpr std::size_t kLinearLimit = 8;
 
  private:
   template <class Getter>
   void rebuild(std::size_t count, Getter nameAt) const;
-  void insert(std::uint32_t position, std::uint64_t hash) const;
-  mutable std::vector<std::uint32_t> slots_;  // position + 1; 0 = empty
+  void insert(std::uint64_t slot) const;
+  void grow() const;
+  // hash << 32 | (position + 1); 0 = empty. Behind a pointer: most lists never need one, and
+  // every key holds two indexes.
+  mutable std::unique_ptr<std::vector<std::uint64_t>> slots_;
+};
+
+/// Memory for a store's keys, taken in chunks that grow up to a few MiB; the large ones ask
+/// for huge pages, so a registry of a million keys is not a million allocations and page faults.
+/// Nothing is given back before the arena goes.
+class KeyArena {
+ public:
+  KeyArena() = default;
+  ~KeyArena();
+  KeyArena(const KeyArena&) = delete;
+  KeyArena& operator=(const KeyArena&) = delete;
+  void* take(std::size_t size);
+  /// Takes over the chunks of `other` (whose keys moved into this arena's store).
+  void adopt(KeyArena& other);
+
+ private:
+  struct Chunk {
+    void* base;
+    std::size_t size;
+    bool mapped;
+  };
+  std::vector<Chunk> chunks_;
+  char* next_ = nullptr;
+  char* end_ = nullptr;
+  std::size_t nextSize_ = std::size_t{64} << 10;
 };
 
 class MemoryRegistry final : public RegistryStore {
  public:
+  struct Key;
+  /// Ends a key made in a store's arena in place, any other with delete.
+  struct KeyDelete {
+    void operator()(Key* k) const;
+  };
+  using KeyPtr = std::unique_ptr<Key, KeyDelete>;
   struct Value {
     std::string name;
     std::uint32_t type = regtype::None;
@@ -35,16 +99,19 @@ class MemoryRegistry final : public RegistryStore {
   struct Key {
     std::string name;
     Key* parent = nullptr;
-    std::vector<std::unique_ptr<Key>> children;
+    std::vector<KeyPtr> children;
     std::vector<Value> values;
     NameIndex childIndex, valueIndex;
     /// Set by every write to the key (value set or deleted, key created, subkey deleted);
     /// back ends that keep per-key metadata clear it when they have saved the key.
     bool changed = false;
+    bool inArena = false;
     /// Free for the back end that loaded the key (e.g. an index into its own table); 0 = none.
     std::uint32_t tag = 0;
     Key* child(std::string_view n) const;
+    Key* child(std::string_view n, NameIndex::Hash& h) const;
     Value* value(std::string_view n);
+    Value* value(std::string_view n, NameIndex::Hash& h);
   };
 
   MemoryRegistry();
@@ -77,6 +144,8 @@ class MemoryRegistry final : public RegistryStore {
   Key* resolve(KeyHandle key);
   /// Finds or creates a key below `from`; sets the modified flag only when it creates one.
   Key* ensure(Key* from, std::string_view path);
+  /// ensure() of one name (no "\\" in it), for loaders: one lookup, one hash.
+  Key* ensureChild(Key* parent, std::string_view name);
   Key* find(Key* from, std::string_view path) const;
   void setRaw(Key* key, std::string_view name, std::uint32_t type, Bytes data);
   void removeTree(Key* key);
@@ -90,7 +159,8 @@ class MemoryRegistry final : public RegistryStore {
   Key* classesRoot(bool create);
   void forgetHandlesBelow(const Key* key);
 
-  std::unique_ptr<Key> hklm_, hkcu_, hku_, hkcc_;
+  KeyArena arena_;  // before the roots: it goes after every key
+  KeyPtr hklm_, hkcu_, hku_, hkcc_;
   std::vector<Key*> handles_;  // handle = position + 1
   std::vector<bool> open_;     // per handle: not yet closed
   std::vector<std::uint32_t> freeHandles_;
