@@ -1,0 +1,40 @@
+// Version 5 .reg text straight from an in-memory tree: the UTF-16 is written directly (no UTF-8
+// text in between), and parts of the tree are serialised on several threads at once, handed to
+// the caller in file order.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/Status.h"
+#include "platform/memory/MemoryRegistry.h"
+
+namespace brisquell {
+
+struct RegTreeOptions {
+  /// Serialising threads besides the caller's; 0: one per core, at most four. With fewer than
+  /// two the caller serialises and writes in turn.
+  unsigned threads = 0;
+  /// A chunk goes to `out` once it holds this many bytes (at the end of a key).
+  std::size_t chunkBytes = std::size_t(1) << 20;
+  /// Keys plus values in one piece of work.
+  std::size_t partWeight = std::size_t(1) << 14;
+};
+
+/// A key written with everything below it, under its full path as the file spells it.
+struct RegTreeTop {
+  const MemoryRegistry::Key* key = nullptr;
+  std::string path;
+};
+
+/// Writes the byte order mark, the header and every top in order: the same bytes as writeReg's
+/// version 5 output. `out` is called on the calling thread only, in file order; when it returns
+/// false the write stops with Status::WriteFault. A key with a line break in its name stops it
+/// with Status::InvalidName.
+Outcome writeRegTree(const std::vector<RegTreeTop>& tops,
+                     const std::function<bool(const char*, std::size_t)>& out,
+                     const RegTreeOptions& options = {});
+
+}  // namespace brisquell
