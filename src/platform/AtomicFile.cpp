@@ -12,6 +12,8 @@ namespace brisquell {
 
 namespace {
 
+constexpr std::uint64_t kWritebackStep = 8u << 20;
+
 #ifdef _WIN32
 constexpr const char* kSeparators = "/\\";
 #else
@@ -83,6 +85,17 @@ bool AtomicFile::write(const char* data, std::size_t size) {
   if (std::fwrite(data, 1, size, file_) != size) {
     writeErrno_ = errno ? errno : EIO;
     return false;
+  }
+  written_ += size;
+  // A large file goes to the disk while the rest is still being written, so that the fsync at
+  // the commit waits for the tail only.
+  if (!temp_.empty() && written_ - handedOver_ >= kWritebackStep) {
+    if (std::fflush(file_) != 0) {
+      writeErrno_ = errno ? errno : EIO;
+      return false;
+    }
+    hostio::startWriteback(file_, handedOver_, written_ - handedOver_);
+    handedOver_ = written_;
   }
   return true;
 }

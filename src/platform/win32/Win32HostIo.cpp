@@ -89,6 +89,9 @@ bool syncFile(std::FILE* file) {
   return FlushFileBuffers(h) != 0;
 }
 
+// Windows writes behind on its own; FlushFileBuffers waits for the rest.
+void startWriteback(std::FILE*, std::uint64_t, std::uint64_t) {}
+
 void syncFolder(const std::string&) {
   // MOVEFILE_WRITE_THROUGH has made the rename durable already.
 }
