@@ -1,6 +1,7 @@
-// The tree is cut into parts (a key's own lines, or a run of whole sibling subtrees) of about
-// the same weight; worker threads take parts in file order and fill chunks, the caller hands
-// the chunks of the earliest unfinished part to `out`. Only a bounded number of chunks wait.
+// Each root starts as one task. A worker that sees another one idle hands it the later half of
+// the children it has left at its shallowest level, and goes on in a new part after that run;
+// the parts form one list in file order. The caller hands the chunks of the earliest unfinished
+// part to `out`; only a bounded number of chunks wait, the earliest part's writer never does.
 #include "platform/RegTreeWriter.h"
 
 #include <algorithm>
@@ -12,7 +13,6 @@
 #include <mutex>
 #include <new>
 #include <thread>
-#include <unordered_map>
 
 #include <fmt/format.h>
 
@@ -187,86 +187,57 @@ Outcome writeFailed() {
   return Outcome::fail("the export could not be written", Status::WriteFault);
 }
 
-// One piece of work: the key's own lines when `header`, then children [begin, end) whole.
+// A run of the file in order. A task part names what to write (the key's own lines when
+// `header`, then its children [begin, end) whole); a worker that hands work over also opens a
+// part without a task of its own, for what it writes after the handed-over run.
 struct Part {
   const Key* key = nullptr;
   std::string path;
   bool header = false;
   std::size_t begin = 0, end = 0;
-  std::size_t weight = 0;
+  std::deque<Buffer> chunks;
+  bool done = false;
+  Outcome result;
+  Part* next = nullptr;
 };
 
-std::size_t ownWeight(const Key& k) { return 1 + k.values.size(); }
+// Where the writer is in the tree: a key whose children [next, end) are still to be written.
+struct Frame {
+  const Key* key;
+  std::size_t next, end;
+  std::size_t len8, len16;  // the key's path
+  Part* resume;             // where the writing goes on once this key is done, when handed over
+};
 
-// Subtree weights. A key heavier than one part is cut; for such keys the weights of their
-// children are kept, the lighter children are written whole.
-using Heavy = std::unordered_map<const Key*, std::vector<std::size_t>>;
+class Pipeline;
 
-std::size_t weigh(const Key& k, std::size_t limit, std::vector<std::size_t>& stack, Heavy& heavy) {
-  std::size_t w = ownWeight(k);
-  const std::size_t base = stack.size();
-  for (const auto& c : k.children) {
-    std::size_t cw = weigh(*c, limit, stack, heavy);
-    stack.push_back(cw);
-    w += cw;
-  }
-  if (w > limit)
-    heavy.emplace(&k, std::vector<std::size_t>(stack.begin() + static_cast<std::ptrdiff_t>(base),
-                                               stack.end()));
-  stack.resize(base);
-  return w;
-}
-
-void cut(const Key& k, const std::string& path, std::size_t limit, const Heavy& heavy,
-         std::vector<Part>& parts) {
-  auto it = heavy.find(&k);
-  if (it == heavy.end()) {
-    parts.push_back(Part{&k, path, true, 0, k.children.size(), 0});
-    return;
-  }
-  const std::vector<std::size_t>& weights = it->second;
-  parts.push_back(Part{&k, path, true, 0, 0, ownWeight(k)});
-  bool open = true;  // the last part may take more of k's children
-  for (std::size_t i = 0; i < k.children.size(); ++i) {
-    const Key& c = *k.children[i];
-    if (heavy.count(&c)) {
-      cut(c, path + "\\" + c.name, limit, heavy, parts);
-      open = false;
-      continue;
-    }
-    if (!open || parts.back().weight + weights[i] > limit) {
-      parts.push_back(Part{&k, path, false, i, i, 0});
-      open = true;
-    }
-    parts.back().end = i + 1;
-    parts.back().weight += weights[i];
-  }
-}
-
-using Sink = std::function<bool(Buffer&, bool last)>;
-
-// Serialises parts into a buffer, handing it to the sink at key ends once it is full enough.
+// Serialises one task part, walking the tree with an explicit stack so that the later half of
+// a key's remaining children can be handed to an idle thread at any point.
 class Writer {
  public:
-  Writer(std::size_t chunkBytes, const Sink& sink) : chunk_(chunkBytes), sink_(sink) {}
+  Writer(std::size_t chunkBytes, const std::function<bool(Buffer&)>& emit, Pipeline* pipeline)
+      : chunk_(chunkBytes), emit_(emit), pipeline_(pipeline) {}
 
-  Outcome part(const Part& p, Buffer& buf) {
-    buf_ = &buf;
-    path8_ = p.path;
-    if (hasLineBreak(path8_)) return unwritableName(path8_);
-    path16_.clear();
-    path16_.setEnd(text16(path16_.room(4 * path8_.size()), path8_, false, scratch_));
-    if (p.header) {
-      keyLines(*p.key);
-      if (!ready()) return writeFailed();
+  Outcome run(Part& task, Buffer& buf);
+  Part* current() const { return current_; }
+
+  // Hands the later half of the remaining children of the shallowest key that has two or more
+  // left to `give`. Shallowest first: a key deeper than one handed over before always ends
+  // before it, so what is handed over now goes right after the part being written.
+  template <class Give>
+  bool split(Give give) {
+    for (Frame& f : frames_) {
+      if (f.end - f.next < 2) continue;
+      const std::size_t mid = f.next + (f.end - f.next) / 2;
+      give(*f.key, path8_.substr(0, f.len8), mid, f.end, f);
+      f.end = mid;
+      return true;
     }
-    for (std::size_t i = p.begin; i < p.end; ++i)
-      if (Outcome r = child(*p.key->children[i]); !r) return r;
-    return {};
+    return false;
   }
 
  private:
-  bool ready() { return buf_->size() < chunk_ || sink_(*buf_, false); }
+  bool ready() { return buf_->size() < chunk_ || emit_(*buf_); }
 
   void keyLines(const Key& k) {
     char* o = buf_->room(path16_.size() + 12);
@@ -276,27 +247,6 @@ class Writer {
     buf_->setEnd(o);
     for (const Value& v : k.values) value(v);
     buf_->setEnd(ascii(buf_->room(4), "\r\n"));
-  }
-
-  Outcome child(const Key& c) {
-    const std::size_t len8 = path8_.size(), len16 = path16_.size();
-    path8_.push_back('\\');
-    path8_ += c.name;
-    if (hasLineBreak(c.name)) return unwritableName(path8_);
-    char* o = unit(path16_.room(2 + 4 * c.name.size()), '\\');
-    path16_.setEnd(text16(o, c.name, false, scratch_));
-    Outcome r = subtree(c);
-    path8_.resize(len8);
-    path16_.truncate(len16);
-    return r;
-  }
-
-  Outcome subtree(const Key& k) {
-    keyLines(k);
-    if (!ready()) return writeFailed();
-    for (const auto& c : k.children)
-      if (Outcome r = child(*c); !r) return r;
-    return {};
   }
 
   void value(const Value& v) {
@@ -340,12 +290,18 @@ class Writer {
     buf_->setEnd(ascii(o, "\r\n"));
   }
 
+  bool handOverWanted() const;
+  bool switchTo(Part* next);
+
   std::size_t chunk_;
-  const Sink& sink_;
+  const std::function<bool(Buffer&)>& emit_;
+  Pipeline* pipeline_;
+  Part* current_ = nullptr;
   Buffer* buf_ = nullptr;
   Buffer path16_;
   std::string path8_;
   Bytes scratch_;
+  std::vector<Frame> frames_;
 };
 
 std::string header() {
@@ -357,30 +313,19 @@ std::string header() {
   return h;
 }
 
-Outcome runInTurn(const std::vector<Part>& parts, const RegTreeOptions& o,
-                  const std::function<bool(const char*, std::size_t)>& out) {
-  Buffer buf;
-  Sink sink = [&](Buffer& b, bool) {
-    bool ok = b.size() == 0 || out(b.data(), b.size());
-    b.clear();
-    return ok;
-  };
-  Writer w(o.chunkBytes, sink);
-  for (const Part& p : parts)
-    if (Outcome r = w.part(p, buf); !r) return r;
-  return sink(buf, true) ? Outcome() : writeFailed();
-}
-
-// Chunks of the parts, filled by the workers and taken by the caller in part order.
+// Parts in file order, chunks filled by the workers and taken by the caller in part order; an
+// idle worker gets the later half of what a busy one has left.
 class Pipeline {
  public:
-  Pipeline(const std::vector<Part>& parts, const RegTreeOptions& o, unsigned threads)
-      : parts_(parts),
-        options_(o),
-        chunks_(parts.size()),
-        done_(parts.size(), false),
-        results_(parts.size()),
-        limit_(2 * threads + 2) {
+  Pipeline(const std::vector<Part*>& tasks, const RegTreeOptions& o, unsigned threads)
+      : options_(o), limit_(2 * threads + 2) {
+    Part* last = nullptr;
+    for (Part* t : tasks) {
+      if (!head_) head_ = t;
+      if (last) last->next = t;
+      last = t;
+      todo_.push_back(t);
+    }
     for (unsigned t = 0; t < threads; ++t) workers_.emplace_back([this] { work(); });
   }
   ~Pipeline() {
@@ -390,20 +335,21 @@ class Pipeline {
     }
     cv_.notify_all();
     for (std::thread& t : workers_) t.join();
+    for (Part* p : made_) delete p;
   }
 
   Outcome drain(const std::function<bool(const char*, std::size_t)>& out) {
     std::unique_lock<std::mutex> l(m_);
-    while (head_ < parts_.size()) {
-      cv_.wait(l, [&] { return !chunks_[head_].empty() || done_[head_]; });
-      if (chunks_[head_].empty()) {
-        if (!results_[head_]) return results_[head_];
-        ++head_;
+    while (head_) {
+      cv_.wait(l, [&] { return !head_->chunks.empty() || head_->done; });
+      if (head_->chunks.empty()) {
+        if (!head_->result) return head_->result;
+        head_ = head_->next;
         cv_.notify_all();
         continue;
       }
-      Buffer b = std::move(chunks_[head_].front());
-      chunks_[head_].pop_front();
+      Buffer b = std::move(head_->chunks.front());
+      head_->chunks.pop_front();
       --waiting_;
       cv_.notify_all();
       l.unlock();
@@ -416,7 +362,60 @@ class Pipeline {
     return {};
   }
 
+  bool wanted() const { return idle_.load(std::memory_order_relaxed) > 0; }
+
+  // Called by a writer that saw an idle worker: hands it the later half of some key's children.
+  void handOver(Writer& w) {
+    std::lock_guard<std::mutex> l(m_);
+    if (stop_ || todo_.size() >= idle_.load()) return;
+    w.split([&](const Key& key, std::string path, std::size_t mid, std::size_t end, Frame& f) {
+      Part* q = make();
+      q->key = &key;
+      q->path = std::move(path);
+      q->begin = mid;
+      q->end = end;
+      after(w.current(), q);
+      if (!f.resume) {
+        f.resume = make();
+        after(q, f.resume);
+      }
+      todo_.push_back(q);
+    });
+    cv_.notify_all();
+  }
+
+  // Hands a filled buffer to its part (and ends the part when `last`); false once stopped.
+  bool finish(Part& p, Buffer& buf, bool last) {
+    std::unique_lock<std::mutex> l(m_);
+    // The part the caller waits for never waits itself.
+    cv_.wait(l, [&] { return stop_ || &p == head_ || waiting_ < limit_; });
+    if (stop_) return false;
+    if (buf.size()) {
+      p.chunks.push_back(std::move(buf));
+      ++waiting_;
+      buf = fresh();
+    }
+    if (last) p.done = true;
+    cv_.notify_all();
+    return true;
+  }
+
+  void failed(Part& p, Outcome r) {
+    std::lock_guard<std::mutex> l(m_);
+    p.result = std::move(r);
+    p.done = true;
+    cv_.notify_all();
+  }
+
  private:
+  Part* make() {  // under the lock
+    made_.push_back(new Part());
+    return made_.back();
+  }
+  static void after(Part* p, Part* q) {
+    q->next = p->next;
+    p->next = q;
+  }
   Buffer fresh() {  // under the lock
     if (pool_.empty()) return Buffer();
     Buffer b = std::move(pool_.back());
@@ -425,57 +424,104 @@ class Pipeline {
   }
 
   void work() {
+    Buffer buf;
+    Writer* writer = nullptr;
+    std::function<bool(Buffer&)> emit = [&](Buffer& b) {
+      return finish(*writer->current(), b, false);
+    };
     for (;;) {
-      const std::size_t i = next_.fetch_add(1);
-      if (i >= parts_.size()) return;
-      Buffer buf;
+      Part* task = nullptr;
       {
-        std::lock_guard<std::mutex> l(m_);
-        if (stop_) return;
-        buf = fresh();
-      }
-      Sink sink = [&](Buffer& b, bool last) {
         std::unique_lock<std::mutex> l(m_);
-        // The part the caller waits for never waits itself.
-        cv_.wait(l, [&] { return stop_ || i == head_ || waiting_ < limit_; });
-        if (stop_) return false;
-        if (b.size()) {
-          chunks_[i].push_back(std::move(b));
-          ++waiting_;
-          if (!last) b = fresh();
+        ++idle_;
+        cv_.wait(l, [&] { return stop_ || !todo_.empty() || busy_ == 0; });
+        --idle_;
+        if (stop_ || todo_.empty()) {
+          cv_.notify_all();
+          return;
         }
-        cv_.notify_all();
-        return true;
-      };
+        task = todo_.front();
+        todo_.pop_front();
+        ++busy_;
+      }
+      Writer w(options_.chunkBytes, emit, this);
+      writer = &w;
       Outcome r;
       try {
-        Writer w(options_.chunkBytes, sink);
-        r = w.part(parts_[i], buf);
-        if (r && !sink(buf, true)) r = writeFailed();
+        r = w.run(*task, buf);
+        if (r && !finish(*w.current(), buf, true)) r = writeFailed();
       } catch (const std::bad_alloc&) {
         r = Outcome::fail("the export could not be written (out of memory)", Status::WriteFault);
       }
+      if (!r) {
+        buf.clear();
+        failed(*w.current(), std::move(r));
+      }
       std::lock_guard<std::mutex> l(m_);
-      results_[i] = std::move(r);
-      done_[i] = true;
+      --busy_;
       cv_.notify_all();
     }
   }
 
-  const std::vector<Part>& parts_;
   const RegTreeOptions& options_;
   std::mutex m_;
   std::condition_variable cv_;
-  std::vector<std::deque<Buffer>> chunks_;
-  std::vector<bool> done_;
-  std::vector<Outcome> results_;
+  std::deque<Part*> todo_;
+  std::vector<Part*> made_;
   std::vector<Buffer> pool_;
-  std::size_t head_ = 0, waiting_ = 0;
+  Part* head_ = nullptr;
+  std::size_t waiting_ = 0, busy_ = 0;
+  std::atomic<std::size_t> idle_{0};
   const std::size_t limit_;
   bool stop_ = false;
-  std::atomic<std::size_t> next_{0};
   std::vector<std::thread> workers_;
 };
+
+bool Writer::handOverWanted() const { return pipeline_ && pipeline_->wanted(); }
+
+bool Writer::switchTo(Part* next) {
+  if (!pipeline_->finish(*current_, *buf_, true)) return false;
+  current_ = next;
+  return true;
+}
+
+Outcome Writer::run(Part& task, Buffer& buf) {
+  buf_ = &buf;
+  current_ = &task;
+  path8_ = task.path;
+  if (hasLineBreak(path8_)) return unwritableName(path8_);
+  path16_.clear();
+  path16_.setEnd(text16(path16_.room(4 * path8_.size()), path8_, false, scratch_));
+  if (task.header) {
+    keyLines(*task.key);
+    if (!ready()) return writeFailed();
+  }
+  frames_.clear();
+  frames_.push_back(Frame{task.key, task.begin, task.end, path8_.size(), path16_.size(), nullptr});
+  while (!frames_.empty()) {
+    if (handOverWanted()) pipeline_->handOver(*this);
+    Frame& f = frames_.back();
+    if (f.next == f.end) {
+      Part* resume = f.resume;
+      frames_.pop_back();
+      if (resume && !switchTo(resume)) return writeFailed();
+      continue;
+    }
+    const Key& c = *f.key->children[f.next++];
+    path8_.resize(f.len8);
+    path16_.truncate(f.len16);
+    path8_.push_back('\\');
+    path8_ += c.name;
+    if (hasLineBreak(c.name)) return unwritableName(path8_);
+    path16_.setEnd(
+        text16(unit(path16_.room(2 + 4 * c.name.size()), '\\'), c.name, false, scratch_));
+    keyLines(c);
+    if (!ready()) return writeFailed();
+    if (!c.children.empty())
+      frames_.push_back(Frame{&c, 0, c.children.size(), path8_.size(), path16_.size(), nullptr});
+  }
+  return {};
+}
 
 }  // namespace
 
@@ -484,19 +530,30 @@ Outcome writeRegTree(const std::vector<RegTreeTop>& tops,
                      const RegTreeOptions& options) {
   const std::string head = header();
   if (!out(head.data(), head.size())) return writeFailed();
-  const std::size_t limit = std::max<std::size_t>(options.partWeight, 1);
-  std::vector<Part> parts;
-  Heavy heavy;
-  std::vector<std::size_t> stack;
-  std::size_t total = 0;
-  for (const RegTreeTop& t : tops) {
-    total += weigh(*t.key, limit, stack, heavy);
-    cut(*t.key, t.path, limit, heavy, parts);
+  std::vector<Part> tasks(tops.size());
+  std::vector<Part*> order;
+  for (std::size_t i = 0; i < tops.size(); ++i) {
+    tasks[i].key = tops[i].key;
+    tasks[i].path = tops[i].path;
+    tasks[i].header = true;
+    tasks[i].end = tops[i].key->children.size();
+    order.push_back(&tasks[i]);
   }
   unsigned threads = options.threads;
   if (threads == 0) threads = std::min(std::max(std::thread::hardware_concurrency(), 1u), 4u);
-  if (threads < 2 || parts.size() < 2 || total <= limit) return runInTurn(parts, options, out);
-  Pipeline pipeline(parts, options, threads);
+  if (threads < 2) {
+    Buffer buf;
+    std::function<bool(Buffer&)> emit = [&](Buffer& b) {
+      bool ok = b.size() == 0 || out(b.data(), b.size());
+      b.clear();
+      return ok;
+    };
+    Writer w(options.chunkBytes, emit, nullptr);
+    for (Part& t : tasks)
+      if (Outcome r = w.run(t, buf); !r) return r;
+    return emit(buf) ? Outcome() : writeFailed();
+  }
+  Pipeline pipeline(order, options, threads);
   return pipeline.drain(out);
 }
 
