@@ -1,7 +1,4 @@
-// Each root starts as one task. A worker that sees another one idle hands it the later half of
-// the children it has left at its shallowest level, and goes on in a new part after that run;
-// the parts form one list in file order. The caller hands the chunks of the earliest unfinished
-// part to `out`; only a bounded number of chunks wait, the earliest part's writer never does.
+// Version 5 text written from the tree itself, in parts on several threads (see Pipeline).
 #include "platform/RegTreeWriter.h"
 
 #include <algorithm>
@@ -187,57 +184,80 @@ Outcome writeFailed() {
   return Outcome::fail("the export could not be written", Status::WriteFault);
 }
 
-// A run of the file in order. A task part names what to write (the key's own lines when
-// `header`, then its children [begin, end) whole); a worker that hands work over also opens a
-// part without a task of its own, for what it writes after the handed-over run.
-struct Part {
-  const Key* key = nullptr;
-  std::string path;
-  bool header = false;
-  std::size_t begin = 0, end = 0;
-  std::deque<Buffer> chunks;
-  bool done = false;
-  Outcome result;
-  Part* next = nullptr;
-};
-
-// Where the writer is in the tree: a key whose children [next, end) are still to be written.
+// Where a walk of the tree is: a key whose children [next, end) are still to be written.
 struct Frame {
   const Key* key;
   std::size_t next, end;
-  std::size_t len8, len16;  // the key's path
-  Part* resume;             // where the writing goes on once this key is done, when handed over
 };
 
-class Pipeline;
+// A run of the file in order: from a position of the walk (the top's own lines first when
+// `header`) up to the key `stop` (not included; null: to the end of the top).
+struct Part {
+  std::size_t top = 0;
+  bool header = false;
+  std::vector<Frame> start;
+  const Key* stop = nullptr;
+  std::deque<Buffer> chunks;
+  bool done = false;
+  Outcome result;
+};
 
-// Serialises one task part, walking the tree with an explicit stack so that the later half of
-// a key's remaining children can be handed to an idle thread at any point.
+// Serialises parts, walking the tree with an explicit stack.
 class Writer {
  public:
-  Writer(std::size_t chunkBytes, const std::function<bool(Buffer&)>& emit, Pipeline* pipeline)
-      : chunk_(chunkBytes), emit_(emit), pipeline_(pipeline) {}
+  Writer(std::size_t chunkBytes, const std::function<bool(Buffer&)>& emit)
+      : chunk_(chunkBytes), emit_(emit) {}
 
-  Outcome run(Part& task, Buffer& buf);
-  Part* current() const { return current_; }
-
-  // Hands the later half of the remaining children of the shallowest key that has two or more
-  // left to `give`. Shallowest first: a key deeper than one handed over before always ends
-  // before it, so what is handed over now goes right after the part being written.
-  template <class Give>
-  bool split(Give give) {
-    for (Frame& f : frames_) {
-      if (f.end - f.next < 2) continue;
-      const std::size_t mid = f.next + (f.end - f.next) / 2;
-      give(*f.key, path8_.substr(0, f.len8), mid, f.end, f);
-      f.end = mid;
-      return true;
+  Outcome run(const RegTreeTop& top, const Part& part, Buffer& buf) {
+    buf_ = &buf;
+    frames_ = part.start;
+    // The path of every open key, as the walk would have built it.
+    path8_ = top.path;
+    if (hasLineBreak(path8_)) return unwritableName(path8_);
+    path16_.clear();
+    path16_.setEnd(text16(path16_.room(4 * path8_.size()), path8_, false, scratch_));
+    ends_.clear();
+    for (std::size_t j = 0; j < frames_.size(); ++j) {
+      if (j > 0) append(*frames_[j].key);
+      ends_.push_back({path8_.size(), path16_.size()});
     }
-    return false;
+    if (part.header) {
+      keyLines(*top.key);
+      if (!ready()) return writeFailed();
+    }
+    while (!frames_.empty()) {
+      Frame& f = frames_.back();
+      if (f.next == f.end) {
+        frames_.pop_back();
+        ends_.pop_back();
+        continue;
+      }
+      const Key& c = *f.key->children[f.next];
+      if (&c == part.stop) break;
+      ++f.next;
+      path8_.resize(ends_.back().first);
+      path16_.truncate(ends_.back().second);
+      append(c);
+      if (hasLineBreak(c.name)) return unwritableName(path8_);
+      keyLines(c);
+      if (!ready()) return writeFailed();
+      if (!c.children.empty()) {
+        frames_.push_back(Frame{&c, 0, c.children.size()});
+        ends_.push_back({path8_.size(), path16_.size()});
+      }
+    }
+    return {};
   }
 
  private:
   bool ready() { return buf_->size() < chunk_ || emit_(*buf_); }
+
+  void append(const Key& c) {
+    path8_.push_back('\\');
+    path8_ += c.name;
+    path16_.setEnd(
+        text16(unit(path16_.room(2 + 4 * c.name.size()), '\\'), c.name, false, scratch_));
+  }
 
   void keyLines(const Key& k) {
     char* o = buf_->room(path16_.size() + 12);
@@ -290,18 +310,14 @@ class Writer {
     buf_->setEnd(ascii(o, "\r\n"));
   }
 
-  bool handOverWanted() const;
-  bool switchTo(Part* next);
-
   std::size_t chunk_;
   const std::function<bool(Buffer&)>& emit_;
-  Pipeline* pipeline_;
-  Part* current_ = nullptr;
   Buffer* buf_ = nullptr;
   Buffer path16_;
   std::string path8_;
   Bytes scratch_;
   std::vector<Frame> frames_;
+  std::vector<std::pair<std::size_t, std::size_t>> ends_;  // per frame: its key's path lengths
 };
 
 std::string header() {
@@ -313,19 +329,15 @@ std::string header() {
   return h;
 }
 
-// Parts in file order, chunks filled by the workers and taken by the caller in part order; an
-// idle worker gets the later half of what a busy one has left.
+// A planner walks the tree ahead, counting keys and values, and cuts it into parts of about
+// RegTreeOptions::partWeight; workers take the parts in file order and fill chunks; the caller
+// hands the chunks of the earliest unfinished part to `out`. Only a bounded number of chunks wait,
+// and the earliest part's writer never does, so a part always moves.
 class Pipeline {
  public:
-  Pipeline(const std::vector<Part*>& tasks, const RegTreeOptions& o, unsigned threads)
-      : options_(o), limit_(2 * threads + 2) {
-    Part* last = nullptr;
-    for (Part* t : tasks) {
-      if (!head_) head_ = t;
-      if (last) last->next = t;
-      last = t;
-      todo_.push_back(t);
-    }
+  Pipeline(const std::vector<RegTreeTop>& tops, const RegTreeOptions& o, unsigned threads)
+      : tops_(tops), options_(o), limit_(2 * threads + 2) {
+    planner_ = std::thread([this] { plan(); });
     for (unsigned t = 0; t < threads; ++t) workers_.emplace_back([this] { work(); });
   }
   ~Pipeline() {
@@ -334,22 +346,25 @@ class Pipeline {
       stop_ = true;
     }
     cv_.notify_all();
+    planner_.join();
     for (std::thread& t : workers_) t.join();
-    for (Part* p : made_) delete p;
   }
 
   Outcome drain(const std::function<bool(const char*, std::size_t)>& out) {
     std::unique_lock<std::mutex> l(m_);
-    while (head_) {
-      cv_.wait(l, [&] { return !head_->chunks.empty() || head_->done; });
-      if (head_->chunks.empty()) {
-        if (!head_->result) return head_->result;
-        head_ = head_->next;
+    for (std::size_t head = 0;;) {
+      cv_.wait(l, [&] { return head < parts_.size() || planned_; });
+      if (head == parts_.size()) return {};
+      Part& p = parts_[head];
+      cv_.wait(l, [&] { return !p.chunks.empty() || p.done; });
+      if (p.chunks.empty()) {
+        if (!p.result) return p.result;
+        head_ = ++head;
         cv_.notify_all();
         continue;
       }
-      Buffer b = std::move(head_->chunks.front());
-      head_->chunks.pop_front();
+      Buffer b = std::move(p.chunks.front());
+      p.chunks.pop_front();
       --waiting_;
       cv_.notify_all();
       l.unlock();
@@ -359,63 +374,73 @@ class Pipeline {
       pool_.push_back(std::move(b));
       if (!ok) return writeFailed();
     }
-    return {};
   }
 
-  bool wanted() const { return idle_.load(std::memory_order_relaxed) > 0; }
-
-  // Called by a writer that saw an idle worker: hands it the later half of some key's children.
-  void handOver(Writer& w) {
+ private:
+  void publish(Part&& p) {
     std::lock_guard<std::mutex> l(m_);
-    if (stop_ || todo_.size() >= idle_.load()) return;
-    w.split([&](const Key& key, std::string path, std::size_t mid, std::size_t end, Frame& f) {
-      Part* q = make();
-      q->key = &key;
-      q->path = std::move(path);
-      q->begin = mid;
-      q->end = end;
-      after(w.current(), q);
-      if (!f.resume) {
-        f.resume = make();
-        after(q, f.resume);
-      }
-      todo_.push_back(q);
-    });
+    parts_.push_back(std::move(p));
     cv_.notify_all();
   }
 
-  // Hands a filled buffer to its part (and ends the part when `last`); false once stopped.
-  bool finish(Part& p, Buffer& buf, bool last) {
+  void plan() {
+    for (std::size_t t = 0; t < tops_.size(); ++t) {
+      const Key& top = *tops_[t].key;
+      Part part;
+      part.top = t;
+      part.header = true;
+      std::vector<Frame> frames{Frame{&top, 0, top.children.size()}};
+      part.start = frames;
+      std::size_t weight = ownWeight(top);
+      while (!frames.empty()) {
+        Frame& f = frames.back();
+        if (f.next == f.end) {
+          frames.pop_back();
+          continue;
+        }
+        const Key& c = *f.key->children[f.next];
+        if (weight >= std::max<std::size_t>(options_.partWeight, 1)) {
+          part.stop = &c;
+          publish(std::move(part));
+          part = Part();
+          part.top = t;
+          part.start = frames;
+          weight = 0;
+          if (stopped()) return;
+        }
+        ++f.next;
+        weight += ownWeight(c);
+        if (!c.children.empty()) frames.push_back(Frame{&c, 0, c.children.size()});
+      }
+      publish(std::move(part));
+    }
+    std::lock_guard<std::mutex> l(m_);
+    planned_ = true;
+    cv_.notify_all();
+  }
+
+  bool stopped() {
+    std::lock_guard<std::mutex> l(m_);
+    return stop_;
+  }
+
+  static std::size_t ownWeight(const Key& k) { return 1 + k.values.size(); }
+
+  // Hands a filled buffer to its part; false once stopped.
+  bool hand(std::size_t i, Buffer& buf, bool last) {
     std::unique_lock<std::mutex> l(m_);
-    // The part the caller waits for never waits itself.
-    cv_.wait(l, [&] { return stop_ || &p == head_ || waiting_ < limit_; });
+    cv_.wait(l, [&] { return stop_ || i == head_ || waiting_ < limit_; });
     if (stop_) return false;
     if (buf.size()) {
-      p.chunks.push_back(std::move(buf));
+      parts_[i].chunks.push_back(std::move(buf));
       ++waiting_;
       buf = fresh();
     }
-    if (last) p.done = true;
+    if (last) parts_[i].done = true;
     cv_.notify_all();
     return true;
   }
 
-  void failed(Part& p, Outcome r) {
-    std::lock_guard<std::mutex> l(m_);
-    p.result = std::move(r);
-    p.done = true;
-    cv_.notify_all();
-  }
-
- private:
-  Part* make() {  // under the lock
-    made_.push_back(new Part());
-    return made_.back();
-  }
-  static void after(Part* p, Part* q) {
-    q->next = p->next;
-    p->next = q;
-  }
   Buffer fresh() {  // under the lock
     if (pool_.empty()) return Buffer();
     Buffer b = std::move(pool_.back());
@@ -425,103 +450,47 @@ class Pipeline {
 
   void work() {
     Buffer buf;
-    Writer* writer = nullptr;
-    std::function<bool(Buffer&)> emit = [&](Buffer& b) {
-      return finish(*writer->current(), b, false);
-    };
+    std::size_t i = 0;
+    std::function<bool(Buffer&)> emit = [&](Buffer& b) { return hand(i, b, false); };
+    Writer w(options_.chunkBytes, emit);
     for (;;) {
-      Part* task = nullptr;
+      const Part* part = nullptr;
       {
         std::unique_lock<std::mutex> l(m_);
-        ++idle_;
-        cv_.wait(l, [&] { return stop_ || !todo_.empty() || busy_ == 0; });
-        --idle_;
-        if (stop_ || todo_.empty()) {
-          cv_.notify_all();
-          return;
-        }
-        task = todo_.front();
-        todo_.pop_front();
-        ++busy_;
+        cv_.wait(l, [&] { return stop_ || next_ < parts_.size() || planned_; });
+        if (stop_ || next_ == parts_.size()) return;
+        i = next_++;
+        part = &parts_[i];  // a deque keeps its elements where they are
       }
-      Writer w(options_.chunkBytes, emit, this);
-      writer = &w;
       Outcome r;
       try {
-        r = w.run(*task, buf);
-        if (r && !finish(*w.current(), buf, true)) r = writeFailed();
+        r = w.run(tops_[part->top], *part, buf);
+        if (r && !hand(i, buf, true)) r = writeFailed();
       } catch (const std::bad_alloc&) {
         r = Outcome::fail("the export could not be written (out of memory)", Status::WriteFault);
       }
       if (!r) {
         buf.clear();
-        failed(*w.current(), std::move(r));
+        std::lock_guard<std::mutex> l(m_);
+        parts_[i].result = std::move(r);
+        parts_[i].done = true;
+        cv_.notify_all();
       }
-      std::lock_guard<std::mutex> l(m_);
-      --busy_;
-      cv_.notify_all();
     }
   }
 
+  const std::vector<RegTreeTop>& tops_;
   const RegTreeOptions& options_;
   std::mutex m_;
   std::condition_variable cv_;
-  std::deque<Part*> todo_;
-  std::vector<Part*> made_;
+  std::deque<Part> parts_;
   std::vector<Buffer> pool_;
-  Part* head_ = nullptr;
-  std::size_t waiting_ = 0, busy_ = 0;
-  std::atomic<std::size_t> idle_{0};
+  std::size_t head_ = 0, next_ = 0, waiting_ = 0;
   const std::size_t limit_;
-  bool stop_ = false;
+  bool planned_ = false, stop_ = false;
+  std::thread planner_;
   std::vector<std::thread> workers_;
 };
-
-bool Writer::handOverWanted() const { return pipeline_ && pipeline_->wanted(); }
-
-bool Writer::switchTo(Part* next) {
-  if (!pipeline_->finish(*current_, *buf_, true)) return false;
-  current_ = next;
-  return true;
-}
-
-Outcome Writer::run(Part& task, Buffer& buf) {
-  buf_ = &buf;
-  current_ = &task;
-  path8_ = task.path;
-  if (hasLineBreak(path8_)) return unwritableName(path8_);
-  path16_.clear();
-  path16_.setEnd(text16(path16_.room(4 * path8_.size()), path8_, false, scratch_));
-  if (task.header) {
-    keyLines(*task.key);
-    if (!ready()) return writeFailed();
-  }
-  frames_.clear();
-  frames_.push_back(Frame{task.key, task.begin, task.end, path8_.size(), path16_.size(), nullptr});
-  while (!frames_.empty()) {
-    if (handOverWanted()) pipeline_->handOver(*this);
-    Frame& f = frames_.back();
-    if (f.next == f.end) {
-      Part* resume = f.resume;
-      frames_.pop_back();
-      if (resume && !switchTo(resume)) return writeFailed();
-      continue;
-    }
-    const Key& c = *f.key->children[f.next++];
-    path8_.resize(f.len8);
-    path16_.truncate(f.len16);
-    path8_.push_back('\\');
-    path8_ += c.name;
-    if (hasLineBreak(c.name)) return unwritableName(path8_);
-    path16_.setEnd(
-        text16(unit(path16_.room(2 + 4 * c.name.size()), '\\'), c.name, false, scratch_));
-    keyLines(c);
-    if (!ready()) return writeFailed();
-    if (!c.children.empty())
-      frames_.push_back(Frame{&c, 0, c.children.size(), path8_.size(), path16_.size(), nullptr});
-  }
-  return {};
-}
 
 }  // namespace
 
@@ -530,15 +499,6 @@ Outcome writeRegTree(const std::vector<RegTreeTop>& tops,
                      const RegTreeOptions& options) {
   const std::string head = header();
   if (!out(head.data(), head.size())) return writeFailed();
-  std::vector<Part> tasks(tops.size());
-  std::vector<Part*> order;
-  for (std::size_t i = 0; i < tops.size(); ++i) {
-    tasks[i].key = tops[i].key;
-    tasks[i].path = tops[i].path;
-    tasks[i].header = true;
-    tasks[i].end = tops[i].key->children.size();
-    order.push_back(&tasks[i]);
-  }
   unsigned threads = options.threads;
   if (threads == 0) threads = std::min(std::max(std::thread::hardware_concurrency(), 1u), 4u);
   if (threads < 2) {
@@ -548,12 +508,16 @@ Outcome writeRegTree(const std::vector<RegTreeTop>& tops,
       b.clear();
       return ok;
     };
-    Writer w(options.chunkBytes, emit, nullptr);
-    for (Part& t : tasks)
-      if (Outcome r = w.run(t, buf); !r) return r;
+    Writer w(options.chunkBytes, emit);
+    for (const RegTreeTop& top : tops) {
+      Part whole;
+      whole.header = true;
+      whole.start = {Frame{top.key, 0, top.key->children.size()}};
+      if (Outcome r = w.run(top, whole, buf); !r) return r;
+    }
     return emit(buf) ? Outcome() : writeFailed();
   }
-  Pipeline pipeline(order, options, threads);
+  Pipeline pipeline(tops, options, threads);
   return pipeline.drain(out);
 }
 

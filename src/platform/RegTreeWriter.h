@@ -19,6 +19,8 @@ struct RegTreeOptions {
   unsigned threads = 0;
   /// A chunk goes to `out` once it holds this many bytes (at the end of a key).
   std::size_t chunkBytes = std::size_t(1) << 20;
+  /// Keys plus values in one part of the work.
+  std::size_t partWeight = std::size_t(1) << 14;
 };
 
 /// A key written with everything below it, under its full path as the file spells it.

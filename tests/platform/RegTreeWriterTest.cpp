@@ -159,11 +159,11 @@ TEST(RegTreeWriter, SameBytesAsTheKeyByKeyWriterWhateverTheThreadsAndCuts) {
     EXPECT_EQ(exportReg(store, 0, ""), expected) << keys << " keys, through writeReg";
     for (unsigned threads : {1u, 2u, 4u})
       for (std::size_t chunk : {std::size_t(1), std::size_t(64), std::size_t(1) << 20})
-        for (int round = 0; round < 3; ++round) {  // threads meet at other points each time
+        for (std::size_t weight : {std::size_t(1), std::size_t(5), std::size_t(1) << 14}) {
           std::string got;
-          ASSERT_TRUE(treeToString(allTops(store), {threads, chunk}, got));
-          ASSERT_EQ(got, expected)
-              << keys << " keys, " << threads << " threads, chunks of " << chunk;
+          ASSERT_TRUE(treeToString(allTops(store), {threads, chunk, weight}, got));
+          ASSERT_EQ(got, expected) << keys << " keys, " << threads << " threads, chunks of "
+                                   << chunk << ", parts of " << weight;
         }
     // A subtree, and the view of the classes under another root's name.
     EXPECT_EQ(exportReg(store, hkey::LocalMachine, "software"),
@@ -184,7 +184,7 @@ TEST(RegTreeWriter, AFailedWriteOrAnUnwritableKeyStopsTheWriteOnEveryThread) {
     // The output refuses its fifth chunk: the write stops there, nothing more is offered.
     std::atomic<int> calls{0};
     Outcome r = writeRegTree(allTops(store), [&](const char*, std::size_t) { return ++calls < 5; },
-                             {threads, 64});
+                             {threads, 64, 5});
     EXPECT_FALSE(r);
     EXPECT_EQ(r.status(), Status::WriteFault);
     EXPECT_EQ(calls, 5) << threads;
@@ -201,7 +201,7 @@ TEST(RegTreeWriter, AFailedWriteOrAnUnwritableKeyStopsTheWriteOnEveryThread) {
       << expected.message();
   for (unsigned threads : {1u, 2u, 4u}) {
     std::string got;
-    Outcome r = treeToString(allTops(store), {threads, 64}, got);
+    Outcome r = treeToString(allTops(store), {threads, 64, 3}, got);
     EXPECT_EQ(r.status(), Status::InvalidName);
     EXPECT_EQ(r.message(), expected.message());
   }
