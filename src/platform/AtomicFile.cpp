@@ -13,6 +13,7 @@ namespace brisquell {
 namespace {
 
 constexpr std::uint64_t kWritebackStep = 8u << 20;
+constexpr std::size_t kWriteThrough = 256u << 10;
 
 #ifdef _WIN32
 constexpr const char* kSeparators = "/\\";
@@ -82,7 +83,10 @@ Outcome AtomicFile::open() {
 
 bool AtomicFile::write(const char* data, std::size_t size) {
   if (!file_ || writeErrno_) return false;
-  if (std::fwrite(data, 1, size, file_) != size) {
+  // Large pieces go past the stream's buffer, which would only copy them once more.
+  const bool through = size >= kWriteThrough;
+  if (through ? std::fflush(file_) != 0 || !hostio::writeThrough(file_, data, size)
+              : std::fwrite(data, 1, size, file_) != size) {
     writeErrno_ = errno ? errno : EIO;
     return false;
   }

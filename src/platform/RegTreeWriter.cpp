@@ -163,7 +163,16 @@ char* hexNumber(char* o, std::uint32_t v, int minDigits) {
   return o;
 }
 
-bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+bool hasLineBreak(std::string_view s) {
+  for (char c : s)
+    if (c == '\r' || c == '\n') return true;
+  return false;
+}
+
+// The walks go from key to key through pointers: ask for a sibling's key a few steps ahead.
+inline void prefetchSibling(const Key& parent, std::size_t i) {
+  if (i < parent.children.size()) __builtin_prefetch(&*parent.children[i]);
+}
 
 Outcome unwritableName(std::string_view path) {
   std::string shown;
@@ -234,6 +243,7 @@ class Writer {
       }
       const Key& c = *f.key->children[f.next];
       if (&c == part.stop) break;
+      prefetchSibling(*f.key, f.next + 2);
       ++f.next;
       path8_.resize(ends_.back().first);
       path16_.truncate(ends_.back().second);
@@ -336,7 +346,7 @@ std::string header() {
 class Pipeline {
  public:
   Pipeline(const std::vector<RegTreeTop>& tops, const RegTreeOptions& o, unsigned threads)
-      : tops_(tops), options_(o), limit_(2 * threads + 2) {
+      : tops_(tops), options_(o), limit_(2 * threads + 2), ahead_(threads + 1) {
     planner_ = std::thread([this] { plan(); });
     for (unsigned t = 0; t < threads; ++t) workers_.emplace_back([this] { work(); });
   }
@@ -377,8 +387,11 @@ class Pipeline {
   }
 
  private:
+  // The planner stays a few parts ahead of the workers: the keys it has just walked are still
+  // in the cache when they are written.
   void publish(Part&& p) {
-    std::lock_guard<std::mutex> l(m_);
+    std::unique_lock<std::mutex> l(m_);
+    cv_.wait(l, [&] { return stop_ || parts_.size() < next_ + ahead_; });
     parts_.push_back(std::move(p));
     cv_.notify_all();
   }
@@ -399,6 +412,7 @@ class Pipeline {
           continue;
         }
         const Key& c = *f.key->children[f.next];
+        prefetchSibling(*f.key, f.next + 4);
         if (weight >= std::max<std::size_t>(options_.partWeight, 1)) {
           part.stop = &c;
           publish(std::move(part));
@@ -461,6 +475,7 @@ class Pipeline {
         if (stop_ || next_ == parts_.size()) return;
         i = next_++;
         part = &parts_[i];  // a deque keeps its elements where they are
+        cv_.notify_all();   // the planner may go on
       }
       Outcome r;
       try {
@@ -486,7 +501,7 @@ class Pipeline {
   std::deque<Part> parts_;
   std::vector<Buffer> pool_;
   std::size_t head_ = 0, next_ = 0, waiting_ = 0;
-  const std::size_t limit_;
+  const std::size_t limit_, ahead_;
   bool planned_ = false, stop_ = false;
   std::thread planner_;
   std::vector<std::thread> workers_;
