@@ -244,6 +244,11 @@ class Writer {
       const Key& c = *f.key->children[f.next];
       if (&c == part.stop) break;
       prefetchSibling(*f.key, f.next + 2);
+      if (f.next + 1 < f.end) {  // the next key's values, its own block
+        const Key& after = *f.key->children[f.next + 1];
+        __builtin_prefetch(after.values.data());
+        if (!after.values.empty()) __builtin_prefetch(after.values.front().data.data());
+      }
       ++f.next;
       path8_.resize(ends_.back().first);
       path16_.truncate(ends_.back().second);
@@ -275,7 +280,11 @@ class Writer {
     std::memcpy(o, path16_.data(), path16_.size());
     o = ascii(o + path16_.size(), "]\r\n");
     buf_->setEnd(o);
-    for (const Value& v : k.values) value(v);
+    const std::size_t n = k.values.size();
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i + 2 < n) __builtin_prefetch(k.values[i + 2].data.data());
+      value(k.values[i]);
+    }
     buf_->setEnd(ascii(buf_->room(4), "\r\n"));
   }
 
