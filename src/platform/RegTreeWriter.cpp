@@ -193,6 +193,10 @@ Outcome writeFailed() {
   return Outcome::fail("the export could not be written", Status::WriteFault);
 }
 
+Outcome outOfMemory() {
+  return Outcome::fail("the export could not be written (out of memory)", Status::WriteFault);
+}
+
 // Where a walk of the tree is: a key whose children [next, end) are still to be written.
 struct Frame {
   const Key* key;
@@ -373,7 +377,7 @@ class Pipeline {
     std::unique_lock<std::mutex> l(m_);
     for (std::size_t head = 0;;) {
       cv_.wait(l, [&] { return head < parts_.size() || planned_; });
-      if (head == parts_.size()) return {};
+      if (head == parts_.size()) return planFailed_ ? outOfMemory() : Outcome();
       Part& p = parts_[head];
       cv_.wait(l, [&] { return !p.chunks.empty() || p.done; });
       if (p.chunks.empty()) {
@@ -406,6 +410,19 @@ class Pipeline {
   }
 
   void plan() {
+    bool ok = true;
+    try {
+      walk();
+    } catch (const std::bad_alloc&) {
+      ok = false;
+    }
+    std::lock_guard<std::mutex> l(m_);
+    planned_ = true;
+    planFailed_ = !ok;
+    cv_.notify_all();
+  }
+
+  void walk() {
     for (std::size_t t = 0; t < tops_.size(); ++t) {
       const Key& top = *tops_[t].key;
       Part part;
@@ -437,9 +454,6 @@ class Pipeline {
       }
       publish(std::move(part));
     }
-    std::lock_guard<std::mutex> l(m_);
-    planned_ = true;
-    cv_.notify_all();
   }
 
   bool stopped() {
@@ -491,7 +505,7 @@ class Pipeline {
         r = w.run(tops_[part->top], *part, buf);
         if (r && !hand(i, buf, true)) r = writeFailed();
       } catch (const std::bad_alloc&) {
-        r = Outcome::fail("the export could not be written (out of memory)", Status::WriteFault);
+        r = outOfMemory();
       }
       if (!r) {
         buf.clear();
@@ -511,7 +525,7 @@ class Pipeline {
   std::vector<Buffer> pool_;
   std::size_t head_ = 0, next_ = 0, waiting_ = 0;
   const std::size_t limit_, ahead_;
-  bool planned_ = false, stop_ = false;
+  bool planned_ = false, planFailed_ = false, stop_ = false;
   std::thread planner_;
   std::vector<std::thread> workers_;
 };
