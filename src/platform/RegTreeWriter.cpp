@@ -356,11 +356,24 @@ std::string header() {
 // RegTreeOptions::partWeight; workers take the parts in file order and fill chunks; the caller
 // hands the chunks of the earliest unfinished part to `out`. Only a bounded number of chunks wait,
 // and the earliest part's writer never does, so a part always moves.
+Part whole(const RegTreeTop& top, std::size_t index) {
+  Part p;
+  p.top = index;
+  p.header = true;
+  p.start = {Frame{top.key, 0, top.key->children.size()}};
+  return p;
+}
+
 class Pipeline {
  public:
   Pipeline(const std::vector<RegTreeTop>& tops, const RegTreeOptions& o, unsigned threads)
       : tops_(tops), options_(o), limit_(2 * threads + 2), ahead_(threads + 1) {
-    planner_ = std::thread([this] { plan(); });
+    if (threads > 1) {
+      planner_ = std::thread([this] { plan(); });
+    } else {  // one thread writes each top whole, nothing to cut
+      for (std::size_t t = 0; t < tops.size(); ++t) parts_.push_back(whole(tops[t], t));
+      planned_ = true;
+    }
     for (unsigned t = 0; t < threads; ++t) workers_.emplace_back([this] { work(); });
   }
   ~Pipeline() {
@@ -369,7 +382,7 @@ class Pipeline {
       stop_ = true;
     }
     cv_.notify_all();
-    planner_.join();
+    if (planner_.joinable()) planner_.join();
     for (std::thread& t : workers_) t.join();
   }
 
@@ -537,9 +550,10 @@ Outcome writeRegTree(const std::vector<RegTreeTop>& tops,
                      const RegTreeOptions& options) {
   const std::string head = header();
   if (!out(head.data(), head.size())) return writeFailed();
-  unsigned threads = options.threads;
-  if (threads == 0) threads = std::min(std::max(std::thread::hardware_concurrency(), 1u), 4u);
-  if (threads < 2) {
+  int threads = options.threads;
+  if (threads < 0)  // one core writes, the others serialise
+    threads = std::clamp(static_cast<int>(std::thread::hardware_concurrency()) - 1, 1, 4);
+  if (threads == 0) {
     Buffer buf;
     std::function<bool(Buffer&)> emit = [&](Buffer& b) {
       bool ok = b.size() == 0 || out(b.data(), b.size());
@@ -547,15 +561,11 @@ Outcome writeRegTree(const std::vector<RegTreeTop>& tops,
       return ok;
     };
     Writer w(options.chunkBytes, emit);
-    for (const RegTreeTop& top : tops) {
-      Part whole;
-      whole.header = true;
-      whole.start = {Frame{top.key, 0, top.key->children.size()}};
-      if (Outcome r = w.run(top, whole, buf); !r) return r;
-    }
+    for (const RegTreeTop& top : tops)
+      if (Outcome r = w.run(top, whole(top, 0), buf); !r) return r;
     return emit(buf) ? Outcome() : writeFailed();
   }
-  Pipeline pipeline(tops, options, threads);
+  Pipeline pipeline(tops, options, static_cast<unsigned>(threads));
   return pipeline.drain(out);
 }
 

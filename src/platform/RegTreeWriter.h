@@ -14,9 +14,11 @@
 namespace brisquell {
 
 struct RegTreeOptions {
-  /// Serialising threads besides the caller's; 0: one per core, at most four. With fewer than
-  /// two the caller serialises and writes in turn.
-  unsigned threads = 0;
+  /// Threads that serialise while the caller writes: 0 serialises and writes in turn on the
+  /// caller's thread; 1 writes each root whole on one thread; more cut the tree into parts (a
+  /// planner thread walks ahead) that they take in turn. Below 0: one fewer than the cores, at
+  /// least 1 and at most 4.
+  int threads = -1;
   /// A chunk goes to `out` once it holds this many bytes (at the end of a key).
   std::size_t chunkBytes = std::size_t(1) << 20;
   /// Keys plus values in one part of the work.

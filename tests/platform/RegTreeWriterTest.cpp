@@ -157,7 +157,7 @@ TEST(RegTreeWriter, SameBytesAsTheKeyByKeyWriterWhateverTheThreadsAndCuts) {
     const std::string expected = viaInterface(store);
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(exportReg(store, 0, ""), expected) << keys << " keys, through writeReg";
-    for (unsigned threads : {1u, 2u, 4u})
+    for (int threads : {0, 1, 2, 4})
       for (std::size_t chunk : {std::size_t(1), std::size_t(64), std::size_t(1) << 20})
         for (std::size_t weight : {std::size_t(1), std::size_t(5), std::size_t(1) << 14}) {
           std::string got;
@@ -180,7 +180,7 @@ TEST(RegTreeWriter, SameBytesAsTheKeyByKeyWriterWhateverTheThreadsAndCuts) {
 TEST(RegTreeWriter, AFailedWriteOrAnUnwritableKeyStopsTheWriteOnEveryThread) {
   MemoryRegistry store;
   fill(store, 3, 400);
-  for (unsigned threads : {1u, 2u, 4u}) {
+  for (int threads : {0, 1, 2, 4}) {
     // The output refuses its fifth chunk: the write stops there, nothing more is offered.
     std::atomic<int> calls{0};
     Outcome r = writeRegTree(allTops(store), [&](const char*, std::size_t) { return ++calls < 5; },
@@ -199,7 +199,7 @@ TEST(RegTreeWriter, AFailedWriteOrAnUnwritableKeyStopsTheWriteOnEveryThread) {
   ASSERT_EQ(expected.status(), Status::InvalidName);
   EXPECT_NE(expected.message().find("Z\\deep\\bro<LF>ken"), std::string::npos)
       << expected.message();
-  for (unsigned threads : {1u, 2u, 4u}) {
+  for (int threads : {0, 1, 2, 4}) {
     std::string got;
     Outcome r = treeToString(allTops(store), {threads, 64, 3}, got);
     EXPECT_EQ(r.status(), Status::InvalidName);
