@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -77,12 +78,43 @@ inline char* ascii(char* o, std::string_view s) {
   return o;
 }
 
+// Eight bytes at a time: which lanes hold zero (SWAR; a lane's top bit set in the result).
+constexpr std::uint64_t kOnes8 = 0x0101010101010101ull, kHigh8 = 0x8080808080808080ull;
+constexpr std::uint64_t kOnes16 = 0x0001000100010001ull, kHigh16 = 0x8000800080008000ull;
+inline std::uint64_t zeroBytes(std::uint64_t v) { return (v - kOnes8) & ~v & kHigh8; }
+inline std::uint64_t zeroUnits(std::uint64_t v) { return (v - kOnes16) & ~v & kHigh16; }
+inline std::uint64_t load8(const void* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+
+// Eight ASCII bytes that need no escape, widened; false (nothing written) otherwise.
+inline bool plain8(char*& o, const char* p, bool quoted) {
+  const std::uint64_t v = load8(p);
+  if (v & kHigh8) return false;
+  if (quoted && (zeroBytes(v ^ (kOnes8 * '\\')) | zeroBytes(v ^ (kOnes8 * '"')) |
+                 zeroBytes(v ^ (kOnes8 * '\r')) | zeroBytes(v ^ (kOnes8 * '\n'))))
+    return false;
+  for (int j = 0; j < 8; ++j) {
+    o[2 * j] = p[j];
+    o[2 * j + 1] = '\0';
+  }
+  o += 16;
+  return true;
+}
+
 // UTF-8 text as UTF-16LE; at most 4 bytes per input byte. Ill-formed runs convert as the
 // UTF-8 writer's text would (U+FFFD). Quoted text escapes "\\" and "\""; names also CR and LF.
 char* text16(char* o, std::string_view s, bool quoted, Bytes& scratch) {
   const std::size_t n = s.size();
   std::size_t i = 0;
   while (i < n) {
+    if (i + 8 <= n && plain8(o, s.data() + i, quoted)) {
+      i += 8;
+      continue;
+    }
     unsigned char c = static_cast<unsigned char>(s[i]);
     if (c < 0x80) {
       if (quoted && (c == '\\' || c == '"' || c == '\r' || c == '\n')) {
@@ -111,7 +143,21 @@ char* string16(char* o, const Bytes& d) {
   if (size < 2 || size % 2 || d[size - 1] || d[size - 2]) return nullptr;
   const std::uint8_t* p = d.data();
   const std::size_t n = size / 2 - 1;
-  for (std::size_t k = 0; k < n; ++k) {
+  std::size_t k = 0;
+  if (kLittleEndian) {  // runs of four units with nothing to escape or check are copied as they are
+    std::size_t run = 0;
+    for (; run + 4 <= n; run += 4) {
+      const std::uint64_t v = load8(p + 2 * run);
+      if (zeroUnits(v) | zeroUnits(v ^ (kOnes16 * '\r')) | zeroUnits(v ^ (kOnes16 * '\n')) |
+          zeroUnits(v ^ (kOnes16 * '\\')) | zeroUnits(v ^ (kOnes16 * '"')) |
+          zeroUnits((v & (kOnes16 * 0xF800)) ^ (kOnes16 * 0xD800)))
+        break;
+    }
+    std::memcpy(o, p, 2 * run);
+    o += 2 * run;
+    k = run;
+  }
+  for (; k < n; ++k) {
     unsigned u = p[2 * k] | p[2 * k + 1] << 8;
     if (u < 0x80) {
       if (u == 0 || u == '\r' || u == '\n') return nullptr;

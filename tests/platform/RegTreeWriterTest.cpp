@@ -80,9 +80,18 @@ void fill(MemoryRegistry& store, unsigned seed, int keys) {
                                "bad \xFF\xFE utf8",
                                "line\r\nbreak",
                                std::string(70, 'n'),
+                               "a longer name, then \"quotes\" and back\\slashes",
+                               "eight ch\xC3\xA9 then more plain text",
                                "(Default)"};
-  const std::u16string strings[] = {u"plain",         u"say \"hi\"\\now",        u"\u00e9t\u00e9",
-                                    u"\U0001F600 ok", std::u16string(200, u'x'), u""};
+  const std::u16string strings[] = {u"plain",
+                                    u"say \"hi\"\\now",
+                                    u"\u00e9t\u00e9",
+                                    u"\U0001F600 ok",
+                                    std::u16string(200, u'x'),
+                                    u"",
+                                    u"a longer text, then \"quotes\" and \\ marks",
+                                    u"plain for a while \U0001F600 then a pair",
+                                    u"plain for a while\rthen a CR"};
   std::vector<std::string> paths = {"SOFTWARE", "SYSTEM", "SOFTWARE\\Classes"};
   for (int k = 0; k < keys; ++k) {
     std::string path = paths[static_cast<std::size_t>(pick(static_cast<int>(paths.size())))] +
@@ -92,13 +101,13 @@ void fill(MemoryRegistry& store, unsigned seed, int keys) {
     KeyHandle h = 0;
     ASSERT_EQ(store.createKey(root, path, h), Status::Success);
     for (int v = pick(6); v > 0; --v) {
-      std::string name = names[pick(12)] + std::to_string(pick(3));
-      if (pick(8) == 0) name = names[pick(12)];
+      std::string name = names[pick(14)] + std::to_string(pick(3));
+      if (pick(8) == 0) name = names[pick(14)];
       Bytes data;
       std::uint32_t type = regtype::Sz;
       switch (pick(9)) {
-        case 0: data = u16(strings[pick(6)] + u'\0'); break;
-        case 1: data = u16(strings[pick(6)]); break;                  // no terminator
+        case 0: data = u16(strings[pick(9)] + u'\0'); break;
+        case 1: data = u16(strings[pick(9)]); break;                  // no terminator
         case 2: data = u16(std::u16string(u"in\0side\0", 8)); break;  // a NUL inside
         case 3: data = u16(std::u16string(u"lone ") + char16_t(0xD800) + u" x" + u'\0'); break;
         case 4: data = u16(u"cr\rlf\n\0"); break;
@@ -113,7 +122,7 @@ void fill(MemoryRegistry& store, unsigned seed, int keys) {
           break;
         case 7:
           type = pick(2) ? regtype::ExpandSz : 0xFFFF0012u;
-          data = u16(strings[pick(6)] + u'\0');
+          data = u16(strings[pick(9)] + u'\0');
           break;
         default: type = regtype::MultiSz; data = u16(std::u16string(u"one\0two\0\0", 9));
       }
