@@ -293,12 +293,9 @@ class Writer {
       }
       const Key& c = *f.key->children[f.next];
       if (&c == part.stop) break;
-      prefetchSibling(*f.key, f.next + 2);
-      if (f.next + 1 < f.end) {  // the next key's values, its own block
-        const Key& after = *f.key->children[f.next + 1];
-        __builtin_prefetch(after.values.data());
-        if (!after.values.empty()) __builtin_prefetch(after.values.front().data.data());
-      }
+      prefetchSibling(*f.key, f.next + 3);
+      if (f.next + 1 < f.end)  // the next key's values, a block of their own
+        __builtin_prefetch(f.key->children[f.next + 1]->values.data());
       ++f.next;
       path8_.resize(ends_.back().first);
       path16_.truncate(ends_.back().second);
@@ -306,7 +303,9 @@ class Writer {
       if (hasLineBreak(c.name)) return unwritableName(path8_);
       keyLines(c);
       if (!ready()) return writeFailed();
-      if (!c.children.empty()) {
+      if (!c.children.empty()) {  // the walk goes down next
+        prefetchSibling(c, 0);
+        prefetchSibling(c, 1);
         frames_.push_back(Frame{&c, 0, c.children.size()});
         ends_.push_back({path8_.size(), path16_.size()});
       }
