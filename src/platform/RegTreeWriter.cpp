@@ -138,10 +138,8 @@ char* text16(char* o, std::string_view s, bool quoted, Bytes& scratch) {
 
 // A REG_SZ that reads back as the same bytes, quoted and escaped; null when it would not
 // (no terminator, a NUL, CR or LF inside, an unpaired surrogate). At most 2 bytes per byte.
-char* string16(char* o, const Bytes& d) {
-  const std::size_t size = d.size();
-  if (size < 2 || size % 2 || d[size - 1] || d[size - 2]) return nullptr;
-  const std::uint8_t* p = d.data();
+char* string16(char* o, const std::uint8_t* p, std::size_t size) {
+  if (size < 2 || size % 2 || p[size - 1] || p[size - 2]) return nullptr;
   const std::size_t n = size / 2 - 1;
   std::size_t k = 0;
   if (kLittleEndian) {  // runs of four units with nothing to escape or check are copied as they are
@@ -338,7 +336,7 @@ class Writer {
   }
 
   void value(const Value& v) {
-    const std::string& name = v.name;
+    const std::string_view name = v.name;
     const std::size_t size = v.data.size();
     char* o = buf_->room(4 * name.size() + 8 * size + 10 * (size / 20) + 64);
     std::size_t column;  // characters on the line so far, as regedit counts them
@@ -356,13 +354,13 @@ class Writer {
       }
     }
     if (v.type == regtype::Sz) {
-      if (char* e = string16(unit(o, '"'), v.data)) {
+      if (char* e = string16(unit(o, '"'), v.data.data(), size)) {
         buf_->setEnd(ascii(e, "\"\r\n"));
         return;
       }
     }
     if (v.type == regtype::Dword && size == 4) {
-      o = hexNumber(ascii(o, "dword:"), dwordOf(v.data), 8);
+      o = hexNumber(ascii(o, "dword:"), dwordOf(v.data.data(), size), 8);
       buf_->setEnd(ascii(o, "\r\n"));
       return;
     }
