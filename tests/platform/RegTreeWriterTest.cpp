@@ -179,6 +179,17 @@ TEST(RegTreeWriter, SameBytesAsTheKeyByKeyWriterWhateverTheThreadsAndCuts) {
               viaInterface(store, hkey::LocalMachine, "software"));
     EXPECT_EQ(exportReg(store, hkey::ClassesRoot, ""), viaInterface(store, hkey::ClassesRoot, ""));
   }
+  {  // a tree of many parts and chunks with the sizes the product uses
+    MemoryRegistry large;
+    fill(large, 5, 30000);
+    const std::string expected = viaInterface(large);
+    ASSERT_GT(expected.size(), std::size_t(4) << 20);
+    for (int threads : {0, 1, 3}) {
+      std::string got;
+      ASSERT_TRUE(treeToString(allTops(large), {threads, std::size_t(1) << 20, 4096}, got));
+      EXPECT_TRUE(got == expected) << threads << " threads";
+    }
+  }
   MemoryRegistry empty;
   EXPECT_EQ(exportReg(empty, 0, ""), viaInterface(empty));
   EXPECT_EQ(exportReg(empty, 0, "").size(), 2 + 2 * std::string_view("Windows Registry Editor "
