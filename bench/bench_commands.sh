@@ -5,33 +5,45 @@
 # save  = dd of registry.reg's bytes with conv=fsync (the save's floor)
 # scan  = brisquell scan --quick; fix = fix --quick --yes and restore --yes of its backup, on a
 # copy of the machine made of hard links (every save replaces registry.reg, never writes into it).
+# Each figure is wall time; CPU time (user + system, from /usr/bin/time) is shown beside it.
 set -eu
 build=$1 machine=$2 runs=$3
 exe=$build/src/brisquell
 bench=$build/bench/brisquell-bench-registry
 scratch=$(mktemp -d /tmp/bq-commands.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
-t() { s=$(date +%s.%N); "$@" > /dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }; e=$(date +%s.%N); echo "$e - $s" | bc; }
-med() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-: > "$scratch/load"; : > "$scratch/dd"; : > "$scratch/scan"; : > "$scratch/fix"; : > "$scratch/restore"
+# t NAME COMMAND...: appends the wall time to NAME and the CPU time to NAME.cpu
+t() {
+  what=$1
+  shift
+  /usr/bin/time -f '%e %U %S' -o "$scratch/time" "$@" > /dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
+  awk '{print $1}' "$scratch/time" >> "$scratch/$what"
+  awk '{print $2 + $3}' "$scratch/time" >> "$scratch/$what.cpu"
+}
+med() { sort -n "$scratch/$1" | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+for f in load dd scan fix restore; do : > "$scratch/$f"; : > "$scratch/$f.cpu"; done
 cat "$machine/registry.reg" > /dev/null
 i=0
 while [ $i -lt "$runs" ]; do
   i=$((i + 1))
-  t "$bench" --load-only "$machine/registry.reg" >> "$scratch/load"
-  t dd if="$machine/registry.reg" of="$scratch/dd.bin" bs=1M conv=fsync >> "$scratch/dd"
+  t load "$bench" --load-only "$machine/registry.reg"
+  t dd dd if="$machine/registry.reg" of="$scratch/dd.bin" bs=1M conv=fsync
   rm -f "$scratch/dd.bin"
-  t "$exe" --target "$machine" scan --quick --format tsv >> "$scratch/scan"
+  t scan "$exe" --target "$machine" scan --quick --format tsv
   rm -rf "$scratch/m"
   cp -al "$machine" "$scratch/m"
-  t "$exe" --target "$scratch/m" fix --quick --yes >> "$scratch/fix"
+  t fix "$exe" --target "$scratch/m" fix --quick --yes
   name=$("$exe" --target "$scratch/m" backups list | awk 'NR == 2 {print $1}')
-  t "$exe" --target "$scratch/m" restore --yes "$name" >> "$scratch/restore"
+  t restore "$exe" --target "$scratch/m" restore --yes "$name"
 done
-load=$(med < "$scratch/load") dd=$(med < "$scratch/dd") scan=$(med < "$scratch/scan")
-fix=$(med < "$scratch/fix") restore=$(med < "$scratch/restore")
-printf 'medians of %d rounds (s): load %.2f  dd %.2f  scan --quick %.2f  fix %.2f  restore %.2f\n' \
+load=$(med load) dd=$(med dd) scan=$(med scan) fix=$(med fix) restore=$(med restore)
+printf 'medians of %d rounds, wall (s): load %.2f  dd %.2f  scan --quick %.2f  fix %.2f  restore %.2f\n' \
   "$runs" "$load" "$dd" "$scan" "$fix" "$restore"
+printf 'medians of %d rounds, CPU (s):  load %.2f  dd %.2f  scan --quick %.2f  fix %.2f  restore %.2f\n' \
+  "$runs" "$(med load.cpu)" "$(med dd.cpu)" "$(med scan.cpu)" "$(med fix.cpu)" "$(med restore.cpu)"
 printf 'scan --quick / load  = %.2fx (goal <= 1.15x)\n' "$(echo "$scan / $load" | bc -l)"
 printf 'fix - (load + dd)    = %+.2f s (goal <= +0.3 s)\n' "$(echo "$fix - $load - $dd" | bc -l)"
 printf 'restore - (load + dd) = %+.2f s (goal <= +0.3 s)\n' "$(echo "$restore - $load - $dd" | bc -l)"
+for f in load dd scan fix restore; do
+  printf '%-8s wall' "$f"; tr '\n' ' ' < "$scratch/$f"; printf '  CPU '; tr '\n' ' ' < "$scratch/$f.cpu"; echo
+done

@@ -12,6 +12,9 @@ namespace brisquell {
 
 namespace {
 
+constexpr std::uint64_t kWritebackStep = 8u << 20;
+constexpr std::size_t kWriteThrough = 256u << 10;
+
 #ifdef _WIN32
 constexpr const char* kSeparators = "/\\";
 #else
@@ -80,9 +83,23 @@ Outcome AtomicFile::open() {
 
 bool AtomicFile::write(const char* data, std::size_t size) {
   if (!file_ || writeErrno_) return false;
-  if (std::fwrite(data, 1, size, file_) != size) {
+  // Large pieces go past the stream's buffer, which would only copy them once more.
+  const bool through = size >= kWriteThrough;
+  if (through ? std::fflush(file_) != 0 || !hostio::writeThrough(file_, data, size)
+              : std::fwrite(data, 1, size, file_) != size) {
     writeErrno_ = errno ? errno : EIO;
     return false;
+  }
+  written_ += size;
+  // A large file goes to the disk while the rest is still being written, so that the fsync at
+  // the commit waits for the tail only.
+  if (!temp_.empty() && written_ - handedOver_ >= kWritebackStep) {
+    if (std::fflush(file_) != 0) {
+      writeErrno_ = errno ? errno : EIO;
+      return false;
+    }
+    hostio::startWriteback(file_, handedOver_, written_ - handedOver_);
+    handedOver_ = written_;
   }
   return true;
 }

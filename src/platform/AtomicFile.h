@@ -1,6 +1,7 @@
 // Replaces a file in one step: write a temporary file beside it, flush, rename.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -38,6 +39,7 @@ class AtomicFile {
   Mode mode_;
   std::FILE* file_ = nullptr;
   int writeErrno_ = 0;
+  std::uint64_t written_ = 0, handedOver_ = 0;  // bytes written; of them, given to writeback
 };
 
 }  // namespace brisquell

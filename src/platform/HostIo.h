@@ -38,6 +38,12 @@ bool makeFolder(const std::string& path);
 bool rename(const std::string& from, const std::string& to);
 /// Flushes a file's data to the disk.
 bool syncFile(std::FILE* file);
+/// Writes straight to the file's descriptor, past the stream's buffer (flushed before by the
+/// caller): large pieces are not copied once more. False with errno set.
+bool writeThrough(std::FILE* file, const char* data, std::size_t size);
+/// Starts writing a range of a file's data to the disk without waiting for it, where the system
+/// can, so that a later syncFile() has less left to wait for. Durability still needs syncFile().
+void startWriteback(std::FILE* file, std::uint64_t offset, std::uint64_t length);
 /// Makes a folder's entries (a rename into it) durable where the system needs that.
 void syncFolder(const std::string& folder);
 /// Where a symbolic link points, as written in it; nothing when the path is no link.

@@ -7,6 +7,8 @@
 
 #include "platform/Bytes.h"
 #include "platform/RegFile.h"
+#include "platform/RegTreeWriter.h"
+#include "platform/memory/MemoryRegistry.h"
 
 namespace brisquell {
 
@@ -212,9 +214,10 @@ std::string storedPath(RegistryStore& store, KeyHandle root, std::string_view pa
 
 Outcome writeReg(RegistryStore& store, KeyHandle root, std::string_view path, RegFormat format,
                  const std::function<bool(const char*, std::size_t)>& out) {
+  // An in-memory tree is written from its keys directly, on several threads.
+  auto* memory = format == RegFormat::Version5 ? dynamic_cast<MemoryRegistry*>(&store) : nullptr;
+  std::vector<RegTreeTop> tops;
   Emitter em(format, out);
-  em.text() = format == RegFormat::Version5 ? "Windows Registry Editor Version 5.00\r\n\r\n"
-                                            : "REGEDIT4\r\n\r\n";
   auto one = [&](KeyHandle r, std::string_view p, bool skipEmpty) -> Outcome {
     KeyHandle h = 0;
     Status st = store.openKey(r, p, keyaccess::AllAccess, h);
@@ -234,14 +237,22 @@ Outcome writeReg(RegistryStore& store, KeyHandle root, std::string_view path, Re
       full.push_back('\\');
       full += stored;
     }
+    if (memory) {
+      tops.push_back(RegTreeTop{memory->resolve(h), std::move(full)});
+      return {};
+    }
     return writeKey(store, h, full, em, format);
   };
+  if (!memory)
+    em.text() = format == RegFormat::Version5 ? "Windows Registry Editor Version 5.00\r\n\r\n"
+                                              : "REGEDIT4\r\n\r\n";
   if (root == 0) {
     for (KeyHandle r : {hkey::LocalMachine, hkey::CurrentUser, hkey::Users, hkey::CurrentConfig})
       if (Outcome res = one(r, "", true); !res) return res;
   } else if (Outcome res = one(root, path, false); !res) {
     return res;
   }
+  if (memory) return writeRegTree(tops, out);
   return em.flush(true) ? Outcome() : writeFailed();
 }
 

@@ -136,5 +136,28 @@ TEST(AtomicFile, ReplacesAnExistingFileAndWritesIntoTheNullDevice) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
+// Small pieces go through the stream's buffer, large ones straight to the descriptor, and
+// every few MiB the written part is handed to writeback: the bytes must stay in their order.
+TEST(AtomicFile, LargeAndSmallPiecesMixedKeepTheirOrder) {
+  TempDir dir;
+  writeText(dir / "big.bin", "old");
+  std::string expected;
+  AtomicFile f(dir / "big.bin");
+  ASSERT_TRUE(f.open());
+  const std::size_t sizes[] = {1, 100, 300 << 10, 7, 1 << 20, (256 << 10) - 1, 256 << 10, 3 << 20};
+  for (int round = 0; round < 4; ++round)
+    for (std::size_t size : sizes) {
+      std::string piece(size, '\0');
+      for (std::size_t i = 0; i < size; ++i)
+        piece[i] = static_cast<char>('a' + (expected.size() + i) % 23);
+      expected += piece;
+      ASSERT_TRUE(f.write(piece.data(), piece.size()));
+    }
+  EXPECT_EQ(readText(dir / "big.bin"), "old") << "replaced before the commit";
+  ASSERT_TRUE(f.commit());
+  EXPECT_EQ(readText(dir / "big.bin"), expected);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
 }  // namespace
 }  // namespace brisquell

@@ -45,6 +45,33 @@ bool rename(const std::string& from, const std::string& to) {
 
 bool syncFile(std::FILE* file) { return ::fsync(fileno(file)) == 0; }
 
+bool writeThrough(std::FILE* file, const char* data, std::size_t size) {
+  const int fd = fileno(file);
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void startWriteback(std::FILE* file, std::uint64_t offset, std::uint64_t length) {
+#ifdef __linux__
+  // Only a hint: a failure here shows again, and is reported, at the fsync.
+  (void)::sync_file_range(fileno(file), static_cast<off_t>(offset), static_cast<off_t>(length),
+                          SYNC_FILE_RANGE_WRITE);
+#else
+  (void)file;
+  (void)offset;
+  (void)length;
+#endif
+}
+
 void syncFolder(const std::string& folder) {
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;

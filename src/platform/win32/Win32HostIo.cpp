@@ -5,6 +5,7 @@
 
 #include <io.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <cwchar>
@@ -88,6 +89,24 @@ bool syncFile(std::FILE* file) {
   if (GetFileType(h) != FILE_TYPE_DISK) return true;
   return FlushFileBuffers(h) != 0;
 }
+
+bool writeThrough(std::FILE* file, const char* data, std::size_t size) {
+  const int fd = _fileno(file);
+  while (size > 0) {
+    const unsigned piece = static_cast<unsigned>(std::min<std::size_t>(size, 1u << 30));
+    int n = _write(fd, data, piece);
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Windows writes behind on its own; FlushFileBuffers waits for the rest.
+void startWriteback(std::FILE*, std::uint64_t, std::uint64_t) {}
 
 void syncFolder(const std::string&) {
   // MOVEFILE_WRITE_THROUGH has made the rename durable already.
