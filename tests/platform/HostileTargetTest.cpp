@@ -186,31 +186,44 @@ TEST(HostileWinePrefix, ACDriveLedOutOfThePrefixIsReadButNeverWritten) {
 
 TEST(HostileCache, ClearingNeverDeletesThroughAFolderLinkInTheCache) {
   BRISQUELL_NEEDS_SYMLINKS();
-  TempDir dir;
-  const std::string cache =
-      dir / "m/drive_c/Documents and Settings/user/Local Settings/Temporary Internet Files";
-  test::makeMachine(dir / "m", "");
-  writeText(dir / "outside/x.dat", "outside");
-  writeText(dir / "m/drive_c/Docs/y.dat", "a document");
-  writeText(cache + "/z.dat", "cache");
-  fs::create_symlink(dir / "outside", cache + "/out");
-  fs::create_symlink(dir / "m/drive_c/Docs", cache + "/in");
-  writeText(
-      cache + "/cache-index.txt",
-      "BRISQUELL URL CACHE 1\nhttp://x/\tout\\x.dat\nhttp://y/\tin\\y.dat\nhttp://z/\tz.dat\n");
-  auto m = MachineFolder::open(dir / "m");
-  ASSERT_TRUE(m) << m.message();
-  UrlCache& c = m.value()->urlCache();
-  EXPECT_EQ(c.deleteEntry("http://x/"), Status::AccessDenied);
-  EXPECT_NE(c.errorText().find("folder link"), std::string::npos) << c.errorText();
-  EXPECT_EQ(c.deleteEntry("http://y/"), Status::AccessDenied);
-  EXPECT_EQ(c.deleteEntry("http://z/"), Status::Success);
-  EXPECT_EQ(readText(dir / "outside/x.dat"), "outside");
-  EXPECT_EQ(readText(dir / "m/drive_c/Docs/y.dat"), "a document");
-  EXPECT_FALSE(fs::exists(cache + "/z.dat"));
-  const std::string index = readText(cache + "/cache-index.txt");
-  EXPECT_NE(index.find("http://x/"), std::string::npos);  // the refused entries stay listed
-  EXPECT_NE(index.find("http://y/"), std::string::npos);
+  // One entry at a time, and in one run of changes that remembers the folders it found plain.
+  for (bool batched : {false, true}) {
+    TempDir dir;
+    const std::string cache =
+        dir / "m/drive_c/Documents and Settings/user/Local Settings/Temporary Internet Files";
+    test::makeMachine(dir / "m", "");
+    writeText(dir / "outside/x.dat", "outside");
+    writeText(dir / "outside/v.dat", "outside too");
+    writeText(dir / "m/drive_c/Docs/y.dat", "a document");
+    writeText(cache + "/z.dat", "cache");
+    writeText(cache + "/sub/w.dat", "cache");
+    fs::create_symlink(dir / "outside", cache + "/out");
+    fs::create_symlink(dir / "m/drive_c/Docs", cache + "/in");
+    fs::create_symlink(dir / "outside", cache + "/sub/deeper");  // below a plain folder
+    writeText(cache + "/cache-index.txt",
+              "BRISQUELL URL CACHE 1\nhttp://w/\tsub\\w.dat\nhttp://v/\tsub\\deeper\\v.dat\n"
+              "http://x/\tout\\x.dat\nhttp://y/\tin\\y.dat\nhttp://z/\tz.dat\n");
+    auto m = MachineFolder::open(dir / "m");
+    ASSERT_TRUE(m) << m.message();
+    UrlCache& c = m.value()->urlCache();
+    if (batched) c.beginChanges();
+    EXPECT_EQ(c.deleteEntry("http://w/"), Status::Success) << batched;
+    EXPECT_EQ(c.deleteEntry("http://v/"), Status::AccessDenied) << batched;
+    EXPECT_EQ(c.deleteEntry("http://x/"), Status::AccessDenied);
+    EXPECT_NE(c.errorText().find("folder link"), std::string::npos) << c.errorText();
+    EXPECT_EQ(c.deleteEntry("http://y/"), Status::AccessDenied);
+    EXPECT_EQ(c.deleteEntry("http://z/"), Status::Success);
+    if (batched) c.endChanges();
+    EXPECT_EQ(readText(dir / "outside/x.dat"), "outside");
+    EXPECT_EQ(readText(dir / "outside/v.dat"), "outside too");
+    EXPECT_EQ(readText(dir / "m/drive_c/Docs/y.dat"), "a document");
+    EXPECT_FALSE(fs::exists(cache + "/z.dat"));
+    EXPECT_FALSE(fs::exists(cache + "/sub/w.dat"));
+    const std::string index = readText(cache + "/cache-index.txt");
+    for (const char* kept : {"http://v/", "http://x/", "http://y/"})  // refused entries stay
+      EXPECT_NE(index.find(kept), std::string::npos) << kept << " batched " << batched;
+    EXPECT_EQ(index.find("http://w/"), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -59,14 +59,20 @@ std::string checkLocalFile(std::string_view file, std::string& why) {
 }
 
 // The first folder of `rel` (inside `folder`) that is a link: a file reached through it may be
-// anyone's, so it is never deleted as cache. Empty when there is none.
-std::string folderLinkOn(FileSystem& files, std::string_view folder, std::string_view rel) {
+// anyone's, so it is never deleted as cache. Empty when there is none. `plain`, when given,
+// holds folders found to be no link before, and gains those found now.
+std::string folderLinkOn(FileSystem& files, std::string_view folder, std::string_view rel,
+                         std::unordered_set<std::string>* plain = nullptr) {
   for (std::size_t slash = rel.find('\\'); slash != std::string_view::npos;
        slash = rel.find('\\', slash + 1)) {
     std::string sub = joinPath(folder, rel.substr(0, slash));
+    if (plain && plain->count(sub)) continue;
     std::uint32_t attrs = 0;
     Status st = files.attributes(sub, attrs);
-    if (st == Status::Success && !(attrs & fileattr::ReparsePoint)) continue;
+    if (st == Status::Success && !(attrs & fileattr::ReparsePoint)) {
+      if (plain) plain->insert(std::move(sub));
+      continue;
+    }
     if (st == Status::FileNotFound || st == Status::PathNotFound) return {};
     return sub;
   }
@@ -230,7 +236,9 @@ Status FolderUrlCache::deleteEntry(std::string_view url) {
   }
   // The file goes first: an entry whose file is gone is harmless, a file nobody lists is litter.
   std::string file = joinPath(folder_, e->file);
-  if (std::string link = folderLinkOn(files_, folder_, e->file); !link.empty()) {
+  if (std::string link =
+          folderLinkOn(files_, folder_, e->file, batch_ ? &batch_->plainFolders : nullptr);
+      !link.empty()) {
     error_ = fmt::format(
         "{}: not deleted: {} is a folder link, not part of the cache; the entry "
         "stays",

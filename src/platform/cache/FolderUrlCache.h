@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -73,6 +74,8 @@ class FolderUrlCache final : public UrlCache {
     std::vector<bool> gone;
     std::unordered_map<std::string, std::size_t> byUrl;  // entry position
     std::size_t pending = 0;
+    // Folders of the cache already found to be no link during this run: each is asked once.
+    std::unordered_set<std::string> plainFolders;
   };
   bool load(Index& index);
   bool store(const Index& index, const std::vector<bool>* gone = nullptr);
