@@ -142,13 +142,13 @@ struct EnvVar {
   std::optional<std::string> old;
   EnvVar(std::string n, const std::string& value) : name(std::move(n)) {
     if (const char* v = std::getenv(name.c_str())) old = v;
-    ::setenv(name.c_str(), value.c_str(), 1);
+    qputenv(name.c_str(), QByteArray::fromStdString(value));
   }
   ~EnvVar() {
     if (old)
-      ::setenv(name.c_str(), old->c_str(), 1);
+      qputenv(name.c_str(), QByteArray::fromStdString(*old));
     else
-      ::unsetenv(name.c_str());
+      qunsetenv(name.c_str());
   }
 };
 

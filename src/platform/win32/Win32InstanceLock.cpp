@@ -4,11 +4,19 @@
 
 #include <windows.h>
 
+#include <mutex>
+#include <set>
+
 #include "platform/win32/Wide.h"
 
 namespace brisquell {
 
 namespace {
+
+// A mutex is its owner thread's again and again: a second lock of the same name in this
+// process must be refused here, as another process's is by the system.
+std::mutex ownedMutex;
+std::set<std::string> ownedHere;
 
 class Win32InstanceLock final : public InstanceLock {
  public:
@@ -29,9 +37,12 @@ class Win32InstanceLock final : public InstanceLock {
       error = name_ + ": " + win32::errorText(GetLastError());
       return State::Unavailable;
     }
+    std::lock_guard<std::mutex> guard(ownedMutex);
+    if (ownedHere.count(name_)) return State::AlreadyRunning;
     DWORD r = WaitForSingleObject(mutex_, 0);
     if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) {
       owned_ = true;
+      ownedHere.insert(name_);
       return State::Acquired;
     }
     if (r == WAIT_TIMEOUT) return State::AlreadyRunning;
@@ -40,7 +51,11 @@ class Win32InstanceLock final : public InstanceLock {
   }
 
   void release() override {
-    if (owned_) ReleaseMutex(mutex_);
+    if (owned_) {
+      ReleaseMutex(mutex_);
+      std::lock_guard<std::mutex> guard(ownedMutex);
+      ownedHere.erase(name_);
+    }
     owned_ = false;
     if (mutex_) CloseHandle(mutex_);
     mutex_ = nullptr;
