@@ -41,6 +41,20 @@ bool sixteenBitServer(std::string_view keyPath) {
   std::string_view k = lastComponent(keyPath);
   return iequals(k, "InprocServer") || iequals(k, "LocalServer") || iequals(k, "InprocHandler");
 }
+// The COM check's first steps on the walk's own text, before anything is copied: true when
+// the check would return at once without testing a file. Most values of a class key (names,
+// threading models, ProgIDs) end here.
+bool comCheckSkips(std::string_view valueText, std::string_view keyPath) {
+  if (valueText.empty() || namesAClass(keyPath)) return true;
+  if (sixteenBitServer(keyPath)) return false;  // the check tests for SysWOW64 first
+  std::string_view v = valueText;               // as RemoveEnter trims it
+  while (!v.empty() && (v.front() == '"' || v.front() == '\r' || v.front() == ' '))
+    v.remove_prefix(1);
+  while (!v.empty() && (v.back() == '"' || v.back() == '\n' || v.back() == ' ')) v.remove_suffix(1);
+  if (v.find('.') == std::string_view::npos) return true;
+  std::string ext = GetFileExtension(v);
+  return ext != "dll" && ext != "ax" && ext != "ocx";
+}
 }  // namespace
 
 void CheckPathExistinDirectory(ScanContext& ctx, std::string_view valueText,
@@ -49,6 +63,9 @@ void CheckPathExistinDirectory(ScanContext& ctx, std::string_view valueText,
                                std::string_view keyPath) {
   if (ctx.bCancelScan) return;
   ctx.forgetTested();
+  const bool com = section == "ActiveX \\ COM" || section == "ActiveX \\ COM Subsections" ||
+                   section == "User Classes";
+  if (com && comCheckSkips(valueText, keyPath)) return;
   CheckArgs a{rootKey,
               std::string(rootName),
               std::string(valueName),
