@@ -29,8 +29,15 @@ void valueTextOfRaw(std::uint32_t type, const Bytes& raw, std::string& text) {
     case regtype::Sz:
     case regtype::MultiSz: {
       std::size_t units = raw.size() / 2, k = 0;
-      while (k < units && (raw[2 * k] | raw[2 * k + 1])) ++k;
-      text = fromUtf16le(raw.data(), 2 * k);
+      bool ascii = true;
+      for (; k < units && (raw[2 * k] | raw[2 * k + 1]); ++k)
+        ascii = ascii && raw[2 * k + 1] == 0 && raw[2 * k] < 0x80;
+      if (!ascii) {
+        text = fromUtf16le(raw.data(), 2 * k);
+        return;
+      }
+      text.resize(k);  // in the buffer of the last value: no allocation per value
+      for (std::size_t i = 0; i < k; ++i) text[i] = static_cast<char>(raw[2 * i]);
       return;
     }
     case regtype::Dword:
