@@ -96,6 +96,10 @@ TEST(SectionChecks, ValueTextAsTheWalksReadIt) {
 @="C:\\x\\named.dll"
 [HKEY_CLASSES_ROOT\CLSID\{37}\InprocServer]
 @="gone16.dll"
+[HKEY_CLASSES_ROOT\CLSID\{38}\versionindependentprogid]
+@="C:\\x\\named.dll"
+[HKEY_CLASSES_ROOT\CLSID\{39}\INPROCSERVERS]
+@="C:\\x\\notsixteen.dll"
 )REG",
                 {"WINDOWS/system32/first.dll"});
   m.scan();
@@ -107,7 +111,8 @@ TEST(SectionChecks, ValueTextAsTheWalksReadIt) {
                                "a=C:\\a very long folder name of many letters\\and another "
                                "one\\long.dll",
                                "b=C:\\s\\short.ocx", "e=C:\\q\\Quoted.DLL",
-                               "(Default)=C:\\WINDOWS\\system32\\gone16.dll"));
+                               "(Default)=C:\\WINDOWS\\system32\\gone16.dll",
+                               "(Default)=C:\\x\\notsixteen.dll"));
 }
 
 TEST(SectionChecks, EmptyKeysAndLongValues) {
