@@ -58,6 +58,7 @@ struct WalkState {
   bool examined;
   std::string valueName, text;
   Bytes data;
+  std::string path;
 };
 
 bool examinedIn(std::string_view section) {
@@ -93,27 +94,32 @@ void walkValues(WalkState& w, KeyHandle h, const std::string& keyPath) {
   }
 }
 
-// Every subkey below the open key `h` (named `keyPath`), each opened once, relative to its
-// parent, for both its values and its own subkeys.
-void walkKeys(WalkState& w, KeyHandle h, const std::string& keyPath) {
+// Every subkey below the open key `h`, whose path is `w.path`: each opened once, relative to
+// its parent, for both its values and its own subkeys. The path is built in place and left as
+// it was found.
+void walkKeys(WalkState& w, KeyHandle h) {
   ScanContext& ctx = w.ctx;
+  const std::size_t base = w.path.size();
   std::string name;
   for (std::uint32_t i = 0; w.store.enumKey(h, i, name) == Status::Success; ++i) {
-    std::string subPath = keyPath.empty() ? name : keyPath + "\\" + name;
+    w.path.resize(base);
+    if (base) w.path += '\\';
+    w.path += name;
     ctx.observer().keyLabel(name);
     KeyHandle sub = 0;
     if (w.store.openKey(h, name, keyaccess::AllAccess, sub) == Status::Success) {
       ScopedKey subKey(w.store, sub);
-      walkValues(w, sub, subPath);
-      walkKeys(w, sub, subPath);
+      walkValues(w, sub, w.path);
+      walkKeys(w, sub);
     } else if (w.store.openKey(h, name, keyaccess::EnumerateSubKeys, sub) == Status::Success) {
       // Its values cannot be read, but its subkeys can still be listed.
       ScopedKey subKey(w.store, sub);
-      walkKeys(w, sub, subPath);
+      walkKeys(w, sub);
     }
-    if (ctx.bCancelScan) return;
+    if (ctx.bCancelScan) break;
     ctx.doEvents();
   }
+  w.path.resize(base);
 }
 
 }  // namespace
@@ -124,8 +130,8 @@ void EnumerateRegKeys(ScanContext& ctx, KeyHandle root, const std::string& keyPa
   KeyHandle h = 0;
   if (store.openKey(root, keyPath, keyaccess::EnumerateSubKeys, h) != Status::Success) return;
   ScopedKey key(store, h);
-  WalkState w{ctx, store, root, section, rootName, examinedIn(section), {}, {}, {}};
-  walkKeys(w, h, keyPath);
+  WalkState w{ctx, store, root, section, rootName, examinedIn(section), {}, {}, {}, keyPath};
+  walkKeys(w, h);
 }
 
 void EnumerateRegKeyValues(ScanContext& ctx, KeyHandle root, const std::string& keyPath,
@@ -134,7 +140,7 @@ void EnumerateRegKeyValues(ScanContext& ctx, KeyHandle root, const std::string& 
   KeyHandle h = 0;
   if (store.openKey(root, keyPath, keyaccess::AllAccess, h) != Status::Success) return;
   ScopedKey key(store, h);
-  WalkState w{ctx, store, root, section, rootName, examinedIn(section), {}, {}, {}};
+  WalkState w{ctx, store, root, section, rootName, examinedIn(section), {}, {}, {}, {}};
   walkValues(w, h, keyPath);
 }
 void EnumerateRegKeyNames(ScanContext& ctx, KeyHandle root, const std::string& keyPath) {
