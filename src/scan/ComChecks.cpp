@@ -19,11 +19,17 @@ std::string_view lastComponent(std::string_view path) {
   return b == std::string_view::npos ? path : path.substr(b + 1);
 }
 
+// iequals() against a name of ASCII letters: only a text of its own length can match, since
+// folding never turns other characters (or a bad byte) into ASCII. Run for every COM value.
+bool isName(std::string_view k, std::string_view asciiName) {
+  return k.size() == asciiName.size() && iequals(k, asciiName);
+}
+
 // A ProgID key names a class ("WMPlayer.OCX"), not a file: removing it would break a working
 // registration.
 bool namesAClass(std::string_view keyPath) {
   std::string_view k = lastComponent(keyPath);
-  return iequals(k, "ProgID") || iequals(k, "VersionIndependentProgID");
+  return isName(k, "ProgID") || isName(k, "VersionIndependentProgID");
 }
 
 // "C:\\App\\app.exe.FriendlyAppName" -> "C:\\App\\app.exe"; a name without such a suffix is the
@@ -39,7 +45,21 @@ std::string modernMuiProgram(std::string_view name) {
 // 16-bit servers cannot run on 64-bit Windows, which keeps their registrations without files.
 bool sixteenBitServer(std::string_view keyPath) {
   std::string_view k = lastComponent(keyPath);
-  return iequals(k, "InprocServer") || iequals(k, "LocalServer") || iequals(k, "InprocHandler");
+  return isName(k, "InprocServer") || isName(k, "LocalServer") || isName(k, "InprocHandler");
+}
+// The COM check's first steps on the walk's own text, before anything is copied: true when
+// the check would return at once without testing a file. Most values of a class key (names,
+// threading models, ProgIDs) end here.
+bool comCheckSkips(std::string_view valueText, std::string_view keyPath) {
+  if (valueText.empty() || namesAClass(keyPath)) return true;
+  if (sixteenBitServer(keyPath)) return false;  // the check tests for SysWOW64 first
+  std::string_view v = valueText;               // as RemoveEnter trims it
+  while (!v.empty() && (v.front() == '"' || v.front() == '\r' || v.front() == ' '))
+    v.remove_prefix(1);
+  while (!v.empty() && (v.back() == '"' || v.back() == '\n' || v.back() == ' ')) v.remove_suffix(1);
+  if (v.find('.') == std::string_view::npos) return true;
+  std::string ext = GetFileExtension(v);
+  return ext != "dll" && ext != "ax" && ext != "ocx";
 }
 }  // namespace
 
@@ -49,6 +69,9 @@ void CheckPathExistinDirectory(ScanContext& ctx, std::string_view valueText,
                                std::string_view keyPath) {
   if (ctx.bCancelScan) return;
   ctx.forgetTested();
+  const bool com = section == "ActiveX \\ COM" || section == "ActiveX \\ COM Subsections" ||
+                   section == "User Classes";
+  if (com && comCheckSkips(valueText, keyPath)) return;
   CheckArgs a{rootKey,
               std::string(rootName),
               std::string(valueName),

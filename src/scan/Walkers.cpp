@@ -20,21 +20,118 @@ std::string valueTextOf(std::uint32_t type, const Bytes& data) {
   }
 }
 
+namespace {
+
+// valueTextOf() of the text view, read from the stored bytes: only the part before the first
+// NUL is converted, and the types the checks never read are not converted at all.
+void valueTextOfRaw(std::uint32_t type, const Bytes& raw, std::string& text) {
+  switch (type) {
+    case regtype::Sz:
+    case regtype::MultiSz: {
+      std::size_t units = raw.size() / 2, k = 0;
+      bool ascii = true;
+      for (; k < units && (raw[2 * k] | raw[2 * k + 1]); ++k)
+        ascii = ascii && raw[2 * k + 1] == 0 && raw[2 * k] < 0x80;
+      if (!ascii) {
+        text = fromUtf16le(raw.data(), 2 * k);
+        return;
+      }
+      text.resize(k);  // in the buffer of the last value: no allocation per value
+      for (std::size_t i = 0; i < k; ++i) text[i] = static_cast<char>(raw[2 * i]);
+      return;
+    }
+    case regtype::Dword:
+      if (raw.size() < 4) break;
+      text = std::to_string(static_cast<std::int32_t>(dwordOf(raw)));
+      return;
+    default: break;
+  }
+  text.clear();
+}
+
+// One walk's buffers, reused for every key and value it reads.
+struct WalkState {
+  ScanContext& ctx;
+  RegistryStore& store;
+  KeyHandle root;
+  std::string_view section, rootName;
+  bool examined;
+  std::string valueName, text;
+  Bytes data;
+  std::string path;
+};
+
+bool examinedIn(std::string_view section) {
+  return section != "Registry Integrity" && section != "File Extensions";
+}
+
+void walkValues(WalkState& w, KeyHandle h, const std::string& keyPath) {
+  ScanContext& ctx = w.ctx;
+  const std::int32_t rootKey = signedHandle(w.root);
+  std::uint32_t type = 0;
+  for (std::uint32_t i = 0;; ++i) {
+    if (ctx.bCancelScan) return;
+    bool ok = w.store.enumValueRaw(h, i, w.valueName, type, w.data) == Status::Success;
+    if (!ok && i == 0) {
+      // An empty help folder key or open-with list is itself the problem.
+      if ((icontains(keyPath, "TypeLib\\") && icontains(keyPath, "\\HELPDIR")) ||
+          (icontains(keyPath,
+                     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\") &&
+           icontains(keyPath, "\\OpenWithList")))
+        CheckPathExistinDirectory(ctx, "", w.section, "", rootKey, w.rootName, keyPath);
+    }
+    if (ok) {
+      valueTextOfRaw(type, w.data, w.text);
+      ctx.observer().valueLabel(w.text);
+      if (ctx.bCancelScan) return;
+      if (w.examined)
+        CheckPathExistinDirectory(ctx, w.text, w.section, w.valueName, rootKey, w.rootName,
+                                  keyPath);
+    }
+    if (ctx.bCancelScan) return;
+    ctx.doEvents();
+    if (!ok) return;
+  }
+}
+
+// Every subkey below the open key `h`, whose path is `w.path`: each opened once, relative to
+// its parent, for both its values and its own subkeys. The path is built in place and left as
+// it was found.
+void walkKeys(WalkState& w, KeyHandle h) {
+  ScanContext& ctx = w.ctx;
+  const std::size_t base = w.path.size();
+  std::string name;
+  for (std::uint32_t i = 0; w.store.enumKey(h, i, name) == Status::Success; ++i) {
+    w.path.resize(base);
+    if (base) w.path += '\\';
+    w.path += name;
+    ctx.observer().keyLabel(name);
+    KeyHandle sub = 0;
+    if (w.store.openKey(h, name, keyaccess::AllAccess, sub) == Status::Success) {
+      ScopedKey subKey(w.store, sub);
+      walkValues(w, sub, w.path);
+      walkKeys(w, sub);
+    } else if (w.store.openKey(h, name, keyaccess::EnumerateSubKeys, sub) == Status::Success) {
+      // Its values cannot be read, but its subkeys can still be listed.
+      ScopedKey subKey(w.store, sub);
+      walkKeys(w, sub);
+    }
+    if (ctx.bCancelScan) break;
+    ctx.doEvents();
+  }
+  w.path.resize(base);
+}
+
+}  // namespace
+
 void EnumerateRegKeys(ScanContext& ctx, KeyHandle root, const std::string& keyPath,
                       std::string_view section, std::string_view rootName) {
   RegistryStore& store = ctx.registry().store();
   KeyHandle h = 0;
   if (store.openKey(root, keyPath, keyaccess::EnumerateSubKeys, h) != Status::Success) return;
   ScopedKey key(store, h);
-  std::string name;
-  for (std::uint32_t i = 0; store.enumKey(h, i, name) == Status::Success; ++i) {
-    std::string subPath = keyPath.empty() ? name : keyPath + "\\" + name;
-    ctx.observer().keyLabel(name);
-    EnumerateRegKeyValues(ctx, root, subPath, section, rootName);
-    EnumerateRegKeys(ctx, root, subPath, section, rootName);
-    if (ctx.bCancelScan) return;
-    ctx.doEvents();
-  }
+  WalkState w{ctx, store, root, section, rootName, examinedIn(section), {}, {}, {}, keyPath};
+  walkKeys(w, h);
 }
 
 void EnumerateRegKeyValues(ScanContext& ctx, KeyHandle root, const std::string& keyPath,
@@ -43,34 +140,9 @@ void EnumerateRegKeyValues(ScanContext& ctx, KeyHandle root, const std::string& 
   KeyHandle h = 0;
   if (store.openKey(root, keyPath, keyaccess::AllAccess, h) != Status::Success) return;
   ScopedKey key(store, h);
-  const bool examined = section != "Registry Integrity" && section != "File Extensions";
-  const std::int32_t rootKey = signedHandle(root);
-  std::string name;
-  std::uint32_t type = 0;
-  Bytes data;
-  for (std::uint32_t i = 0;; ++i) {
-    if (ctx.bCancelScan) return;
-    bool ok = store.enumValue(h, i, name, type, data) == Status::Success;
-    if (!ok && i == 0) {
-      // An empty help folder key or open-with list is itself the problem.
-      if ((icontains(keyPath, "TypeLib\\") && icontains(keyPath, "\\HELPDIR")) ||
-          (icontains(keyPath,
-                     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\") &&
-           icontains(keyPath, "\\OpenWithList")))
-        CheckPathExistinDirectory(ctx, "", section, "", rootKey, rootName, keyPath);
-    }
-    if (ok) {
-      std::string text = valueTextOf(type, data);
-      ctx.observer().valueLabel(text);
-      if (ctx.bCancelScan) return;
-      if (examined) CheckPathExistinDirectory(ctx, text, section, name, rootKey, rootName, keyPath);
-    }
-    if (ctx.bCancelScan) return;
-    ctx.doEvents();
-    if (!ok) return;
-  }
+  WalkState w{ctx, store, root, section, rootName, examinedIn(section), {}, {}, {}, {}};
+  walkValues(w, h, keyPath);
 }
-
 void EnumerateRegKeyNames(ScanContext& ctx, KeyHandle root, const std::string& keyPath) {
   RegistryStore& store = ctx.registry().store();
   KeyHandle h = 0;

@@ -142,6 +142,33 @@ TEST_F(HostFileSystemTest, ListingCacheSeesTheProgramsOwnChanges) {
   EXPECT_EQ(names("C:\\windows\\fresh\\*"), std::vector<std::string>{"f.txt"});
 }
 
+// Under the listing cache a name looked for again answers as the first time, whatever the
+// answer was; the program's own writes and the end of the cache are seen at once.
+TEST_F(HostFileSystemTest, RepeatedLookupsUnderTheCacheAnswerAsWithout) {
+  const std::vector<std::pair<std::string, Status>> asked = {
+      {"C:\\WINDOWS\\System32\\Kernel32.dll", Status::Success},
+      {"c:\\windows\\system32\\USER32.DLL", Status::Success},
+      {"C:\\WINDOWS\\System32\\gone.dll", Status::FileNotFound},
+      {"C:\\WINDOWS\\Nowhere\\gone.dll", Status::PathNotFound},
+      {"C:\\WINDOWS\\System32\\*.dll", Status::Success},
+      {"C:\\WINDOWS\\win.ini\\", Status::FileNotFound},
+      {"D:\\setup.exe", Status::NotReady},
+      {"Q:\\x.dll", Status::InvalidDrive}};
+  std::vector<std::vector<std::string>> uncached;
+  for (const auto& [path, st] : asked) uncached.push_back(names(path, st));
+  {
+    ListingCacheScope cache(*fs);
+    for (int round = 0; round < 2; ++round)
+      for (std::size_t i = 0; i < asked.size(); ++i)
+        EXPECT_EQ(names(asked[i].first, asked[i].second), uncached[i]) << asked[i].first;
+    ASSERT_EQ(fs->writeFile("C:\\WINDOWS\\System32\\gone.dll", Bytes{'x'}), Status::Success);
+    EXPECT_EQ(names("C:\\WINDOWS\\System32\\gone.dll"), std::vector<std::string>{"gone.dll"});
+    EXPECT_EQ(names("C:\\WINDOWS\\System32\\*.dll").size(), uncached[4].size() + 1);
+  }
+  test::writeText(dir / "c/WINDOWS/Nowhere/gone.dll", "made outside the program");
+  EXPECT_EQ(names("C:\\WINDOWS\\Nowhere\\gone.dll"), std::vector<std::string>{"gone.dll"});
+}
+
 // A machine.ini may leave InstallFolder empty or odd: relative paths then name nothing that can
 // be tested, and no path, however short, may read past its end.
 TEST_F(HostFileSystemTest, ShortPathsAndOddCurrentFolders) {

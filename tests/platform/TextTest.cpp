@@ -28,6 +28,23 @@ TEST(Text, Utf8IsDecodedStrictly) {
   EXPECT_EQ(back, s);
 }
 
+// Names are compared as Windows folds them, whatever their lengths in bytes: a bad byte reads
+// as U+FFFD, which is three.
+TEST(Text, CaseFoldedEqualityOfNamesOfAnyLength) {
+  EXPECT_TRUE(iequals("InprocServer32", "INPROCSERVER32"));
+  EXPECT_FALSE(iequals("InprocServer", "InprocServer32"));
+  EXPECT_FALSE(iequals("", "x"));
+  EXPECT_TRUE(iequals("", ""));
+  EXPECT_FALSE(iequals("a[", "A{"));  // only letters fold
+  EXPECT_TRUE(iequals("GRÜSSE Ä", "grüsse ä"));
+  EXPECT_TRUE(iequals("ΣΟΦΙΑ", "σοφια"));
+  EXPECT_FALSE(iequals("Ä", "A"));
+  EXPECT_FALSE(iequals("\xff", "x"));
+  EXPECT_TRUE(iequals("\xff", "\xef\xbf\xbd")) << "a bad byte reads as U+FFFD, of another length";
+  EXPECT_TRUE(iequals("a\xfe", "A\xef\xbf\xbd"));
+  EXPECT_FALSE(iequals("ab\xfe", "A\xef\xbf\xbd"));
+}
+
 TEST(Text, Windows1252MapsEveryByteAsWindowsDoes) {
   EXPECT_EQ(windows1252ToUtf8("Caf\xe9"), "Café");
   EXPECT_EQ(windows1252ToUtf8("\x80\x85\x8a\x99\x9f"), "€…Š™Ÿ");

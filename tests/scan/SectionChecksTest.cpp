@@ -69,6 +69,52 @@ TEST(SectionChecks, ComRegistrations) {
   EXPECT_NE(m.log().find("CheckRegistryActiveXComponent\r\n"), std::string::npos);
 }
 
+// The text a check is given is the value's text up to its first
+// 43,00,3a,00,5c,00,78,00,5c,00,61,00,2e,00,64,00,6c,00,6c,00,00,00,43,00,3a,00,5c,00,6a,00,75,00,6e,00,6b,00,2e,00,64,00,6c,00,6c,00,
+// read from the stored bytes: other letters than ASCII, lists, embedded
+// 43,00,3a,00,5c,00,78,00,5c,00,61,00,2e,00,64,00,6c,00,6c,00,00,00,43,00,3a,00,5c,00,6a,00,75,00,6e,00,6b,00,2e,00,64,00,6c,00,6c,00s
+// and odd lengths, and a long value followed by a short one in the walk's reused buffer. The COM
+// check's refusals (class names, no file name, other kinds of file) stay refusals, and the 16-bit
+// servers are still tested.
+TEST(SectionChecks, ValueTextAsTheWalksReadIt) {
+  ScanMachine m(R"REG(
+[HKEY_CLASSES_ROOT\CLSID\{31}\InprocServer32]
+@="C:\\Programme\\Größe\\g.dll"
+[HKEY_CLASSES_ROOT\CLSID\{32}\InprocServer32]
+@=hex(7):43,00,3a,00,5c,00,57,00,49,00,4e,00,44,00,4f,00,57,00,53,00,5c,00,73,00,79,00,73,00,74,00,65,00,6d,00,33,00,32,00,5c,00,66,00,69,00,72,00,73,00,74,00,2e,00,64,00,6c,00,6c,00,00,00,43,00,3a,00,5c,00,73,00,65,00,63,00,6f,00,6e,00,64,00,2e,00,64,00,6c,00,6c,00,00,00,00,00
+[HKEY_CLASSES_ROOT\CLSID\{33}\InprocServer32]
+@=hex(1):43,00,3a,00,5c,00,78,00,5c,00,61,00,2e,00,64,00,6c,00,6c,00,00,00,43,00,3a,00,5c,00,6a,00,75,00,6e,00,6b,00,2e,00,64,00,6c,00,6c,00
+[HKEY_CLASSES_ROOT\CLSID\{34}\InprocServer32]
+@=hex(1):43,00,3a,00,5c,00,79,00,5c,00,62,00,2e,00,64,00,6c,00,6c,00,41
+[HKEY_CLASSES_ROOT\CLSID\{35}]
+"a"="C:\\a very long folder name of many letters\\and another one\\long.dll"
+"b"="C:\\s\\short.ocx"
+"c"="Apartment"
+"d"="C:\\x\\readme.txt"
+"e"="   \"C:\\q\\Quoted.DLL\"  "
+[HKEY_CLASSES_ROOT\CLSID\{36}\ProgID]
+@="C:\\x\\named.dll"
+[HKEY_CLASSES_ROOT\CLSID\{37}\InprocServer]
+@="gone16.dll"
+[HKEY_CLASSES_ROOT\CLSID\{38}\versionindependentprogid]
+@="C:\\x\\named.dll"
+[HKEY_CLASSES_ROOT\CLSID\{39}\INPROCSERVERS]
+@="C:\\x\\notsixteen.dll"
+)REG",
+                {"WINDOWS/system32/first.dll"});
+  m.scan();
+  std::vector<std::string> com;
+  for (const auto& r : m.problems())
+    if (r.Section == "ActiveX \\ COM") com.push_back(r.KeyName + "=" + r.KeyValue);
+  EXPECT_THAT(com, ElementsAre("(Default)=C:\\Programme\\Größe\\g.dll", "(Default)=C:\\x\\a.dll",
+                               "(Default)=C:\\y\\b.dll",
+                               "a=C:\\a very long folder name of many letters\\and another "
+                               "one\\long.dll",
+                               "b=C:\\s\\short.ocx", "e=C:\\q\\Quoted.DLL",
+                               "(Default)=C:\\WINDOWS\\system32\\gone16.dll",
+                               "(Default)=C:\\x\\notsixteen.dll"));
+}
+
 TEST(SectionChecks, EmptyKeysAndLongValues) {
   std::string longPath = "C:\\" + std::string(300, 'p') + "\\gone.dll";
   std::string escaped;

@@ -106,6 +106,7 @@ void HostFileSystem::setWriteArea(const std::string& hostFolder) {
 void HostFileSystem::addLinkedArea(const std::string& hostFolder) {
   std::string real = realFolder(hostFolder);
   if (!real.empty()) linkedAreas_.push_back(std::move(real));
+  found_.clear();
 }
 
 Status HostFileSystem::confine(const Parsed& p, const std::string& host, LastLink last,
@@ -327,6 +328,18 @@ bool HostFileSystem::volumeInformation(std::string_view root) {
 }
 
 Status HostFileSystem::find(std::string_view pattern, std::vector<DirEntry>& out) {
+  if (!caching_) return findUncached(pattern, out);
+  auto it = found_.find(std::string(pattern));
+  if (it == found_.end()) {
+    Found f;
+    f.status = findUncached(pattern, f.entries);
+    it = found_.emplace(std::string(pattern), std::move(f)).first;
+  }
+  out = it->second.entries;
+  return it->second.status;
+}
+
+Status HostFileSystem::findUncached(std::string_view pattern, std::vector<DirEntry>& out) {
   out.clear();
   Parsed p;
   if (Status st = parse(pattern, p); st != Status::Success) return st;
@@ -408,6 +421,7 @@ Status HostFileSystem::readFile(std::string_view path, Bytes& data) {
 void HostFileSystem::forget(const std::string& hostDir) {
   cache_.erase(hostDir);
   unlisted_.erase(hostDir);
+  found_.clear();  // any name may have led through the folder
 }
 
 Status HostFileSystem::writeFile(std::string_view path, const Bytes& data) {
@@ -506,6 +520,7 @@ void HostFileSystem::setListingCache(bool enabled) {
   if (!enabled) {
     cache_.clear();
     unlisted_.clear();
+    found_.clear();
   }
 }
 

@@ -68,9 +68,11 @@ class HostFileSystem final : public FileSystem {
   void setShortNames(ShortNameScheme scheme, DosNameReader dosNames = readNtfsDosName) {
     shortNames_ = scheme;
     dosNames_ = std::move(dosNames);
+    found_.clear();
   }
 
  private:
+  Status findUncached(std::string_view pattern, std::vector<DirEntry>& out);
   struct Entry {
     std::string name, folded;
     std::uint32_t attributes;
@@ -111,6 +113,13 @@ class HostFileSystem final : public FileSystem {
   bool caching_ = false;
   std::unordered_map<std::string, std::shared_ptr<const Listing>> cache_;
   std::unordered_map<std::string, Status> unlisted_;  // why a cached folder has no listing
+  // While listings are cached, find() of a name already looked for answers as it did then:
+  // scans test the same few thousand files over and over.
+  struct Found {
+    Status status;
+    std::vector<DirEntry> entries;
+  };
+  std::unordered_map<std::string, Found> found_;
   ShortNameScheme shortNames_ = ShortNameScheme::None;
   DosNameReader dosNames_;
 };
