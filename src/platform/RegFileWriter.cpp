@@ -139,25 +139,9 @@ Outcome writeFailed() {
   return Outcome::fail("the export could not be written", Status::WriteFault);
 }
 
-// A key name is one line between brackets: nothing can stand for a line break in it.
-Outcome unwritableName(std::string_view path) {
-  std::string shown;
-  for (char c : path) {
-    if (c == '\r')
-      shown += "<CR>";
-    else if (c == '\n')
-      shown += "<LF>";
-    else
-      shown += c;
-  }
-  return Outcome::fail(
-      fmt::format("the key {} has a line break in its name, which no .reg file can hold", shown),
-      Status::InvalidName);
-}
-
 Outcome writeKey(RegistryStore& store, KeyHandle key, std::string& path, Emitter& em,
                  RegFormat format) {
-  if (hasLineBreak(path)) return unwritableName(path);
+  if (hasLineBreak(path)) return unwritableKeyName(path);
   std::string& out = em.text();
   out.push_back('[');
   out += path;

@@ -218,21 +218,6 @@ inline void prefetchSibling(const Key& parent, std::size_t i) {
   if (i < parent.children.size()) __builtin_prefetch(&*parent.children[i]);
 }
 
-Outcome unwritableName(std::string_view path) {
-  std::string shown;
-  for (char c : path) {
-    if (c == '\r')
-      shown += "<CR>";
-    else if (c == '\n')
-      shown += "<LF>";
-    else
-      shown += c;
-  }
-  return Outcome::fail(
-      fmt::format("the key {} has a line break in its name, which no .reg file can hold", shown),
-      Status::InvalidName);
-}
-
 Outcome writeFailed() {
   return Outcome::fail("the export could not be written", Status::WriteFault);
 }
@@ -270,7 +255,7 @@ class Writer {
     frames_ = part.start;
     // The path of every open key, as the walk would have built it.
     path8_ = top.path;
-    if (hasLineBreak(path8_)) return unwritableName(path8_);
+    if (hasLineBreak(path8_)) return unwritableKeyName(path8_);
     path16_.clear();
     path16_.setEnd(text16(path16_.room(4 * path8_.size()), path8_, false, scratch_));
     ends_.clear();
@@ -298,7 +283,7 @@ class Writer {
       path8_.resize(ends_.back().first);
       path16_.truncate(ends_.back().second);
       append(c);
-      if (hasLineBreak(c.name)) return unwritableName(path8_);
+      if (hasLineBreak(c.name)) return unwritableKeyName(path8_);
       keyLines(c);
       if (!ready()) return writeFailed();
       if (!c.children.empty()) {  // the walk goes down next
@@ -610,6 +595,21 @@ Outcome writeRegTree(const std::vector<RegTreeTop>& tops,
   }
   Pipeline pipeline(tops, options, static_cast<unsigned>(threads));
   return pipeline.drain(out);
+}
+
+Outcome unwritableKeyName(std::string_view path) {
+  std::string shown;
+  for (char c : path) {
+    if (c == '\r')
+      shown += "<CR>";
+    else if (c == '\n')
+      shown += "<LF>";
+    else
+      shown += c;
+  }
+  return Outcome::fail(
+      fmt::format("the key {} has a line break in its name, which no .reg file can hold", shown),
+      Status::InvalidName);
 }
 
 }  // namespace brisquell

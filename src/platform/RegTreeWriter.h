@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Status.h"
@@ -35,6 +36,9 @@ struct RegTreeTop {
 /// version 5 output. `out` is called on the calling thread only, in file order; when it returns
 /// false the write stops with Status::WriteFault. A key with a line break in its name stops it
 /// with Status::InvalidName.
+/// The failure of a key whose name holds a line break (a key line cannot), the breaks shown.
+Outcome unwritableKeyName(std::string_view path);
+
 Outcome writeRegTree(const std::vector<RegTreeTop>& tops,
                      const std::function<bool(const char*, std::size_t)>& out,
                      const RegTreeOptions& options = {});

@@ -30,18 +30,9 @@ bool hash(const std::uint8_t* data, std::size_t size, std::uint8_t (&out)[32]) {
 
 }  // namespace
 
-std::string sha256Hex(const std::uint8_t* data, std::size_t size) {
-  std::uint8_t out[32];
+void sha256(const std::uint8_t* data, std::size_t size, std::uint8_t (&out)[32]) {
   // The provider ships with every Windows since Vista; without it nothing here can run.
   if (!hash(data, size, out)) throw std::runtime_error("SHA-256 (bcrypt.dll) is not available");
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string s;
-  s.reserve(2 * sizeof out);
-  for (std::uint8_t b : out) {
-    s += kHex[b >> 4];
-    s += kHex[b & 15];
-  }
-  return s;
 }
 
 }  // namespace brisquell::digest
