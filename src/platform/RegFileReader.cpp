@@ -106,7 +106,7 @@ class LineReader {
       pos_ = 0;
     }
     raw_.resize(carry_.size() + chunk_);
-    std::memcpy(raw_.data(), carry_.data(), carry_.size());
+    if (!carry_.empty()) std::memcpy(raw_.data(), carry_.data(), carry_.size());
     std::size_t got = read_(raw_.data() + carry_.size(), chunk_);
     std::size_t n = carry_.size() + got;
     carry_.clear();
@@ -123,9 +123,11 @@ class LineReader {
       }
     }
     if (!utf16_) {
-      reserve(len_ + n - start);
-      std::memcpy(text_.get() + len_, raw_.data() + start, n - start);
-      len_ += n - start;
+      if (n > start) {  // an empty read has no buffer to copy from or into
+        reserve(len_ + n - start);
+        std::memcpy(text_.get() + len_, raw_.data() + start, n - start);
+        len_ += n - start;
+      }
       return;
     }
     std::size_t end = n;
@@ -668,7 +670,7 @@ Result<RegFileInfo> parseRegBytes(std::string_view bytes, const std::string& lab
   std::size_t pos = 0;
   LineReader lines([&](char* dst, std::size_t n) {
     std::size_t k = std::min(n, bytes.size() - pos);
-    std::memcpy(dst, bytes.data() + pos, k);
+    if (k) std::memcpy(dst, bytes.data() + pos, k);
     pos += k;
     return k;
   });
