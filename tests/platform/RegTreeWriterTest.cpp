@@ -10,49 +10,16 @@
 
 #include "platform/RegFile.h"
 #include "platform/machine/MachineFolder.h"
+#include "support/ForwardingStore.h"
 #include "support/TempDir.h"
 
 namespace brisquell {
 namespace {
 
 // The same store seen through the generic interface only: writeReg takes its key-by-key path.
-class Forwarding final : public RegistryStore {
+class Forwarding final : public test::ForwardingStore {
  public:
-  explicit Forwarding(MemoryRegistry& s) : s_(s) {}
-  Status openKey(KeyHandle k, std::string_view sub, std::uint32_t a, KeyHandle& r) override {
-    return s_.openKey(k, sub, a, r);
-  }
-  Status createKey(KeyHandle k, std::string_view sub, KeyHandle& r) override {
-    return s_.createKey(k, sub, r);
-  }
-  Status closeKey(KeyHandle k) override { return s_.closeKey(k); }
-  Status enumKey(KeyHandle k, std::uint32_t i, std::string& n) override {
-    return s_.enumKey(k, i, n);
-  }
-  Status deleteValue(KeyHandle k, std::string_view n) override { return s_.deleteValue(k, n); }
-  Status deleteKey(KeyHandle k, std::string_view sub) override { return s_.deleteKey(k, sub); }
-  Status deleteTree(KeyHandle k, std::string_view sub) override { return s_.deleteTree(k, sub); }
-  Status enumValueRaw(KeyHandle k, std::uint32_t i, std::string& n, std::uint32_t& t,
-                      Bytes& d) override {
-    return s_.enumValueRaw(k, i, n, t, d);
-  }
-  Status queryValueRaw(KeyHandle k, std::string_view n, std::uint32_t& t, Bytes& d) override {
-    return s_.queryValueRaw(k, n, t, d);
-  }
-  Status setValueRaw(KeyHandle k, std::string_view n, std::uint32_t t, const Bytes& d) override {
-    return s_.setValueRaw(k, n, t, d);
-  }
-  Status queryInfo(KeyHandle k, std::uint32_t& keys, std::uint32_t& values) override {
-    return s_.queryInfo(k, keys, values);
-  }
-  KeyLocation canonicalKey(KeyHandle r, std::string_view p) override {
-    return s_.canonicalKey(r, p);
-  }
-  bool modified() const override { return s_.modified(); }
-  void markSaved() override { s_.markSaved(); }
-
- private:
-  MemoryRegistry& s_;
+  explicit Forwarding(MemoryRegistry& s) : ForwardingStore(s) {}
 };
 
 Bytes u16(std::u16string_view s) {

@@ -16,6 +16,7 @@
 #include "repair/cInifile.h"
 #include "scan/ScanDriver.h"
 #include "shell/Settings.h"
+#include "support/ForwardingStore.h"
 #include "support/GatedTarget.h"
 #include "support/ScriptedInterface.h"
 #include "support/TempDir.h"
@@ -255,45 +256,15 @@ TEST_F(RepairRestoreTest, ShortcutFilesAreArchivedBeforeDeletionAndComeBackExact
 }
 
 // Refuses to delete one value name, as a registry without the right to do so would.
-class RefusingStore final : public RegistryStore {
+class RefusingStore final : public test::ForwardingStore {
  public:
-  RefusingStore(RegistryStore& s, std::string refused) : s_(s), refused_(std::move(refused)) {}
-  Status openKey(KeyHandle k, std::string_view p, std::uint32_t a, KeyHandle& r) override {
-    return s_.openKey(k, p, a, r);
-  }
-  Status createKey(KeyHandle k, std::string_view p, KeyHandle& r) override {
-    return s_.createKey(k, p, r);
-  }
-  Status closeKey(KeyHandle k) override { return s_.closeKey(k); }
-  Status enumKey(KeyHandle k, std::uint32_t i, std::string& n) override {
-    return s_.enumKey(k, i, n);
-  }
+  RefusingStore(RegistryStore& s, std::string refused)
+      : ForwardingStore(s), refused_(std::move(refused)) {}
   Status deleteValue(KeyHandle k, std::string_view n) override {
     return iequals(n, refused_) ? Status::AccessDenied : s_.deleteValue(k, n);
   }
-  Status deleteKey(KeyHandle k, std::string_view p) override { return s_.deleteKey(k, p); }
-  Status deleteTree(KeyHandle k, std::string_view p) override { return s_.deleteTree(k, p); }
-  Status enumValueRaw(KeyHandle k, std::uint32_t i, std::string& n, std::uint32_t& t,
-                      Bytes& d) override {
-    return s_.enumValueRaw(k, i, n, t, d);
-  }
-  Status queryValueRaw(KeyHandle k, std::string_view n, std::uint32_t& t, Bytes& d) override {
-    return s_.queryValueRaw(k, n, t, d);
-  }
-  Status setValueRaw(KeyHandle k, std::string_view n, std::uint32_t t, const Bytes& d) override {
-    return s_.setValueRaw(k, n, t, d);
-  }
-  Status queryInfo(KeyHandle k, std::uint32_t& a, std::uint32_t& b) override {
-    return s_.queryInfo(k, a, b);
-  }
-  KeyLocation canonicalKey(KeyHandle k, std::string_view p) override {
-    return s_.canonicalKey(k, p);
-  }
-  bool modified() const override { return s_.modified(); }
-  void markSaved() override { s_.markSaved(); }
 
  private:
-  RegistryStore& s_;
   std::string refused_;
 };
 

@@ -5,50 +5,26 @@
 #include <gtest/gtest.h>
 
 #include "scan/ScanTestSupport.h"
+#include "support/ForwardingStore.h"
 
 namespace brisquell::test {
 
 namespace {
 
 // Refuses every write, as a registry opened without write access does.
-class ReadOnlyStore final : public RegistryStore {
+class ReadOnlyStore final : public ForwardingStore {
  public:
-  explicit ReadOnlyStore(RegistryStore& s) : s_(s) {}
-  Status openKey(KeyHandle k, std::string_view p, std::uint32_t a, KeyHandle& r) override {
-    return s_.openKey(k, p, a, r);
-  }
+  explicit ReadOnlyStore(RegistryStore& s) : ForwardingStore(s) {}
   Status createKey(KeyHandle k, std::string_view p, KeyHandle& r) override {
     return s_.openKey(k, p, keyaccess::AllAccess, r) == Status::Success ? Status::Success
                                                                         : Status::AccessDenied;
   }
-  Status closeKey(KeyHandle k) override { return s_.closeKey(k); }
-  Status enumKey(KeyHandle k, std::uint32_t i, std::string& n) override {
-    return s_.enumKey(k, i, n);
-  }
   Status deleteValue(KeyHandle, std::string_view) override { return Status::AccessDenied; }
   Status deleteKey(KeyHandle, std::string_view) override { return Status::AccessDenied; }
   Status deleteTree(KeyHandle, std::string_view) override { return Status::AccessDenied; }
-  Status enumValueRaw(KeyHandle k, std::uint32_t i, std::string& n, std::uint32_t& t,
-                      Bytes& d) override {
-    return s_.enumValueRaw(k, i, n, t, d);
-  }
-  Status queryValueRaw(KeyHandle k, std::string_view n, std::uint32_t& t, Bytes& d) override {
-    return s_.queryValueRaw(k, n, t, d);
-  }
   Status setValueRaw(KeyHandle, std::string_view, std::uint32_t, const Bytes&) override {
     return Status::AccessDenied;
   }
-  Status queryInfo(KeyHandle k, std::uint32_t& a, std::uint32_t& b) override {
-    return s_.queryInfo(k, a, b);
-  }
-  KeyLocation canonicalKey(KeyHandle root, std::string_view path) override {
-    return s_.canonicalKey(root, path);
-  }
-  bool modified() const override { return s_.modified(); }
-  void markSaved() override { s_.markSaved(); }
-
- private:
-  RegistryStore& s_;
 };
 
 }  // namespace
