@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 #include "platform/AtomicFile.h"
@@ -425,22 +426,20 @@ void HostFileSystem::forget(const std::string& hostDir) {
 }
 
 Status HostFileSystem::writeFile(std::string_view path, const Bytes& data) {
-  std::string host;
-  Parsed p;
-  // The new file takes the name's place: a link there is replaced, never followed.
-  if (Status st = locate(path, LastLink::Keep, true, true, host, &p); st != Status::Success)
-    return st;
-  if (p.components.empty()) return Status::AccessDenied;
-  AtomicFile f(host);
-  if (!f.open() || !f.write(reinterpret_cast<const char*>(data.data()), data.size()) || !f.commit())
-    return Status::WriteFault;
-  forget(host.substr(0, host.rfind('/')));
-  return Status::Success;
+  std::size_t at = 0;
+  return writeFileFrom(path, [&](char* buf, std::size_t n) {
+    n = std::min(n, data.size() - at);
+    if (n) std::memcpy(buf, data.data() + at, n);
+    at += n;
+    return static_cast<long long>(n);
+  });
 }
+
 Status HostFileSystem::writeFileFrom(std::string_view path,
                                      const std::function<long long(char*, std::size_t)>& read) {
   std::string host;
   Parsed p;
+  // The new file takes the name's place: a link there is replaced, never followed.
   if (Status st = locate(path, LastLink::Keep, true, true, host, &p); st != Status::Success)
     return st;
   if (p.components.empty()) return Status::AccessDenied;
