@@ -203,10 +203,9 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
     return result;
   }
   // Nothing is asked, backed up or deleted while the target must not be written.
-  auto run = [this](const std::function<void()>& step) { runner_ ? runner_(step) : step(); };
   TargetChanges changes(ctx_.target());
   Outcome allowed;
-  run([&] { allowed = changes.begin(); });  // may wait for another program's lock
+  runStep(runner_, [&] { allowed = changes.begin(); });  // may wait for another program's lock
   if (!allowed) {
     result.outcome = RepairResult::Outcome::Refused;
     result.error = allowed.message();
@@ -223,7 +222,7 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
 
   std::vector<RowState> rows(problems.size());
   bool backedUp = false;
-  run([&] {
+  runStep(runner_, [&] {
     markKept(rows);
     backedUp = backUp(rows, result, takeBackup);
   });
@@ -239,7 +238,7 @@ RepairResult Repair::cmdRepairCorruptFiles_Click() {
   // On a live registry a change cannot be taken back by not saving: after a failed one the
   // run stops, naming what was done (the backup set holds it) and what was not.
   const bool live = ctx_.target().changesAtOnce();
-  run([&] {
+  runStep(runner_, [&] {
     for (std::size_t n = 0; n < problems.size(); ++n) {
       const ProblemRecord& r = problems[n];
       if (!r.checked) continue;

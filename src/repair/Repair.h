@@ -11,6 +11,7 @@
 
 #include "platform/UserInterface.h"
 #include "repair/BackupSet.h"
+#include "repair/StepRunner.h"
 #include "scan/ScanContext.h"
 
 namespace brisquell {
@@ -42,7 +43,6 @@ class Repair {
   /// Runs a long step (taking the target's lock, writing the backup set, making the changes)
   /// and returns once it has returned; a window runs it off its own thread. A step asks and shows
   /// nothing. Without a runner the steps run where the command does.
-  using StepRunner = std::function<void(const std::function<void()>& step)>;
   void setStepRunner(StepRunner runner) { runner_ = std::move(runner); }
 
   /// The command: asks, backs up, deletes, saves, reports. Fixes exactly the checked rows.

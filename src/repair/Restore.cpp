@@ -60,10 +60,7 @@ bool Restore::cmdRestore_Click(std::string_view backupPath, ResultsTree* tree) {
     ini.setPath(backupPath);
     BackupSet::readRecords(ini, ctx_.problems(), originals_);
   };
-  if (runner_)
-    runner_(read);
-  else
-    read();
+  runStep(runner_, read);
   loaded_ = !ctx_.problems().empty();
   if (!loaded_) {
     if (tree) tree->clear();
@@ -196,10 +193,7 @@ RestoreResult Restore::cmdRestoreNow_Click() {
   TargetChanges changes(ctx_.target());
   Outcome allowed;
   const auto allow = [&] { allowed = changes.begin(); };  // may wait for another program's lock
-  if (runner_)
-    runner_(allow);
-  else
-    allow();
+  runStep(runner_, allow);
   if (!allowed) {
     result.outcome = RestoreResult::Outcome::Refused;
     result.error = allowed.message();
@@ -248,10 +242,7 @@ RestoreResult Restore::cmdRestoreNow_Click() {
       for (std::string& f : ex.refused) result.failures.push_back(std::move(f));
     }
   };
-  if (runner_)
-    runner_(writeBack);
-  else
-    writeBack();
+  runStep(runner_, writeBack);
 
   if (Outcome saved = changes.save(); !saved) {
     result.outcome = RestoreResult::Outcome::SaveFailed;

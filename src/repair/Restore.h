@@ -11,6 +11,7 @@
 #include "platform/UserInterface.h"
 #include "repair/BackupSet.h"
 #include "repair/ResultsTree.h"
+#include "repair/StepRunner.h"
 #include "scan/ScanContext.h"
 
 namespace brisquell {
@@ -48,7 +49,6 @@ class Restore {
   /// Runs the long steps (reading a backup file, taking the target's lock, writing the records
   /// and the archive's files back) and returns once each has returned; a window runs them off its
   /// own thread. A step asks and shows nothing.
-  using StepRunner = std::function<void(const std::function<void()>& step)>;
   void setStepRunner(StepRunner runner) { runner_ = std::move(runner); }
   const std::string& selectedBackup() const { return selected_; }
 
