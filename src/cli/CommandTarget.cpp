@@ -15,7 +15,9 @@ namespace brisquell::cli {
 CommandTarget::CommandTarget(std::unique_ptr<Target> target)
     : target_(std::move(target)),
       ctx_(std::make_unique<ScanContext>(*target_)),
-      changes_(*target_) {}
+      changes_(*target_) {
+  ctx_->walkers = 2;  // nothing waits on the command line: a scan may use a second core
+}
 
 namespace {
 bool keepUntilExit = false;

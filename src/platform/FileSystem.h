@@ -105,6 +105,9 @@ class FileSystem {
 
   /// While enabled, folder listings are read once and kept (for the length of one scan).
   virtual void setListingCache(bool enabled) = 0;
+  /// True when find(), attributes(), readFile() and hostPath() may run on two threads at once
+  /// while nothing is written (a scan's second walker).
+  virtual bool concurrentReads() const { return false; }
 };
 
 /// Keeps the listing cache on for one scope.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -93,6 +94,11 @@ class RegistryStore {
   /// (a view such as hkey::ClassesRoot and what it shows) come out the same. The path is
   /// returned as given below the mapped part, neither case-folded nor trimmed.
   virtual KeyLocation canonicalKey(KeyHandle root, std::string_view path) = 0;
+
+  /// A store over the same registry with handles of its own, for one more thread that reads
+  /// while no thread writes (a scan's second walker); it refuses every write. Nothing when
+  /// the back end cannot be read from two threads.
+  virtual std::unique_ptr<RegistryStore> concurrentReader() { return nullptr; }
 
   /// True once anything was written since load or the last markSaved().
   virtual bool modified() const = 0;

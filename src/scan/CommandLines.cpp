@@ -60,7 +60,7 @@ std::vector<std::string> searchFolders(ScanSession& s) {
                                       windows};
   for (KeyHandle root : {hkey::LocalMachine, hkey::CurrentUser}) {
     const std::string path =
-        textValue(s.target().registry(), root,
+        textValue(s.registry().store(), root,
                   root == hkey::LocalMachine ? kEnvironmentKey : "Environment", "Path");
     if (path.empty()) continue;
     std::size_t i = 0;

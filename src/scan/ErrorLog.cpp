@@ -35,7 +35,19 @@ void ErrorLog::write(std::string_view procedure, const TrappedError& error) {
                   error.number < 0 ? "" : " ", error.number, error.description, tm.tm_hour,
                   tm.tm_min, tm.tm_sec, tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, procedure);
   std::string path = windowsDirectory_() + "\\ErrBrisq.txt";
+  if (holding_) {
+    held_.emplace_back(std::move(path), std::move(entry));
+    return;
+  }
   files_.appendFile(path, Bytes(entry.begin(), entry.end()));  // failure ignored on purpose
+}
+
+void ErrorLog::moveHeldInto(ErrorLog& log) {
+  for (auto& [path, entry] : held_) {
+    ++log.entries_;
+    log.files_.appendFile(path, Bytes(entry.begin(), entry.end()));
+  }
+  held_.clear();
 }
 
 }  // namespace brisquell

@@ -5,6 +5,8 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/Status.h"
 
@@ -54,12 +56,19 @@ class ErrorLog {
   }
   /// Number of entries written (or attempted) by this object.
   std::size_t entries() const { return entries_; }
+  /// From now on entries are kept, in order, instead of appended: a scan's second walker
+  /// writes nothing itself, and its entries join the scan's log in the sections' order.
+  void hold() { holding_ = true; }
+  /// Appends the kept entries through `log`, as written, and forgets them.
+  void moveHeldInto(ErrorLog& log);
 
  private:
   FileSystem& files_;
   std::function<std::string()> windowsDirectory_;
   std::function<std::time_t()> clock_;
   std::size_t entries_ = 0;
+  bool holding_ = false;
+  std::vector<std::pair<std::string, std::string>> held_;  // file, entry
 };
 
 }  // namespace brisquell

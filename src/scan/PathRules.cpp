@@ -42,10 +42,12 @@ std::string machineValue(RegistryAccess& reg, KeyHandle root, std::string_view k
 
 }  // namespace
 
-ScanSession::ScanSession(Target& target)
+ScanSession::ScanSession(Target& target) : ScanSession(target, target.registry()) {}
+
+ScanSession::ScanSession(Target& target, RegistryStore& store)
     : target_(target),
       log_(target.files(), [this] { return GetWindowsDirectory(); }),
-      registry_(target.registry(), log_, target.machine().platformId) {}
+      registry_(store, log_, target.machine().platformId) {}
 
 std::string ScanSession::GetWindowsDirectory() {
   std::string d = target_.machine().windowsDirectory;

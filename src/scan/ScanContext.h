@@ -27,6 +27,7 @@ struct CheckArgs {
 class ScanContext : public ScanSession, public ScanState {
  public:
   explicit ScanContext(Target& target) : ScanSession(target) {}
+  ScanContext(Target& target, RegistryStore& store) : ScanSession(target, store) {}
 
   /// As ScanState's, with the paths the check tested as the record's evidence.
   void AddProblem(std::int32_t rootKey, std::string_view valueName, std::string_view valueText,

@@ -2,7 +2,14 @@
 #include "scan/ScanDriver.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include "scan/ExtraSections.h"
 #include "scan/ShortcutScan.h"
@@ -243,6 +250,225 @@ std::size_t GetProblemsinActiveEx(ScanContext& ctx, std::string_view section) {
   return n;
 }
 
+namespace {
+
+enum class SectionEnd { Finished, Unfinished, Cancelled };
+
+// The walks of the section at 1-based list position i; the caller finishes its row.
+SectionEnd scanSection(ScanContext& ctx, std::size_t i, const std::string& name) {
+  if (findExtraSection(name)) {
+    runExtraSection(ctx, name);
+    return ctx.bCancelScan ? SectionEnd::Cancelled : SectionEnd::Finished;
+  }
+  if (i <= 13) {
+    SectionWalks s = walksOf(ctx, static_cast<int>(i));
+    for (const Walk& w : s.walks) {
+      if (w.testBefore && ctx.bCancelScan) return SectionEnd::Cancelled;
+      const std::string path(w.path);
+      const std::string_view rootName = brisquell::rootName(w.root);
+      ctx.wow64View = w.wow64;
+      switch (w.kind) {
+        case WalkKind::Keys: EnumerateRegKeys(ctx, w.root, path, name, rootName); break;
+        case WalkKind::Values: EnumerateRegKeyValues(ctx, w.root, path, name, rootName); break;
+        case WalkKind::Names: EnumerateRegKeyNames(ctx, w.root, path); break;
+      }
+      ctx.wow64View = false;
+    }
+    if ((s.walks.empty() || s.testedAfter) && ctx.bCancelScan) return SectionEnd::Cancelled;
+    return SectionEnd::Finished;
+  }
+  if (i <= 18) {
+    ctx.observer().keyLabel("Scanning...");
+    for (char letter = 'C'; letter <= 'G'; ++letter) {
+      if (ctx.bCancelScan) return SectionEnd::Cancelled;
+      if (name == std::string("Windows Shortcuts(Drive ") + letter + ":)") {
+        GetAllHardDrives(ctx, name);
+        return SectionEnd::Finished;
+      }
+    }
+    return ctx.bCancelScan ? SectionEnd::Cancelled : SectionEnd::Unfinished;
+  }
+  return SectionEnd::Unfinished;
+}
+
+void startRow(ScanContext& ctx, SectionRow& row) {
+  row.status = "Scanning";
+  ctx.progress().push_back(ProgressRow{row.name, row.status, {}, false});
+  ctx.observer().progressRowAdded(ctx.progress().size() - 1);
+}
+
+// One ticked section of a scan on two threads: it runs in a context of its own, and the main
+// thread moves what it found into the scan's lists in the sections' order.
+struct SectionTask {
+  std::size_t position;  // 1-based, in the section list
+  std::string name;
+  bool mainOnly;  // reads shortcut files, which only the main thread may
+  std::unique_ptr<ScanContext> sub;
+  SectionEnd end = SectionEnd::Unfinished;
+  bool started = false;
+};
+
+// A walker's yield point: on the main thread it runs the front end's events and turns a cancel
+// there into a stop for both walkers; on the other it only heeds the stop.
+class WalkerPump final : public EventPump {
+ public:
+  WalkerPump(ScanContext& scan, std::atomic<bool>& stop, bool mainThread)
+      : scan_(scan), stop_(stop), main_(mainThread) {}
+  void bind(ScanContext* sub) { sub_ = sub; }
+  void pump() override {
+    if (main_) {
+      scan_.doEvents();
+      if (scan_.bCancelScan) stop_ = true;
+    }
+    if (sub_ && stop_) sub_->bCancelScan = true;
+  }
+
+ private:
+  ScanContext& scan_;
+  std::atomic<bool>& stop_;
+  bool main_;
+  ScanContext* sub_ = nullptr;
+};
+
+// The labels of the main thread's walks still reach the front end; rows and counts come with
+// the merge.
+class LabelRelay final : public ScanObserver {
+ public:
+  explicit LabelRelay(ScanObserver& to) : to_(to) {}
+  void keyLabel(std::string_view k) override { to_.keyLabel(k); }
+  void valueLabel(std::string_view v) override { to_.valueLabel(v); }
+
+ private:
+  ScanObserver& to_;
+};
+
+class ParallelScan {
+ public:
+  ParallelScan(ScanContext& ctx, std::unique_ptr<RegistryStore> reader)
+      : ctx_(ctx), reader_(std::move(reader)) {
+    auto& rows = ctx.sections();
+    for (std::size_t i = 1; i <= rows.size(); ++i)
+      if (rows[i - 1].ticked)
+        tasks_.push_back(SectionTask{i, rows[i - 1].name, i > 13 && i <= 18, nullptr});
+  }
+
+  void run() {
+    if (ctx_.bCancelScan) return;
+    std::exception_ptr failed;
+    std::thread other([&] {
+      try {
+        walk(false);
+      } catch (...) {
+        failed = std::current_exception();
+        stop_ = true;
+      }
+      std::lock_guard<std::mutex> hold(lock_);
+      otherDone_ = true;
+      wake_.notify_all();
+    });
+    try {
+      walk(true);
+    } catch (...) {
+      stop_ = true;
+      other.join();
+      throw;
+    }
+    // Keeps the front end answering (and Ctrl-C heard) while the other walker finishes.
+    std::unique_lock<std::mutex> hold(lock_);
+    while (!otherDone_) {
+      wake_.wait_for(hold, std::chrono::milliseconds(20));
+      hold.unlock();
+      ctx_.doEvents();
+      if (ctx_.bCancelScan) stop_ = true;
+      hold.lock();
+    }
+    hold.unlock();
+    other.join();
+    if (failed) std::rethrow_exception(failed);
+    merge();
+  }
+
+ private:
+  SectionTask* next(bool mainThread) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (stop_) return nullptr;
+    for (SectionTask& t : tasks_)
+      if (!t.started && (mainThread || !t.mainOnly)) {
+        t.started = true;
+        return &t;
+      }
+    return nullptr;
+  }
+
+  void walk(bool mainThread) {
+    WalkerPump pump(ctx_, stop_, mainThread);
+    LabelRelay labels(ctx_.observer());
+    RegistryStore& store = mainThread ? ctx_.registry().store() : *reader_;
+    while (SectionTask* t = next(mainThread)) {
+      t->sub = std::make_unique<ScanContext>(ctx_.target(), store);
+      ScanContext& sub = *t->sub;
+      sub.sections() = ctx_.sections();  // the drive walks look up their rows
+      sub.log().hold();
+      sub.setPump(&pump);
+      if (mainThread) sub.setObserver(&labels);
+      pump.bind(&sub);
+      sub.bCancelScan = stop_;
+      t->end = scanSection(sub, t->position, t->name);
+      pump.bind(nullptr);
+    }
+  }
+
+  // As the sections would have ended one after the other: a section stopped part way keeps
+  // what it found and ends the scan; what later sections found is dropped.
+  void merge() {
+    auto& rows = ctx_.sections();
+    std::size_t k = 0;
+    for (std::size_t i = 1; i <= rows.size(); ++i) {
+      if (rows[i - 1].ticked) {
+        SectionTask& t = tasks_[k++];
+        if (!t.started) {
+          ctx_.bCancelScan = true;
+          return;
+        }
+        startRow(ctx_, rows[i - 1]);
+        const std::size_t p = ctx_.progress().size() - 1;
+        for (ProblemRecord& r : t.sub->problems().rows()) ctx_.addProblem(std::move(r));
+        t.sub->log().moveHeldInto(ctx_.log());
+        t.sub.reset();
+        if (t.end == SectionEnd::Cancelled) {
+          ctx_.bCancelScan = true;
+          return;
+        }
+        if (t.end == SectionEnd::Finished) finishSection(ctx_, rows[i - 1], p);
+      }
+      if (ctx_.bCancelScan) return;
+      ctx_.observer().totalProblems(ctx_.problems().size());
+      ctx_.doEvents();
+    }
+  }
+
+  ScanContext& ctx_;
+  std::unique_ptr<RegistryStore> reader_;
+  std::vector<SectionTask> tasks_;
+  std::atomic<bool> stop_{false};
+  std::mutex lock_;
+  std::condition_variable wake_;
+  bool otherDone_ = false;
+};
+
+// A second walker pays only where there are two cores, two sections and a target that can
+// be read from two threads.
+std::unique_ptr<RegistryStore> secondWalkerStore(ScanContext& ctx) {
+  if (ctx.walkers < 2 || std::thread::hardware_concurrency() < 2) return nullptr;
+  if (!ctx.files().concurrentReads()) return nullptr;
+  std::size_t ticked = 0;
+  for (const SectionRow& r : ctx.sections()) ticked += r.ticked;
+  if (ticked < 2) return nullptr;
+  return ctx.registry().store().concurrentReader();
+}
+
+}  // namespace
+
 void ScanRegistryAndHardDisk(ScanContext& ctx) {
   auto& rows = ctx.sections();
   for (auto& r : rows) {
@@ -250,50 +476,19 @@ void ScanRegistryAndHardDisk(ScanContext& ctx) {
     r.problems.clear();
     ctx.doEvents();
   }
+  if (auto reader = secondWalkerStore(ctx)) {
+    ParallelScan(ctx, std::move(reader)).run();
+    return;
+  }
   const std::size_t count = rows.size();
   for (std::size_t i = 1; i <= count; ++i) {
     if (rows[i - 1].ticked) {
       if (ctx.bCancelScan) return;
-      SectionRow& row = rows[i - 1];
-      row.status = "Scanning";
-      ctx.progress().push_back(ProgressRow{row.name, row.status, {}, false});
+      startRow(ctx, rows[i - 1]);
       const std::size_t p = ctx.progress().size() - 1;
-      ctx.observer().progressRowAdded(p);
-      if (findExtraSection(row.name)) {
-        runExtraSection(ctx, row.name);
-        if (ctx.bCancelScan) return;
-        finishSection(ctx, rows[i - 1], p);
-      } else if (i <= 13) {
-        SectionWalks s = walksOf(ctx, static_cast<int>(i));
-        const std::string section = row.name;
-        for (const Walk& w : s.walks) {
-          if (w.testBefore && ctx.bCancelScan) return;
-          const std::string path(w.path);
-          const std::string_view rootName = brisquell::rootName(w.root);
-          ctx.wow64View = w.wow64;
-          switch (w.kind) {
-            case WalkKind::Keys: EnumerateRegKeys(ctx, w.root, path, section, rootName); break;
-            case WalkKind::Values:
-              EnumerateRegKeyValues(ctx, w.root, path, section, rootName);
-              break;
-            case WalkKind::Names: EnumerateRegKeyNames(ctx, w.root, path); break;
-          }
-          ctx.wow64View = false;
-        }
-        if ((s.walks.empty() || s.testedAfter) && ctx.bCancelScan) return;
-        finishSection(ctx, rows[i - 1], p);
-      } else if (i <= 18) {
-        ctx.observer().keyLabel("Scanning...");
-        for (char letter = 'C'; letter <= 'G'; ++letter) {
-          if (ctx.bCancelScan) return;
-          std::string name = std::string("Windows Shortcuts(Drive ") + letter + ":)";
-          if (rows[i - 1].name == name) {
-            GetAllHardDrives(ctx, name);
-            finishSection(ctx, rows[i - 1], p);
-          }
-        }
-        if (ctx.bCancelScan) return;
-      }
+      const SectionEnd end = scanSection(ctx, i, rows[i - 1].name);
+      if (end == SectionEnd::Cancelled) return;
+      if (end == SectionEnd::Finished) finishSection(ctx, rows[i - 1], p);
     }
     if (ctx.bCancelScan) return;
     ctx.observer().totalProblems(ctx.problems().size());

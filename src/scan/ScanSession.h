@@ -41,6 +41,9 @@ class ScanObserver {
 class ScanSession {
  public:
   explicit ScanSession(Target& target);
+  /// A session on the target that reads its registry through `store` instead (a concurrent
+  /// reader of the target's own, for a second walker).
+  ScanSession(Target& target, RegistryStore& store);
   ScanSession(const ScanSession&) = delete;
   ScanSession& operator=(const ScanSession&) = delete;
 
@@ -56,6 +59,9 @@ class ScanSession {
   /// The sections chosen for this session's scans instead of the stored switches: "default",
   /// "all" and section names (see chooseSections). Unset: the switches decide.
   std::optional<std::vector<std::string>> sectionChoice;
+  /// Threads a scan may walk its sections on. A second one is used only where the target's
+  /// registry and file system can be read from two threads; the results are the same.
+  unsigned walkers = 1;
 
   void setPump(EventPump* p) { pump_ = p; }
   void setObserver(ScanObserver* o) { observer_ = o ? o : &silent_; }

@@ -1,6 +1,8 @@
 // The in-memory registry store: names, order, data, the classes view and status codes.
 #include "platform/memory/MemoryRegistry.h"
 
+#include <thread>
+
 #include <gtest/gtest.h>
 
 namespace brisquell {
@@ -8,7 +10,7 @@ namespace {
 
 Bytes bytesOf(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
-std::vector<std::string> valueNames(MemoryRegistry& r, KeyHandle key) {
+std::vector<std::string> valueNames(RegistryStore& r, KeyHandle key) {
   std::vector<std::string> names;
   std::string name;
   std::uint32_t type;
@@ -18,7 +20,7 @@ std::vector<std::string> valueNames(MemoryRegistry& r, KeyHandle key) {
   return names;
 }
 
-std::vector<std::string> keyNames(MemoryRegistry& r, KeyHandle key) {
+std::vector<std::string> keyNames(RegistryStore& r, KeyHandle key) {
   std::vector<std::string> names;
   std::string name;
   for (std::uint32_t i = 0; r.enumKey(key, i, name) == Status::Success; ++i) names.push_back(name);
@@ -220,6 +222,75 @@ TEST(MemoryRegistry, StatusCodesAndHandles) {
   r.closeKey(y);
   EXPECT_EQ(r.setValue(z, "still", regtype::Sz, bytesOf("open")), Status::Success);
   EXPECT_EQ(r.queryValue(hkey::CurrentUser, "still", type, data), Status::FileNotFound);
+}
+
+TEST(MemoryRegistry, AConcurrentReaderSeesTheTreeThroughHandlesOfItsOwnAndWritesNothing) {
+  MemoryRegistry r;
+  KeyHandle big = 0;
+  ASSERT_EQ(r.createKey(hkey::LocalMachine, "SOFTWARE\\Classes\\Big", big), Status::Success);
+  for (int i = 0; i < 300; ++i) {
+    KeyHandle k = 0;
+    r.createKey(big, "Key" + std::to_string(i), k);
+    r.closeKey(k);
+    r.setValue(big, "Value" + std::to_string(i), regtype::Sz, bytesOf(std::to_string(i)));
+  }
+  // A deletion drops the value table: the next lookups, on either thread, build it again.
+  ASSERT_EQ(r.deleteValue(big, "Value299"), Status::Success);
+  std::unique_ptr<RegistryStore> reader = r.concurrentReader();
+  ASSERT_TRUE(reader);
+
+  // The same answers, also through the classes view, with handles that mean nothing to the
+  // store: the reader's first handle is a different key than the store's.
+  KeyHandle h = 0;
+  ASSERT_EQ(reader->openKey(hkey::ClassesRoot, "big", 0, h), Status::Success);
+  EXPECT_EQ(keyNames(*reader, h), keyNames(r, big));
+  EXPECT_EQ(valueNames(*reader, h), valueNames(r, big));
+  std::uint32_t keys = 0, values = 0;
+  EXPECT_EQ(reader->queryInfo(h, keys, values), Status::Success);
+  EXPECT_EQ(keys, 300u);
+  EXPECT_EQ(values, 299u);
+  EXPECT_EQ(reader->closeKey(h), Status::Success);
+  EXPECT_EQ(reader->closeKey(h), Status::InvalidHandle);
+  EXPECT_EQ(r.setValue(big, "mine", regtype::Sz, bytesOf("x")), Status::Success)
+      << "closing the reader's handle closed the store's";
+  std::string name;
+  EXPECT_EQ(reader->enumKey(big + 100, 0, name), Status::InvalidHandle);
+
+  // Every write is refused and changes nothing.
+  KeyHandle c = 0;
+  EXPECT_EQ(reader->createKey(hkey::LocalMachine, "New", c), Status::AccessDenied);
+  EXPECT_EQ(reader->setValueRaw(hkey::LocalMachine, "x", regtype::Sz, bytesOf("x")),
+            Status::AccessDenied);
+  EXPECT_EQ(reader->deleteTree(hkey::LocalMachine, "SOFTWARE"), Status::AccessDenied);
+  EXPECT_EQ(reader->deleteValue(hkey::LocalMachine, "x"), Status::AccessDenied);
+  EXPECT_EQ(reader->deleteKey(hkey::LocalMachine, "SOFTWARE"), Status::AccessDenied);
+  EXPECT_EQ(keyNames(r, hkey::LocalMachine), std::vector<std::string>{"SOFTWARE"});
+
+  // Two threads looking up names at once, each through its own handles, find every one.
+  ASSERT_EQ(r.deleteValue(big, "mine"), Status::Success);
+  auto lookUp = [](RegistryStore& s, int& found) {
+    KeyHandle k = 0;
+    if (s.openKey(hkey::LocalMachine, "SOFTWARE\\Classes\\BIG", 0, k) != Status::Success) return;
+    for (int i = 0; i < 300; ++i) {
+      std::uint32_t type = 0;
+      Bytes data;
+      KeyHandle sub = 0;
+      if (s.queryValueRaw(k, "VALUE" + std::to_string(i), type, data) == Status::Success &&
+          type == regtype::Sz && data == textToRaw(regtype::Sz, bytesOf(std::to_string(i))))
+        ++found;
+      if (s.openKey(k, "key" + std::to_string(i), 0, sub) == Status::Success) {
+        ++found;
+        s.closeKey(sub);
+      }
+    }
+    s.closeKey(k);
+  };
+  int byStore = 0, byReader = 0;
+  std::thread other([&] { lookUp(*reader, byReader); });
+  lookUp(r, byStore);
+  other.join();
+  EXPECT_EQ(byStore, 599);
+  EXPECT_EQ(byReader, 599);
 }
 
 }  // namespace

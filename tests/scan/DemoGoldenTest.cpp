@@ -9,7 +9,7 @@ namespace brisquell::test {
 
 namespace {
 
-std::string scanAsTsv(ScanMode mode) {
+std::string scanAsTsv(ScanMode mode, unsigned walkers) {
   TempDir d;
   std::filesystem::copy(std::string(BRISQUELL_SOURCE_DIR) + "/examples/demo-machine", d / "demo",
                         std::filesystem::copy_options::recursive);
@@ -20,6 +20,7 @@ std::string scanAsTsv(ScanMode mode) {
     return {};
   }
   ScanContext ctx(*machine);
+  ctx.walkers = walkers;
   runScan(ctx, mode);
   std::string out;
   for (const auto& r : ctx.problems().rows())
@@ -31,10 +32,13 @@ std::string scanAsTsv(ScanMode mode) {
 }  // namespace
 
 TEST(DemoGolden, QuickAndDeepScansMatch) {
-  EXPECT_EQ(scanAsTsv(ScanMode::Quick),
-            readText(std::string(BRISQUELL_TEST_DATA) + "/demo-quick.tsv"));
-  EXPECT_EQ(scanAsTsv(ScanMode::Deep),
-            readText(std::string(BRISQUELL_TEST_DATA) + "/demo-deep.tsv"));
+  for (unsigned walkers : {1u, 2u}) {
+    SCOPED_TRACE(std::to_string(walkers) + " walkers");
+    EXPECT_EQ(scanAsTsv(ScanMode::Quick, walkers),
+              readText(std::string(BRISQUELL_TEST_DATA) + "/demo-quick.tsv"));
+    EXPECT_EQ(scanAsTsv(ScanMode::Deep, walkers),
+              readText(std::string(BRISQUELL_TEST_DATA) + "/demo-deep.tsv"));
+  }
 }
 
 }  // namespace brisquell::test

@@ -107,6 +107,7 @@ void HostFileSystem::setWriteArea(const std::string& hostFolder) {
 void HostFileSystem::addLinkedArea(const std::string& hostFolder) {
   std::string real = realFolder(hostFolder);
   if (!real.empty()) linkedAreas_.push_back(std::move(real));
+  std::lock_guard<std::mutex> hold(cacheLock_);
   found_.clear();
 }
 
@@ -227,6 +228,7 @@ std::shared_ptr<const HostFileSystem::Listing> HostFileSystem::listing(const std
   Status& reason = why ? *why : ignored;
   reason = Status::Success;
   if (caching_) {
+    std::lock_guard<std::mutex> hold(cacheLock_);
     auto it = cache_.find(hostDir);
     if (it != cache_.end()) {
       if (!it->second) reason = unlisted_[hostDir];
@@ -236,8 +238,8 @@ std::shared_ptr<const HostFileSystem::Listing> HostFileSystem::listing(const std
   auto unlisted = [&](Status st) -> std::shared_ptr<const Listing> {
     reason = st;
     if (caching_) {
-      cache_[hostDir] = nullptr;
-      unlisted_[hostDir] = st;
+      std::lock_guard<std::mutex> hold(cacheLock_);
+      if (cache_.emplace(hostDir, nullptr).second) unlisted_[hostDir] = st;
     }
     return nullptr;
   };
@@ -259,7 +261,13 @@ std::shared_ptr<const HostFileSystem::Listing> HostFileSystem::listing(const std
   std::sort(l->begin(), l->end(), [](const Entry& a, const Entry& b) {
     return a.folded != b.folded ? a.folded < b.folded : a.name < b.name;
   });
-  if (caching_) cache_[hostDir] = l;
+  if (caching_) {
+    // Another walker may have listed the folder meanwhile: every caller sees the first listing.
+    std::lock_guard<std::mutex> hold(cacheLock_);
+    auto [it, added] = cache_.emplace(hostDir, l);
+    if (!added && !it->second) reason = unlisted_[hostDir];
+    return it->second;
+  }
   return l;
 }
 
@@ -330,12 +338,19 @@ bool HostFileSystem::volumeInformation(std::string_view root) {
 
 Status HostFileSystem::find(std::string_view pattern, std::vector<DirEntry>& out) {
   if (!caching_) return findUncached(pattern, out);
-  auto it = found_.find(std::string(pattern));
-  if (it == found_.end()) {
-    Found f;
-    f.status = findUncached(pattern, f.entries);
-    it = found_.emplace(std::string(pattern), std::move(f)).first;
+  std::string key(pattern);
+  {
+    std::lock_guard<std::mutex> hold(cacheLock_);
+    auto it = found_.find(key);
+    if (it != found_.end()) {
+      out = it->second.entries;
+      return it->second.status;
+    }
   }
+  Found f;
+  f.status = findUncached(pattern, f.entries);
+  std::lock_guard<std::mutex> hold(cacheLock_);
+  auto it = found_.emplace(std::move(key), std::move(f)).first;
   out = it->second.entries;
   return it->second.status;
 }
@@ -420,6 +435,7 @@ Status HostFileSystem::readFile(std::string_view path, Bytes& data) {
 }
 
 void HostFileSystem::forget(const std::string& hostDir) {
+  std::lock_guard<std::mutex> hold(cacheLock_);
   cache_.erase(hostDir);
   unlisted_.erase(hostDir);
   found_.clear();  // any name may have led through the folder
@@ -516,6 +532,7 @@ Status HostFileSystem::createDirectory(std::string_view path) {
 }
 void HostFileSystem::setListingCache(bool enabled) {
   caching_ = enabled;
+  std::lock_guard<std::mutex> hold(cacheLock_);
   if (!enabled) {
     cache_.clear();
     unlisted_.clear();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <unordered_map>
 
 #include "platform/FileSystem.h"
@@ -56,6 +57,7 @@ class HostFileSystem final : public FileSystem {
   std::optional<std::string> hostPath(std::string_view path) override;
   std::optional<std::string> hostPathForNew(std::string_view path) override;
   void setListingCache(bool enabled) override;
+  bool concurrentReads() const override { return true; }
 
   /// Confines every write and deletion to this host folder as well (a Wine prefix, whose
   /// drives may lead out of it): outside it, they fail with Status::AccessDenied.
@@ -68,6 +70,7 @@ class HostFileSystem final : public FileSystem {
   void setShortNames(ShortNameScheme scheme, DosNameReader dosNames = readNtfsDosName) {
     shortNames_ = scheme;
     dosNames_ = std::move(dosNames);
+    std::lock_guard<std::mutex> hold(cacheLock_);
     found_.clear();
   }
 
@@ -111,6 +114,9 @@ class HostFileSystem final : public FileSystem {
   std::string writeArea_;                 // real path; empty: the drives' folders only
   std::string currentDirectory_;
   bool caching_ = false;
+  // Guards the three caches below: two walkers of one scan may fill them at once. A listing is
+  // built outside it; the first one stored wins.
+  mutable std::mutex cacheLock_;
   std::unordered_map<std::string, std::shared_ptr<const Listing>> cache_;
   std::unordered_map<std::string, Status> unlisted_;  // why a cached folder has no listing
   // While listings are cached, find() of a name already looked for answers as it did then:

@@ -31,30 +31,35 @@ bool forEachComponent(std::string_view path, F f) {
 
 // ---- NameIndex ----
 
-void NameIndex::insert(std::uint64_t slot) const {
-  auto& slots = *slots_;
+void NameIndex::insert(std::vector<std::uint64_t>& slots, std::uint64_t slot) {
   std::size_t mask = slots.size() - 1;
   std::size_t i = static_cast<std::size_t>(slot >> 32) & mask;
   while (slots[i]) i = (i + 1) & mask;
   slots[i] = slot;
 }
 
-void NameIndex::grow() const {
-  std::vector<std::uint64_t> old(slots_->size() * 2, 0);
-  old.swap(*slots_);
-  for (std::uint64_t s : old)
-    if (s) insert(s);
+// Only writers grow a table, and nothing reads while a store is written.
+void NameIndex::grow() {
+  std::vector<std::uint64_t>* old = slots_.load(std::memory_order_relaxed);
+  auto* bigger = new std::vector<std::uint64_t>(old->size() * 2, 0);
+  for (std::uint64_t s : *old)
+    if (s) insert(*bigger, s);
+  slots_.store(bigger, std::memory_order_relaxed);
+  delete old;
 }
 
 template <class Getter>
 void NameIndex::rebuild(std::size_t count, Getter nameAt) const {
   std::size_t cap = 16;
   while (cap < count * 2) cap *= 2;
-  slots_ = std::make_unique<std::vector<std::uint64_t>>(cap, 0);
+  auto fresh = std::make_unique<std::vector<std::uint64_t>>(cap, 0);
   for (std::size_t p = 0; p < count; ++p) {
     Hash h;
-    insert(std::uint64_t{h.get(nameAt(p))} << 32 | (p + 1));
+    insert(*fresh, std::uint64_t{h.get(nameAt(p))} << 32 | (p + 1));
   }
+  std::vector<std::uint64_t>* none = nullptr;
+  if (slots_.compare_exchange_strong(none, fresh.get(), std::memory_order_acq_rel))
+    fresh.release();  // else another reader built the same table first
 }
 
 template <class Getter>
@@ -65,8 +70,12 @@ std::int64_t NameIndex::find(std::string_view name, Hash& hash, std::size_t coun
       if (iequals(nameAt(p), name)) return static_cast<std::int64_t>(p);
     return -1;
   }
-  if (!slots_) rebuild(count, nameAt);
-  const auto& slots = *slots_;
+  const std::vector<std::uint64_t>* table = slots_.load(std::memory_order_acquire);
+  if (!table) {
+    rebuild(count, nameAt);
+    table = slots_.load(std::memory_order_acquire);
+  }
+  const auto& slots = *table;
   std::size_t mask = slots.size() - 1;
   std::uint32_t h = hash.get(name);
   for (std::size_t i = h & mask; slots[i]; i = (i + 1) & mask) {
@@ -80,9 +89,13 @@ std::int64_t NameIndex::find(std::string_view name, Hash& hash, std::size_t coun
 
 void NameIndex::added(std::uint32_t position, std::string_view name, Hash& hash,
                       std::size_t count) {
-  if (!slots_) return;  // built on the next lookup
-  if (count * 2 > slots_->size()) grow();
-  insert(std::uint64_t{hash.get(name)} << 32 | (std::uint64_t{position} + 1));
+  std::vector<std::uint64_t>* table = slots_.load(std::memory_order_relaxed);
+  if (!table) return;  // built on the next lookup
+  if (count * 2 > table->size()) {
+    grow();
+    table = slots_.load(std::memory_order_relaxed);
+  }
+  insert(*table, std::uint64_t{hash.get(name)} << 32 | (std::uint64_t{position} + 1));
 }
 
 // ---- KeyArena ----
@@ -198,10 +211,12 @@ MemoryRegistry::Key* MemoryRegistry::classesRoot(bool create) {
   return create ? ensure(hklm_.get(), kClassesPath) : find(hklm_.get(), kClassesPath);
 }
 
-MemoryRegistry::Key* MemoryRegistry::resolve(KeyHandle key) {
+MemoryRegistry::Key* MemoryRegistry::resolve(KeyHandle key) { return resolveIn(handles_, key); }
+
+MemoryRegistry::Key* MemoryRegistry::resolveIn(const Handles& handles, KeyHandle key) {
   if (key & 0x80000000u) return root(key);
-  if (key == 0 || key > handles_.size()) return nullptr;
-  return handles_[key - 1];
+  if (key == 0 || key > handles.keys.size()) return nullptr;
+  return handles.keys[key - 1];
 }
 
 MemoryRegistry::Key* MemoryRegistry::find(Key* from, std::string_view path) const {
@@ -293,7 +308,7 @@ void MemoryRegistry::mergeLoaded(MemoryRegistry& later) {
 }
 
 void MemoryRegistry::forgetHandlesBelow(const Key* key) {
-  for (auto& h : handles_) {
+  for (auto& h : handles_.keys) {
     for (const Key* k = h; k; k = k->parent)
       if (k == key) {
         h = nullptr;
@@ -323,79 +338,110 @@ void MemoryRegistry::removeTree(Key* key) {
   modified_ = true;
 }
 
-KeyHandle MemoryRegistry::addHandle(Key* key) {
-  if (!freeHandles_.empty()) {
-    std::uint32_t h = freeHandles_.back();
-    freeHandles_.pop_back();
-    handles_[h - 1] = key;
-    open_[h - 1] = true;
+KeyHandle MemoryRegistry::Handles::add(Key* key) {
+  if (!free.empty()) {
+    std::uint32_t h = free.back();
+    free.pop_back();
+    keys[h - 1] = key;
+    open[h - 1] = true;
     return h;
   }
-  handles_.push_back(key);
-  open_.push_back(true);
-  return static_cast<KeyHandle>(handles_.size());
+  keys.push_back(key);
+  open.push_back(true);
+  return static_cast<KeyHandle>(keys.size());
+}
+
+Status MemoryRegistry::Handles::close(KeyHandle key) {
+  if (key & 0x80000000u) return Status::Success;
+  if (key == 0 || key > keys.size() || !open[key - 1])
+    return Status::InvalidHandle;  // closing twice must not hand one handle out twice
+  keys[key - 1] = nullptr;
+  open[key - 1] = false;
+  free.push_back(key);
+  return Status::Success;
+}
+
+Status MemoryRegistry::openIn(Handles& handles, KeyHandle key, std::string_view subKey,
+                              KeyHandle& result) {
+  result = 0;
+  if (!(key & 0x80000000u) && (key == 0 || key > handles.keys.size())) return Status::InvalidHandle;
+  Key* base = resolveIn(handles, key);
+  if (!base) return key & 0x80000000u ? Status::FileNotFound : Status::KeyDeleted;
+  Key* k = find(base, subKey);
+  if (!k) return Status::FileNotFound;
+  result = handles.add(k);
+  return Status::Success;
 }
 
 Status MemoryRegistry::openKey(KeyHandle key, std::string_view subKey, std::uint32_t,
                                KeyHandle& result) {
-  result = 0;
-  if (!(key & 0x80000000u) && (key == 0 || key > handles_.size())) return Status::InvalidHandle;
-  Key* base = resolve(key);
-  if (!base) return key & 0x80000000u ? Status::FileNotFound : Status::KeyDeleted;
-  Key* k = find(base, subKey);
-  if (!k) return Status::FileNotFound;
-  result = addHandle(k);
-  return Status::Success;
+  return openIn(handles_, key, subKey, result);
 }
 
 Status MemoryRegistry::createKey(KeyHandle key, std::string_view subKey, KeyHandle& result) {
   result = 0;
   Key* base = key == hkey::ClassesRoot ? classesRoot(true) : resolve(key);
   if (!base) return (key & 0x80000000u) ? Status::InvalidHandle : Status::KeyDeleted;
-  result = addHandle(ensure(base, subKey));
+  result = handles_.add(ensure(base, subKey));
   return Status::Success;
 }
 
-Status MemoryRegistry::closeKey(KeyHandle key) {
-  if (key & 0x80000000u) return Status::Success;
-  if (key == 0 || key > handles_.size() || !open_[key - 1])
-    return Status::InvalidHandle;  // closing twice must not hand one handle out twice
-  handles_[key - 1] = nullptr;
-  open_[key - 1] = false;
-  freeHandles_.push_back(key);
-  return Status::Success;
-}
+Status MemoryRegistry::closeKey(KeyHandle key) { return handles_.close(key); }
 
 #define BRISQUELL_KEY_OR_FAIL(k, h) \
   Key* k = resolve(h);              \
   if (!k) return ((h)&0x80000000u) ? Status::FileNotFound : Status::InvalidHandle
 
-Status MemoryRegistry::enumKey(KeyHandle key, std::uint32_t index, std::string& name) {
-  BRISQUELL_KEY_OR_FAIL(k, key);
-  if (index >= k->children.size()) return Status::NoMoreItems;
-  name = k->children[index]->name;
+// The reads, on a key already resolved: the store and its concurrent readers share them.
+namespace {
+using Key = MemoryRegistry::Key;
+
+Status enumKeyOf(const Key& k, std::uint32_t index, std::string& name) {
+  if (index >= k.children.size()) return Status::NoMoreItems;
+  name = k.children[index]->name;
   return Status::Success;
 }
 
-Status MemoryRegistry::enumValueRaw(KeyHandle key, std::uint32_t index, std::string& name,
-                                    std::uint32_t& type, Bytes& data) {
-  BRISQUELL_KEY_OR_FAIL(k, key);
-  if (index >= k->values.size()) return Status::NoMoreItems;
-  const Value& v = k->values[index];
+Status enumValueOf(const Key& k, std::uint32_t index, std::string& name, std::uint32_t& type,
+                   Bytes& data) {
+  if (index >= k.values.size()) return Status::NoMoreItems;
+  const MemoryRegistry::Value& v = k.values[index];
   name = v.name;
   type = v.type;
   data = v.data;
   return Status::Success;
 }
 
-Status MemoryRegistry::queryValueRaw(KeyHandle key, std::string_view name, std::uint32_t& type,
-                                     Bytes& data) {
-  BRISQUELL_KEY_OR_FAIL(k, key);
-  Value* v = k->value(name);
+Status queryValueOf(Key& k, std::string_view name, std::uint32_t& type, Bytes& data) {
+  const MemoryRegistry::Value* v = k.value(name);
   if (!v) return Status::FileNotFound;
   type = v->type;
   data = v->data;
   return Status::Success;
+}
+
+Status queryInfoOf(const Key& k, std::uint32_t& subKeys, std::uint32_t& values) {
+  subKeys = static_cast<std::uint32_t>(k.children.size());
+  values = static_cast<std::uint32_t>(k.values.size());
+  return Status::Success;
+}
+}  // namespace
+
+Status MemoryRegistry::enumKey(KeyHandle key, std::uint32_t index, std::string& name) {
+  BRISQUELL_KEY_OR_FAIL(k, key);
+  return enumKeyOf(*k, index, name);
+}
+
+Status MemoryRegistry::enumValueRaw(KeyHandle key, std::uint32_t index, std::string& name,
+                                    std::uint32_t& type, Bytes& data) {
+  BRISQUELL_KEY_OR_FAIL(k, key);
+  return enumValueOf(*k, index, name, type, data);
+}
+
+Status MemoryRegistry::queryValueRaw(KeyHandle key, std::string_view name, std::uint32_t& type,
+                                     Bytes& data) {
+  BRISQUELL_KEY_OR_FAIL(k, key);
+  return queryValueOf(*k, name, type, data);
 }
 
 Status MemoryRegistry::setValueRaw(KeyHandle key, std::string_view name, std::uint32_t type,
@@ -444,9 +490,62 @@ KeyLocation MemoryRegistry::canonicalKey(KeyHandle root, std::string_view path) 
 
 Status MemoryRegistry::queryInfo(KeyHandle key, std::uint32_t& subKeys, std::uint32_t& values) {
   BRISQUELL_KEY_OR_FAIL(k, key);
-  subKeys = static_cast<std::uint32_t>(k->children.size());
-  values = static_cast<std::uint32_t>(k->values.size());
-  return Status::Success;
+  return queryInfoOf(*k, subKeys, values);
+}
+
+// Reads the same tree through handles of its own; the tree itself is only read, and its lazily
+// built name tables are published atomically.
+class MemoryRegistry::Reader final : public RegistryStore {
+ public:
+  explicit Reader(MemoryRegistry& tree) : tree_(tree) {}
+
+  Status openKey(KeyHandle key, std::string_view subKey, std::uint32_t,
+                 KeyHandle& result) override {
+    return tree_.openIn(handles_, key, subKey, result);
+  }
+  Status createKey(KeyHandle, std::string_view, KeyHandle& result) override {
+    result = 0;
+    return Status::AccessDenied;
+  }
+  Status closeKey(KeyHandle key) override { return handles_.close(key); }
+  Status enumKey(KeyHandle key, std::uint32_t index, std::string& name) override {
+    BRISQUELL_KEY_OR_FAIL(k, key);
+    return enumKeyOf(*k, index, name);
+  }
+  Status deleteValue(KeyHandle, std::string_view) override { return Status::AccessDenied; }
+  Status deleteKey(KeyHandle, std::string_view) override { return Status::AccessDenied; }
+  Status deleteTree(KeyHandle, std::string_view) override { return Status::AccessDenied; }
+  Status enumValueRaw(KeyHandle key, std::uint32_t index, std::string& name, std::uint32_t& type,
+                      Bytes& data) override {
+    BRISQUELL_KEY_OR_FAIL(k, key);
+    return enumValueOf(*k, index, name, type, data);
+  }
+  Status queryValueRaw(KeyHandle key, std::string_view name, std::uint32_t& type,
+                       Bytes& data) override {
+    BRISQUELL_KEY_OR_FAIL(k, key);
+    return queryValueOf(*k, name, type, data);
+  }
+  Status setValueRaw(KeyHandle, std::string_view, std::uint32_t, const Bytes&) override {
+    return Status::AccessDenied;
+  }
+  Status queryInfo(KeyHandle key, std::uint32_t& subKeys, std::uint32_t& values) override {
+    BRISQUELL_KEY_OR_FAIL(k, key);
+    return queryInfoOf(*k, subKeys, values);
+  }
+  KeyLocation canonicalKey(KeyHandle root, std::string_view path) override {
+    return tree_.canonicalKey(root, path);
+  }
+  bool modified() const override { return tree_.modified(); }
+  void markSaved() override {}
+
+ private:
+  Key* resolve(KeyHandle key) { return tree_.resolveIn(handles_, key); }
+  MemoryRegistry& tree_;
+  Handles handles_;
+};
+
+std::unique_ptr<RegistryStore> MemoryRegistry::concurrentReader() {
+  return std::make_unique<Reader>(*this);
 }
 
 }  // namespace brisquell

@@ -1,6 +1,7 @@
 // In-memory registry tree: the store behind machine folders and the tests' fake registry.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -14,6 +15,11 @@ namespace brisquell {
 /// when the hashes agree, and the table grows without reading the names again.
 class NameIndex {
  public:
+  NameIndex() = default;
+  ~NameIndex() { delete slots_.load(std::memory_order_relaxed); }
+  NameIndex(const NameIndex&) = delete;
+  NameIndex& operator=(const NameIndex&) = delete;
+
   /// A name's folded hash, worked out at most once for a lookup and the insertion after it.
   class Hash {
    public:
@@ -44,18 +50,19 @@ class NameIndex {
     Hash h;
     added(position, name, h, count);
   }
-  void invalidate() { slots_.reset(); }
+  void invalidate() { delete slots_.exchange(nullptr, std::memory_order_relaxed); }
 
   static constexpr std::size_t kLinearLimit = 8;
 
  private:
   template <class Getter>
   void rebuild(std::size_t count, Getter nameAt) const;
-  void insert(std::uint64_t slot) const;
-  void grow() const;
+  static void insert(std::vector<std::uint64_t>& slots, std::uint64_t slot);
+  void grow();
   // hash << 32 | (position + 1); 0 = empty. Behind a pointer: most lists never need one, and
-  // every key holds two indexes.
-  mutable std::unique_ptr<std::vector<std::uint64_t>> slots_;
+  // every key holds two indexes. A lookup may build the table; threads that only read may
+  // look up at once, so the first table built is published atomically and the others dropped.
+  mutable std::atomic<std::vector<std::uint64_t>*> slots_{nullptr};
 };
 
 /// Memory for a store's keys, taken in chunks that grow up to a few MiB; the large ones ask
@@ -135,6 +142,7 @@ class MemoryRegistry final : public RegistryStore {
   /// hkey::ClassesRoot is a view of hkey::LocalMachine\SOFTWARE\Classes; every other root is
   /// its own.
   KeyLocation canonicalKey(KeyHandle root, std::string_view path) override;
+  std::unique_ptr<RegistryStore> concurrentReader() override;
   bool modified() const override { return modified_; }
   void markSaved() override { modified_ = false; }
 
@@ -155,15 +163,23 @@ class MemoryRegistry final : public RegistryStore {
   void mergeLoaded(MemoryRegistry& later);
 
  private:
-  KeyHandle addHandle(Key* key);
+  class Reader;
+  /// Open keys by handle: the store's own, and one per concurrent reader.
+  struct Handles {
+    std::vector<Key*> keys;  // handle = position + 1
+    std::vector<bool> open;  // per handle: not yet closed
+    std::vector<std::uint32_t> free;
+    KeyHandle add(Key* key);
+    Status close(KeyHandle key);
+  };
+  Key* resolveIn(const Handles& handles, KeyHandle key);
+  Status openIn(Handles& handles, KeyHandle key, std::string_view subKey, KeyHandle& result);
   Key* classesRoot(bool create);
   void forgetHandlesBelow(const Key* key);
 
   KeyArena arena_;  // before the roots: it goes after every key
   KeyPtr hklm_, hkcu_, hku_, hkcc_;
-  std::vector<Key*> handles_;  // handle = position + 1
-  std::vector<bool> open_;     // per handle: not yet closed
-  std::vector<std::uint32_t> freeHandles_;
+  Handles handles_;
   bool modified_ = false;
 };
 
