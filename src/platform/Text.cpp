@@ -1,6 +1,8 @@
 // Text helpers: conversions and case folding written for speed on large registries.
 #include "platform/Text.h"
 
+#include <cstring>
+
 #include <fmt/format.h>
 
 #include "platform/HostIo.h"
@@ -271,13 +273,29 @@ std::size_t ifind(std::string_view hay, std::string_view needle, std::size_t fro
   if (needle.size() > hay.size()) return std::string_view::npos;
   auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; };
   const unsigned char first = lower(static_cast<unsigned char>(needle[0]));
-  for (std::size_t i = from; i + needle.size() <= hay.size(); ++i) {
-    if (lower(static_cast<unsigned char>(hay[i])) != first) continue;
+  const unsigned char other = first >= 'a' && first <= 'z' ? first - 32 : first;
+  // Candidates are found with memchr, one for each case of the first letter.
+  const char* begin = hay.data();
+  const char* last = begin + (hay.size() - needle.size());  // the last place it can start
+  auto next = [&](const char* from, unsigned char c) -> const char* {
+    if (from > last) return nullptr;
+    return static_cast<const char*>(
+        std::memchr(from, c, static_cast<std::size_t>(last - from) + 1));
+  };
+  if (from > hay.size()) return std::string_view::npos;
+  const char* a = next(begin + from, first);
+  const char* b = other == first ? nullptr : next(begin + from, other);
+  while (a || b) {
+    const char* at = !b || (a && a < b) ? a : b;
     std::size_t k = 1;
-    while (k < needle.size() && lower(static_cast<unsigned char>(hay[i + k])) ==
-                                    lower(static_cast<unsigned char>(needle[k])))
+    while (k < needle.size() &&
+           lower(static_cast<unsigned char>(at[k])) == lower(static_cast<unsigned char>(needle[k])))
       ++k;
-    if (k == needle.size()) return i;
+    if (k == needle.size()) return static_cast<std::size_t>(at - begin);
+    if (at == a)
+      a = next(a + 1, first);
+    else
+      b = next(b + 1, other);
   }
   return std::string_view::npos;
 }

@@ -124,8 +124,9 @@ void CheckRegistryActiveXComponent(ScanContext& ctx, CheckArgs a) {
     std::string ext = GetFileExtension(a.valueText);
     if (ext != "dll" && ext != "ax" && ext != "ocx") return;
     const std::string& v = a.valueText;
-    if (icontains(v, "%Sysroot%") || icontains(v, "%Systemroot%") ||
-        icontains(v, "%ProgramFiles%") || icontains(v, "%commonprogramfiles%")) {
+    if (v.find('%') != std::string::npos &&
+        (icontains(v, "%Sysroot%") || icontains(v, "%Systemroot%") ||
+         icontains(v, "%ProgramFiles%") || icontains(v, "%commonprogramfiles%"))) {
       ctx.CheckAllSystemdirectory(a);
       return;
     }

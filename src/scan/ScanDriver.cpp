@@ -350,6 +350,7 @@ class ParallelScan {
     for (std::size_t i = 1; i <= rows.size(); ++i)
       if (rows[i - 1].ticked)
         tasks_.push_back(SectionTask{i, rows[i - 1].name, i > 13 && i <= 18, nullptr});
+    groupOwner_.assign(rows.size() + 1, 0);
   }
 
   void run() {
@@ -389,14 +390,22 @@ class ParallelScan {
   }
 
  private:
+  // The sections that walk the class registrations test the same files: on one thread, the
+  // later ones find the earlier ones' answers in the file system's cache.
+  static std::size_t groupOf(const SectionTask& t) { return t.position <= 3 ? 0 : t.position; }
+
   SectionTask* next(bool mainThread) {
     std::lock_guard<std::mutex> hold(lock_);
     if (stop_) return nullptr;
-    for (SectionTask& t : tasks_)
-      if (!t.started && (mainThread || !t.mainOnly)) {
-        t.started = true;
-        return &t;
-      }
+    const int self = mainThread ? 1 : 2;
+    for (SectionTask& t : tasks_) {
+      if (t.started || (t.mainOnly && !mainThread)) continue;
+      int& owner = groupOwner_[groupOf(t)];
+      if (owner && owner != self) continue;
+      owner = self;
+      t.started = true;
+      return &t;
+    }
     return nullptr;
   }
 
@@ -450,6 +459,7 @@ class ParallelScan {
   ScanContext& ctx_;
   std::unique_ptr<RegistryStore> reader_;
   std::vector<SectionTask> tasks_;
+  std::vector<int> groupOwner_;  // per group: 0 none yet, 1 the main thread, 2 the other
   std::atomic<bool> stop_{false};
   std::mutex lock_;
   std::condition_variable wake_;

@@ -14,5 +14,8 @@ void EnumerateRegKeyNames(ScanContext& ctx, KeyHandle root, const std::string& k
 
 /// The text the walks hand to the checks for a value of the given type and (text-view) data.
 std::string valueTextOf(std::uint32_t type, const Bytes& data);
+/// The same text read from the stored bytes (UTF-16LE strings), into `text`: what the walks
+/// use, converting only what the checks read.
+void valueTextOfRaw(std::uint32_t type, const Bytes& raw, std::string& text);
 
 }  // namespace brisquell

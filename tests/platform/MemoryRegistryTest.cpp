@@ -293,5 +293,51 @@ TEST(MemoryRegistry, AConcurrentReaderSeesTheTreeThroughHandlesOfItsOwnAndWrites
   EXPECT_EQ(byReader, 599);
 }
 
+// A walk opens each subkey by the name it was just given; other names, other spellings and a
+// list changed in between still open what the name says.
+TEST(MemoryRegistry, OpeningBySubkeyNamesAfterEnumeratingThem) {
+  MemoryRegistry r;
+  KeyHandle base = 0, k = 0;
+  r.createKey(hkey::CurrentUser, "Base", base);
+  for (const char* n : {"Alpha", "Beta", "Gamma"}) {
+    r.createKey(base, std::string(n) + "\\Inner", k);
+    r.setValue(k, "who", regtype::Sz, bytesOf(n));
+    r.closeKey(k);
+  }
+  auto whoIn = [&](KeyHandle h) {
+    std::uint32_t type = 0;
+    Bytes data;
+    return r.queryValue(h, "who", type, data) == Status::Success
+               ? std::string(data.begin(), data.end())
+               : std::string("?");
+  };
+  auto open = [&](std::string_view name) {
+    KeyHandle h = 0;
+    std::string found = "none";
+    if (r.openKey(base, name, 0, h) == Status::Success) {
+      KeyHandle inner = 0;
+      found = r.openKey(h, "Inner", 0, inner) == Status::Success ? whoIn(inner) : "no inner";
+      r.closeKey(inner);
+      r.closeKey(h);
+    }
+    return found;
+  };
+  std::string name;
+  ASSERT_EQ(r.enumKey(base, 1, name), Status::Success);
+  EXPECT_EQ(name, "Beta");
+  EXPECT_EQ(open("Beta"), "Beta");
+  EXPECT_EQ(open("BETA"), "Beta");
+  EXPECT_EQ(open("Gamma"), "Gamma");
+  EXPECT_EQ(open("Beta\\Inner\\.."), "none");
+  ASSERT_EQ(r.enumKey(base, 1, name), Status::Success);
+  ASSERT_EQ(r.deleteTree(base, "Alpha"), Status::Success);  // Gamma moves to where Beta was
+  EXPECT_EQ(open("Beta"), "Beta");
+  ASSERT_EQ(r.enumKey(base, 1, name), Status::Success);
+  EXPECT_EQ(name, "Gamma");
+  ASSERT_EQ(r.deleteTree(base, "Gamma"), Status::Success);  // nothing is left at that place
+  EXPECT_EQ(open("Gamma"), "none");
+  EXPECT_EQ(open("Beta"), "Beta");
+}
+
 }  // namespace
 }  // namespace brisquell

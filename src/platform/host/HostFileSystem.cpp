@@ -107,7 +107,7 @@ void HostFileSystem::setWriteArea(const std::string& hostFolder) {
 void HostFileSystem::addLinkedArea(const std::string& hostFolder) {
   std::string real = realFolder(hostFolder);
   if (!real.empty()) linkedAreas_.push_back(std::move(real));
-  std::lock_guard<std::mutex> hold(cacheLock_);
+  std::lock_guard<SpinLock> hold(cacheLock_);
   found_.clear();
 }
 
@@ -228,7 +228,7 @@ std::shared_ptr<const HostFileSystem::Listing> HostFileSystem::listing(const std
   Status& reason = why ? *why : ignored;
   reason = Status::Success;
   if (caching_) {
-    std::lock_guard<std::mutex> hold(cacheLock_);
+    std::lock_guard<SpinLock> hold(cacheLock_);
     auto it = cache_.find(hostDir);
     if (it != cache_.end()) {
       if (!it->second) reason = unlisted_[hostDir];
@@ -238,7 +238,7 @@ std::shared_ptr<const HostFileSystem::Listing> HostFileSystem::listing(const std
   auto unlisted = [&](Status st) -> std::shared_ptr<const Listing> {
     reason = st;
     if (caching_) {
-      std::lock_guard<std::mutex> hold(cacheLock_);
+      std::lock_guard<SpinLock> hold(cacheLock_);
       if (cache_.emplace(hostDir, nullptr).second) unlisted_[hostDir] = st;
     }
     return nullptr;
@@ -263,7 +263,7 @@ std::shared_ptr<const HostFileSystem::Listing> HostFileSystem::listing(const std
   });
   if (caching_) {
     // Another walker may have listed the folder meanwhile: every caller sees the first listing.
-    std::lock_guard<std::mutex> hold(cacheLock_);
+    std::lock_guard<SpinLock> hold(cacheLock_);
     auto [it, added] = cache_.emplace(hostDir, l);
     if (!added && !it->second) reason = unlisted_[hostDir];
     return it->second;
@@ -340,7 +340,7 @@ Status HostFileSystem::find(std::string_view pattern, std::vector<DirEntry>& out
   if (!caching_) return findUncached(pattern, out);
   std::string key(pattern);
   {
-    std::lock_guard<std::mutex> hold(cacheLock_);
+    std::lock_guard<SpinLock> hold(cacheLock_);
     auto it = found_.find(key);
     if (it != found_.end()) {
       out = it->second.entries;
@@ -349,7 +349,7 @@ Status HostFileSystem::find(std::string_view pattern, std::vector<DirEntry>& out
   }
   Found f;
   f.status = findUncached(pattern, f.entries);
-  std::lock_guard<std::mutex> hold(cacheLock_);
+  std::lock_guard<SpinLock> hold(cacheLock_);
   auto it = found_.emplace(std::move(key), std::move(f)).first;
   out = it->second.entries;
   return it->second.status;
@@ -435,7 +435,7 @@ Status HostFileSystem::readFile(std::string_view path, Bytes& data) {
 }
 
 void HostFileSystem::forget(const std::string& hostDir) {
-  std::lock_guard<std::mutex> hold(cacheLock_);
+  std::lock_guard<SpinLock> hold(cacheLock_);
   cache_.erase(hostDir);
   unlisted_.erase(hostDir);
   found_.clear();  // any name may have led through the folder
@@ -532,7 +532,7 @@ Status HostFileSystem::createDirectory(std::string_view path) {
 }
 void HostFileSystem::setListingCache(bool enabled) {
   caching_ = enabled;
-  std::lock_guard<std::mutex> hold(cacheLock_);
+  std::lock_guard<SpinLock> hold(cacheLock_);
   if (!enabled) {
     cache_.clear();
     unlisted_.clear();

@@ -2,8 +2,10 @@
 // matched without regard to case, as Windows does.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/FileSystem.h"
@@ -35,6 +37,20 @@ std::vector<std::string> removeStaleTemporaries(const std::string& folder, const
 struct HostDrive {
   DriveInfo info;
   std::string hostRoot;  // absolute host folder holding the drive's contents
+};
+
+/// For critical sections of a hash lookup or two: waiting in the kernel for one costs more
+/// than the section itself.
+class SpinLock {
+ public:
+  void lock() {
+    for (int spins = 0; flag_.test_and_set(std::memory_order_acquire); ++spins)
+      if (spins > 64) std::this_thread::yield();
+  }
+  void unlock() { flag_.clear(std::memory_order_release); }
+
+ private:
+  std::atomic_flag flag_ = ATOMIC_FLAG_INIT;
 };
 
 class HostFileSystem final : public FileSystem {
@@ -70,7 +86,7 @@ class HostFileSystem final : public FileSystem {
   void setShortNames(ShortNameScheme scheme, DosNameReader dosNames = readNtfsDosName) {
     shortNames_ = scheme;
     dosNames_ = std::move(dosNames);
-    std::lock_guard<std::mutex> hold(cacheLock_);
+    std::lock_guard<SpinLock> hold(cacheLock_);
     found_.clear();
   }
 
@@ -116,7 +132,7 @@ class HostFileSystem final : public FileSystem {
   bool caching_ = false;
   // Guards the three caches below: two walkers of one scan may fill them at once. A listing is
   // built outside it; the first one stored wins.
-  mutable std::mutex cacheLock_;
+  mutable SpinLock cacheLock_;
   std::unordered_map<std::string, std::shared_ptr<const Listing>> cache_;
   std::unordered_map<std::string, Status> unlisted_;  // why a cached folder has no listing
   // While listings are cached, find() of a name already looked for answers as it did then:

@@ -367,6 +367,14 @@ Status MemoryRegistry::openIn(Handles& handles, KeyHandle key, std::string_view 
   if (!(key & 0x80000000u) && (key == 0 || key > handles.keys.size())) return Status::InvalidHandle;
   Key* base = resolveIn(handles, key);
   if (!base) return key & 0x80000000u ? Status::FileNotFound : Status::KeyDeleted;
+  // Spelt exactly as the subkey just enumerated: that one (names are unique in any case).
+  if (base == handles.enumerated && handles.enumeratedAt < base->children.size()) {
+    Key* c = base->children[handles.enumeratedAt].get();
+    if (c->name == subKey) {
+      result = handles.add(c);
+      return Status::Success;
+    }
+  }
   Key* k = find(base, subKey);
   if (!k) return Status::FileNotFound;
   result = handles.add(k);
@@ -429,6 +437,8 @@ Status queryInfoOf(const Key& k, std::uint32_t& subKeys, std::uint32_t& values) 
 
 Status MemoryRegistry::enumKey(KeyHandle key, std::uint32_t index, std::string& name) {
   BRISQUELL_KEY_OR_FAIL(k, key);
+  handles_.enumerated = k;
+  handles_.enumeratedAt = index;
   return enumKeyOf(*k, index, name);
 }
 
@@ -510,6 +520,8 @@ class MemoryRegistry::Reader final : public RegistryStore {
   Status closeKey(KeyHandle key) override { return handles_.close(key); }
   Status enumKey(KeyHandle key, std::uint32_t index, std::string& name) override {
     BRISQUELL_KEY_OR_FAIL(k, key);
+    handles_.enumerated = k;
+    handles_.enumeratedAt = index;
     return enumKeyOf(*k, index, name);
   }
   Status deleteValue(KeyHandle, std::string_view) override { return Status::AccessDenied; }

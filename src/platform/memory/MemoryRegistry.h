@@ -169,6 +169,9 @@ class MemoryRegistry final : public RegistryStore {
     std::vector<Key*> keys;  // handle = position + 1
     std::vector<bool> open;  // per handle: not yet closed
     std::vector<std::uint32_t> free;
+    // The subkey enumerated last: walks open each one by the name they were just given.
+    const Key* enumerated = nullptr;
+    std::uint32_t enumeratedAt = 0;
     KeyHandle add(Key* key);
     Status close(KeyHandle key);
   };
