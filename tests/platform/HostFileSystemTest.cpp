@@ -2,6 +2,7 @@
 #include "platform/host/HostFileSystem.h"
 
 #include <filesystem>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -137,9 +138,16 @@ TEST_F(HostFileSystemTest, ListingCacheSeesTheProgramsOwnChanges) {
   EXPECT_EQ(names("C:\\WINDOWS\\*.txt"), std::vector<std::string>{"log.txt"});
   ASSERT_EQ(fs->deleteFile("C:\\WINDOWS\\LOG.TXT"), Status::Success);
   names("C:\\WINDOWS\\log.txt", Status::FileNotFound);
+  // A folder found missing is looked for again once the program has made it.
+  names("C:\\WINDOWS\\Fresh\\f.txt", Status::PathNotFound);
+  names("C:\\WINDOWS\\Fresh\\Sub\\g.txt", Status::PathNotFound);
   ASSERT_EQ(fs->createDirectory("C:\\WINDOWS\\Fresh"), Status::Success);
   ASSERT_EQ(fs->writeFile("C:\\WINDOWS\\Fresh\\f.txt", Bytes{'y'}), Status::Success);
   EXPECT_EQ(names("C:\\windows\\fresh\\*"), std::vector<std::string>{"f.txt"});
+  EXPECT_EQ(names("C:\\WINDOWS\\Fresh\\f.txt"), std::vector<std::string>{"f.txt"});
+  ASSERT_EQ(fs->createDirectory("C:\\WINDOWS\\Fresh\\Sub"), Status::Success);
+  ASSERT_EQ(fs->writeFile("C:\\WINDOWS\\Fresh\\Sub\\g.txt", Bytes{'z'}), Status::Success);
+  EXPECT_EQ(names("C:\\WINDOWS\\Fresh\\Sub\\g.txt"), std::vector<std::string>{"g.txt"});
 }
 
 // Under the listing cache a name looked for again answers as the first time, whatever the
@@ -161,6 +169,25 @@ TEST_F(HostFileSystemTest, RepeatedLookupsUnderTheCacheAnswerAsWithout) {
     for (int round = 0; round < 2; ++round)
       for (std::size_t i = 0; i < asked.size(); ++i)
         EXPECT_EQ(names(asked[i].first, asked[i].second), uncached[i]) << asked[i].first;
+    // Two threads asking at once, as a scan's two walkers do, get the same answers.
+    ASSERT_TRUE(fs->concurrentReads());
+    fs->setListingCache(false);
+    fs->setListingCache(true);
+    int wrong[2] = {0, 0};
+    auto ask = [&](int who) {
+      for (int round = 0; round < 50; ++round)
+        for (std::size_t i = 0; i < asked.size(); ++i) {
+          std::vector<DirEntry> found;
+          std::vector<std::string> got;
+          bool same = fs->find(asked[i].first, found) == asked[i].second;
+          for (const auto& e : found) got.push_back(e.name);
+          if (!same || got != uncached[i]) ++wrong[who];
+        }
+    };
+    std::thread other(ask, 1);
+    ask(0);
+    other.join();
+    EXPECT_EQ(wrong[0] + wrong[1], 0);
     ASSERT_EQ(fs->writeFile("C:\\WINDOWS\\System32\\gone.dll", Bytes{'x'}), Status::Success);
     EXPECT_EQ(names("C:\\WINDOWS\\System32\\gone.dll"), std::vector<std::string>{"gone.dll"});
     EXPECT_EQ(names("C:\\WINDOWS\\System32\\*.dll").size(), uncached[4].size() + 1);

@@ -109,6 +109,7 @@ void HostFileSystem::addLinkedArea(const std::string& hostFolder) {
   if (!real.empty()) linkedAreas_.push_back(std::move(real));
   std::lock_guard<SpinLock> hold(cacheLock_);
   found_.clear();
+  resolved_.clear();
 }
 
 Status HostFileSystem::confine(const Parsed& p, const std::string& host, LastLink last,
@@ -199,25 +200,29 @@ Status HostFileSystem::parse(std::string_view path, Parsed& out) const {
   std::string_view rest = std::string_view(full).substr(3);
   out.components.clear();
   out.trailingSlash = !rest.empty() && rest.back() == '\\';
-  std::size_t i = 0;
-  while (i <= rest.size()) {
-    std::size_t j = rest.find('\\', i);
-    if (j == std::string_view::npos) j = rest.size();
-    std::string c(rest.substr(i, j - i));
-    bool last = j == rest.size();
-    i = j + 1;
-    for (unsigned char ch : c)
+  // One pass: each character is checked once, each component cut where its backslash is.
+  std::size_t start = 0;
+  bool wild = false;
+  for (std::size_t i = 0; i <= rest.size(); ++i) {
+    if (i < rest.size() && rest[i] != '\\') {
+      const auto ch = static_cast<unsigned char>(rest[i]);
       if (ch < 32 || ch == '<' || ch == '>' || ch == '"' || ch == '|' || ch == ':')
         return Status::InvalidName;
-    if (!last && hasWildcard(c)) return Status::InvalidName;
+      wild = wild || ch == '*' || ch == '?';
+      continue;
+    }
+    std::string_view c = rest.substr(start, i - start);
+    const bool last = i == rest.size();
+    start = i + 1;
+    if (!last && wild) return Status::InvalidName;
     if (c == "." || c.empty()) continue;
     if (c == "..") {
       if (!out.components.empty()) out.components.pop_back();
       continue;
     }
-    while (!c.empty() && (c.back() == '.' || c.back() == ' ')) c.pop_back();
+    while (!c.empty() && (c.back() == '.' || c.back() == ' ')) c.remove_suffix(1);
     if (c.empty()) continue;
-    out.components.push_back(std::move(c));
+    out.components.emplace_back(c);
   }
   return Status::Success;
 }
@@ -298,6 +303,24 @@ const HostFileSystem::Entry* HostFileSystem::entryFor(const std::string& hostDir
 }
 
 Status HostFileSystem::resolveDir(const Parsed& p, std::size_t n, std::string& hostDir) {
+  if (!caching_ || n == 0) return resolveDirUncached(p, n, hostDir);
+  std::string key(1, p.drive->info.letter);
+  for (std::size_t k = 0; k < n; ++k) key.append("\\").append(p.components[k]);
+  {
+    std::lock_guard<SpinLock> hold(cacheLock_);
+    auto it = resolved_.find(key);
+    if (it != resolved_.end()) {
+      hostDir = it->second.hostDir;
+      return it->second.status;
+    }
+  }
+  Status st = resolveDirUncached(p, n, hostDir);
+  std::lock_guard<SpinLock> hold(cacheLock_);
+  resolved_.emplace(std::move(key), Resolved{st, hostDir});
+  return st;
+}
+
+Status HostFileSystem::resolveDirUncached(const Parsed& p, std::size_t n, std::string& hostDir) {
   hostDir = p.drive->hostRoot;
   for (std::size_t k = 0; k < n; ++k) {
     const std::string& c = p.components[k];
@@ -439,6 +462,7 @@ void HostFileSystem::forget(const std::string& hostDir) {
   cache_.erase(hostDir);
   unlisted_.erase(hostDir);
   found_.clear();  // any name may have led through the folder
+  resolved_.clear();
 }
 
 Status HostFileSystem::writeFile(std::string_view path, const Bytes& data) {
@@ -537,6 +561,7 @@ void HostFileSystem::setListingCache(bool enabled) {
     cache_.clear();
     unlisted_.clear();
     found_.clear();
+    resolved_.clear();
   }
 }
 

@@ -88,6 +88,7 @@ class HostFileSystem final : public FileSystem {
     dosNames_ = std::move(dosNames);
     std::lock_guard<SpinLock> hold(cacheLock_);
     found_.clear();
+    resolved_.clear();
   }
 
  private:
@@ -107,6 +108,7 @@ class HostFileSystem final : public FileSystem {
   /// Host folder of the first n components; Status::PathNotFound when one is missing,
   /// Status::AccessDenied when a link on the way leads out of the drive's folder.
   Status resolveDir(const Parsed& p, std::size_t n, std::string& hostDir);
+  Status resolveDirUncached(const Parsed& p, std::size_t n, std::string& hostDir);
   /// The host path of a Windows path, never through a link out of the drive's folder (nor,
   /// when writing, out of the write area): Status::AccessDenied then. mayBeNew: a missing last
   /// component is fine (the path is spelled as given).
@@ -142,6 +144,13 @@ class HostFileSystem final : public FileSystem {
     std::vector<DirEntry> entries;
   };
   std::unordered_map<std::string, Found> found_;
+  // While listings are cached, the host folder a Windows folder resolves to (or why none):
+  // the files a scan tests lie in a few thousand folders, each named again and again.
+  struct Resolved {
+    Status status;
+    std::string hostDir;
+  };
+  std::unordered_map<std::string, Resolved> resolved_;
   ShortNameScheme shortNames_ = ShortNameScheme::None;
   DosNameReader dosNames_;
 };
