@@ -1,5 +1,6 @@
 // Times a quick and a deep scan of a machine folder and the memory the scan adds to the loaded
-// registry: brisquell-bench-scan MACHINE_DIR
+// registry: brisquell-bench-scan [--walkers N] MACHINE_DIR (N threads, as the command line's 2;
+// 1 by default, as the desktop program)
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -27,8 +28,14 @@ double seconds(std::chrono::steady_clock::time_point a) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  unsigned walkers = 1;
+  if (argc == 4 && std::string(argv[1]) == "--walkers") {
+    walkers = static_cast<unsigned>(std::stoul(argv[2]));
+    argv += 2;
+    argc -= 2;
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: brisquell-bench-scan TARGET_DIR\n");
+    std::fprintf(stderr, "usage: brisquell-bench-scan [--walkers N] TARGET_DIR\n");
     return 2;
   }
   auto t0 = std::chrono::steady_clock::now();
@@ -42,6 +49,7 @@ int main(int argc, char** argv) {
   long rssLoaded = statusKb("VmRSS:");
   std::ofstream("/proc/self/clear_refs") << "5";  // restart the peak from here
   ScanContext ctx(*machine);
+  ctx.walkers = walkers;
   for (ScanMode mode : {ScanMode::Quick, ScanMode::Deep}) {
     auto t = std::chrono::steady_clock::now();
     runScan(ctx, mode);
