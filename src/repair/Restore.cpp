@@ -173,7 +173,8 @@ void Restore::putInPlace(const Placed& p) {
   std::size_t first = 0;
   while (first < order.size() && order[first] == first) ++first;
   if (first == order.size()) return;
-  for (std::size_t i = first; i < current.size(); ++i) store.deleteValue(h, current[i].name);
+  // The tail goes in one call: deleting value by value searches and shifts the list each time.
+  store.deleteValuesFrom(h, static_cast<std::uint32_t>(first));
   for (std::size_t i = first; i < order.size(); ++i) {
     const Val& v = current[order[i]];
     store.setValueRaw(h, v.name, v.type, v.data);
