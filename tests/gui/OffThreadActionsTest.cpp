@@ -1,5 +1,6 @@
-// The repair and the restore from the window, with their long steps off the window thread: the
-// order of backup and changes, the messages, a failing repair, and a close asked meanwhile.
+// The repair, the restore and a backup set's deletion from the window, with their long steps off
+// the window thread: the order of backup and changes, the messages, a failing repair, and a close
+// asked meanwhile.
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -105,6 +106,7 @@ class OffThreadActionsTest : public QObject {
   void fixWritesTheBackupSetBeforeAnyChange();
   void failingRepairIsShownAndKeepsTheResults();
   void restoreWritesBackOffTheWindowThread();
+  void deletingABackupSetRunsOffTheWindowThread();
   void closeDuringARepairWaitsForItsEnd();
 };
 
@@ -206,6 +208,65 @@ void OffThreadActionsTest::restoreWritesBackOffTheWindowThread() {
   // The status line of the last record got through from the step's thread.
   QVERIFY2(w->lblStatusOfActionTaken->text().startsWith("Restoring: "),
            qPrintable(w->lblStatusOfActionTaken->text()));
+}
+
+void OffThreadActionsTest::deletingABackupSetRunsOffTheWindowThread() {
+  Machine m;
+  ScriptedInterface ui({true, false, true});  // the repair; the deletion declined, then not
+  auto w = window(m, ui);
+  w->cmdQuickScan_Click();
+  w->cmdRepairCorruptFiles_Click();
+  const std::vector<fs::path> sets = m.backupFiles();
+  QCOMPARE(sets.size(), std::size_t(1));
+  fs::path archive = sets[0];
+  archive.replace_extension(".zip");
+  std::ofstream(archive) << "an archive beside it";
+  ui.questions.clear();
+  ui.informed.clear();
+  Steps steps;
+  // The lock file names its holder while the lock is held.
+  const std::string lockFile = m.folder + "/.brisquell.lock";
+  const auto held = [&] { return fs::exists(lockFile) && fs::file_size(lockFile) > 0; };
+  bool presentWhenDeletionBegan = false;
+  std::vector<bool> heldBefore;
+  steps.before = [&](int n) {
+    heldBefore.push_back(held());
+    if (n == 4) presentWhenDeletionBegan = fs::exists(sets[0]) && fs::exists(archive);
+  };
+  steps.install(*w);
+  std::vector<int> rows;
+  w->runModal = [&](QDialog& d) {
+    auto& restore = dynamic_cast<gui::frmRestore&>(d);
+    rows.push_back(restore.lvwBackups->topLevelItemCount());
+    restore.cmdDeleteBackup_Click();  // declined: the lock is taken and given back
+    rows.push_back(restore.lvwBackups->topLevelItemCount());
+    restore.cmdDeleteBackup_Click();
+    rows.push_back(restore.lvwBackups->topLevelItemCount());
+    restore.cmdCancel_Click();
+    return d.result();
+  };
+  w->cmdRestore_Click();
+  QCOMPARE(steps.count, 4);  // each time the lock, then its giving back or the deletion
+  QVERIFY(!steps.onWindowThread);
+  QVERIFY2(steps.beats >= 5, qPrintable(QString::number(steps.beats)));
+  QVERIFY(presentWhenDeletionBegan);
+  QCOMPARE(heldBefore, (std::vector<bool>{false, true, false, true}));
+  QVERIFY(!held());
+  QCOMPARE(rows, (std::vector<int>{1, 1, 0}));
+  QCOMPARE(ui.questions, (std::vector<std::string>(2, std::string(Restore::kDeleteQuestion))));
+  QVERIFY(ui.warned.empty());
+  QVERIFY(ui.informed.empty());
+  QVERIFY(!fs::exists(sets[0]));
+  QVERIFY(!fs::exists(archive));
+  w->runModal = [](QDialog& d) {
+    auto& restore = dynamic_cast<gui::frmRestore&>(d);
+    restore.cmdDeleteBackup_Click();  // no set is left: said so, as before
+    restore.cmdCancel_Click();
+    return d.result();
+  };
+  w->cmdRestore_Click();
+  QCOMPARE(steps.count, 4);
+  QCOMPARE(ui.informed, (std::vector<std::string>{std::string(Restore::kNotFound)}));
 }
 
 void OffThreadActionsTest::closeDuringARepairWaitsForItsEnd() {
