@@ -1,6 +1,6 @@
-// The repair, the restore and a backup set's deletion from the window, with their long steps off
-// the window thread: the order of backup and changes, the messages, a failing repair, and a close
-// asked meanwhile.
+// The repair, the restore, a backup set's deletion and the start-up's settings reset, with their
+// long steps off the window thread: the order of backup and changes, the messages, a failing
+// repair, and a close asked meanwhile.
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -14,12 +14,16 @@
 #include <fstream>
 #include <thread>
 
+#include "gui/DesktopProgram.h"
 #include "gui/GuiSupport.h"
 #include "gui/frmMain.h"
 #include "gui/frmRestore.h"
+#include "platform/LockFile.h"
 #include "repair/Repair.h"
 #include "repair/Restore.h"
+#include "scan/KnownKeys.h"
 #include "scan/ScanDriver.h"
+#include "support/GatedTarget.h"
 #include "support/ScriptedInterface.h"
 
 using namespace brisquell;
@@ -107,6 +111,7 @@ class OffThreadActionsTest : public QObject {
   void failingRepairIsShownAndKeepsTheResults();
   void restoreWritesBackOffTheWindowThread();
   void deletingABackupSetRunsOffTheWindowThread();
+  void startupResetLocksAndSavesOffTheWindowThread();
   void closeDuringARepairWaitsForItsEnd();
 };
 
@@ -267,6 +272,79 @@ void OffThreadActionsTest::deletingABackupSetRunsOffTheWindowThread() {
   w->cmdRestore_Click();
   QCOMPARE(steps.count, 4);
   QCOMPARE(ui.informed, (std::vector<std::string>{std::string(Restore::kNotFound)}));
+}
+
+void OffThreadActionsTest::startupResetLocksAndSavesOffTheWindowThread() {
+  Machine m;
+  const std::string product(kProductKey);
+  {  // A reset asked for, a setting it takes away and the version key it keeps.
+    RegistryStore& store = m.target->registry();
+    KeyHandle h = 0;
+    QCOMPARE(store.createKey(hkey::LocalMachine, product + "\\Registry Status", h),
+             Status::Success);
+    store.setValue(h, "ResetValue", regtype::Sz, Bytes{'1', 0});
+    store.closeKey(h);
+    QCOMPARE(store.createKey(hkey::LocalMachine, product + "\\Options", h), Status::Success);
+    store.setValue(h, "chkTakeBackup", regtype::Sz, Bytes{'F', 'a', 'l', 's', 'e', 0});
+    store.closeKey(h);
+    QCOMPARE(store.createKey(hkey::LocalMachine, product + "\\Brisquell_Version\\Version", h),
+             Status::Success);
+    store.setValue(h, "Version", regtype::Sz, Bytes{'9', '.', '9', 0});
+    store.closeKey(h);
+    QVERIFY(m.target->save());
+  }
+  test::GatedTarget target(m.fresh());
+  const auto window = std::this_thread::get_id();
+  std::thread::id saver = window;
+  bool lockHeldWhileSaving = false;
+  target.duringSave = [&] {
+    saver = std::this_thread::get_id();
+    lockHeldWhileSaving = !lockFileFree(m.folder);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  };
+  // Another holder of the target's lock lets go a moment after the start: the reset waits for
+  // it while the window thread's timers go on.
+  auto opened = openLockFile(m.folder);
+  QVERIFY(opened);
+  std::unique_ptr<LockFile> other = std::move(opened).value();
+  std::string why;
+  QCOMPARE(other->tryLock(why), Status::Success);
+  QTimer::singleShot(150, [&] { other.reset(); });
+  int beats = 0;
+  QTimer beat;
+  beat.setInterval(2);
+  QObject::connect(&beat, &QTimer::timeout, [&] { ++beats; });
+  beat.start();
+  QTemporaryDir instanceDir;
+  gui::EntryOptions options;
+  options.lockFolder = instanceDir.path().toStdString();
+  options.showSplash = false;
+  options.runEventLoop = false;
+  ScriptedInterface ui;
+  auto started = gui::runDesktopProgram(target, ui, {}, options);
+  beat.stop();
+  QVERIFY(started.window);
+  QVERIFY(!other);
+  QVERIFY(ui.warned.empty());
+  QCOMPARE(target.saves, 1);
+  QVERIFY(saver != window);
+  QVERIFY(lockHeldWhileSaving);
+  QVERIFY(lockFileFree(m.folder));  // and given back
+  QVERIFY2(beats >= 20, qPrintable(QString::number(beats)));
+  // What the window starts with is on disk: the settings are gone, the version key stays.
+  auto onDisk = m.fresh();
+  QCOMPARE(textValue(onDisk->registry(), hkey::LocalMachine, product + "\\Registry Status",
+                     "ResetValue"),
+           std::string());
+  QCOMPARE(
+      textValue(onDisk->registry(), hkey::LocalMachine, product + "\\Options", "chkTakeBackup"),
+      std::string());
+  QCOMPARE(textValue(onDisk->registry(), hkey::LocalMachine,
+                     product + "\\Brisquell_Version\\Version", "Version"),
+           std::string("9.9"));
+  KeyHandle h = 0;
+  QCOMPARE(onDisk->registry().openKey(hkey::LocalMachine, product + "\\Settings", 0, h),
+           Status::FileNotFound);
 }
 
 void OffThreadActionsTest::closeDuringARepairWaitsForItsEnd() {
