@@ -37,9 +37,12 @@ EntryResult runDesktopProgram(Target& target, UserInterface& ui,
   }
   {
     ScanContext ctx(target);
-    // While the target must not be written the reset waits for a later start.
+    // While the target must not be written the reset waits for a later start. The lock may
+    // wait for another program: it is taken and given back off the window thread, as the save
+    // (through the save runner) is, and a failed save is said once it has returned.
+    HeldTarget held(target);
     TargetChanges changes(target);
-    if (changes.begin() && ResetRegistrySettings(ctx))
+    if (runOffWindowThread([&] { return changes.begin(); }) && ResetRegistrySettings(ctx))
       if (Outcome saved = changes.save(); !saved)
         ui.warn(kProductName, "The settings could not be reset: " + saved.message());
   }

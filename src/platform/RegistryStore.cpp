@@ -1,6 +1,8 @@
 // Root names, the raw/text conversions and the text view shared by every registry back end.
 #include "platform/RegistryStore.h"
 
+#include <vector>
+
 namespace brisquell {
 
 std::string_view rootName(KeyHandle root) {
@@ -56,6 +58,22 @@ Status RegistryStore::queryValue(KeyHandle key, std::string_view name, std::uint
 Status RegistryStore::setValue(KeyHandle key, std::string_view name, std::uint32_t type,
                                const Bytes& data) {
   return setValueRaw(key, name, type, textToRaw(type, data));
+}
+
+Status RegistryStore::deleteValuesFrom(KeyHandle key, std::uint32_t first) {
+  std::vector<std::string> names;
+  std::string name;
+  std::uint32_t type;
+  Bytes data;
+  Status st;
+  for (std::uint32_t i = first; (st = enumValueRaw(key, i, name, type, data)) == Status::Success;
+       ++i)
+    names.push_back(name);
+  if (st != Status::NoMoreItems) return st;
+  Status result = Status::Success;
+  for (const std::string& n : names)
+    if (Status d = deleteValue(key, n); d != Status::Success) result = d;
+  return result;
 }
 
 std::string textValue(RegistryStore& store, KeyHandle root, std::string_view path,

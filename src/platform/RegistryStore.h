@@ -74,6 +74,9 @@ class RegistryStore {
   /// Subkey name at a 0-based index; Status::NoMoreItems past the last.
   virtual Status enumKey(KeyHandle key, std::uint32_t index, std::string& name) = 0;
   virtual Status deleteValue(KeyHandle key, std::string_view name) = 0;
+  /// Deletes the values at 0-based positions `first` and after, in one call; the values
+  /// before stay as they are. The default deletes them one by one by name.
+  virtual Status deleteValuesFrom(KeyHandle key, std::uint32_t first);
   /// Deletes a key that has no subkeys.
   virtual Status deleteKey(KeyHandle key, std::string_view subKey) = 0;
   /// Deletes a key with everything below it.

@@ -3,6 +3,7 @@
 #include "repair/Restore.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_set>
 
 #include <fmt/format.h>
@@ -36,18 +37,29 @@ bool Restore::cmdDeleteBackup_Click(const BackupListing& set) {
     ui_.inform(kTitle, kNotFound);
     return false;
   }
-  TargetChanges changes(ctx_.target());  // held until the set is gone
-  if (Outcome allowed = changes.begin(); !allowed) {
+  // Held until the set is gone; taken, used and given back through the step runner, since the
+  // lock file and the deletions may wait on the disk.
+  std::optional<TargetChanges> changes(std::in_place, ctx_.target());
+  Outcome allowed;
+  runStep(runner_, [&] { allowed = changes->begin(); });
+  if (!allowed) {
     ui_.warn(kTitle, allowed.message());
     return false;
   }
-  if (!ui_.askYesNo(kTitle, kDeleteQuestion)) return false;
-  FileSystem& files = ctx_.files();
-  bool deleted = files.deleteFile(set.path) == Status::Success;
-  std::string archive = BackupSet::archivePathOf(set.path);
-  std::uint32_t attrs;
-  if (archive != set.path && files.attributes(archive, attrs) == Status::Success)
-    deleted = files.deleteFile(archive) == Status::Success || deleted;
+  if (!ui_.askYesNo(kTitle, kDeleteQuestion)) {
+    runStep(runner_, [&] { changes.reset(); });
+    return false;
+  }
+  bool deleted = false;
+  runStep(runner_, [&] {
+    FileSystem& files = ctx_.files();
+    deleted = files.deleteFile(set.path) == Status::Success;
+    std::string archive = BackupSet::archivePathOf(set.path);
+    std::uint32_t attrs;
+    if (archive != set.path && files.attributes(archive, attrs) == Status::Success)
+      deleted = files.deleteFile(archive) == Status::Success || deleted;
+    changes.reset();
+  });
   return deleted;
 }
 
@@ -173,7 +185,8 @@ void Restore::putInPlace(const Placed& p) {
   std::size_t first = 0;
   while (first < order.size() && order[first] == first) ++first;
   if (first == order.size()) return;
-  for (std::size_t i = first; i < current.size(); ++i) store.deleteValue(h, current[i].name);
+  // The tail goes in one call: deleting value by value searches and shifts the list each time.
+  store.deleteValuesFrom(h, static_cast<std::uint32_t>(first));
   for (std::size_t i = first; i < order.size(); ++i) {
     const Val& v = current[order[i]];
     store.setValueRaw(h, v.name, v.type, v.data);

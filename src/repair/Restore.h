@@ -47,8 +47,8 @@ class Restore {
   /// runs the writing on).
   void setStatus(std::function<void(std::string_view)> status) { status_ = std::move(status); }
   /// Runs the long steps (reading a backup file, taking the target's lock, writing the records
-  /// and the archive's files back) and returns once each has returned; a window runs them off its
-  /// own thread. A step asks and shows nothing.
+  /// and the archive's files back, deleting a set and giving its lock back) and returns once each
+  /// has returned; a window runs them off its own thread. A step asks and shows nothing.
   void setStepRunner(StepRunner runner) { runner_ = std::move(runner); }
   const std::string& selectedBackup() const { return selected_; }
 

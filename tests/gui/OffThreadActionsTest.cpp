@@ -1,5 +1,6 @@
-// The repair and the restore from the window, with their long steps off the window thread: the
-// order of backup and changes, the messages, a failing repair, and a close asked meanwhile.
+// The repair, the restore, a backup set's deletion and the start-up's settings reset, with their
+// long steps off the window thread: the order of backup and changes, the messages, a failing
+// repair, and a close asked meanwhile.
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -13,12 +14,16 @@
 #include <fstream>
 #include <thread>
 
+#include "gui/DesktopProgram.h"
 #include "gui/GuiSupport.h"
 #include "gui/frmMain.h"
 #include "gui/frmRestore.h"
+#include "platform/LockFile.h"
 #include "repair/Repair.h"
 #include "repair/Restore.h"
+#include "scan/KnownKeys.h"
 #include "scan/ScanDriver.h"
+#include "support/GatedTarget.h"
 #include "support/ScriptedInterface.h"
 
 using namespace brisquell;
@@ -105,6 +110,8 @@ class OffThreadActionsTest : public QObject {
   void fixWritesTheBackupSetBeforeAnyChange();
   void failingRepairIsShownAndKeepsTheResults();
   void restoreWritesBackOffTheWindowThread();
+  void deletingABackupSetRunsOffTheWindowThread();
+  void startupResetLocksAndSavesOffTheWindowThread();
   void closeDuringARepairWaitsForItsEnd();
 };
 
@@ -206,6 +213,138 @@ void OffThreadActionsTest::restoreWritesBackOffTheWindowThread() {
   // The status line of the last record got through from the step's thread.
   QVERIFY2(w->lblStatusOfActionTaken->text().startsWith("Restoring: "),
            qPrintable(w->lblStatusOfActionTaken->text()));
+}
+
+void OffThreadActionsTest::deletingABackupSetRunsOffTheWindowThread() {
+  Machine m;
+  ScriptedInterface ui({true, false, true});  // the repair; the deletion declined, then not
+  auto w = window(m, ui);
+  w->cmdQuickScan_Click();
+  w->cmdRepairCorruptFiles_Click();
+  const std::vector<fs::path> sets = m.backupFiles();
+  QCOMPARE(sets.size(), std::size_t(1));
+  fs::path archive = sets[0];
+  archive.replace_extension(".zip");
+  std::ofstream(archive) << "an archive beside it";
+  ui.questions.clear();
+  ui.informed.clear();
+  Steps steps;
+  // The lock file names its holder while the lock is held.
+  const std::string lockFile = m.folder + "/.brisquell.lock";
+  const auto held = [&] { return fs::exists(lockFile) && fs::file_size(lockFile) > 0; };
+  bool presentWhenDeletionBegan = false;
+  std::vector<bool> heldBefore;
+  steps.before = [&](int n) {
+    heldBefore.push_back(held());
+    if (n == 4) presentWhenDeletionBegan = fs::exists(sets[0]) && fs::exists(archive);
+  };
+  steps.install(*w);
+  std::vector<int> rows;
+  w->runModal = [&](QDialog& d) {
+    auto& restore = dynamic_cast<gui::frmRestore&>(d);
+    rows.push_back(restore.lvwBackups->topLevelItemCount());
+    restore.cmdDeleteBackup_Click();  // declined: the lock is taken and given back
+    rows.push_back(restore.lvwBackups->topLevelItemCount());
+    restore.cmdDeleteBackup_Click();
+    rows.push_back(restore.lvwBackups->topLevelItemCount());
+    restore.cmdCancel_Click();
+    return d.result();
+  };
+  w->cmdRestore_Click();
+  QCOMPARE(steps.count, 4);  // each time the lock, then its giving back or the deletion
+  QVERIFY(!steps.onWindowThread);
+  QVERIFY2(steps.beats >= 5, qPrintable(QString::number(steps.beats)));
+  QVERIFY(presentWhenDeletionBegan);
+  QCOMPARE(heldBefore, (std::vector<bool>{false, true, false, true}));
+  QVERIFY(!held());
+  QCOMPARE(rows, (std::vector<int>{1, 1, 0}));
+  QCOMPARE(ui.questions, (std::vector<std::string>(2, std::string(Restore::kDeleteQuestion))));
+  QVERIFY(ui.warned.empty());
+  QVERIFY(ui.informed.empty());
+  QVERIFY(!fs::exists(sets[0]));
+  QVERIFY(!fs::exists(archive));
+  w->runModal = [](QDialog& d) {
+    auto& restore = dynamic_cast<gui::frmRestore&>(d);
+    restore.cmdDeleteBackup_Click();  // no set is left: said so, as before
+    restore.cmdCancel_Click();
+    return d.result();
+  };
+  w->cmdRestore_Click();
+  QCOMPARE(steps.count, 4);
+  QCOMPARE(ui.informed, (std::vector<std::string>{std::string(Restore::kNotFound)}));
+}
+
+void OffThreadActionsTest::startupResetLocksAndSavesOffTheWindowThread() {
+  Machine m;
+  const std::string product(kProductKey);
+  {  // A reset asked for, a setting it takes away and the version key it keeps.
+    RegistryStore& store = m.target->registry();
+    KeyHandle h = 0;
+    QCOMPARE(store.createKey(hkey::LocalMachine, product + "\\Registry Status", h),
+             Status::Success);
+    store.setValue(h, "ResetValue", regtype::Sz, Bytes{'1', 0});
+    store.closeKey(h);
+    QCOMPARE(store.createKey(hkey::LocalMachine, product + "\\Options", h), Status::Success);
+    store.setValue(h, "chkTakeBackup", regtype::Sz, Bytes{'F', 'a', 'l', 's', 'e', 0});
+    store.closeKey(h);
+    QCOMPARE(store.createKey(hkey::LocalMachine, product + "\\Brisquell_Version\\Version", h),
+             Status::Success);
+    store.setValue(h, "Version", regtype::Sz, Bytes{'9', '.', '9', 0});
+    store.closeKey(h);
+    QVERIFY(m.target->save());
+  }
+  test::GatedTarget target(m.fresh());
+  const auto window = std::this_thread::get_id();
+  std::thread::id saver = window;
+  bool lockHeldWhileSaving = false;
+  target.duringSave = [&] {
+    saver = std::this_thread::get_id();
+    lockHeldWhileSaving = !lockFileFree(m.folder);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  };
+  // Another holder of the target's lock lets go a moment after the start: the reset waits for
+  // it while the window thread's timers go on.
+  auto opened = openLockFile(m.folder);
+  QVERIFY(opened);
+  std::unique_ptr<LockFile> other = std::move(opened).value();
+  std::string why;
+  QCOMPARE(other->tryLock(why), Status::Success);
+  QTimer::singleShot(150, [&] { other.reset(); });
+  int beats = 0;
+  QTimer beat;
+  beat.setInterval(2);
+  QObject::connect(&beat, &QTimer::timeout, [&] { ++beats; });
+  beat.start();
+  QTemporaryDir instanceDir;
+  gui::EntryOptions options;
+  options.lockFolder = instanceDir.path().toStdString();
+  options.showSplash = false;
+  options.runEventLoop = false;
+  ScriptedInterface ui;
+  auto started = gui::runDesktopProgram(target, ui, {}, options);
+  beat.stop();
+  QVERIFY(started.window);
+  QVERIFY(!other);
+  QVERIFY(ui.warned.empty());
+  QCOMPARE(target.saves, 1);
+  QVERIFY(saver != window);
+  QVERIFY(lockHeldWhileSaving);
+  QVERIFY(lockFileFree(m.folder));  // and given back
+  QVERIFY2(beats >= 20, qPrintable(QString::number(beats)));
+  // What the window starts with is on disk: the settings are gone, the version key stays.
+  auto onDisk = m.fresh();
+  QCOMPARE(textValue(onDisk->registry(), hkey::LocalMachine, product + "\\Registry Status",
+                     "ResetValue"),
+           std::string());
+  QCOMPARE(
+      textValue(onDisk->registry(), hkey::LocalMachine, product + "\\Options", "chkTakeBackup"),
+      std::string());
+  QCOMPARE(textValue(onDisk->registry(), hkey::LocalMachine,
+                     product + "\\Brisquell_Version\\Version", "Version"),
+           std::string("9.9"));
+  KeyHandle h = 0;
+  QCOMPARE(onDisk->registry().openKey(hkey::LocalMachine, product + "\\Settings", 0, h),
+           Status::FileNotFound);
 }
 
 void OffThreadActionsTest::closeDuringARepairWaitsForItsEnd() {

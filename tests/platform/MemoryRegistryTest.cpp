@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ForwardingStore.h"
+
 namespace brisquell {
 namespace {
 
@@ -101,6 +103,44 @@ TEST(MemoryRegistry, EnumerationKeepsInsertionOrderWhileAKeyIsUnchanged) {
   std::uint32_t type;
   Bytes data;
   EXPECT_EQ(r.enumValue(h, 3, name, type, data), Status::NoMoreItems);
+}
+
+TEST(MemoryRegistry, ATailOfValuesGoesInOneCallAndLookupsStayRight) {
+  MemoryRegistry r;
+  KeyHandle h = 0;
+  r.createKey(hkey::CurrentUser, "Tail", h);
+  std::vector<std::string> front;
+  for (int i = 0; i < 40; ++i) {
+    r.setValue(h, "Val" + std::to_string(i), regtype::Dword, Bytes{std::uint8_t(i), 0, 0, 0});
+    if (i < 12) front.push_back("Val" + std::to_string(i));
+  }
+  std::uint32_t type = 0;
+  Bytes data;
+  ASSERT_EQ(r.queryValue(h, "val30", type, data), Status::Success);  // the name table is built
+  r.markSaved();
+  ASSERT_EQ(r.deleteValuesFrom(h, 12), Status::Success);
+  EXPECT_TRUE(r.modified());
+  EXPECT_EQ(valueNames(r, h), front);
+  for (int i = 0; i < 40; ++i)
+    EXPECT_EQ(r.queryValue(h, "val" + std::to_string(i), type, data) == Status::Success, i < 12)
+        << i;
+  // Added again they go last; one of the front replaced keeps its place and bytes elsewhere.
+  r.setValue(h, "Val39", regtype::Sz, bytesOf("x"));
+  r.setValue(h, "val5", regtype::Dword, Bytes{9, 9, 9, 9});
+  front.push_back("Val39");
+  EXPECT_EQ(valueNames(r, h), front);
+  ASSERT_EQ(r.queryValue(h, "Val4", type, data), Status::Success);
+  EXPECT_EQ(data, (Bytes{4, 0, 0, 0}));
+  EXPECT_EQ(r.deleteValuesFrom(h, 100), Status::Success);
+  EXPECT_EQ(valueNames(r, h), front);
+  EXPECT_EQ(r.deleteValuesFrom(12345, 0), Status::InvalidHandle);
+
+  // The form every back end has (by name, one by one) gives the same.
+  test::ForwardingStore plain(r);
+  ASSERT_EQ(plain.deleteValuesFrom(h, 3), Status::Success);
+  EXPECT_EQ(valueNames(r, h), (std::vector<std::string>{"Val0", "Val1", "Val2"}));
+  EXPECT_EQ(plain.deleteValuesFrom(12345, 0), Status::InvalidHandle);
+  EXPECT_EQ(r.concurrentReader()->deleteValuesFrom(hkey::CurrentUser, 0), Status::AccessDenied);
 }
 
 TEST(MemoryRegistry, ValuesKeepTypeAndEveryByte) {

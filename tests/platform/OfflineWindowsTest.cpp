@@ -655,6 +655,16 @@ TEST(OfflineWindows, UserClassesHideWhatNtuserHoldsThereAndLeaveItAlone) {
   EXPECT_EQ(reg.openKey(hkey::CurrentUser, "Software\\Classes\\ntuseronly", 0, h),
             Status::FileNotFound);
   EXPECT_EQ(text(reg, hkey::CurrentUser, "Software\\Classes\\useronly", ""), "u");
+  // A tail of values goes from the key HKCR shows, the user's; the machine's stays.
+  KeyHandle both = 0;
+  ASSERT_EQ(reg.openKey(hkey::ClassesRoot, "both", 0, both), Status::Success);
+  ASSERT_EQ(reg.setValue(both, "second", regtype::Sz, Bytes{'2', 0}), Status::Success);
+  ASSERT_EQ(reg.setValue(both, "third", regtype::Sz, Bytes{'3', 0}), Status::Success);
+  ASSERT_EQ(reg.deleteValuesFrom(both, 1), Status::Success);
+  reg.closeKey(both);
+  EXPECT_EQ(text(reg, hkey::ClassesRoot, "both", "who"), "user");
+  EXPECT_EQ(text(reg, hkey::ClassesRoot, "both", "second"), "<no value>");
+  EXPECT_EQ(text(reg, hkey::LocalMachine, "SOFTWARE\\Classes\\both", "who"), "machine");
   ASSERT_EQ(reg.deleteTree(hkey::CurrentUser, "Software\\App"), Status::Success);
   ASSERT_EQ(reg.deleteTree(hkey::CurrentUser, "Software\\Classes\\useronly"), Status::Success);
   std::string err;
@@ -666,6 +676,7 @@ TEST(OfflineWindows, UserClassesHideWhatNtuserHoldsThereAndLeaveItAlone) {
       hiveContent(dir / "Users/alice/AppData/Local/Microsoft/Windows/UsrClass.dat");
   EXPECT_EQ(classes.find("useronly"), std::string::npos) << classes;
   EXPECT_NE(classes.find("[both]"), std::string::npos) << classes;
+  EXPECT_EQ(classes.find("\"second\""), std::string::npos) << classes;
 }
 
 TEST(OfflineWindows, ModernMuiCacheAndThe32BitViewAreScannedRepairedAndRestored) {

@@ -146,6 +146,34 @@ TEST_F(RepairRestoreTest, FixThenRestoreGivesAByteIdenticalExportQuickAndDeep) {
   }
 }
 
+TEST_F(RepairRestoreTest, AKeyOfThousandsOfValuesGetsEveryOneBackInItsPlace) {
+  // The Run key once more: 5,000 values after its own, broken ones among them and at both
+  // ends, of mixed spellings and types, so nearly the whole key is put back in order.
+  std::string run = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run]\r\n";
+  for (int i = 0; i < 5000; ++i) {
+    bool broken = i == 0 || i % 397 == 5 || i == 4999;
+    std::string name = (i % 2 ? "item" : "ITEM") + fmt::format("{:04}", i);
+    const char* where = broken ? "Missing" : "Present";
+    run += i % 3 ? fmt::format("\"{}\"=\"C:\\\\{}\\\\ok.exe\"\r\n", name, where)
+                 : hexLine(name, regtype::ExpandSz,
+                           fmt::format("C:\\{}\\ok.exe", where) + std::string(1, '\0'));
+  }
+  test::makeMachine(folder, richRegistry() + run + "\r\n");
+  const std::string before = exportOf(folder);
+  FixRun run1;
+  fix(folder, ScanMode::Quick, true, run1);
+  ASSERT_EQ(run1.result.outcome, RepairResult::Outcome::Done);
+  std::size_t inRun = 0;
+  for (const ProblemRecord& r : run1.problems.rows()) inRun += r.FullKeyPath.ends_with("\\Run");
+  EXPECT_GE(inRun, 2u + 10u);  // the plain strings of them, its own two and ten of ours
+  EXPECT_TRUE(run1.result.failures.empty());
+  ASSERT_NE(exportOf(folder), before);
+  test::ScriptedInterface ui;
+  RestoreResult r = restore(folder, run1.result.backupFile, ui);
+  EXPECT_TRUE(r.failures.empty()) << r.failures.front();
+  EXPECT_EQ(exportOf(folder), before);
+}
+
 TEST_F(RepairRestoreTest, TheDemoMachineRoundTripsQuickAndDeepWithAndWithoutBackup) {
   for (ScanMode mode : {ScanMode::Quick, ScanMode::Deep}) {
     test::TempDir scratch;

@@ -2,6 +2,7 @@
 // wineserver sets one, and saves that fail without writing.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,8 @@ class GatedTarget final : public Target {
   std::optional<std::string> blocker;
   /// save() fails, writing nothing.
   bool failSaves = false;
+  /// Called by save() first, on the thread it runs on.
+  std::function<void()> duringSave;
   int saves = 0, reloads = 0;
 
   std::string kind() const override { return inner_->kind(); }
@@ -28,6 +31,7 @@ class GatedTarget final : public Target {
   UrlCache& urlCache() override { return inner_->urlCache(); }
   const MachineInfo& machine() const override { return inner_->machine(); }
   std::optional<std::string> writeBlocker() const override { return blocker; }
+  std::string lockFolder() const override { return inner_->lockFolder(); }
   bool canStore(KeyHandle root) const override { return inner_->canStore(root); }
   bool isRunningSystem() const override { return inner_->isRunningSystem(); }
   std::vector<std::string> linkedShellFolders() const override {
@@ -35,6 +39,7 @@ class GatedTarget final : public Target {
   }
   Outcome save() override {
     ++saves;
+    if (duringSave) duringSave();
     if (blocker) return Error{Status::AccessDenied, *blocker + "; nothing was written"};
     if (failSaves && inner_->registry().modified())
       return Error{Status::WriteFault,

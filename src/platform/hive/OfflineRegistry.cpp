@@ -273,24 +273,43 @@ Status OfflineRegistry::setValueRaw(KeyHandle key, std::string_view name, std::u
   return Status::Success;
 }
 
-Status OfflineRegistry::deleteValue(KeyHandle key, std::string_view name) {
-  if (key != hkey::ClassesRoot && !isClasses(key)) {
-    ++generation_;
-    return mem_.deleteValue(key, name);
-  }
+Status OfflineRegistry::openClassesHolder(KeyHandle key, KeyHandle& result) {
+  result = 0;
   ClassesHandle* c = key == hkey::ClassesRoot ? nullptr : classes(key);
   if (key != hkey::ClassesRoot && !c) return Status::InvalidHandle;
   Key* k = classesHolder(c ? c->path : "");
   if (!k) return c ? Status::KeyDeleted : Status::FileNotFound;
   // The store's own deletion keeps its indexes and marks right.
-  KeyHandle h = 0;
   std::string p = c ? c->path : "";
   bool user = k == userClasses(p);
-  Status st = mem_.openKey(user ? hkey::CurrentUser : hkey::LocalMachine,
-                           join(user ? kUserClasses : kMachineClasses, p), 0, h);
+  return mem_.openKey(user ? hkey::CurrentUser : hkey::LocalMachine,
+                      join(user ? kUserClasses : kMachineClasses, p), 0, result);
+}
+
+Status OfflineRegistry::deleteValue(KeyHandle key, std::string_view name) {
+  if (key != hkey::ClassesRoot && !isClasses(key)) {
+    ++generation_;
+    return mem_.deleteValue(key, name);
+  }
+  KeyHandle h = 0;
+  Status st = openClassesHolder(key, h);
   if (st != Status::Success) return st;
   ++generation_;
   st = mem_.deleteValue(h, name);
+  mem_.closeKey(h);
+  return st;
+}
+
+Status OfflineRegistry::deleteValuesFrom(KeyHandle key, std::uint32_t first) {
+  if (key != hkey::ClassesRoot && !isClasses(key)) {
+    ++generation_;
+    return mem_.deleteValuesFrom(key, first);
+  }
+  KeyHandle h = 0;
+  Status st = openClassesHolder(key, h);
+  if (st != Status::Success) return st;
+  ++generation_;
+  st = mem_.deleteValuesFrom(h, first);
   mem_.closeKey(h);
   return st;
 }

@@ -35,6 +35,7 @@ class OfflineRegistry final : public RegistryStore {
   Status closeKey(KeyHandle key) override;
   Status enumKey(KeyHandle key, std::uint32_t index, std::string& name) override;
   Status deleteValue(KeyHandle key, std::string_view name) override;
+  Status deleteValuesFrom(KeyHandle key, std::uint32_t first) override;
   Status deleteKey(KeyHandle key, std::string_view subKey) override;
   Status deleteTree(KeyHandle key, std::string_view subKey) override;
   Status enumValueRaw(KeyHandle key, std::uint32_t index, std::string& name, std::uint32_t& type,
@@ -73,6 +74,8 @@ class OfflineRegistry final : public RegistryStore {
   /// The key whose values HKCR shows for the path: the user's when it has one.
   Key* classesHolder(std::string_view path);
   const std::vector<std::string>& mergedChildren(ClassesHandle& c);
+  /// Opens, in the tree, the key whose values a classes handle shows, for a write to them.
+  Status openClassesHolder(KeyHandle key, KeyHandle& result);
   /// subKey relative to a plain handle, with CurrentControlSet spelled as its control set.
   std::string spell(KeyHandle key, std::string_view subKey, Status& status);
   /// True when a key made at that place would belong to a hive.

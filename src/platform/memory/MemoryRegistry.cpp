@@ -474,6 +474,17 @@ Status MemoryRegistry::deleteValue(KeyHandle key, std::string_view name) {
   return Status::Success;
 }
 
+// One erase of the tail; the name table is built again once, on the next lookup.
+Status MemoryRegistry::deleteValuesFrom(KeyHandle key, std::uint32_t first) {
+  BRISQUELL_KEY_OR_FAIL(k, key);
+  if (first >= k->values.size()) return Status::Success;
+  k->values.erase(k->values.begin() + first, k->values.end());
+  k->valueIndex.invalidate();
+  k->changed = true;
+  modified_ = true;
+  return Status::Success;
+}
+
 Status MemoryRegistry::deleteKey(KeyHandle key, std::string_view subKey) {
   BRISQUELL_KEY_OR_FAIL(base, key);
   Key* k = find(base, subKey);
@@ -525,6 +536,7 @@ class MemoryRegistry::Reader final : public RegistryStore {
     return enumKeyOf(*k, index, name);
   }
   Status deleteValue(KeyHandle, std::string_view) override { return Status::AccessDenied; }
+  Status deleteValuesFrom(KeyHandle, std::uint32_t) override { return Status::AccessDenied; }
   Status deleteKey(KeyHandle, std::string_view) override { return Status::AccessDenied; }
   Status deleteTree(KeyHandle, std::string_view) override { return Status::AccessDenied; }
   Status enumValueRaw(KeyHandle key, std::uint32_t index, std::string& name, std::uint32_t& type,

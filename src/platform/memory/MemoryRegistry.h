@@ -130,6 +130,7 @@ class MemoryRegistry final : public RegistryStore {
   Status closeKey(KeyHandle key) override;
   Status enumKey(KeyHandle key, std::uint32_t index, std::string& name) override;
   Status deleteValue(KeyHandle key, std::string_view name) override;
+  Status deleteValuesFrom(KeyHandle key, std::uint32_t first) override;
   Status deleteKey(KeyHandle key, std::string_view subKey) override;
   Status deleteTree(KeyHandle key, std::string_view subKey) override;
   Status enumValueRaw(KeyHandle key, std::uint32_t index, std::string& name, std::uint32_t& type,
