@@ -106,6 +106,20 @@ void CacheClearing::GetCacheURLList(CacheClearResult& result) {
     ctx_.log().write(kWalkName, code(status), result.error);
   };
   bool batching = false;
+  // Entries to delete are passed on a few thousand at a time: the cache may then take their
+  // files in the order its disk likes best.
+  constexpr std::size_t kDeletionChunk = 8192;
+  std::vector<std::string> pending;
+  auto deletePending = [&] {
+    const std::vector<UrlCache::Deletion> done = cache.deleteEntries(pending);
+    for (std::size_t i = 0; i < done.size(); ++i) {
+      if (done[i].status == Status::Success)
+        ++result.deleted;
+      else
+        result.failures.push_back(fmt::format("{}: {}", pending[i], done[i].error));
+    }
+    pending.clear();
+  };
   bool failed = ctx_.log().trap(kWalkName, [&] {
     std::uint32_t size = 0;
     Status st = cache.findFirstEntry(nullptr, size, handle);
@@ -139,10 +153,9 @@ void CacheClearing::GetCacheURLList(CacheClearResult& result) {
         result.failures.push_back("(an entry without a URL): it could not be read");
       } else if (keep.spares(CookieKeepList::cookieName(url))) {
         ++result.spared;
-      } else if (cache.deleteEntry(url) == Status::Success) {
-        ++result.deleted;
       } else {
-        result.failures.push_back(fmt::format("{}: {}", url, cache.errorText()));
+        pending.push_back(std::move(url));
+        if (pending.size() >= kDeletionChunk) deletePending();
       }
       size = 0;
       st = cache.findNextEntry(handle, nullptr, size);
@@ -159,7 +172,9 @@ void CacheClearing::GetCacheURLList(CacheClearResult& result) {
       }
     }
   });
-  // The index is brought up to date with the files whatever stopped the walk.
+  // What the walk chose before it stopped is deleted whatever stopped it, and the index is
+  // brought up to date with the files.
+  if (!pending.empty()) ctx_.log().trap(kWalkName, deletePending);
   if (batching && cache.endChanges() != Status::Success) {
     result.failures.push_back(cache.errorText());
     ctx_.log().write(kWalkName, code(Status::WriteFault), cache.errorText());

@@ -95,6 +95,17 @@ class FileSystem {
   /// Appends to the file, creating it when missing (its folder must exist).
   virtual Status appendFile(std::string_view path, const Bytes& data) = 0;
   virtual Status deleteFile(std::string_view path) = 0;
+  /// Deletes files of one folder by name, each as deleteFile() would: one status per name, in
+  /// their order. The files may go in any order, and on more than one thread.
+  virtual std::vector<Status> deleteFilesIn(std::string_view folder,
+                                            const std::vector<std::string>& names) {
+    std::string prefix(folder);
+    if (!prefix.empty() && prefix.back() != '\\') prefix += '\\';
+    std::vector<Status> out;
+    out.reserve(names.size());
+    for (const std::string& n : names) out.push_back(deleteFile(prefix + n));
+    return out;
+  }
   /// Creates the folder and every missing folder above it.
   virtual Status createDirectory(std::string_view path) = 0;
 

@@ -26,6 +26,16 @@ class NoUrlCache final : public UrlCache {
 
 }  // namespace
 
+std::vector<UrlCache::Deletion> UrlCache::deleteEntries(const std::vector<std::string>& urls) {
+  std::vector<Deletion> out;
+  out.reserve(urls.size());
+  for (const std::string& url : urls) {
+    Status st = deleteEntry(url);
+    out.push_back(Deletion{st, st == Status::Success ? std::string() : errorText()});
+  }
+  return out;
+}
+
 Bytes makeUrlCacheRecord(std::string_view url, std::string_view localFile) {
   const std::size_t urlAt = kUrlCacheRecordHeader;
   const std::size_t fileAt = urlAt + url.size() + 1;

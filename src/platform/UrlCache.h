@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Status.h"
 #include "platform/Text.h"
@@ -41,6 +42,13 @@ class UrlCache {
   virtual Status findNextEntry(Handle handle, Bytes* buffer, std::uint32_t& size) = 0;
   /// Removes the entry with this URL and its local file.
   virtual Status deleteEntry(std::string_view url) = 0;
+  struct Deletion {
+    Status status = Status::Success;
+    std::string error;  // errorText() of the failure
+  };
+  /// Removes the entries of these URLs as deleteEntry() does each, their files in whatever
+  /// order is quickest: one result per URL, in their order.
+  virtual std::vector<Deletion> deleteEntries(const std::vector<std::string>& urls);
   virtual Status findClose(Handle handle) = 0;
   /// Until endChanges(), deletions may be recorded in the cache's index in batches rather than
   /// one rewrite each; an entry is always dropped from the index only after its file is gone.

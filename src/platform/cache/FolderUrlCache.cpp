@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace brisquell {
 
@@ -210,56 +211,120 @@ Status FolderUrlCache::findClose(Handle handle) {
   return open_.erase(handle) ? Status::Success : Status::InvalidHandle;
 }
 
+bool FolderUrlCache::loadBatch() {
+  if (batch_->loaded) return true;
+  Index& index = batch_->index;
+  if (!load(index)) return false;
+  batch_->loaded = true;
+  batch_->gone.assign(index.lines.size(), false);
+  for (std::size_t i = 0; i < index.entries.size(); ++i)
+    batch_->byUrl.emplace(index.entries[i].url, i);
+  return true;
+}
+
+std::string FolderUrlCache::refusal(const Entry& e) {
+  std::string link =
+      folderLinkOn(files_, folder_, e.file, batch_ ? &batch_->plainFolders : nullptr);
+  if (link.empty()) return {};
+  return fmt::format("{}: not deleted: {} is a folder link, not part of the cache; the entry stays",
+                     joinPath(folder_, e.file), link);
+}
+
+std::string FolderUrlCache::notDeleted(const Entry& e, Status st) const {
+  return fmt::format("{}: could not be deleted (error {}); the entry stays",
+                     joinPath(folder_, e.file), st);
+}
+
+bool FolderUrlCache::markGone(const Entry& e) {
+  batch_->gone[e.line] = true;
+  batch_->byUrl.erase(e.url);
+  ++batch_->pending;
+  return batch_->pending >= std::max<std::size_t>(1000, batch_->index.entries.size() / 20);
+}
+
 Status FolderUrlCache::deleteEntry(std::string_view url) {
   Index single;
-  Index& index = batch_ ? batch_->index : single;
   const Entry* e = nullptr;
   if (batch_) {
-    if (!batch_->loaded) {
-      if (!load(index)) return Status::FileCorrupt;
-      batch_->loaded = true;
-      batch_->gone.assign(index.lines.size(), false);
-      for (std::size_t i = 0; i < index.entries.size(); ++i)
-        batch_->byUrl.emplace(index.entries[i].url, i);
-    }
+    if (!loadBatch()) return Status::FileCorrupt;
     auto it = batch_->byUrl.find(std::string(url));
-    if (it != batch_->byUrl.end()) e = &index.entries[it->second];
+    if (it != batch_->byUrl.end()) e = &batch_->index.entries[it->second];
   } else {
-    if (!load(index)) return Status::FileCorrupt;
-    auto it = std::find_if(index.entries.begin(), index.entries.end(),
+    if (!load(single)) return Status::FileCorrupt;
+    auto it = std::find_if(single.entries.begin(), single.entries.end(),
                            [&](const Entry& x) { return x.url == url; });
-    if (it != index.entries.end()) e = &*it;
+    if (it != single.entries.end()) e = &*it;
   }
   if (!e) {
     error_ = fmt::format("no entry for \"{}\" in {}", url, indexName());
     return Status::FileNotFound;
   }
   // The file goes first: an entry whose file is gone is harmless, a file nobody lists is litter.
-  std::string file = joinPath(folder_, e->file);
-  if (std::string link =
-          folderLinkOn(files_, folder_, e->file, batch_ ? &batch_->plainFolders : nullptr);
-      !link.empty()) {
-    error_ = fmt::format(
-        "{}: not deleted: {} is a folder link, not part of the cache; the entry "
-        "stays",
-        file, link);
+  if (std::string why = refusal(*e); !why.empty()) {
+    error_ = std::move(why);
     return Status::AccessDenied;
   }
-  Status st = files_.deleteFile(file);
+  Status st = files_.deleteFile(joinPath(folder_, e->file));
   if (st != Status::Success && st != Status::FileNotFound && st != Status::PathNotFound) {
-    error_ = fmt::format("{}: could not be deleted (error {}); the entry stays", file, st);
+    error_ = notDeleted(*e, st);
     return Status::AccessDenied;
   }
-  if (batch_) {
-    batch_->gone[e->line] = true;
-    batch_->byUrl.erase(std::string(url));
-    ++batch_->pending;
-    if (batch_->pending >= std::max<std::size_t>(1000, index.entries.size() / 20) && !flushBatch())
-      return Status::WriteFault;
-    return Status::Success;
+  if (batch_) return markGone(*e) && !flushBatch() ? Status::WriteFault : Status::Success;
+  single.lines.erase(single.lines.begin() + static_cast<std::ptrdiff_t>(e->line));
+  return store(single) ? Status::Success : Status::WriteFault;
+}
+
+std::vector<UrlCache::Deletion> FolderUrlCache::deleteEntries(
+    const std::vector<std::string>& urls) {
+  if (!batch_) return UrlCache::deleteEntries(urls);
+  std::vector<Deletion> out(urls.size());
+  if (!loadBatch()) {
+    for (Deletion& d : out) d = Deletion{Status::FileCorrupt, error_};
+    return out;
   }
-  index.lines.erase(index.lines.begin() + static_cast<std::ptrdiff_t>(e->line));
-  return store(index) ? Status::Success : Status::WriteFault;
+  // Each folder's files go in one call, which may take them in the order the disk likes best;
+  // an entry still leaves the index only once its file is gone.
+  std::map<std::string, std::vector<std::size_t>> byFolder;  // folder in the cache: URL positions
+  std::vector<const Entry*> entries(urls.size(), nullptr);
+  std::unordered_set<std::string_view> asked;
+  for (std::size_t i = 0; i < urls.size(); ++i) {
+    auto it = batch_->byUrl.find(urls[i]);
+    if (it == batch_->byUrl.end() || !asked.insert(urls[i]).second) {
+      out[i] = Deletion{Status::FileNotFound,
+                        fmt::format("no entry for \"{}\" in {}", urls[i], indexName())};
+      continue;
+    }
+    const Entry& e = batch_->index.entries[it->second];
+    if (std::string why = refusal(e); !why.empty()) {
+      out[i] = Deletion{Status::AccessDenied, std::move(why)};
+      continue;
+    }
+    entries[i] = &e;
+    const std::size_t slash = e.file.rfind('\\');
+    byFolder[slash == std::string::npos ? std::string() : e.file.substr(0, slash)].push_back(i);
+  }
+  for (const auto& [sub, which] : byFolder) {
+    std::vector<std::string> names;
+    names.reserve(which.size());
+    for (std::size_t i : which)
+      names.push_back(entries[i]->file.substr(sub.empty() ? 0 : sub.size() + 1));
+    const std::vector<Status> st =
+        files_.deleteFilesIn(sub.empty() ? folder_ : joinPath(folder_, sub), names);
+    bool due = false;
+    std::size_t last = which.size();
+    for (std::size_t k = 0; k < which.size(); ++k) {
+      const std::size_t i = which[k];
+      if (st[k] != Status::Success && st[k] != Status::FileNotFound &&
+          st[k] != Status::PathNotFound) {
+        out[i] = Deletion{Status::AccessDenied, notDeleted(*entries[i], st[k])};
+        continue;
+      }
+      due = markGone(*entries[i]) || due;
+      last = k;
+    }
+    if (due && !flushBatch()) out[which[last]] = Deletion{Status::WriteFault, error_};
+  }
+  return out;
 }
 
 void FolderUrlCache::beginChanges() { batch_ = std::make_unique<Batch>(); }

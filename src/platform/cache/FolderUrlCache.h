@@ -45,6 +45,7 @@ class FolderUrlCache final : public UrlCache {
   Status findFirstEntry(Bytes* buffer, std::uint32_t& size, Handle& handle) override;
   Status findNextEntry(Handle handle, Bytes* buffer, std::uint32_t& size) override;
   Status deleteEntry(std::string_view url) override;
+  std::vector<Deletion> deleteEntries(const std::vector<std::string>& urls) override;
   Status findClose(Handle handle) override;
   void beginChanges() override;
   Status endChanges() override;
@@ -80,6 +81,12 @@ class FolderUrlCache final : public UrlCache {
   bool load(Index& index);
   bool store(const Index& index, const std::vector<bool>* gone = nullptr);
   bool flushBatch();
+  bool loadBatch();
+  /// Drops the entry from the batch's index; true when a rewrite is due.
+  bool markGone(const Entry& e);
+  /// Why the entry's file may not be deleted (a folder link on its way); empty when it may.
+  std::string refusal(const Entry& e);
+  std::string notDeleted(const Entry& e, Status st) const;
   Status fill(const Entry& e, Bytes* buffer, std::uint32_t& size);
   std::string indexPath() const;
   std::string indexName() const;  // the host path when there is one, for messages

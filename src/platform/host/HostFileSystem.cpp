@@ -11,8 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <system_error>
 
 #include "platform/AtomicFile.h"
+#include "platform/HostFolder.h"
 #include "platform/HostIo.h"
 
 namespace brisquell {
@@ -20,6 +22,16 @@ namespace brisquell {
 namespace {
 
 bool hasWildcard(std::string_view s) { return s.find_first_of("*?") != std::string_view::npos; }
+
+// A name that parse() would keep as it is, as one component: no separator, no character it
+// refuses or strips.
+bool plainName(std::string_view n) {
+  if (n.empty() || n == "." || n == ".." || n.back() == '.' || n.back() == ' ') return false;
+  return std::none_of(n.begin(), n.end(), [](char c) {
+    const auto ch = static_cast<unsigned char>(c);
+    return ch < 32 || std::string_view("\\/<>\"|:*?").find(c) != std::string_view::npos;
+  });
+}
 
 // Why a folder could not be opened: gone, or there but unreadable.
 Status listingFailure(int error) {
@@ -113,17 +125,21 @@ void HostFileSystem::addLinkedArea(const std::string& hostFolder) {
 }
 
 Status HostFileSystem::confine(const Parsed& p, const std::string& host, LastLink last,
-                               bool writing) {
+                               bool writing, std::string* realOut) {
   const std::string& root = realRoots_[static_cast<std::size_t>(p.drive - drives_.data())];
   auto real = resolveBeneath(root, host, last);
   if (!real) {
     // A folder the target links out to on purpose (a Wine user's Desktop in the host's home)
     // is the target's too, but no link below it leads anywhere else.
     for (const std::string& area : linkedAreas_)
-      if (resolveBeneath(area, host, last)) return Status::Success;
+      if (auto inArea = resolveBeneath(area, host, last)) {
+        if (realOut) *realOut = std::move(*inArea);
+        return Status::Success;
+      }
     return Status::AccessDenied;
   }
   if (writing && !writeArea_.empty() && !isBeneath(writeArea_, *real)) return Status::AccessDenied;
+  if (realOut) *realOut = std::move(*real);
   return Status::Success;
 }
 
@@ -530,6 +546,67 @@ Status HostFileSystem::deleteFile(std::string_view path) {
   forget(host.substr(0, host.rfind('/')));
   return Status::Success;
 }
+std::vector<Status> HostFileSystem::deleteFilesIn(std::string_view folder,
+                                                  const std::vector<std::string>& names) {
+  // The folder is resolved and checked once, then held open: each file goes by name relative
+  // to it, at a cost that does not grow with the path's depth. Where it cannot be held open,
+  // each file goes the way deleteFile() takes it.
+  std::string host, real;
+  Parsed p;
+  std::optional<HostFolder> dir;
+  if (locate(folder, LastLink::Follow, true, false, host, &p) == Status::Success &&
+      confine(p, host, LastLink::Follow, true, &real) == Status::Success)
+    dir.emplace(real);
+  std::vector<std::string> listed;
+  if (!dir || !dir->isOpen() || !dir->names(listed))
+    return FileSystem::deleteFilesIn(folder, names);
+  std::unordered_map<std::string_view, std::size_t> position;
+  position.reserve(listed.size());
+  for (std::size_t i = 0; i < listed.size(); ++i) position.emplace(listed[i], i);
+  // Names spelled exactly as listed go the quick way, in listing order; any other (another
+  // case, a short name, one already gone) the way deleteFile() resolves it.
+  std::vector<std::pair<std::size_t, std::size_t> > quick;  // listing position, name's index
+  std::vector<std::size_t> slow;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string& n = names[i];
+    auto it = plainName(n) ? position.find(n) : position.end();
+    if (it == position.end())
+      slow.push_back(i);
+    else
+      quick.emplace_back(it->second, i);
+  }
+  std::sort(quick.begin(), quick.end());
+  std::vector<Status> out(names.size(), Status::Success);
+  auto removeEvery = [&](std::size_t first, std::size_t step) {
+    for (std::size_t k = first; k < quick.size(); k += step) {
+      const std::size_t i = quick[k].second;
+      const int error = dir->remove(names[i]);
+      // A folder is refused by the call itself (EISDIR, or EPERM where POSIX allows it).
+      out[i] = error == 0        ? Status::Success
+               : error == ENOENT ? Status::FileNotFound
+                                 : Status::AccessDenied;
+    }
+  };
+  // An unlink mostly waits on the disk: two at a time keep it busier (about half the time).
+  constexpr std::size_t kSecondThreadFrom = 256;
+  std::optional<std::thread> second;
+  if (quick.size() >= kSecondThreadFrom) {
+    try {
+      second.emplace(removeEvery, 1, 2);
+    } catch (const std::system_error&) {  // no thread to be had: one does it all
+    }
+  }
+  removeEvery(0, second ? 2 : 1);
+  if (second) second->join();
+  if (!quick.empty()) forget(host);
+  for (std::size_t i : slow) {
+    std::string path(folder);
+    if (!path.empty() && path.back() != '\\') path += '\\';
+    out[i] = deleteFile(path + names[i]);
+  }
+  return out;
+}
+
 Status HostFileSystem::createDirectory(std::string_view path) {
   Parsed p;
   if (Status st = parse(path, p); st != Status::Success) return st;

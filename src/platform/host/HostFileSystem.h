@@ -69,6 +69,8 @@ class HostFileSystem final : public FileSystem {
   std::optional<std::uint64_t> freeSpace(std::string_view folder) override;
   Status appendFile(std::string_view path, const Bytes& data) override;
   Status deleteFile(std::string_view path) override;
+  std::vector<Status> deleteFilesIn(std::string_view folder,
+                                    const std::vector<std::string>& names) override;
   Status createDirectory(std::string_view path) override;
   std::optional<std::string> hostPath(std::string_view path) override;
   std::optional<std::string> hostPathForNew(std::string_view path) override;
@@ -114,8 +116,10 @@ class HostFileSystem final : public FileSystem {
   /// component is fine (the path is spelled as given).
   Status locate(std::string_view path, LastLink last, bool writing, bool mayBeNew,
                 std::string& host, Parsed* parsed = nullptr);
-  /// Success when the host path stays inside the drive's folder (and the write area).
-  Status confine(const Parsed& p, const std::string& host, LastLink last, bool writing);
+  /// Success when the host path stays inside the drive's folder (and the write area); its real
+  /// path in `real` when asked for.
+  Status confine(const Parsed& p, const std::string& host, LastLink last, bool writing,
+                 std::string* real = nullptr);
   /// The folder's entries; nullptr when it cannot be listed, with the reason in why
   /// (PathNotFound when it is not there, AccessDenied or ReadFault when it cannot be read).
   std::shared_ptr<const Listing> listing(const std::string& hostDir, Status* why = nullptr);
