@@ -229,5 +229,50 @@ TEST_F(HostFileSystemTest, ShortPathsAndOddCurrentFolders) {
   EXPECT_TRUE(a & fileattr::Directory);
 }
 
+// Deleting many files of one folder at once deletes what deleteFile() would, name by name: a
+// file, a link itself (never what it leads to); never a folder; and nothing through a folder
+// that leads out of the drive.
+TEST_F(HostFileSystemTest, DeletingManyFilesOfAFolderDeletesWhatEachDeletionWould) {
+  BRISQUELL_NEEDS_SYMLINKS();
+  namespace fs_ = std::filesystem;
+  const fs_::path cache = dir / "c/WINDOWS/Cache";
+  auto fileName = [](int i) {
+    std::string n = std::to_string(i);
+    n.insert(0, 1, 'f');
+    return n.append(".dat");
+  };
+  for (int i = 0; i < 50; ++i) test::writeText(cache / fileName(i), "x");
+  fs_::create_directories(cache / "folder.dat");
+  fs_::create_symlink(dir / "outside.txt", cache / "link.dat");
+  std::vector<std::string> names = {"link.dat", "folder.dat", "F3.DAT", "gone.dat", "f3.dat"};
+  for (int i = 0; i < 50; ++i)
+    if (i != 3) names.push_back(fileName(i));
+  std::vector<Status> got = fs->deleteFilesIn("C:\\WINDOWS\\Cache", names);
+  ASSERT_EQ(got.size(), names.size());
+  EXPECT_EQ(got[0], Status::Success);  // the link, not the file it names
+  EXPECT_TRUE(fs_::exists(dir / "outside.txt"));
+  EXPECT_FALSE(fs_::is_symlink(cache / "link.dat"));
+  EXPECT_EQ(got[1], Status::AccessDenied);
+  EXPECT_TRUE(fs_::is_directory(cache / "folder.dat"));
+  // Two spellings of one file, in whatever order they go: one deletes it, the other finds
+  // it gone, as two deleteFile() calls would.
+  EXPECT_EQ((got[2] == Status::Success) + (got[4] == Status::Success), 1);
+  EXPECT_EQ((got[2] == Status::FileNotFound) + (got[4] == Status::FileNotFound), 1);
+  EXPECT_EQ(got[3], Status::FileNotFound);
+  for (std::size_t i = 5; i < names.size(); ++i) EXPECT_EQ(got[i], Status::Success) << names[i];
+  std::size_t left = 0;
+  for (const auto& e : fs_::directory_iterator(cache)) left += e.path().filename() != "folder.dat";
+  EXPECT_EQ(left, 0u);
+
+  // A cache folder that is a link out of the drive: nothing is deleted through it.
+  fs_::create_directories(dir / "elsewhere");
+  test::writeText(dir / "elsewhere/f0.dat", "keep");
+  fs_::create_directory_symlink(dir / "elsewhere", dir / "c/WINDOWS/Away");
+  got = fs->deleteFilesIn("C:\\WINDOWS\\Away", {"f0.dat"});
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_NE(got[0], Status::Success);
+  EXPECT_TRUE(fs_::exists(dir / "elsewhere/f0.dat"));
+}
+
 }  // namespace
 }  // namespace brisquell
