@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <filesystem>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "platform/cache/FolderUrlCache.h"
@@ -224,6 +225,49 @@ TEST(HostileCache, ClearingNeverDeletesThroughAFolderLinkInTheCache) {
       EXPECT_NE(index.find(kept), std::string::npos) << kept << " batched " << batched;
     EXPECT_EQ(index.find("http://w/"), std::string::npos);
   }
+}
+
+TEST(HostileCache, ChunkedClearingNeverFollowsALinkThatReplacesTheCacheFolderMidRun) {
+  BRISQUELL_NEEDS_SYMLINKS();
+  TempDir dir;
+  const std::string cache =
+      dir / "m/drive_c/Documents and Settings/user/Local Settings/Temporary Internet Files";
+  test::makeMachine(dir / "m", "");
+  std::string index = "BRISQUELL URL CACHE 1\n";
+  std::vector<std::string> first, second;
+  for (int i = 0; i < 600; ++i) {  // enough for the second thread
+    const std::string n = fmt::format("f{}.htm", i);
+    index += fmt::format("http://x/{}\tA\\{}\n", i, n);
+    writeText(cache + "/A/" + n, "cache");
+    writeText(dir / ("outside/A/" + n), "outside");
+    (i < 300 ? first : second).push_back(fmt::format("http://x/{}", i));
+  }
+  writeText(cache + "/A/dir.htm/keep.txt", "a folder by a file's name");
+  fs::create_symlink(dir / "outside/A/f0.htm", cache + "/A/link.htm");
+  index += "http://d/\tA\\dir.htm\nhttp://l/\tA\\link.htm\n";
+  writeText(cache + "/cache-index.txt", index);
+  auto m = MachineFolder::open(dir / "m");
+  ASSERT_TRUE(m) << m.message();
+  UrlCache& c = m.value()->urlCache();
+  c.beginChanges();
+  first.push_back("http://d/");
+  first.push_back("http://l/");
+  auto done = c.deleteEntries(first);
+  for (std::size_t i = 0; i < 300; ++i) EXPECT_EQ(done[i].status, Status::Success) << i;
+  EXPECT_EQ(done[300].status, Status::AccessDenied) << "a folder is no cache file";
+  EXPECT_EQ(done[301].status, Status::Success) << "the link itself goes";
+  EXPECT_TRUE(fs::exists(cache + "/A/dir.htm/keep.txt"));
+  EXPECT_FALSE(fs::is_symlink(cache + "/A/link.htm"));
+  // The cache folder swapped for a link out between two chunks: nothing outside goes.
+  fs::rename(cache, dir / "moved");
+  fs::create_symlink(dir / "outside", cache);
+  done = c.deleteEntries(second);
+  for (const auto& d : done) EXPECT_NE(d.status, Status::Success);
+  c.endChanges();
+  for (int i = 0; i < 600; ++i)
+    EXPECT_EQ(readText(dir / fmt::format("outside/A/f{}.htm", i)), "outside") << i;
+  EXPECT_TRUE(fs::exists(dir / "moved/A/f300.htm"));
+  EXPECT_FALSE(fs::exists(dir / "moved/A/f299.htm"));
 }
 
 }  // namespace
