@@ -286,32 +286,27 @@ Status OfflineRegistry::openClassesHolder(KeyHandle key, KeyHandle& result) {
                       join(user ? kUserClasses : kMachineClasses, p), 0, result);
 }
 
-Status OfflineRegistry::deleteValue(KeyHandle key, std::string_view name) {
+template <class Delete>
+Status OfflineRegistry::deleteValuesOf(KeyHandle key, Delete del) {
   if (key != hkey::ClassesRoot && !isClasses(key)) {
     ++generation_;
-    return mem_.deleteValue(key, name);
+    return del(key);
   }
   KeyHandle h = 0;
   Status st = openClassesHolder(key, h);
   if (st != Status::Success) return st;
   ++generation_;
-  st = mem_.deleteValue(h, name);
+  st = del(h);
   mem_.closeKey(h);
   return st;
 }
 
+Status OfflineRegistry::deleteValue(KeyHandle key, std::string_view name) {
+  return deleteValuesOf(key, [&](KeyHandle h) { return mem_.deleteValue(h, name); });
+}
+
 Status OfflineRegistry::deleteValuesFrom(KeyHandle key, std::uint32_t first) {
-  if (key != hkey::ClassesRoot && !isClasses(key)) {
-    ++generation_;
-    return mem_.deleteValuesFrom(key, first);
-  }
-  KeyHandle h = 0;
-  Status st = openClassesHolder(key, h);
-  if (st != Status::Success) return st;
-  ++generation_;
-  st = mem_.deleteValuesFrom(h, first);
-  mem_.closeKey(h);
-  return st;
+  return deleteValuesOf(key, [&](KeyHandle h) { return mem_.deleteValuesFrom(h, first); });
 }
 
 Status OfflineRegistry::deleteKey(KeyHandle key, std::string_view subKey) {

@@ -76,6 +76,10 @@ class OfflineRegistry final : public RegistryStore {
   const std::vector<std::string>& mergedChildren(ClassesHandle& c);
   /// Opens, in the tree, the key whose values a classes handle shows, for a write to them.
   Status openClassesHolder(KeyHandle key, KeyHandle& result);
+  /// Runs a deletion of values on the tree's key that holds the key's values (through the
+  /// classes view, the machine's or the user's classes key).
+  template <class Delete>
+  Status deleteValuesOf(KeyHandle key, Delete del);
   /// subKey relative to a plain handle, with CurrentControlSet spelled as its control set.
   std::string spell(KeyHandle key, std::string_view subKey, Status& status);
   /// True when a key made at that place would belong to a hive.
