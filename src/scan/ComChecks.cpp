@@ -124,9 +124,8 @@ void CheckRegistryActiveXComponent(ScanContext& ctx, CheckArgs a) {
     std::string ext = GetFileExtension(a.valueText);
     if (ext != "dll" && ext != "ax" && ext != "ocx") return;
     const std::string& v = a.valueText;
-    if (v.find('%') != std::string::npos &&
-        (icontains(v, "%Sysroot%") || icontains(v, "%Systemroot%") ||
-         icontains(v, "%ProgramFiles%") || icontains(v, "%commonprogramfiles%"))) {
+    if (icontains(v, "%Sysroot%") || icontains(v, "%Systemroot%") ||
+        icontains(v, "%ProgramFiles%") || icontains(v, "%commonprogramfiles%")) {
       ctx.CheckAllSystemdirectory(a);
       return;
     }

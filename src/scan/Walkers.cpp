@@ -22,19 +22,6 @@ std::string valueTextOf(std::uint32_t type, const Bytes& data) {
   }
 }
 
-namespace {
-
-std::uint64_t littleEndian64(std::uint64_t v) {
-  if constexpr (std::endian::native == std::endian::big) {
-    std::uint64_t r = 0;
-    for (int i = 0; i < 8; ++i) r |= ((v >> (8 * i)) & 0xFF) << (8 * (7 - i));
-    return r;
-  }
-  return v;
-}
-
-}  // namespace
-
 // Only the part before the first NUL is converted, and the types the checks never read are not
 // converted at all.
 void valueTextOfRaw(std::uint32_t type, const Bytes& raw, std::string& text) {
@@ -47,18 +34,18 @@ void valueTextOfRaw(std::uint32_t type, const Bytes& raw, std::string& text) {
       text.resize(units);  // in the buffer of the last value: no allocation per value
       char* out = text.data();
       std::size_t k = 0;
-      for (; k + 4 <= units; k += 4) {
-        std::uint64_t v;
-        std::memcpy(&v, p + 2 * k, 8);
-        v = littleEndian64(v);
-        // Each unit below 0x80 and none zero: adding 0x7F sets bit 7 of every unit.
-        if ((v & 0xFF80FF80FF80FF80ull) != 0 ||
-            ((v + 0x007F007F007F007Full) & 0x0080008000800080ull) != 0x0080008000800080ull)
-          break;
-        out[k] = static_cast<char>(p[2 * k]);
-        out[k + 1] = static_cast<char>(p[2 * k + 2]);
-        out[k + 2] = static_cast<char>(p[2 * k + 4]);
-        out[k + 3] = static_cast<char>(p[2 * k + 6]);
+      if constexpr (std::endian::native == std::endian::little) {
+        for (std::uint64_t w; k + 4 <= units; k += 4) {
+          std::memcpy(&w, p + 2 * k, 8);
+          // Each unit below 0x80 and none zero: adding 0x7F sets bit 7 of every unit.
+          if ((w & 0xFF80FF80FF80FF80ull) != 0 ||
+              ((w + 0x007F007F007F007Full) & 0x0080008000800080ull) != 0x0080008000800080ull)
+            break;
+          out[k] = static_cast<char>(w);
+          out[k + 1] = static_cast<char>(w >> 16);
+          out[k + 2] = static_cast<char>(w >> 32);
+          out[k + 3] = static_cast<char>(w >> 48);
+        }
       }
       for (; k < units && (p[2 * k] | p[2 * k + 1]); ++k) {
         if (p[2 * k + 1] != 0 || p[2 * k] >= 0x80) {
