@@ -144,13 +144,13 @@ Status HostFileSystem::confine(const Parsed& p, const std::string& host, LastLin
 }
 
 Status HostFileSystem::locate(std::string_view path, LastLink last, bool writing, bool mayBeNew,
-                              std::string& host, Parsed* parsed) {
+                              std::string& host, Parsed* parsed, std::string* real) {
   Parsed local;
   Parsed& p = parsed ? *parsed : local;
   if (Status st = parse(path, p); st != Status::Success) return st;
   if (p.components.empty()) {
     host = p.drive->hostRoot;
-    return writing ? confine(p, host, LastLink::Follow, true) : Status::Success;
+    return writing ? confine(p, host, LastLink::Follow, true, real) : Status::Success;
   }
   std::string dir;
   if (Status st = resolveDir(p, p.components.size() - 1, dir); st != Status::Success) return st;
@@ -174,7 +174,7 @@ Status HostFileSystem::locate(std::string_view path, LastLink last, bool writing
     host = dir + "/" + name;
   }
   // The folder is inside already; only a link at the end, or the write area, is left to check.
-  if (writing || (link && last == LastLink::Follow)) return confine(p, host, last, writing);
+  if (writing || (link && last == LastLink::Follow)) return confine(p, host, last, writing, real);
   return Status::Success;
 }
 
@@ -552,10 +552,8 @@ std::vector<Status> HostFileSystem::deleteFilesIn(std::string_view folder,
   // to it, at a cost that does not grow with the path's depth. Where it cannot be held open,
   // each file goes the way deleteFile() takes it.
   std::string host, real;
-  Parsed p;
   std::optional<HostFolder> dir;
-  if (locate(folder, LastLink::Follow, true, false, host, &p) == Status::Success &&
-      confine(p, host, LastLink::Follow, true, &real) == Status::Success)
+  if (locate(folder, LastLink::Follow, true, false, host, nullptr, &real) == Status::Success)
     dir.emplace(real);
   std::vector<std::string> listed;
   if (!dir || !dir->isOpen() || !dir->names(listed))

@@ -114,8 +114,9 @@ class HostFileSystem final : public FileSystem {
   /// The host path of a Windows path, never through a link out of the drive's folder (nor,
   /// when writing, out of the write area): Status::AccessDenied then. mayBeNew: a missing last
   /// component is fine (the path is spelled as given).
+  /// real: when writing, where the host path's real path goes.
   Status locate(std::string_view path, LastLink last, bool writing, bool mayBeNew,
-                std::string& host, Parsed* parsed = nullptr);
+                std::string& host, Parsed* parsed = nullptr, std::string* real = nullptr);
   /// Success when the host path stays inside the drive's folder (and the write area); its real
   /// path in `real` when asked for.
   Status confine(const Parsed& p, const std::string& host, LastLink last, bool writing,
